@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QPointF>
+#include <QRect>
+#include <QRectF>
+#include <QString>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QScreen;
+
+namespace platform {
+
+class Screen;
+using ScreenRef = std::shared_ptr<const Screen>;
+
+// One connected display. The provider keeps one Screen object per monitor while it stays
+// connected, so two references to the same display compare equal as pointers.
+//
+// Coordinates: frame() and visibleFrame() are global points with the origin at the bottom-left of
+// the first display (the primary output), y up. nativeGeometry() is the X server's view: pixels,
+// origin at the root window's top-left, y down.
+class Screen {
+public:
+    struct Description {
+        QString name;                 // monitor name, e.g. "DUMMY0" or "A"
+        QRect nativeGeometry;         // X11 pixels, root top-left origin
+        QRect nativeWorkArea;         // X11 pixels, the part panels do not cover
+        double scaleFactor = 1.0;     // pixels per point
+        QVariantMap deviceDescription;  // holds "NSScreenNumber" (a quint32) when the display has a number
+        bool primary = false;
+    };
+
+    explicit Screen(Description d, QRectF frame, QRectF visibleFrame)
+        : d_(std::move(d)), frame_(frame), visibleFrame_(visibleFrame) {}
+
+    // Connected displays in the platform's list order: the primary first, then the others as the
+    // X server lists its monitors.
+    static std::vector<ScreenRef> screens();
+    // The primary display (first of screens()); no value without any display.
+    static ScreenRef main();
+    // The pointer, in global bottom-left points.
+    static QPointF mouseLocation();
+
+    const QString& name() const { return d_.name; }
+    QRectF frame() const { return frame_; }
+    QRectF visibleFrame() const { return visibleFrame_; }
+    double backingScaleFactor() const { return d_.scaleFactor; }
+    const QVariantMap& deviceDescription() const { return d_.deviceDescription; }
+    QRect nativeGeometry() const { return d_.nativeGeometry; }
+    bool isPrimary() const { return d_.primary; }
+    // The toolkit's screen for the same monitor, for placing windows; may be null.
+    QScreen* qscreen() const;
+
+    // Pure conversions between X11 pixels and global bottom-left points, for a layout whose first
+    // display has the given native geometry and scale.
+    static QRectF frameFromNative(const QRect& native, const QRect& firstNative, double scale);
+    static QPointF pointFromNative(const QPointF& native, const QRect& firstNative, double scale);
+    static QPointF nativeFromPoint(const QPointF& point, const QRect& firstNative, double scale);
+
+    // Where the display list and the pointer come from. The real one reads RandR monitors over xcb;
+    // tests install a fake.
+    class Provider {
+    public:
+        virtual ~Provider() = default;
+        virtual std::vector<ScreenRef> screens() = 0;
+        virtual QPointF mouseLocation() = 0;
+    };
+    // Installs a provider (nullptr restores the real one). Main thread only.
+    static void setProvider(std::shared_ptr<Provider> provider);
+    // Builds Screen objects from descriptions, with frames worked out from the first one (tests, fakes).
+    static std::vector<ScreenRef> makeScreens(const std::vector<Description>& descriptions);
+
+private:
+    Description d_;
+    QRectF frame_;
+    QRectF visibleFrame_;
+};
+
+}  // namespace platform

@@ -1,0 +1,45 @@
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    char c = 1;
+    [[maybe_unused]] auto n = ::write(signalPipe[1], &c, 1);
+}
+
+// SIGINT and SIGTERM end the event loop normally, so clean-up (stopping a recording, releasing
+// hot keys) runs as on a quit from the menu.
+void quitOnSignals(QApplication& app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+        char c;
+        [[maybe_unused]] auto n = ::read(signalPipe[0], &c, 1);
+        app.quit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Zentola");
+    QApplication::setDesktopFileName("com.zentola.Zentola");
+    QApplication::setQuitOnLastWindowClosed(false);
+    quitOnSignals(app);
+    return app.exec();
+}
