@@ -1,0 +1,1 @@
+#include "App/AppState.h"
