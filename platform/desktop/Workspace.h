@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+namespace platform {
+
+// The desktop's file and settings launcher.
+class Workspace {
+public:
+    // Which settings page to show.
+    enum class SettingsPage { microphone, screenCapture, accessibility };
+
+    // Opens a file or URL with its default application. False when nothing could open it.
+    static bool open(const QUrl& url);
+    static bool openFile(const QString& path);
+    // Shows the file selected in the file manager; without one that answers on the session bus,
+    // opens the folder that holds it.
+    static bool revealInFileManager(const QString& path);
+    // Opens the desktop's settings for the page when a known settings program is installed.
+    static bool openSettings(SettingsPage page);
+};
+
+}  // namespace platform

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "Models/CapturedImage.h"
+
+#include <QImage>
+#include <QPoint>
+#include <QPointF>
+#include <QWidget>
+
+#include <functional>
+
+class QFileDialog;
+class QMenu;
+class QMimeData;
+class QToolButton;
+
+namespace zentola {
+
+// The card's content: the capture, a close button while hovered, click to open, swipe right to
+// dismiss, drag out, and a context menu.
+class ThumbnailView : public QWidget {
+    Q_OBJECT
+
+public:
+    struct Actions {
+        std::function<void()> onDismiss;
+        std::function<void()> onOpen;
+        std::function<void()> onReveal;
+        std::function<void()> onHoverStart;
+        std::function<void()> onHoverEnd;
+    };
+
+    ThumbnailView(CapturedImage image, Actions actions, QWidget* parent = nullptr);
+
+    const CapturedImage& image() const { return image_; }
+    bool isHovering() const { return isHovering_; }
+    QPointF dragOffset() const { return dragOffset_; }
+    QToolButton* closeButton() const { return closeButton_; }
+
+    // The menu the context-menu gesture shows; the caller owns it.
+    QMenu* makeContextMenu();
+    // What a drag out of the card carries: the saved file, else the image.
+    QMimeData* makeDragData() const;
+    // Opens the save dialog without waiting; the PNG is written when the user confirms.
+    QFileDialog* saveAs();
+    // Writes the capture as PNG; false when encoding or writing fails.
+    bool writePNG(const QString& path) const;
+    void copy() const;
+
+    static constexpr int padding = 8;
+    static constexpr int swipeMinimum = 10;
+    static constexpr int swipeDismissDistance = 100;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void setHovering(bool hovering);
+    void setDragOffset(const QPointF& offset);
+    void springBack();
+    void startDragOut();
+
+    CapturedImage image_;
+    Actions actions_;
+    QImage thumbnail_;
+    QToolButton* closeButton_ = nullptr;
+    bool isHovering_ = false;
+    QPointF dragOffset_;
+    bool isDragging_ = false;
+    bool pressed_ = false;
+    QPoint pressPos_;
+};
+
+}  // namespace zentola
