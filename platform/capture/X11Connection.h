@@ -1,0 +1,51 @@
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <QString>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace platform {
+
+// One connection to the X server with its default screen and the extensions the grabs use.
+// xcb is thread-safe; the atom cache has its own lock.
+class X11Connection {
+public:
+    // Connects to $DISPLAY. Throws PlatformError("X11", ...) when the server cannot be reached.
+    X11Connection();
+    ~X11Connection();
+    X11Connection(const X11Connection&) = delete;
+    X11Connection& operator=(const X11Connection&) = delete;
+
+    xcb_connection_t* get() const { return connection_; }
+    xcb_screen_t* screen() const { return screen_; }
+    xcb_window_t root() const { return screen_->root; }
+    bool hasShm() const { return hasShm_; }
+    bool hasComposite() const { return hasComposite_; }
+    bool hasXFixes() const { return hasXFixes_; }
+    bool hasRes() const { return hasRes_; }
+    bool hasRandr() const { return hasRandr_; }
+
+    xcb_atom_t atom(const char* name);
+
+    // Reads a property; empty when absent or of another type.
+    std::string stringProperty(xcb_window_t window, xcb_atom_t property, xcb_atom_t type);
+    std::vector<quint32> cardinalProperty(xcb_window_t window, xcb_atom_t property, xcb_atom_t type);
+
+private:
+    xcb_connection_t* connection_ = nullptr;
+    xcb_screen_t* screen_ = nullptr;
+    bool hasShm_ = false;
+    bool hasComposite_ = false;
+    bool hasXFixes_ = false;
+    bool hasRes_ = false;
+    bool hasRandr_ = false;
+    std::mutex atomMutex_;
+    std::unordered_map<std::string, xcb_atom_t> atoms_;
+};
+
+}  // namespace platform

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "platform/capture/X11Desktop.h"
+#include "platform/core/Bitmap.h"
+
+#include <QRect>
+#include <QSize>
+
+#include <memory>
+#include <mutex>
+#include <set>
+#include <vector>
+
+namespace platform {
+
+class X11Connection;
+
+// Reads screen and window pixels from the X server, for screenshots and for each frame of a stream.
+// Bitmaps are BGRA and opaque. Thread-safe; a stream keeps one grabber for its whole life so the
+// shared-memory segments are reused from frame to frame.
+class X11Grabber {
+public:
+    explicit X11Grabber(std::shared_ptr<X11Connection> connection);
+    ~X11Grabber();
+    X11Grabber(const X11Grabber&) = delete;
+    X11Grabber& operator=(const X11Grabber&) = delete;
+
+    // The area of the root window (X11 pixels) as the screen shows it, except that the windows of
+    // excludedPids are left out and what lies beneath them is shown instead; windows listed in
+    // keptWindows (client ids) stay. With nothing excluded on screen this is one shared-memory
+    // grab. Throws PlatformError.
+    BitmapRef grabArea(const QRect& area, const std::vector<qint32>& excludedPids = {},
+                       const std::vector<quint32>& keptWindows = {}, bool showCursor = false);
+    // One top-level window's own pixels (client id or frame id), even where other windows cover
+    // it. Throws PlatformError when there is no such window.
+    BitmapRef grabWindow(quint32 window, bool showCursor = false);
+
+    // The bitmap resampled to the size (the same bitmap when it already has it).
+    static BitmapRef scaled(const BitmapRef& bitmap, QSize size);
+
+    std::shared_ptr<X11Connection> connection() const { return x_; }
+
+private:
+    struct Segment;
+    class Pool;
+
+    BitmapRef grabDrawable(quint32 drawable, const QRect& rect);
+    void paintWindowsInto(std::uint8_t* pixels, int bytesPerRow, const QRect& area, const QRect& region,
+                          const std::vector<X11Desktop::TopLevel>& windows);
+    void drawCursor(std::uint8_t* pixels, int bytesPerRow, const QRect& area);
+    void redirect(quint32 frame);
+
+    std::shared_ptr<X11Connection> x_;
+    X11Desktop desktop_;
+    std::shared_ptr<Pool> pool_;
+    std::mutex redirectMutex_;
+    std::set<quint32> redirected_;
+};
+
+}  // namespace platform
