@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QScreen;
@@ -73,6 +74,13 @@ public:
     static void setProvider(std::shared_ptr<Provider> provider);
     // Builds Screen objects from descriptions, with frames worked out from the first one (tests, fakes).
     static std::vector<ScreenRef> makeScreens(const std::vector<Description>& descriptions);
+    // The frame and visible frame of each description, in the same order, as makeScreens sets them.
+    // X11 has one coordinate space, so the first display's scale converts every display's pixels.
+    static std::vector<std::pair<QRectF, QRectF>> framesFor(const std::vector<Description>& descriptions);
+
+    // Replaces what the display reports, keeping the object (providers, when a connected monitor
+    // changes its geometry or scale). Reached only through a non-const reference the provider owns.
+    void update(Description d, QRectF frame, QRectF visibleFrame);
 
 private:
     Description d_;

@@ -1,0 +1,107 @@
+#include "platform/display/Screen.h"
+
+#include "platform/display/XcbScreenProvider.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace platform {
+
+namespace {
+
+std::shared_ptr<Screen::Provider>& installedProvider() {
+    static std::shared_ptr<Screen::Provider> provider;
+    return provider;
+}
+
+Screen::Provider& provider() {
+    auto& p = installedProvider();
+    if (!p)
+        p = std::make_shared<XcbScreenProvider>();
+    return *p;
+}
+
+}  // namespace
+
+std::vector<ScreenRef> Screen::screens() {
+    return provider().screens();
+}
+
+ScreenRef Screen::main() {
+    auto list = screens();
+    return list.empty() ? nullptr : list.front();
+}
+
+QPointF Screen::mouseLocation() {
+    return provider().mouseLocation();
+}
+
+void Screen::setProvider(std::shared_ptr<Provider> p) {
+    installedProvider() = std::move(p);
+}
+
+QScreen* Screen::qscreen() const {
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return nullptr;
+    const auto all = QGuiApplication::screens();
+    for (QScreen* s : all)
+        if (s->name() == d_.name)
+            return s;
+    // The toolkit keeps each screen's top-left in device pixels even when it scales the size.
+    for (QScreen* s : all)
+        if (s->geometry().topLeft() == d_.nativeGeometry.topLeft())
+            return s;
+    return nullptr;
+}
+
+void Screen::update(Description d, QRectF frame, QRectF visibleFrame) {
+    d_ = std::move(d);
+    frame_ = frame;
+    visibleFrame_ = visibleFrame;
+}
+
+QRectF Screen::frameFromNative(const QRect& native, const QRect& firstNative, double scale) {
+    // Bottom-left corner of the native rectangle, in points above the first display's bottom edge.
+    const double x = (native.x() - firstNative.x()) / scale;
+    const double bottom = (firstNative.y() + firstNative.height() - (native.y() + native.height())) / scale;
+    return QRectF(x, bottom, native.width() / scale, native.height() / scale);
+}
+
+QPointF Screen::pointFromNative(const QPointF& native, const QRect& firstNative, double scale) {
+    return QPointF((native.x() - firstNative.x()) / scale,
+                   (firstNative.y() + firstNative.height() - native.y()) / scale);
+}
+
+QPointF Screen::nativeFromPoint(const QPointF& point, const QRect& firstNative, double scale) {
+    return QPointF(point.x() * scale + firstNative.x(), firstNative.y() + firstNative.height() - point.y() * scale);
+}
+
+std::vector<std::pair<QRectF, QRectF>> Screen::framesFor(const std::vector<Description>& descriptions) {
+    std::vector<std::pair<QRectF, QRectF>> out;
+    if (descriptions.empty())
+        return out;
+    const QRect first = descriptions.front().nativeGeometry;
+    double scale = descriptions.front().scaleFactor;
+    if (!(scale > 0))
+        scale = 1.0;
+    out.reserve(descriptions.size());
+    for (const Description& d : descriptions) {
+        const QRectF frame = frameFromNative(d.nativeGeometry, first, scale);
+        // Panels cover part of this display only when the work area overlaps it.
+        const QRect work = d.nativeWorkArea.intersected(d.nativeGeometry);
+        const QRectF visible = work.isEmpty() ? frame : frameFromNative(work, first, scale);
+        out.emplace_back(frame, visible);
+    }
+    return out;
+}
+
+std::vector<ScreenRef> Screen::makeScreens(const std::vector<Description>& descriptions) {
+    const auto frames = framesFor(descriptions);
+    std::vector<ScreenRef> out;
+    out.reserve(descriptions.size());
+    for (std::size_t i = 0; i < descriptions.size(); ++i)
+        out.push_back(std::make_shared<const Screen>(descriptions[i], frames[i].first, frames[i].second));
+    return out;
+}
+
+}  // namespace platform

@@ -1,0 +1,54 @@
+#include "Extensions/Coordinates.h"
+
+namespace zentola {
+
+double Coordinates::firstDisplayHeight() {
+    const auto screens = platform::Screen::screens();
+    return screens.empty() ? 0.0 : screens.front()->frame().height();
+}
+
+QPointF Coordinates::topLeftFromBottomLeft(const QPointF& p, const QRectF& first) {
+    return QPointF(p.x(), first.height() - p.y());
+}
+
+QPointF Coordinates::topLeftFromBottomLeft(const QPointF& p) {
+    return QPointF(p.x(), firstDisplayHeight() - p.y());
+}
+
+QPointF Coordinates::bottomLeftFromTopLeft(const QPointF& p, const QRectF& first) {
+    return QPointF(p.x(), first.height() - p.y());
+}
+
+QRectF Coordinates::topLeftFromBottomLeft(const QRectF& r, const QRectF& first) {
+    return QRectF(r.x(), first.height() - (r.y() + r.height()), r.width(), r.height());
+}
+
+QRectF Coordinates::bottomLeftFromTopLeft(const QRectF& r, const QRectF& first) {
+    return QRectF(r.x(), first.height() - (r.y() + r.height()), r.width(), r.height());
+}
+
+QRectF Coordinates::localFromTopLeft(const QRectF& r, const QRectF& display, const QRectF& first) {
+    const double displayTop = first.height() - (display.y() + display.height());
+    return QRectF(r.x() - display.x(), r.y() - displayTop, r.width(), r.height());
+}
+
+QRectF Coordinates::localFromTopLeft(const QRectF& r, const platform::Screen& screen) {
+    const auto screens = platform::Screen::screens();
+    const QRectF first = screens.empty() ? screen.frame() : screens.front()->frame();
+    return localFromTopLeft(r, screen.frame(), first);
+}
+
+QPointF Coordinates::localFromBottomLeft(const QPointF& p, const QRectF& display) {
+    return QPointF(p.x() - display.x(), display.y() + display.height() - p.y());
+}
+
+QPointF Coordinates::bottomLeftFromLocal(const QPointF& p, const QRectF& display) {
+    return QPointF(p.x() + display.x(), display.y() + display.height() - p.y());
+}
+
+QRectF Coordinates::bottomLeftFromLocal(const QRectF& r, const QRectF& display) {
+    const QRectF n = r.normalized();
+    return QRectF(n.x() + display.x(), display.y() + display.height() - n.y() - n.height(), n.width(), n.height());
+}
+
+}  // namespace zentola
