@@ -1,0 +1,216 @@
+#include "platform/media/FfmpegAssetWriter.h"
+
+#include "platform/media/AudioEncoderInput.h"
+#include "platform/media/FfmpegPixelBufferAdaptor.h"
+#include "platform/media/MovieRemuxer.h"
+#include "platform/media/VideoEncoderInput.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+std::mutex factoryMutex;
+AssetWriter::Factory& installedFactory() {
+    static AssetWriter::Factory factory;
+    return factory;
+}
+
+// A hidden sibling of the movie for the rewrite, so the final rename stays on one file system.
+std::string rewritePath(const std::string& path) {
+    std::filesystem::path p(path);
+    return (p.parent_path() / ("." + p.filename().string() + ".finishing" + p.extension().string())).string();
+}
+
+}  // namespace
+
+std::shared_ptr<AssetWriter> AssetWriter::create(const std::string& path, FileType type) {
+    Factory factory;
+    {
+        std::lock_guard lock(factoryMutex);
+        factory = installedFactory();
+    }
+    if (factory)
+        return factory(path, type);
+    return std::make_shared<FfmpegAssetWriter>(path, type);
+}
+
+void AssetWriter::setFactory(Factory factory) {
+    std::lock_guard lock(factoryMutex);
+    installedFactory() = std::move(factory);
+}
+
+FfmpegAssetWriter::FfmpegAssetWriter(std::string path, FileType type) {
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
+    std::error_code ec;
+    if (std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found)
+        throw PlatformError("NSCocoaErrorDomain", 516, "The file " + path + " already exists.");
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    if (folder.empty())
+        folder = ".";
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        int err = errno;
+        throw PlatformError("NSPOSIXErrorDomain", err, "Cannot write in " + folder + ": " + std::strerror(err));
+    }
+    muxer_ = std::make_shared<MovieMuxer>(std::move(path), type);
+}
+
+FfmpegAssetWriter::~FfmpegAssetWriter() {
+    // Dropped without finishing: stop the encoders and close what was written; the fragmented file
+    // plays as it is.
+    stopInputs();
+    if (muxer_->isWriting()) {
+        try {
+            muxer_->close();
+        } catch (const PlatformError&) {
+        }
+    }
+}
+
+std::shared_ptr<WriterInput> FfmpegAssetWriter::makeVideoInput(const VideoOutputSettings& settings) {
+    auto input = std::make_shared<VideoEncoderInput>(muxer_, settings);
+    std::lock_guard lock(mutex_);
+    made_.push_back({input, VideoEncoderInput::supports(settings)});
+    return input;
+}
+
+std::shared_ptr<WriterInput> FfmpegAssetWriter::makeAudioInput(const std::optional<AudioOutputSettings>& settings) {
+    auto input = std::make_shared<AudioEncoderInput>(muxer_, settings);
+    std::lock_guard lock(mutex_);
+    made_.push_back({input, AudioEncoderInput::supports(settings)});
+    return input;
+}
+
+std::shared_ptr<PixelBufferAdaptor> FfmpegAssetWriter::makePixelBufferAdaptor(
+    const std::shared_ptr<WriterInput>& videoInput, const PixelBufferAdaptor::SourceAttributes& attributes) {
+    auto video = std::dynamic_pointer_cast<VideoEncoderInput>(videoInput);
+    if (!video)
+        throw PlatformError("MovieWriter", -1, "A pixel buffer adaptor needs a video input");
+    return std::make_shared<FfmpegPixelBufferAdaptor>(std::move(video), attributes);
+}
+
+EncoderInput* FfmpegAssetWriter::encoderFor(const std::shared_ptr<WriterInput>& input) const {
+    return dynamic_cast<EncoderInput*>(input.get());
+}
+
+bool FfmpegAssetWriter::canAdd(const std::shared_ptr<WriterInput>& input) const {
+    std::lock_guard lock(mutex_);
+    if (!input || started_)
+        return false;
+    auto made = std::find_if(made_.begin(), made_.end(), [&](const Candidate& c) { return c.input.lock() == input; });
+    if (made == made_.end() || !made->supported)
+        return false;
+    bool added = std::any_of(inputs_.begin(), inputs_.end(), [&](const auto& i) { return i.get() == input.get(); });
+    bool secondVideo = input->mediaType() == WriterInput::MediaType::video &&
+                       std::any_of(inputs_.begin(), inputs_.end(), [](const auto& i) {
+                           return i->mediaType() == WriterInput::MediaType::video;
+                       });
+    return !added && !secondVideo;
+}
+
+void FfmpegAssetWriter::add(const std::shared_ptr<WriterInput>& input) {
+    if (!canAdd(input))
+        throw PlatformError("MovieWriter", -1, "The input cannot be added to this writer");
+    std::lock_guard lock(mutex_);
+    inputs_.push_back(std::static_pointer_cast<EncoderInput>(input));
+}
+
+bool FfmpegAssetWriter::startWriting() {
+    std::lock_guard lock(mutex_);
+    if (started_)
+        return false;
+    started_ = true;
+    try {
+        if (inputs_.empty())
+            throw PlatformError("MovieWriter", -1, "A movie needs at least one input");
+        for (auto& input : inputs_)
+            input->open();
+        muxer_->open();
+    } catch (const PlatformError& e) {
+        muxer_->fail(e);
+        muxer_->discardFile();
+        return false;
+    }
+    muxer_->setStatus(Status::writing);
+    for (auto& input : inputs_)
+        input->start();
+    return true;
+}
+
+void FfmpegAssetWriter::startSession(MediaTime sourceTime) {
+    muxer_->setSessionStart(sourceTime);
+}
+
+void FfmpegAssetWriter::stopInputs() {
+    std::vector<std::shared_ptr<EncoderInput>> inputs;
+    {
+        std::lock_guard lock(mutex_);
+        inputs = inputs_;
+    }
+    for (auto& input : inputs)
+        input->markAsFinished();
+    for (auto& input : inputs)
+        input->join();
+}
+
+void FfmpegAssetWriter::finishWriting(std::function<void()> done) {
+    {
+        std::lock_guard lock(mutex_);
+        if (finishing_ || !started_) {
+            if (done)
+                done();
+            return;
+        }
+        finishing_ = true;
+    }
+    // Draining the encoders and rewriting the file take a while; never on the caller's thread.
+    std::thread([self = shared_from_this(), done = std::move(done)] {
+        self->finish();
+        if (done)
+            done();
+    }).detach();
+}
+
+void FfmpegAssetWriter::finish() {
+    stopInputs();
+    if (!muxer_->isWriting())
+        return;
+    try {
+        muxer_->close();
+    } catch (const PlatformError& e) {
+        muxer_->fail(e);
+        return;
+    }
+    // The fragmented file is already a whole movie; if the rewrite fails it stays as it is.
+    const std::string& path = muxer_->path();
+    std::string regular = rewritePath(path);
+    std::vector<double> priming;
+    {
+        std::lock_guard lock(mutex_);
+        priming.resize(inputs_.size(), 0.0);
+        for (auto& input : inputs_)
+            if (input->streamIndex() >= 0 && std::size_t(input->streamIndex()) < priming.size())
+                priming[std::size_t(input->streamIndex())] = input->primingSeconds();
+    }
+    try {
+        MovieRemuxer::remux(path, regular, fileType() == FileType::quickTimeMovie ? "mov" : "mp4", priming);
+        if (std::rename(regular.c_str(), path.c_str()) != 0)
+            ::unlink(regular.c_str());
+    } catch (const PlatformError&) {
+    }
+    muxer_->setStatus(Status::completed);
+}
+
+}  // namespace platform

@@ -1,0 +1,147 @@
+#include "platform/media/MovieMuxer.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+}
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+PlatformError mediaError(const std::string& what, int averror) {
+    char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(averror, reason, sizeof reason);
+    return PlatformError("MovieWriter", averror, what + ": " + reason);
+}
+
+MovieMuxer::MovieMuxer(std::string path, AssetWriter::FileType type) : path_(std::move(path)), type_(type) {
+    const char* format = type_ == AssetWriter::FileType::quickTimeMovie ? "mov" : "mp4";
+    int rc = avformat_alloc_output_context2(&ctx_, nullptr, format, path_.c_str());
+    if (rc < 0 || !ctx_)
+        throw mediaError("Cannot make the movie muxer", rc < 0 ? rc : AVERROR(ENOMEM));
+}
+
+MovieMuxer::~MovieMuxer() {
+    if (ctx_) {
+        if (ctx_->pb)
+            avio_closep(&ctx_->pb);
+        avformat_free_context(ctx_);
+    }
+}
+
+AVStream* MovieMuxer::addStream(const AVCodecContext* encoder) {
+    AVStream* st = avformat_new_stream(ctx_, nullptr);
+    if (!st)
+        throw mediaError("Cannot add a track", AVERROR(ENOMEM));
+    int rc = avcodec_parameters_from_context(st->codecpar, encoder);
+    if (rc < 0)
+        throw mediaError("Cannot describe a track", rc);
+    st->time_base = encoder->time_base;
+    if (encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
+        st->avg_frame_rate = encoder->framerate;
+        st->r_frame_rate = encoder->framerate;
+        // Players on other systems only take HEVC tagged this way.
+        if (encoder->codec_id == AV_CODEC_ID_HEVC)
+            st->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+    }
+    return st;
+}
+
+void MovieMuxer::open() {
+    // O_EXCL: a recording never replaces a file that is already there.
+    int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        int err = errno;
+        throw PlatformError("NSPOSIXErrorDomain", err, "Cannot create " + path_ + ": " + std::strerror(err));
+    }
+    ::close(fd);
+    fileCreated_ = true;
+    int rc = avio_open(&ctx_->pb, path_.c_str(), AVIO_FLAG_WRITE);
+    if (rc < 0)
+        throw mediaError("Cannot open " + path_, rc);
+    // Each packet goes to the kernel as soon as the muxer emits it, so a killed process loses only
+    // the fragment being built.
+    ctx_->flags |= AVFMT_FLAG_FLUSH_PACKETS;
+    ctx_->max_interleave_delta = 1000000;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+    av_dict_set(&options, "frag_duration", "2000000", 0);
+    rc = avformat_write_header(ctx_, &options);
+    av_dict_free(&options);
+    if (rc < 0)
+        throw mediaError("Cannot write the movie header", rc);
+    headerWritten_ = true;
+}
+
+void MovieMuxer::writePacket(AVPacket* packet, AVRational encoderTimeBase, int streamIndex) {
+    if (!isWriting())
+        return;
+    std::lock_guard lock(muxMutex_);
+    packet->stream_index = streamIndex;
+    av_packet_rescale_ts(packet, encoderTimeBase, ctx_->streams[streamIndex]->time_base);
+    int rc = av_interleaved_write_frame(ctx_, packet);
+    if (rc < 0)
+        fail(mediaError("Cannot write to " + path_, rc));
+}
+
+void MovieMuxer::close() {
+    std::lock_guard lock(muxMutex_);
+    int rc = 0;
+    if (headerWritten_) {
+        rc = av_write_trailer(ctx_);
+        headerWritten_ = false;
+    }
+    if (ctx_->pb)
+        avio_closep(&ctx_->pb);
+    if (rc < 0)
+        throw mediaError("Cannot finish " + path_, rc);
+}
+
+void MovieMuxer::discardFile() {
+    std::lock_guard lock(muxMutex_);
+    if (ctx_->pb)
+        avio_closep(&ctx_->pb);
+    headerWritten_ = false;
+    if (fileCreated_)
+        ::unlink(path_.c_str());
+    fileCreated_ = false;
+}
+
+AssetWriter::Status MovieMuxer::status() const {
+    std::lock_guard lock(stateMutex_);
+    return status_;
+}
+
+void MovieMuxer::setStatus(AssetWriter::Status status) {
+    std::lock_guard lock(stateMutex_);
+    status_ = status;
+}
+
+std::optional<PlatformError> MovieMuxer::error() const {
+    std::lock_guard lock(stateMutex_);
+    return error_;
+}
+
+void MovieMuxer::fail(const PlatformError& error) {
+    std::lock_guard lock(stateMutex_);
+    if (!error_)
+        error_ = error;
+    status_ = AssetWriter::Status::failed;
+}
+
+void MovieMuxer::setSessionStart(MediaTime time) {
+    std::lock_guard lock(stateMutex_);
+    sessionStart_ = time;
+}
+
+MediaTime MovieMuxer::sessionStart() const {
+    std::lock_guard lock(stateMutex_);
+    return sessionStart_;
+}
+
+}  // namespace platform

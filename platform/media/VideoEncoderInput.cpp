@@ -1,0 +1,156 @@
+#include "platform/media/VideoEncoderInput.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <thread>
+
+namespace platform {
+
+namespace {
+
+const char* encoderName(VideoOutputSettings::Codec codec) {
+    return codec == VideoOutputSettings::Codec::hevc ? "libx265" : "libx264";
+}
+
+long long maxSide(VideoOutputSettings::Codec codec) {
+    return codec == VideoOutputSettings::Codec::hevc ? 8192 : 16384;
+}
+
+}  // namespace
+
+VideoEncoderInput::VideoEncoderInput(std::shared_ptr<MovieMuxer> muxer, const VideoOutputSettings& settings)
+    : EncoderInput(std::move(muxer), MediaType::video, queueCapacity),
+      settings_(settings),
+      width_(static_cast<int>(settings.width & ~1LL)),
+      height_(static_cast<int>(settings.height & ~1LL)),
+      fps_(std::clamp(settings.expectedFrameRate, 1, 240)) {}
+
+VideoEncoderInput::~VideoEncoderInput() {
+    stop();
+    sws_freeContext(scaler_);
+    av_frame_free(&frames_[0]);
+    av_frame_free(&frames_[1]);
+}
+
+bool VideoEncoderInput::supports(const VideoOutputSettings& s) {
+    return s.width >= 2 && s.height >= 2 && s.width <= maxSide(s.codec) && s.height <= maxSide(s.codec) &&
+           avcodec_find_encoder_by_name(encoderName(s.codec)) != nullptr;
+}
+
+bool VideoEncoderInput::append(const SampleBuffer& buffer) {
+    if (!buffer.isVideo() || !buffer.imageBuffer())
+        return false;
+    return enqueue(buffer);
+}
+
+bool VideoEncoderInput::appendFrame(const BitmapRef& frame, MediaTime presentationTime) {
+    if (!frame || !presentationTime.isValid())
+        return false;
+    return enqueue(SampleBuffer::video(frame, presentationTime));
+}
+
+void VideoEncoderInput::open() {
+    const AVCodec* codec = avcodec_find_encoder_by_name(encoderName(settings_.codec));
+    if (!codec)
+        throw mediaError(std::string("No ") + encoderName(settings_.codec) + " encoder", AVERROR_ENCODER_NOT_FOUND);
+    encoder_ = avcodec_alloc_context3(codec);
+    encoder_->width = width_;
+    encoder_->height = height_;
+    encoder_->pix_fmt = AV_PIX_FMT_YUV420P;
+    encoder_->time_base = AVRational{1, fps_};
+    encoder_->framerate = AVRational{fps_, 1};
+    // A key frame every two seconds: each starts a fragment, the most an interrupted file loses.
+    encoder_->gop_size = 2 * fps_;
+    encoder_->color_range = AVCOL_RANGE_MPEG;
+    encoder_->colorspace = AVCOL_SPC_BT709;
+    encoder_->color_primaries = AVCOL_PRI_BT709;
+    encoder_->color_trc = AVCOL_TRC_BT709;
+    if (muxer_->context()->oformat->flags & AVFMT_GLOBALHEADER)
+        encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVDictionary* options = nullptr;
+    if (settings_.codec == VideoOutputSettings::Codec::hevc) {
+        av_dict_set(&options, "preset", "ultrafast", 0);
+        av_dict_set(&options, "crf", "26", 0);
+        av_dict_set(&options, "x265-params", "log-level=error", 0);
+    } else {
+        av_dict_set(&options, "preset", "veryfast", 0);
+        av_dict_set(&options, "crf", "23", 0);
+    }
+    av_dict_set(&options, "forced-idr", "1", 0);
+    int rc = avcodec_open2(encoder_, codec, &options);
+    av_dict_free(&options);
+    if (rc < 0)
+        throw mediaError(std::string("Cannot open the ") + encoderName(settings_.codec) + " encoder", rc);
+    streamIndex_ = muxer_->addStream(encoder_)->index;
+}
+
+AVFrame* VideoEncoderInput::writableFrame() {
+    // The encoder copies each picture before send returns, so two frames alternate without copies;
+    // a frame still referenced is replaced rather than waited for.
+    for (AVFrame*& f : frames_) {
+        if (!f) {
+            f = av_frame_alloc();
+            f->format = AV_PIX_FMT_YUV420P;
+            f->width = width_;
+            f->height = height_;
+            if (av_frame_get_buffer(f, 0) < 0)
+                throw mediaError("Cannot allocate a video frame", AVERROR(ENOMEM));
+            return f;
+        }
+        if (av_frame_is_writable(f))
+            return f;
+    }
+    av_frame_free(&frames_[1]);
+    return writableFrame();
+}
+
+void VideoEncoderInput::encode(const SampleBuffer& buffer) {
+    const BitmapRef& image = buffer.imageBuffer();
+    MediaTime start = muxer_->sessionStart();
+    if (!image || !start.isValid())
+        return;
+    double offset = (buffer.presentationTimeStamp() - start).seconds();
+    long long slot = std::llround(offset * fps_);
+    // Two frames in one slot: the later one would only repeat the picture at the same time.
+    if (slot < 0 || slot <= lastSlot_)
+        return;
+
+    if (!scaler_ || image->width() != sourceWidth_ || image->height() != sourceHeight_) {
+        sws_freeContext(scaler_);
+        sourceWidth_ = image->width();
+        sourceHeight_ = image->height();
+        AVPixelFormat in = image->format() == PixelFormat::BGRA ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGBA;
+        scaler_ = sws_getContext(sourceWidth_, sourceHeight_, in, width_, height_, AV_PIX_FMT_YUV420P,
+                                 SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (!scaler_)
+            throw mediaError("Cannot convert the frame", AVERROR(EINVAL));
+        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+        sws_setColorspaceDetails(scaler_, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+    }
+    AVFrame* frame = writableFrame();
+    const std::uint8_t* src[1] = {image->data()};
+    const int stride[1] = {image->bytesPerRow()};
+    sws_scale(scaler_, src, stride, 0, sourceHeight_, frame->data, frame->linesize);
+    frame->pts = slot;
+    // Key frames by time as well, so fragments stay about two seconds long when frames are skipped.
+    bool keyDue = lastKeySlot_ < 0 || slot - lastKeySlot_ >= 2LL * fps_;
+    frame->pict_type = keyDue ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    if (keyDue)
+        lastKeySlot_ = slot;
+    lastSlot_ = slot;
+    sendFrame(frame);
+}
+
+void VideoEncoderInput::flush() {
+    if (encoder_)
+        sendFrame(nullptr);
+}
+
+}  // namespace platform

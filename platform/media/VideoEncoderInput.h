@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/media/EncoderInput.h"
+
+struct SwsContext;
+
+namespace platform {
+
+// Video track: BGRA frames converted to 4:2:0 with libswscale and encoded with libx264 or libx265
+// at a constant frame rate (frame times rounded to the nearest frame slot).
+class VideoEncoderInput : public EncoderInput {
+public:
+    static constexpr std::size_t queueCapacity = 8;
+
+    VideoEncoderInput(std::shared_ptr<MovieMuxer> muxer, const VideoOutputSettings& settings);
+    ~VideoEncoderInput() override;
+
+    // Whether this machine can encode these settings at all (codec present, size in range).
+    static bool supports(const VideoOutputSettings& settings);
+
+    bool append(const SampleBuffer& buffer) override;
+    bool appendFrame(const BitmapRef& frame, MediaTime presentationTime);
+    void open() override;
+
+    // The pixel size actually encoded: 4:2:0 needs even sizes, so an odd edge loses one pixel.
+    int encodedWidth() const { return width_; }
+    int encodedHeight() const { return height_; }
+
+protected:
+    void encode(const SampleBuffer& buffer) override;
+    void flush() override;
+
+private:
+    AVFrame* writableFrame();
+
+    VideoOutputSettings settings_;
+    int width_;
+    int height_;
+    int fps_;
+    SwsContext* scaler_ = nullptr;
+    int sourceWidth_ = 0;
+    int sourceHeight_ = 0;
+    AVFrame* frames_[2] = {nullptr, nullptr};
+    long long lastSlot_ = -1;
+    long long lastKeySlot_ = -1;
+};
+
+}  // namespace platform
