@@ -1,0 +1,298 @@
+#include "Features/Thumbnail/ThumbnailView.h"
+
+#include "Services/ClipboardManager.h"
+#include "platform/imageio/ImageCodec.h"
+
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QDrag>
+#include <QFile>
+#include <QFileDialog>
+#include <QGraphicsOpacityEffect>
+#include <QMenu>
+#include <QMimeData>
+#include <QMimeDatabase>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPropertyAnimation>
+#include <QSaveFile>
+#include <QToolButton>
+#include <QVariantAnimation>
+
+namespace zentola {
+namespace {
+
+QString text(const char* key) {
+    return QCoreApplication::translate("ThumbnailView", key);
+}
+
+QIcon closeIcon() {
+    QPixmap pixmap(40, 40);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 0, 0, 77));
+    p.drawEllipse(QRectF(1, 2, 38, 38));
+    p.setBrush(Qt::white);
+    p.drawEllipse(QRectF(0, 0, 38, 38));
+    p.setPen(QPen(QColor(60, 60, 60), 4, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(13, 13), QPointF(25, 25));
+    p.drawLine(QPointF(25, 13), QPointF(13, 25));
+    return QIcon(pixmap);
+}
+
+bool writePNGFile(const platform::BitmapRef& bitmap, const QString& path) {
+    if (!bitmap || path.isEmpty())
+        return false;
+    QByteArray png;
+    try {
+        png = platform::ImageCodec::pngData(*bitmap);
+    } catch (const std::exception&) {
+        return false;
+    }
+    QSaveFile file(path);
+    if (png.isEmpty() || !file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(png) != png.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+}  // namespace
+
+ThumbnailView::ThumbnailView(CapturedImage image, Actions actions, QWidget* parent)
+    : QWidget(parent), image_(std::move(image)), actions_(std::move(actions)) {
+    setAttribute(Qt::WA_Hover);
+    setMouseTracking(true);
+    const platform::Image thumb = image_.thumbnailImage(devicePixelRatioF());
+    if (thumb.bitmap())
+        thumbnail_ = thumb.bitmap()->asQImage().copy();
+
+    closeButton_ = new QToolButton(this);
+    closeButton_->setAutoRaise(true);
+    closeButton_->setIcon(closeIcon());
+    closeButton_->setIconSize(QSize(20, 20));
+    closeButton_->setFixedSize(28, 28);
+    closeButton_->setStyleSheet("QToolButton { border: none; background: transparent; }");
+    closeButton_->setCursor(Qt::ArrowCursor);
+    closeButton_->setToolTip(text("Dismiss"));
+    auto* fade = new QGraphicsOpacityEffect(closeButton_);
+    fade->setOpacity(0);
+    closeButton_->setGraphicsEffect(fade);
+    closeButton_->hide();
+    connect(closeButton_, &QToolButton::clicked, this, [this] {
+        if (actions_.onDismiss)
+            actions_.onDismiss();
+    });
+}
+
+void ThumbnailView::resizeEvent(QResizeEvent*) {
+    closeButton_->move(width() - padding - closeButton_->width(), padding);
+}
+
+void ThumbnailView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.translate(dragOffset_);
+
+    // A translucent card in the window colour.
+    QColor card = palette().color(QPalette::Window);
+    card.setAlpha(215);
+    p.setPen(Qt::NoPen);
+    p.setBrush(card);
+    p.drawRoundedRect(QRectF(rect()), 12, 12);
+
+    if (thumbnail_.isNull())
+        return;
+    const QRectF area = QRectF(rect()).adjusted(padding, padding, -padding, -padding);
+    QSizeF fitted = QSizeF(thumbnail_.size()).scaled(area.size(), Qt::KeepAspectRatio);
+    const QRectF target(area.center() - QPointF(fitted.width() / 2, fitted.height() / 2), fitted);
+
+    // A soft shadow under the picture.
+    for (int i = 1; i <= 4; ++i) {
+        p.setBrush(QColor(0, 0, 0, 18));
+        p.drawRoundedRect(target.translated(0, 4).adjusted(-i, -i + 1, i, i), 8 + i, 8 + i);
+    }
+    QPainterPath clip;
+    clip.addRoundedRect(target, 8, 8);
+    p.setClipPath(clip);
+    p.drawImage(target, thumbnail_);
+}
+
+void ThumbnailView::setHovering(bool hovering) {
+    if (hovering == isHovering_)
+        return;
+    isHovering_ = hovering;
+    auto* fade = static_cast<QGraphicsOpacityEffect*>(closeButton_->graphicsEffect());
+    auto* animation = new QPropertyAnimation(fade, "opacity", closeButton_);
+    animation->setDuration(150);
+    animation->setStartValue(fade->opacity());
+    animation->setEndValue(hovering ? 1.0 : 0.0);
+    animation->setEasingCurve(QEasingCurve::InOutQuad);
+    if (hovering) {
+        closeButton_->show();
+        closeButton_->raise();
+    } else {
+        connect(animation, &QPropertyAnimation::finished, closeButton_, [this] {
+            if (!isHovering_)
+                closeButton_->hide();
+        });
+    }
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+    if (hovering) {
+        if (actions_.onHoverStart)
+            actions_.onHoverStart();
+    } else if (actions_.onHoverEnd) {
+        actions_.onHoverEnd();
+    }
+}
+
+void ThumbnailView::enterEvent(QEnterEvent*) {
+    setHovering(true);
+}
+
+void ThumbnailView::leaveEvent(QEvent*) {
+    setHovering(false);
+}
+
+void ThumbnailView::setDragOffset(const QPointF& offset) {
+    dragOffset_ = offset;
+    update();
+}
+
+void ThumbnailView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return;
+    pressed_ = true;
+    pressPos_ = event->position().toPoint();
+}
+
+void ThumbnailView::mouseMoveEvent(QMouseEvent* event) {
+    if (!pressed_)
+        return;
+    const QPoint translation = event->position().toPoint() - pressPos_;
+    if (!isDragging_ && translation.manhattanLength() < swipeMinimum)
+        return;
+    isDragging_ = true;
+    setDragOffset(translation);
+    if (translation.x() > swipeDismissDistance) {
+        if (actions_.onDismiss)
+            actions_.onDismiss();
+        return;
+    }
+    // Leaving the card any other way carries the capture out to another application.
+    if (!rect().contains(event->position().toPoint()))
+        startDragOut();
+}
+
+void ThumbnailView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !pressed_)
+        return;
+    pressed_ = false;
+    if (isDragging_) {
+        isDragging_ = false;
+        springBack();
+        return;
+    }
+    if (actions_.onOpen)
+        actions_.onOpen();
+}
+
+void ThumbnailView::springBack() {
+    auto* animation = new QVariantAnimation(this);
+    animation->setDuration(300);
+    animation->setStartValue(dragOffset_);
+    animation->setEndValue(QPointF(0, 0));
+    animation->setEasingCurve(QEasingCurve::OutBack);
+    connect(animation, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& value) { setDragOffset(value.toPointF()); });
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void ThumbnailView::startDragOut() {
+    pressed_ = false;
+    isDragging_ = false;
+    setDragOffset(QPointF());
+    auto* drag = new QDrag(this);
+    drag->setMimeData(makeDragData());
+    if (!thumbnail_.isNull())
+        drag->setPixmap(QPixmap::fromImage(thumbnail_.scaled(120, 120, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    drag->exec(Qt::CopyAction);
+}
+
+QMimeData* ThumbnailView::makeDragData() const {
+    auto* data = new QMimeData;
+    if (image_.fileURL) {
+        // The saved file itself; nothing when it can no longer be read.
+        QFile file(image_.fileURL->toLocalFile());
+        if (!file.open(QIODevice::ReadOnly))
+            return data;
+        data->setUrls({*image_.fileURL});
+        const QString type = QMimeDatabase().mimeTypeForFile(file.fileName()).name();
+        if (type.startsWith("image/"))
+            data->setData(type, file.readAll());
+        return data;
+    }
+    if (const auto& bitmap = image_.image.bitmap())
+        data->setImageData(bitmap->asQImage().copy());
+    return data;
+}
+
+QMenu* ThumbnailView::makeContextMenu() {
+    auto* menu = new QMenu(this);
+    auto add = [menu](const char* key, std::function<void()> action) {
+        QObject::connect(menu->addAction(text(key)), &QAction::triggered, menu, [action] {
+            if (action)
+                action();
+        });
+    };
+    add("Open", actions_.onOpen);
+    add("Open With...", actions_.onReveal);
+    menu->addSeparator();
+    add("Save As...", [this] { saveAs(); });
+    add("Copy", [this] { copy(); });
+    menu->addSeparator();
+    add("Show in Finder", actions_.onReveal);
+    menu->addSeparator();
+    add("Dismiss", actions_.onDismiss);
+    return menu;
+}
+
+void ThumbnailView::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu* menu = makeContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+QFileDialog* ThumbnailView::saveAs() {
+    auto* dialog = new QFileDialog(nullptr, text("Save As..."));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilter(text("PNG image (*.png)"));
+    dialog->setDefaultSuffix("png");
+    dialog->selectFile("Screenshot.png");
+    // The card may be gone when the user answers; the dialog keeps its own reference to the pixels.
+    const platform::BitmapRef bitmap = image_.image.bitmap();
+    connect(dialog, &QFileDialog::fileSelected, dialog, [bitmap](const QString& path) { writePNGFile(bitmap, path); });
+    dialog->open();
+    return dialog;
+}
+
+bool ThumbnailView::writePNG(const QString& path) const {
+    return writePNGFile(image_.image.bitmap(), path);
+}
+
+void ThumbnailView::copy() const {
+    std::optional<QString> path;
+    if (image_.fileURL)
+        path = image_.fileURL->toLocalFile();
+    ClipboardManager::shared().copyImageWithFile(image_.image.bitmap(), path);
+}
+
+}  // namespace zentola

@@ -1,0 +1,68 @@
+#include "Services/FlashManager.h"
+
+#include "platform/desktop/WindowPlacement.h"
+
+#include <QEasingCurve>
+#include <QPropertyAnimation>
+#include <qcoro/qcorosignal.h>
+
+#include <algorithm>
+
+namespace zentola {
+namespace {
+
+QCoro::Task<void> animateAlpha(FlashWindow& window, double alpha, int milliseconds) {
+    auto* animation = new QPropertyAnimation(&window, "alpha");
+    animation->setDuration(milliseconds);
+    animation->setStartValue(window.alpha());
+    animation->setEndValue(alpha);
+    animation->setEasingCurve(QEasingCurve::InOutQuad);
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+    co_await qCoro(animation, &QPropertyAnimation::finished);
+}
+
+}  // namespace
+
+FlashManager& FlashManager::shared() {
+    static FlashManager manager;
+    return manager;
+}
+
+FlashManager::FlashManager(Animate animate) : animate_(animate ? std::move(animate) : Animate(animateAlpha)) {}
+
+FlashManager::~FlashManager() {
+    for (FlashWindow* window : flashWindows_)
+        delete window;
+}
+
+QCoro::Task<void> FlashManager::showFlash(platform::ScreenRef screen) {
+    // The main display is the first of the list, so this also covers "else the first display".
+    if (!screen)
+        screen = platform::Screen::main();
+    if (!screen)
+        co_return;
+
+    auto* window = new FlashWindow(platform::WindowPlacement::geometryForScreen(*screen));
+    if (QScreen* qs = screen->qscreen())
+        window->setScreen(qs);
+    flashWindows_.push_back(window);
+    window->show();
+    window->raise();
+
+    try {
+        co_await animateFlash(*window);
+    } catch (...) {
+        // The window must not outlive a failed animation.
+    }
+
+    window->hide();
+    flashWindows_.erase(std::remove(flashWindows_.begin(), flashWindows_.end(), window), flashWindows_.end());
+    window->deleteLater();
+}
+
+QCoro::Task<void> FlashManager::animateFlash(FlashWindow& window) {
+    co_await animate_(window, peakAlpha, fadeInMs);
+    co_await animate_(window, 0.0, fadeOutMs);
+}
+
+}  // namespace zentola
