@@ -1,0 +1,299 @@
+#include "packages/GlobalShortcuts/GlobalShortcuts.h"
+
+#include "packages/GlobalShortcuts/MenuTracker.h"
+#include "packages/GlobalShortcuts/SystemGlobalShortcuts.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/defaults/DefaultsStore.h"
+
+#include <QHash>
+
+#include <map>
+#include <vector>
+
+namespace GlobalShortcuts {
+
+namespace {
+
+const QString keyPrefix = QStringLiteral("GlobalShortcuts_");
+
+struct State {
+    platform::DefaultsStore* store = nullptr;
+    QSet<Shortcut> registeredShortcuts;
+    QHash<Name, std::vector<Action>> legacyKeyDownHandlers;
+    QHash<Name, std::vector<Action>> legacyKeyUpHandlers;
+    QHash<Name, std::map<QUuid, Action>> streamKeyDownHandlers;
+    QHash<Name, std::map<QUuid, Action>> streamKeyUpHandlers;
+    bool isEnabled = true;
+    bool isPaused = false;
+    bool isMenuOpen = false;
+    bool isInitialized = false;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+void postChange(const Name& name) {
+    platform::NotificationCenter::defaultCenter().post(shortcutByNameDidChange, {{"name", QVariant::fromValue(name)}});
+}
+
+void registerShortcut(const Shortcut& shortcut) {
+    if (state().registeredShortcuts.contains(shortcut))
+        return;
+    SystemGlobalShortcuts::registerShortcut(shortcut, handleOnKeyDown, handleOnKeyUp);
+    // Counted as registered even when the system refused it; the refusal was logged.
+    state().registeredShortcuts.insert(shortcut);
+}
+
+void unregisterShortcut(const Shortcut& shortcut) {
+    SystemGlobalShortcuts::unregisterShortcut(shortcut);
+    state().registeredShortcuts.remove(shortcut);
+}
+
+template <typename Table>
+QSet<Shortcut> shortcutsOf(const Table& a, const Table& b, bool onlyWithActions) {
+    QSet<Shortcut> result;
+    for (const Table* table : {&a, &b})
+        for (auto it = table->cbegin(); it != table->cend(); ++it) {
+            if (onlyWithActions && it.value().empty())
+                continue;
+            if (auto shortcut = getShortcut(it.key()))
+                result.insert(*shortcut);
+        }
+    return result;
+}
+
+QSet<Shortcut> shortcutsForLegacyHandlers() {
+    return shortcutsOf(state().legacyKeyDownHandlers, state().legacyKeyUpHandlers, false);
+}
+
+QSet<Shortcut> shortcutsForStreamHandlers() {
+    return shortcutsOf(state().streamKeyDownHandlers, state().streamKeyUpHandlers, true);
+}
+
+void unregisterIfNeeded(const Shortcut& shortcut) {
+    if (!shortcutsForLegacyHandlers().contains(shortcut) && !shortcutsForStreamHandlers().contains(shortcut))
+        unregisterShortcut(shortcut);
+}
+
+void dispatch(const Shortcut& shortcut, const QHash<Name, std::vector<Action>>& legacy,
+              const QHash<Name, std::map<QUuid, Action>>& streams) {
+    if (state().isPaused)
+        return;
+    // Collected first: an action may attach or detach handlers while it runs.
+    std::vector<Action> toRun;
+    for (auto it = legacy.cbegin(); it != legacy.cend(); ++it)
+        if (getShortcut(it.key()) == shortcut)
+            toRun.insert(toRun.end(), it.value().begin(), it.value().end());
+    for (auto it = streams.cbegin(); it != streams.cend(); ++it)
+        if (getShortcut(it.key()) == shortcut)
+            for (const auto& [id, action] : it.value())
+                toRun.push_back(action);
+    for (auto& action : toRun)
+        action();
+}
+
+}  // namespace
+
+namespace detail {
+
+void attachStream(const Name& name, const QUuid& id, std::weak_ptr<EventStream::State> stream,
+                  std::optional<EventType> only) {
+    state().streamKeyDownHandlers[name][id] = [stream, only] { EventStream::yield(stream, EventType::keyDown, only); };
+    state().streamKeyUpHandlers[name][id] = [stream, only] { EventStream::yield(stream, EventType::keyUp, only); };
+    if (auto shortcut = getShortcut(name))
+        registerShortcut(*shortcut);
+}
+
+void detachStream(const Name& name, const QUuid& id) {
+    for (auto* table : {&state().streamKeyDownHandlers, &state().streamKeyUpHandlers}) {
+        auto it = table->find(name);
+        if (it != table->end()) {
+            it.value().erase(id);
+            if (it.value().empty())
+                table->erase(it);
+        }
+    }
+    if (auto shortcut = getShortcut(name))
+        unregisterIfNeeded(*shortcut);
+}
+
+}  // namespace detail
+
+platform::DefaultsStore& defaultsStore() {
+    return state().store ? *state().store : platform::DefaultsStore::standard();
+}
+
+void setDefaultsStore(platform::DefaultsStore* store) { state().store = store; }
+
+QString storageKey(const Name& name) { return keyPrefix + name.rawValue(); }
+
+std::optional<Shortcut> getShortcut(const Name& name) {
+    auto text = defaultsStore().stringForKey(storageKey(name));
+    if (!text)
+        return std::nullopt;
+    return Shortcut::decode(text->toUtf8());
+}
+
+bool userDefaultsContains(const Name& name) { return defaultsStore().contains(storageKey(name)); }
+
+QSet<Name> allNames() {
+    QSet<Name> names;
+    const QVariantMap all = defaultsStore().dictionaryRepresentation();
+    for (auto it = all.cbegin(); it != all.cend(); ++it)
+        if (it.key().startsWith(keyPrefix))
+            names.insert(Name::fromRawValue(it.key().mid(keyPrefix.size())));
+    return names;
+}
+
+bool isEnabled(const Name& name) {
+    if (!state().isEnabled)
+        return false;
+    auto shortcut = getShortcut(name);
+    return shortcut && state().registeredShortcuts.contains(*shortcut);
+}
+
+void setShortcut(const std::optional<Shortcut>& shortcut, const Name& name) {
+    if (shortcut)
+        userDefaultsSet(name, *shortcut);
+    else if (name.defaultShortcut())
+        userDefaultsDisable(name);
+    else
+        userDefaultsRemove(name);
+}
+
+void userDefaultsSet(const Name& name, const Shortcut& shortcut) {
+    const QString text = QString::fromUtf8(shortcut.encode());
+    if (auto old = getShortcut(name))
+        unregisterShortcut(*old);
+    registerShortcut(shortcut);
+    defaultsStore().setString(storageKey(name), text);
+    postChange(name);
+}
+
+void userDefaultsDisable(const Name& name) {
+    auto old = getShortcut(name);
+    if (!old)
+        return;
+    defaultsStore().setBool(storageKey(name), false);
+    unregisterShortcut(*old);
+    postChange(name);
+}
+
+void userDefaultsRemove(const Name& name) {
+    auto old = getShortcut(name);
+    if (!old)
+        return;
+    defaultsStore().remove(storageKey(name));
+    unregisterShortcut(*old);
+    postChange(name);
+}
+
+void userDefaultsDidChange(const Name& name) { postChange(name); }
+
+void reset(const QList<Name>& names) {
+    for (const Name& name : names) {
+        if (name.defaultShortcut())
+            userDefaultsSet(name, *name.defaultShortcut());
+        else
+            userDefaultsRemove(name);
+    }
+}
+
+void resetAll() { reset(allNames().values()); }
+
+void onKeyDown(const Name& name, Action action) {
+    state().legacyKeyDownHandlers[name].push_back(std::move(action));
+    if (auto shortcut = getShortcut(name))
+        registerShortcut(*shortcut);
+}
+
+void onKeyUp(const Name& name, Action action) {
+    state().legacyKeyUpHandlers[name].push_back(std::move(action));
+    if (auto shortcut = getShortcut(name))
+        registerShortcut(*shortcut);
+}
+
+void removeHandler(const Name& name) {
+    state().legacyKeyDownHandlers.remove(name);
+    state().legacyKeyUpHandlers.remove(name);
+    if (auto shortcut = getShortcut(name))
+        if (!shortcutsForStreamHandlers().contains(*shortcut))
+            unregisterShortcut(*shortcut);
+}
+
+void removeAllHandlers() {
+    const QSet<Shortcut> streams = shortcutsForStreamHandlers();
+    for (const Shortcut& shortcut : shortcutsForLegacyHandlers())
+        if (!streams.contains(shortcut))
+            unregisterShortcut(shortcut);
+    state().legacyKeyDownHandlers.clear();
+    state().legacyKeyUpHandlers.clear();
+}
+
+void disable(const QList<Name>& names) {
+    for (const Name& name : names)
+        if (auto shortcut = getShortcut(name))
+            unregisterShortcut(*shortcut);
+}
+
+void enable(const QList<Name>& names) {
+    for (const Name& name : names)
+        if (auto shortcut = getShortcut(name))
+            registerShortcut(*shortcut);
+}
+
+std::shared_ptr<EventStream> events(const Name& name) { return std::make_shared<EventStream>(name, std::nullopt); }
+
+std::shared_ptr<EventStream> events(EventType type, const Name& name) {
+    return std::make_shared<EventStream>(name, type);
+}
+
+bool isEnabled() { return state().isEnabled; }
+
+void setIsEnabled(bool enabled) {
+    if (state().isEnabled == enabled)
+        return;
+    state().isEnabled = enabled;
+    SystemGlobalShortcuts::updateEventHandler();
+}
+
+bool isPaused() { return state().isPaused; }
+
+void setIsPaused(bool paused) { state().isPaused = paused; }
+
+bool isMenuOpen() { return state().isMenuOpen; }
+
+void setIsMenuOpen(bool open) {
+    if (state().isMenuOpen == open)
+        return;
+    state().isMenuOpen = open;
+    SystemGlobalShortcuts::updateEventHandler();
+}
+
+void initialize() {
+    if (state().isInitialized)
+        return;
+    // Without an application yet there is nothing to watch; the next name tries again.
+    state().isInitialized = MenuTracker::install([](bool open) { setIsMenuOpen(open); });
+}
+
+void handleOnKeyDown(const Shortcut& shortcut) {
+    dispatch(shortcut, state().legacyKeyDownHandlers, state().streamKeyDownHandlers);
+}
+
+void handleOnKeyUp(const Shortcut& shortcut) {
+    dispatch(shortcut, state().legacyKeyUpHandlers, state().streamKeyUpHandlers);
+}
+
+void resetForTesting() {
+    platform::DefaultsStore* store = state().store;
+    bool initialized = state().isInitialized;
+    state() = State{};
+    state().store = store;
+    state().isInitialized = initialized;
+    SystemGlobalShortcuts::resetForTesting();
+}
+
+}  // namespace GlobalShortcuts

@@ -1,0 +1,41 @@
+#include "packages/GlobalShortcuts/MenuTracker.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QMenu>
+
+#include <algorithm>
+
+namespace GlobalShortcuts {
+
+MenuTracker::MenuTracker(std::function<void(bool)> onChange) : QObject(qApp), onChange_(std::move(onChange)) {}
+
+bool MenuTracker::install(std::function<void(bool open)> onChange) {
+    if (!qApp)
+        return false;
+    qApp->installEventFilter(new MenuTracker(std::move(onChange)));
+    return true;
+}
+
+bool MenuTracker::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::Show && event->type() != QEvent::Hide)
+        return false;
+    auto* menu = qobject_cast<QMenu*>(watched);
+    if (!menu)
+        return false;
+    std::erase_if(open_, [menu](const QPointer<QMenu>& m) { return m.isNull() || m == menu; });
+    if (event->type() == QEvent::Show) {
+        open_.push_back(menu);
+        // A menu deleted while open sends no hide event.
+        connect(menu, &QObject::destroyed, this, &MenuTracker::update, Qt::UniqueConnection);
+    }
+    update();
+    return false;
+}
+
+void MenuTracker::update() {
+    std::erase_if(open_, [](const QPointer<QMenu>& m) { return m.isNull(); });
+    onChange_(!open_.empty());
+}
+
+}  // namespace GlobalShortcuts

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <vector>
+
+class QMenu;
+
+namespace GlobalShortcuts {
+
+// Tells whether any menu of the application is open, from the menus' show and hide events. A menu
+// grabs the keyboard while it is open, so global hot keys cannot reach us meanwhile.
+class MenuTracker : public QObject {
+    Q_OBJECT
+public:
+    // Installs the one tracker for the application's life; false without an application.
+    static bool install(std::function<void(bool open)> onChange);
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    explicit MenuTracker(std::function<void(bool)> onChange);
+    void update();
+
+    std::function<void(bool)> onChange_;
+    std::vector<QPointer<QMenu>> open_;
+};
+
+}  // namespace GlobalShortcuts

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "packages/GlobalShortcuts/Shortcut.h"
+
+#include <QList>
+
+#include <functional>
+
+namespace platform {
+struct HotKeyEvent;
+}
+
+namespace GlobalShortcuts {
+
+// Makes shortcuts global through the desktop's hot-key service and turns its events into calls of
+// the key-down and key-up callbacks. While a menu is open the hot keys are withdrawn and the
+// application's own key events are matched instead; when it closes they are registered again under
+// their old identifiers. Main thread only.
+class SystemGlobalShortcuts {
+public:
+    using Callback = std::function<void(const Shortcut&)>;
+
+    static constexpr quint32 signature = 0x48544B59;  // 'HTKY'
+    static constexpr int eventParameterNotFoundErr = -9870;
+
+    static void registerShortcut(const Shortcut& shortcut, Callback onKeyDown, Callback onKeyUp);
+    static void unregisterShortcut(const Shortcut& shortcut);
+    // Puts registration and event delivery in line with the package's isEnabled and isMenuOpen.
+    static void updateEventHandler();
+    // The desktop's own enabled shortcuts, where they can be read.
+    static QList<Shortcut> system();
+
+    // The installed handler: noErr when the event was ours and consumed, eventNotHandledErr (or a
+    // parameter error) when it was not.
+    static int handleEvent(const platform::HotKeyEvent* event);
+
+    // Forgets every record and the installed handler (tests).
+    static void resetForTesting();
+};
+
+}  // namespace GlobalShortcuts

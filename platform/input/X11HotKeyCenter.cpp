@@ -1,0 +1,292 @@
+#include "platform/input/X11HotKeyCenter.h"
+
+#include "platform/input/KeyCodeTable.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+// The header names a member after a C++ keyword.
+#define explicit explicit_
+#include <xcb/xkb.h>
+#undef explicit
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+constexpr quint32 commandBit = 0x100;
+constexpr quint32 shiftBit = 0x200;
+constexpr quint32 optionBit = 0x800;
+constexpr quint32 controlBit = 0x1000;
+constexpr quint32 functionBit = 0x20000;
+
+constexpr quint8 badAccess = 10;
+
+constexpr xcb_keysym_t numLockSym = 0xff7f;
+constexpr xcb_keysym_t altSyms[] = {0xffe9, 0xffea};    // Alt_L, Alt_R
+constexpr xcb_keysym_t superSyms[] = {0xffeb, 0xffec};  // Super_L, Super_R
+
+}  // namespace
+
+X11HotKeyCenter::X11HotKeyCenter() = default;
+
+X11HotKeyCenter::~X11HotKeyCenter() {
+    QObject::disconnect(aboutToBlock_);
+    notifier_.reset();
+    if (symbols_)
+        xcb_key_symbols_free(symbols_);
+    if (connection_)
+        xcb_disconnect(connection_);
+}
+
+bool X11HotKeyCenter::connect() {
+    if (connection_)
+        return !xcb_connection_has_error(connection_);
+    if (connectFailed_ || qEnvironmentVariableIsEmpty("DISPLAY"))
+        return false;
+    int screenNumber = 0;
+    connection_ = xcb_connect(nullptr, &screenNumber);
+    if (xcb_connection_has_error(connection_)) {
+        xcb_disconnect(connection_);
+        connection_ = nullptr;
+        connectFailed_ = true;
+        return false;
+    }
+    auto it = xcb_setup_roots_iterator(xcb_get_setup(connection_));
+    for (int i = 0; i < screenNumber && it.rem; ++i)
+        xcb_screen_next(&it);
+    root_ = it.data->root;
+
+    // Without detectable auto-repeat the server sends a release before every repeated press.
+    auto useXkb = xcb_xkb_use_extension_reply(connection_, xcb_xkb_use_extension(connection_, 1, 0), nullptr);
+    if (useXkb && useXkb->supported) {
+        constexpr uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
+        free(xcb_xkb_per_client_flags_reply(
+            connection_, xcb_xkb_per_client_flags(connection_, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0), nullptr));
+    }
+    free(useXkb);
+
+    symbols_ = xcb_key_symbols_alloc(connection_);
+    readModifierMapping();
+
+    if (QCoreApplication::instance()) {
+        notifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection_), QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { processPendingEvents(); });
+        // Replies read the socket too, and may leave events queued that no notification announces.
+        if (auto* dispatcher = QAbstractEventDispatcher::instance(QCoreApplication::instance()->thread()))
+            aboutToBlock_ = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, notifier_.get(),
+                                             [this] { processPendingEvents(); });
+    }
+    return true;
+}
+
+void X11HotKeyCenter::readModifierMapping() {
+    altMask_ = XCB_MOD_MASK_1;
+    superMask_ = XCB_MOD_MASK_4;
+    numLockMask_ = XCB_MOD_MASK_2;
+    auto* reply = xcb_get_modifier_mapping_reply(connection_, xcb_get_modifier_mapping(connection_), nullptr);
+    if (!reply)
+        return;
+    const xcb_keycode_t* map = xcb_get_modifier_mapping_keycodes(reply);
+    const int perModifier = reply->keycodes_per_modifier;
+    auto maskOf = [&](std::initializer_list<xcb_keysym_t> syms) -> quint16 {
+        for (xcb_keysym_t sym : syms) {
+            xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols_, sym);
+            if (!codes)
+                continue;
+            for (int mod = 3; mod < 8; ++mod)  // Mod1 ... Mod5
+                for (int i = 0; i < perModifier; ++i)
+                    for (xcb_keycode_t* c = codes; *c != XCB_NO_SYMBOL; ++c)
+                        if (map[mod * perModifier + i] == *c) {
+                            free(codes);
+                            return static_cast<quint16>(1u << mod);
+                        }
+            free(codes);
+        }
+        return 0;
+    };
+    if (quint16 m = maskOf({numLockSym}))
+        numLockMask_ = m;
+    if (quint16 m = maskOf({altSyms[0], altSyms[1]}))
+        altMask_ = m;
+    if (quint16 m = maskOf({superSyms[0], superSyms[1]}))
+        superMask_ = m;
+    free(reply);
+}
+
+bool X11HotKeyCenter::hasDispatcherTarget() { return connect(); }
+
+int X11HotKeyCenter::registerHotKey(quint32 keyCode, quint32 modifiers, HotKeyIdentity identity, HotKeyRef* out) {
+    if (out)
+        *out = 0;
+    if (!connect())
+        return paramErr;
+    auto keycode = KeyCodeTable::xKeycodeFromVirtual(static_cast<int>(keyCode));
+    // X11 has no modifier for the Fn key.
+    if (!keycode || (modifiers & functionBit))
+        return paramErr;
+    quint16 mods = 0;
+    if (modifiers & commandBit)
+        mods |= XCB_MOD_MASK_CONTROL;
+    if (modifiers & controlBit)
+        mods |= superMask_;
+    if (modifiers & optionBit)
+        mods |= altMask_;
+    if (modifiers & shiftBit)
+        mods |= XCB_MOD_MASK_SHIFT;
+    const auto code = static_cast<quint8>(*keycode);
+    for (const auto& [ref, grab] : grabs_)
+        if (grab.keycode == code && grab.modifiers == mods)
+            return eventHotKeyExistsErr;
+
+    std::vector<quint16> variants{0, XCB_MOD_MASK_LOCK, numLockMask_, quint16(XCB_MOD_MASK_LOCK | numLockMask_)};
+    std::sort(variants.begin(), variants.end());
+    variants.erase(std::unique(variants.begin(), variants.end()), variants.end());
+    std::vector<xcb_void_cookie_t> cookies;
+    for (quint16 v : variants)
+        cookies.push_back(xcb_grab_key_checked(connection_, 1, root_, mods | v, code, XCB_GRAB_MODE_ASYNC,
+                                               XCB_GRAB_MODE_ASYNC));
+    int status = noErr;
+    std::vector<quint16> granted;
+    for (size_t i = 0; i < cookies.size(); ++i) {
+        if (xcb_generic_error_t* error = xcb_request_check(connection_, cookies[i])) {
+            if (status == noErr)
+                status = error->error_code == badAccess ? eventHotKeyExistsErr : paramErr;
+            free(error);
+        } else {
+            granted.push_back(variants[i]);
+        }
+    }
+    if (status != noErr) {
+        for (quint16 v : granted)
+            xcb_ungrab_key(connection_, code, root_, mods | v);
+        xcb_flush(connection_);
+        return status;
+    }
+    HotKeyRef ref = nextRef_++;
+    grabs_.emplace(ref, Grab{code, mods, identity});
+    if (out)
+        *out = ref;
+    return noErr;
+}
+
+int X11HotKeyCenter::unregisterHotKey(HotKeyRef ref) {
+    auto it = grabs_.find(ref);
+    if (it == grabs_.end())
+        return paramErr;
+    if (connection_) {
+        for (quint16 v : {quint16(0), quint16(XCB_MOD_MASK_LOCK), numLockMask_, quint16(XCB_MOD_MASK_LOCK | numLockMask_)})
+            xcb_ungrab_key(connection_, it->second.keycode, root_, it->second.modifiers | v);
+        xcb_flush(connection_);
+    }
+    std::erase_if(held_, [ref](const auto& entry) { return entry.second == ref; });
+    grabs_.erase(it);
+    return noErr;
+}
+
+int X11HotKeyCenter::installHandler(Handler handler, HandlerRef* out) {
+    HandlerRef ref = nextHandler_++;
+    handlers_.emplace(ref, InstalledHandler{std::move(handler), {}});
+    if (out)
+        *out = ref;
+    return noErr;
+}
+
+int X11HotKeyCenter::addEventTypes(HandlerRef handler, const std::vector<quint32>& kinds) {
+    auto it = handlers_.find(handler);
+    if (it == handlers_.end())
+        return paramErr;
+    for (quint32 k : kinds)
+        if (std::find(it->second.kinds.begin(), it->second.kinds.end(), k) == it->second.kinds.end())
+            it->second.kinds.push_back(k);
+    return noErr;
+}
+
+int X11HotKeyCenter::removeEventTypes(HandlerRef handler, const std::vector<quint32>& kinds) {
+    auto it = handlers_.find(handler);
+    if (it == handlers_.end())
+        return paramErr;
+    std::erase_if(it->second.kinds,
+                  [&](quint32 k) { return std::find(kinds.begin(), kinds.end(), k) != kinds.end(); });
+    return noErr;
+}
+
+std::optional<QVariantList> X11HotKeyCenter::copySymbolicHotKeys() { return std::nullopt; }
+
+void X11HotKeyCenter::processPendingEvents() {
+    if (!connection_)
+        return;
+    if (xcb_connection_has_error(connection_)) {
+        notifier_.reset();
+        return;
+    }
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+        switch (event->response_type & 0x7f) {
+        case XCB_KEY_PRESS: {
+            auto* e = reinterpret_cast<xcb_key_press_event_t*>(event);
+            handleKey(true, e->detail, e->state);
+            break;
+        }
+        case XCB_KEY_RELEASE: {
+            auto* e = reinterpret_cast<xcb_key_release_event_t*>(event);
+            handleKey(false, e->detail, e->state);
+            break;
+        }
+        case XCB_MAPPING_NOTIFY:
+            xcb_refresh_keyboard_mapping(symbols_, reinterpret_cast<xcb_mapping_notify_event_t*>(event));
+            readModifierMapping();
+            break;
+        default:
+            break;
+        }
+        free(event);
+        if (!connection_)
+            break;
+    }
+}
+
+void X11HotKeyCenter::handleKey(bool press, quint8 keycode, quint16 state) {
+    if (press) {
+        // A held key repeats its press; the hot key fires once until its release.
+        if (held_.count(keycode))
+            return;
+        const quint16 relevant = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | altMask_ | superMask_;
+        for (const auto& [ref, grab] : grabs_) {
+            if (grab.keycode == keycode && grab.modifiers == (state & relevant)) {
+                held_[keycode] = ref;
+                dispatch(kindHotKeyPressed, grab.identity);
+                return;
+            }
+        }
+        return;
+    }
+    // The release belongs to the hot key that was pressed, even when a modifier went up first.
+    auto it = held_.find(keycode);
+    if (it == held_.end())
+        return;
+    auto grab = grabs_.find(it->second);
+    held_.erase(it);
+    if (grab != grabs_.end())
+        dispatch(kindHotKeyReleased, grab->second.identity);
+}
+
+void X11HotKeyCenter::dispatch(quint32 kind, HotKeyIdentity identity) {
+    std::vector<Handler> targets;
+    for (const auto& [ref, h] : handlers_)
+        if (std::find(h.kinds.begin(), h.kinds.end(), kind) != h.kinds.end())
+            targets.push_back(h.handler);
+    HotKeyEvent event;
+    event.kind = kind;
+    event.identity = identity;
+    for (auto& handler : targets)
+        handler(event);
+}
+
+}  // namespace platform

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "platform/input/HotKeyCenter.h"
+
+#include <QMetaObject>
+
+#include <map>
+#include <memory>
+
+struct xcb_connection_t;
+struct _XCBKeySymbols;
+class QSocketNotifier;
+
+namespace platform {
+
+// Hot keys as passive key grabs on the root window of a connection of our own, one grab per
+// lock-key variant (Caps Lock, Num Lock, both) so the locks don't matter. Detectable auto-repeat is
+// turned on for the connection, and a held key fires one press and one release. Events are read on
+// the main thread when the socket is readable and before the event loop sleeps.
+class X11HotKeyCenter : public HotKeyCenter {
+public:
+    X11HotKeyCenter();
+    ~X11HotKeyCenter() override;
+
+    bool hasDispatcherTarget() override;
+    int registerHotKey(quint32 keyCode, quint32 modifiers, HotKeyIdentity identity, HotKeyRef* out) override;
+    int unregisterHotKey(HotKeyRef ref) override;
+    int installHandler(Handler handler, HandlerRef* out) override;
+    int addEventTypes(HandlerRef handler, const std::vector<quint32>& kinds) override;
+    int removeEventTypes(HandlerRef handler, const std::vector<quint32>& kinds) override;
+    // The X server keeps no readable list of other clients' grabs: none.
+    std::optional<QVariantList> copySymbolicHotKeys() override;
+
+    // Reads and dispatches every event already received (also called by the event loop).
+    void processPendingEvents();
+
+private:
+    struct Grab {
+        quint8 keycode;
+        quint16 modifiers;
+        HotKeyIdentity identity;
+    };
+    struct InstalledHandler {
+        Handler handler;
+        std::vector<quint32> kinds;
+    };
+
+    bool connect();
+    void readModifierMapping();
+    void dispatch(quint32 kind, HotKeyIdentity identity);
+    void handleKey(bool press, quint8 keycode, quint16 state);
+
+    xcb_connection_t* connection_ = nullptr;
+    bool connectFailed_ = false;
+    quint32 root_ = 0;
+    _XCBKeySymbols* symbols_ = nullptr;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    QMetaObject::Connection aboutToBlock_;
+    quint16 altMask_ = 0, superMask_ = 0, numLockMask_ = 0;
+
+    std::map<HotKeyRef, Grab> grabs_;
+    HotKeyRef nextRef_ = 1;
+    std::map<HandlerRef, InstalledHandler> handlers_;
+    HandlerRef nextHandler_ = 1;
+    // keycode -> hot key whose press was delivered and whose release is still to come
+    std::map<quint8, HotKeyRef> held_;
+};
+
+}  // namespace platform
