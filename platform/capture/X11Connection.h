@@ -3,11 +3,13 @@
 #include <xcb/xcb.h>
 
 #include <QString>
+#include <QtGlobal>
 
 #include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace platform {
 

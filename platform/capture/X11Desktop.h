@@ -8,6 +8,8 @@
 #include <QtGlobal>
 
 #include <memory>
+#include <mutex>
+#include <unordered_map>
 #include <optional>
 #include <vector>
 
@@ -44,7 +46,8 @@ public:
     static Layout currentLayout();
     // Bottom to top: the window manager's stacking list when it publishes one, else the root's
     // mapped and unmapped children in the X server's order.
-    std::vector<TopLevel> topLevels();
+    // withDetails also reads titles, classes and layers (the grabs need only frames and owners).
+    std::vector<TopLevel> topLevels(bool withDetails);
     // Front to back.
     std::vector<WindowListEntry> windowList(const Layout& layout, bool onScreenOnly, bool excludeDesktopElements);
 
@@ -56,7 +59,13 @@ public:
     static constexpr int popUpLayer = 101;
 
 private:
+    void fillOwners(std::vector<TopLevel>& windows);
+    void fillDetails(std::vector<TopLevel>& windows);
+
     std::shared_ptr<X11Connection> x_;
+    // A window's owner never changes; remembering it saves a round trip per window per frame.
+    std::mutex pidMutex_;
+    std::unordered_map<quint32, qint32> pids_;
 };
 
 }  // namespace platform

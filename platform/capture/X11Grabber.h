@@ -20,7 +20,9 @@ class X11Connection;
 // shared-memory segments are reused from frame to frame.
 class X11Grabber {
 public:
-    explicit X11Grabber(std::shared_ptr<X11Connection> connection);
+    // keptSegments: how many shared-memory segments to keep for reuse (a stream wants a few, a
+    // one-off screenshot none). Throws PlatformError when the server's pixels are not 32-bit.
+    explicit X11Grabber(std::shared_ptr<X11Connection> connection, int keptSegments = 0);
     ~X11Grabber();
     X11Grabber(const X11Grabber&) = delete;
     X11Grabber& operator=(const X11Grabber&) = delete;
@@ -45,10 +47,13 @@ private:
     class Pool;
 
     BitmapRef grabDrawable(quint32 drawable, const QRect& rect);
-    void paintWindowsInto(std::uint8_t* pixels, int bytesPerRow, const QRect& area, const QRect& region,
-                          const std::vector<X11Desktop::TopLevel>& windows);
+    // Paints region (root coordinates, inside area) afresh: background, then the shown windows bottom to top.
+    void repaintRegion(std::uint8_t* pixels, int bytesPerRow, const QRect& area, const QRect& region,
+                       const std::vector<const X11Desktop::TopLevel*>& shown);
     void drawCursor(std::uint8_t* pixels, int bytesPerRow, const QRect& area);
-    void redirect(quint32 frame);
+    // True when the window was not redirected before (its pixmap may still be repainting).
+    bool redirect(quint32 frame);
+    void sync();
 
     std::shared_ptr<X11Connection> x_;
     X11Desktop desktop_;

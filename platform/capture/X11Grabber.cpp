@@ -1,0 +1,356 @@
+#include "platform/capture/X11Grabber.h"
+
+#include "platform/capture/X11Connection.h"
+#include "platform/core/Error.h"
+
+#include <xcb/composite.h>
+#include <xcb/shm.h>
+#include <xcb/xfixes.h>
+
+#include <QImage>
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace platform {
+
+namespace {
+
+// Long enough for a client to repaint what a first redirection exposed.
+constexpr auto repaintDelay = std::chrono::milliseconds(60);
+
+[[noreturn]] void fail(int code, const std::string& what) { throw PlatformError("X11", code, what); }
+
+void makeOpaque(std::uint8_t* pixels, int bytesPerRow, int width, int height) {
+    for (int y = 0; y < height; ++y) {
+        auto* p = reinterpret_cast<std::uint32_t*>(pixels + std::size_t(y) * bytesPerRow);
+        for (int x = 0; x < width; ++x)
+            p[x] |= 0xff000000u;
+    }
+}
+
+void copyRows(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int rowBytes, int rows) {
+    for (int y = 0; y < rows; ++y)
+        std::memcpy(dst + std::size_t(y) * dstStride, src + std::size_t(y) * srcStride, rowBytes);
+}
+
+}  // namespace
+
+struct X11Grabber::Segment {
+    int shmid = -1;
+    std::uint8_t* address = nullptr;
+    std::size_t size = 0;
+    xcb_shm_seg_t seg = 0;
+};
+
+// Shared-memory segments attached to the server, reused once the bitmap that used one is gone.
+class X11Grabber::Pool : public std::enable_shared_from_this<Pool> {
+public:
+    Pool(std::shared_ptr<X11Connection> x, int kept) : x_(std::move(x)), kept_(kept) {}
+    ~Pool() {
+        for (Segment& s : free_)
+            destroy(s);
+    }
+
+    Segment acquire(std::size_t size) {
+        {
+            std::lock_guard lock(mutex_);
+            for (auto it = free_.begin(); it != free_.end(); ++it) {
+                if (it->size >= size) {
+                    Segment s = *it;
+                    free_.erase(it);
+                    return s;
+                }
+            }
+        }
+        Segment s;
+        s.size = size;
+        s.shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
+        if (s.shmid < 0)
+            fail(errno, std::string("Cannot allocate shared memory: ") + std::strerror(errno));
+        void* a = shmat(s.shmid, nullptr, 0);
+        if (a == reinterpret_cast<void*>(-1)) {
+            const int e = errno;
+            shmctl(s.shmid, IPC_RMID, nullptr);
+            fail(e, std::string("Cannot map shared memory: ") + std::strerror(e));
+        }
+        s.address = static_cast<std::uint8_t*>(a);
+        s.seg = xcb_generate_id(x_->get());
+        xcb_generic_error_t* err = xcb_request_check(x_->get(), xcb_shm_attach_checked(x_->get(), s.seg, s.shmid, 0));
+        // Marked for removal now, so the memory goes away with the last user even after a crash.
+        shmctl(s.shmid, IPC_RMID, nullptr);
+        if (err) {
+            free(err);
+            shmdt(s.address);
+            fail(2, "The X server cannot attach shared memory");
+        }
+        return s;
+    }
+
+    void release(const Segment& s) {
+        std::lock_guard lock(mutex_);
+        if (int(free_.size()) < kept_) {
+            free_.push_back(s);
+            return;
+        }
+        destroy(s);
+    }
+
+private:
+    void destroy(const Segment& s) {
+        xcb_shm_detach(x_->get(), s.seg);
+        xcb_flush(x_->get());
+        shmdt(s.address);
+    }
+
+    std::shared_ptr<X11Connection> x_;
+    int kept_;
+    std::mutex mutex_;
+    std::vector<Segment> free_;
+};
+
+X11Grabber::X11Grabber(std::shared_ptr<X11Connection> connection, int keptSegments)
+    : x_(std::move(connection)), desktop_(x_), pool_(std::make_shared<Pool>(x_, keptSegments)) {
+    const xcb_setup_t* setup = xcb_get_setup(x_->get());
+    bool ok = false;
+    for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem; xcb_format_next(&it))
+        if (it.data->depth == x_->screen()->root_depth && it.data->bits_per_pixel == 32)
+            ok = true;
+    if (!ok || setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST)
+        fail(4, "The X server's pixel format is not 32-bit little-endian");
+}
+
+X11Grabber::~X11Grabber() = default;
+
+BitmapRef X11Grabber::grabDrawable(quint32 drawable, const QRect& rect) {
+    xcb_connection_t* c = x_->get();
+    const int w = rect.width(), h = rect.height();
+    const std::size_t bytes = std::size_t(w) * h * 4;
+    if (x_->hasShm()) {
+        Segment s = pool_->acquire(bytes);
+        xcb_generic_error_t* err = nullptr;
+        auto* r = xcb_shm_get_image_reply(
+            c, xcb_shm_get_image(c, drawable, rect.x(), rect.y(), w, h, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, s.seg, 0), &err);
+        if (!r) {
+            free(err);
+            pool_->release(s);
+            fail(5, "Cannot read the screen's pixels");
+        }
+        free(r);
+        makeOpaque(s.address, w * 4, w, h);
+        std::weak_ptr<Pool> pool = pool_;
+        return Bitmap::wrap(w, h, w * 4, PixelFormat::BGRA, AlphaMode::opaque, s.address, [pool, s] {
+            if (auto p = pool.lock())
+                p->release(s);
+            else
+                shmdt(s.address);
+        });
+    }
+    xcb_generic_error_t* err = nullptr;
+    auto* r = xcb_get_image_reply(
+        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, rect.x(), rect.y(), w, h, ~0u), &err);
+    if (!r || std::size_t(xcb_get_image_data_length(r)) < bytes) {
+        free(err);
+        free(r);
+        fail(5, "Cannot read the screen's pixels");
+    }
+    std::vector<std::uint8_t> pixels(xcb_get_image_data(r), xcb_get_image_data(r) + bytes);
+    free(r);
+    makeOpaque(pixels.data(), w * 4, w, h);
+    return Bitmap::create(w, h, w * 4, PixelFormat::BGRA, AlphaMode::opaque, std::move(pixels));
+}
+
+bool X11Grabber::redirect(quint32 frame) {
+    {
+        std::lock_guard lock(redirectMutex_);
+        if (redirected_.count(frame))
+            return false;
+        redirected_.insert(frame);
+    }
+    // Automatic redirection keeps the window on screen as before and gives it a pixmap of its own;
+    // the server drops it when the window or this connection goes away. A window that a
+    // compositing manager already redirected has its pixmap anyway.
+    xcb_generic_error_t* err = xcb_request_check(
+        x_->get(), xcb_composite_redirect_window_checked(x_->get(), frame, XCB_COMPOSITE_REDIRECT_AUTOMATIC));
+    free(err);
+    return true;
+}
+
+// Reads rect (window coordinates) of a window's own pixmap into dst.
+static bool readWindowPixels(xcb_connection_t* c, quint32 frame, const QRect& rect, std::uint8_t* dst, int dstStride) {
+    const xcb_pixmap_t pixmap = xcb_generate_id(c);
+    xcb_generic_error_t* err = xcb_request_check(c, xcb_composite_name_window_pixmap_checked(c, frame, pixmap));
+    if (err) {
+        free(err);
+        return false;
+    }
+    auto* r = xcb_get_image_reply(
+        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap, rect.x(), rect.y(), rect.width(), rect.height(), ~0u),
+        nullptr);
+    xcb_free_pixmap(c, pixmap);
+    const std::size_t rowBytes = std::size_t(rect.width()) * 4;
+    if (!r || std::size_t(xcb_get_image_data_length(r)) < rowBytes * rect.height()) {
+        free(r);
+        return false;
+    }
+    copyRows(dst, dstStride, xcb_get_image_data(r), int(rowBytes), int(rowBytes), rect.height());
+    free(r);
+    return true;
+}
+
+void X11Grabber::repaintRegion(std::uint8_t* pixels, int bytesPerRow, const QRect& area, const QRect& region,
+                               const std::vector<const X11Desktop::TopLevel*>& shown) {
+    xcb_connection_t* c = x_->get();
+    // The desktop background first: the root pixmap that background setters publish, else black.
+    std::uint8_t* origin = pixels + std::size_t(region.y() - area.y()) * bytesPerRow + std::size_t(region.x() - area.x()) * 4;
+    bool painted = false;
+    for (const char* name : {"_XROOTPMAP_ID", "ESETROOT_PMAP_ID"}) {
+        const auto ids = x_->cardinalProperty(x_->root(), x_->atom(name), XCB_ATOM_PIXMAP);
+        if (ids.empty() || painted)
+            continue;
+        auto* r = xcb_get_image_reply(c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, ids.front(), region.x(), region.y(),
+                                                       region.width(), region.height(), ~0u), nullptr);
+        const int rowBytes = region.width() * 4;
+        if (r && std::size_t(xcb_get_image_data_length(r)) >= std::size_t(rowBytes) * region.height()) {
+            copyRows(origin, bytesPerRow, xcb_get_image_data(r), rowBytes, rowBytes, region.height());
+            painted = true;
+        }
+        free(r);
+    }
+    if (!painted)
+        for (int y = 0; y < region.height(); ++y)
+            std::memset(origin + std::size_t(y) * bytesPerRow, 0, std::size_t(region.width()) * 4);
+
+    for (const X11Desktop::TopLevel* t : shown) {
+        const QRect part = t->geometry.intersected(region);
+        if (part.isEmpty())
+            continue;
+        std::uint8_t* dst = pixels + std::size_t(part.y() - area.y()) * bytesPerRow + std::size_t(part.x() - area.x()) * 4;
+        readWindowPixels(c, t->frame, part.translated(-t->geometry.topLeft()), dst, bytesPerRow);
+    }
+}
+
+BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& excludedPids,
+                               const std::vector<quint32>& keptWindows, bool showCursor) {
+    if (area.isEmpty())
+        fail(6, "The capture area is empty");
+    const QRect rootRect(0, 0, x_->screen()->width_in_pixels, x_->screen()->height_in_pixels);
+    const QRect inside = area.intersected(rootRect);
+    if (inside.isEmpty())
+        fail(6, "The capture area is outside the screen");
+
+    std::vector<X11Desktop::TopLevel> tops;
+    std::vector<QRect> hidden;
+    if (!excludedPids.empty()) {
+        tops = desktop_.topLevels(false);
+        for (const auto& t : tops) {
+            const bool ours = std::find(excludedPids.begin(), excludedPids.end(), t.pid) != excludedPids.end() &&
+                              std::find(keptWindows.begin(), keptWindows.end(), t.client) == keptWindows.end();
+            if (ours && t.viewable && t.geometry.intersects(inside))
+                hidden.push_back(t.geometry.intersected(inside));
+        }
+    }
+
+    BitmapRef grabbed = grabDrawable(x_->root(), inside);
+    // The pixels are ours until the bitmap is handed out.
+    auto* pixels = const_cast<std::uint8_t*>(grabbed->data());
+    const int stride = grabbed->bytesPerRow();
+
+    if (!hidden.empty() && x_->hasComposite()) {
+        std::vector<const X11Desktop::TopLevel*> shown;
+        bool fresh = false;
+        for (const auto& t : tops) {
+            const bool ours = std::find(excludedPids.begin(), excludedPids.end(), t.pid) != excludedPids.end() &&
+                              std::find(keptWindows.begin(), keptWindows.end(), t.client) == keptWindows.end();
+            if (ours || !t.viewable)
+                continue;
+            if (std::any_of(hidden.begin(), hidden.end(), [&](const QRect& r) { return r.intersects(t.geometry); })) {
+                shown.push_back(&t);
+                fresh = redirect(t.frame) || fresh;
+            }
+        }
+        if (fresh) {
+            sync();
+            std::this_thread::sleep_for(repaintDelay);
+        }
+        for (const QRect& r : hidden)
+            repaintRegion(pixels, stride, inside, r, shown);
+        makeOpaque(pixels, stride, inside.width(), inside.height());
+    }
+    if (showCursor)
+        drawCursor(pixels, stride, inside);
+
+    if (inside == area)
+        return grabbed;
+    // Parts of the area beyond the screen stay black.
+    std::vector<std::uint8_t> canvas(std::size_t(area.width()) * area.height() * 4, 0);
+    for (std::size_t i = 3; i < canvas.size(); i += 4)
+        canvas[i] = 0xff;
+    copyRows(canvas.data() + std::size_t(inside.y() - area.y()) * area.width() * 4 + std::size_t(inside.x() - area.x()) * 4,
+             area.width() * 4, grabbed->data(), stride, inside.width() * 4, inside.height());
+    return Bitmap::create(area.width(), area.height(), area.width() * 4, PixelFormat::BGRA, AlphaMode::opaque,
+                          std::move(canvas));
+}
+
+BitmapRef X11Grabber::grabWindow(quint32 window, bool showCursor) {
+    const auto tops = desktop_.topLevels(false);
+    auto it = std::find_if(tops.begin(), tops.end(), [&](const auto& t) { return t.client == window || t.frame == window; });
+    if (it == tops.end() || !it->viewable)
+        fail(7, "The window is not on screen");
+    const QRect geometry = it->geometry;
+    if (!x_->hasComposite())
+        return grabArea(geometry, {}, {}, showCursor);
+
+    if (redirect(it->frame)) {
+        sync();
+        std::this_thread::sleep_for(repaintDelay);
+    }
+    const int w = geometry.width(), h = geometry.height();
+    std::vector<std::uint8_t> pixels(std::size_t(w) * h * 4);
+    if (!readWindowPixels(x_->get(), it->frame, QRect(0, 0, w, h), pixels.data(), w * 4))
+        fail(8, "Cannot read the window's pixels");
+    makeOpaque(pixels.data(), w * 4, w, h);
+    if (showCursor)
+        drawCursor(pixels.data(), w * 4, geometry);
+    return Bitmap::create(w, h, w * 4, PixelFormat::BGRA, AlphaMode::opaque, std::move(pixels));
+}
+
+void X11Grabber::sync() {
+    free(xcb_get_input_focus_reply(x_->get(), xcb_get_input_focus(x_->get()), nullptr));
+}
+
+void X11Grabber::drawCursor(std::uint8_t* pixels, int bytesPerRow, const QRect& area) {
+    if (!x_->hasXFixes())
+        return;
+    auto* r = xcb_xfixes_get_cursor_image_reply(x_->get(), xcb_xfixes_get_cursor_image(x_->get()), nullptr);
+    if (!r)
+        return;
+    const std::uint32_t* src = xcb_xfixes_get_cursor_image_cursor_image(r);
+    const QRect cursor(r->x - r->xhot, r->y - r->yhot, r->width, r->height);
+    const QRect part = cursor.intersected(area);
+    for (int y = part.top(); y <= part.bottom() && !part.isEmpty(); ++y) {
+        auto* dst = reinterpret_cast<std::uint32_t*>(pixels + std::size_t(y - area.y()) * bytesPerRow) - area.x();
+        const std::uint32_t* s = src + std::size_t(y - cursor.y()) * cursor.width() - cursor.x();
+        for (int x = part.left(); x <= part.right(); ++x) {
+            // Premultiplied ARGB over opaque BGRA.
+            const std::uint32_t a = s[x] >> 24, inv = 255 - a, d = dst[x];
+            auto ch = [&](int shift) { return ((s[x] >> shift) & 0xff) + (((d >> shift) & 0xff) * inv + 127) / 255; };
+            dst[x] = 0xff000000u | (std::min(ch(16), 255u) << 16) | (std::min(ch(8), 255u) << 8) | std::min(ch(0), 255u);
+        }
+    }
+    free(r);
+}
+
+BitmapRef X11Grabber::scaled(const BitmapRef& bitmap, QSize size) {
+    if (!bitmap || size.isEmpty() || (bitmap->width() == size.width() && bitmap->height() == size.height()))
+        return bitmap;
+    const QImage out = bitmap->asQImage().scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return Bitmap::fromQImage(out);
+}
+
+}  // namespace platform
