@@ -1,0 +1,427 @@
+#include "Features/Capture/VideoRecordingManager.h"
+
+#include "Extensions/ScreenExt.h"
+#include "Services/PermissionManager.h"
+#include "Services/PersistenceManager.h"
+#include "platform/capture/ContentFilter.h"
+#include "platform/capture/RunningApplication.h"
+#include "platform/capture/ShareableContent.h"
+#include "platform/core/Log.h"
+#include "platform/core/MainThread.h"
+#include "platform/core/SerialQueue.h"
+#include "platform/media/AssetWriter.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+
+#include <cmath>
+#include <limits>
+
+namespace zentola {
+
+using platform::logLine;
+
+namespace {
+
+const char* caseName(VideoRecordingManager::RecordingErrorCase c) {
+    using C = VideoRecordingManager::RecordingErrorCase;
+    switch (c) {
+    case C::displayNotFound: return "displayNotFound";
+    case C::windowNotFound: return "windowNotFound";
+    case C::invalidRect: return "invalidRect";
+    case C::noFolderAccess: return "noFolderAccess";
+    case C::cannotAddVideoInput: return "cannotAddVideoInput";
+    case C::recordingInProgress: return "recordingInProgress";
+    case C::microphoneNotAvailable: return "microphoneNotAvailable";
+    }
+    return "";
+}
+
+const char* message(VideoRecordingManager::RecordingErrorCase c) {
+    using C = VideoRecordingManager::RecordingErrorCase;
+    switch (c) {
+    case C::displayNotFound: return "Display not found";
+    case C::windowNotFound: return "Window not found";
+    case C::invalidRect: return "Invalid selection rectangle";
+    case C::noFolderAccess: return "Cannot access video folder";
+    case C::cannotAddVideoInput: return "Cannot configure video encoding";
+    case C::recordingInProgress: return "Recording already in progress";
+    case C::microphoneNotAvailable: return "Microphone not available";
+    }
+    return "";
+}
+
+// Points times scale, truncated toward zero; sizes that are not finite or do not fit come out 0,
+// which the writer refuses.
+qint64 pixels(double points, double scale) {
+    double v = std::trunc(points * scale);
+    if (!std::isfinite(v) || v >= 9.2e18 || v <= -9.2e18)
+        return 0;
+    return static_cast<qint64>(v);
+}
+
+}  // namespace
+
+VideoRecordingManager::RecordingError::RecordingError(RecordingErrorCase c)
+    : platform::EnumError<RecordingErrorCase>(c, caseName(c), message(c)) {}
+
+VideoRecordingManager::Environment VideoRecordingManager::Environment::system() {
+    Environment e;
+    e.persistence = [] () -> PersistenceManager& { return PersistenceManager::shared(); };
+    e.hasMicrophonePermission = [] { return PermissionManager::shared().hasMicrophonePermission(); };
+    // The stream takes no identifier as the default source, which is what the recorder wants.
+    e.defaultAudioCaptureDeviceID = [] { return std::optional<QString>(); };
+    e.bundleIdentifier = [] { return platform::RunningApplication::ownBundleIdentifier(); };
+    e.now = [] { return QDateTime::currentDateTime(); };
+    return e;
+}
+
+VideoRecordingManager& VideoRecordingManager::shared() {
+    // Kept for the life of the process.
+    static auto* instance = new VideoRecordingManager(Environment::system());
+    return *instance;
+}
+
+VideoRecordingManager::VideoRecordingManager(Environment environment, QObject* parent)
+    : QObject(parent), env_(std::move(environment)) {}
+
+VideoRecordingManager::~VideoRecordingManager() {
+    stopDurationTimer();
+    // The stream's queues call into the writer context: they must be gone first.
+    stream_.reset();
+    writerContext_.setIsWriting(false);
+}
+
+void VideoRecordingManager::setState(RecordingState state) {
+    state_ = state;
+    emit stateChanged(state);
+}
+
+void VideoRecordingManager::setRecordingDuration(double seconds) {
+    recordingDuration_ = seconds;
+    emit recordingDurationChanged(seconds);
+}
+
+QCoro::Task<void> VideoRecordingManager::startRecording(CaptureMode mode, std::optional<SelectionRect> rect,
+                                                        std::optional<WindowInfo> window, platform::ScreenRef screen) {
+    if (state_ != RecordingState::idle) {
+        logLine("[VideoRecording] Already recording or stopping");
+        co_return;
+    }
+    // A start still waiting for the platform: a second one would arm the same writer context.
+    if (starting_)
+        throw RecordingError(RecordingErrorCase::recordingInProgress);
+    starting_ = true;
+    try {
+        co_await start(mode, std::move(rect), std::move(window), std::move(screen));
+    } catch (...) {
+        starting_ = false;
+        // Nothing of a failed start stays behind: no file name, no armed writer.
+        outputURL_.reset();
+        writerContext_.setIsWriting(false);
+        writerContext_.reset();
+        throw;
+    }
+    starting_ = false;
+}
+
+QCoro::Task<void> VideoRecordingManager::start(CaptureMode mode, std::optional<SelectionRect> rect,
+                                               std::optional<WindowInfo> window, platform::ScreenRef screen) {
+    logLine("[VideoRecording] Starting recording - mode: " + mode.rawValue().toStdString());
+    PersistenceManager& settings = env_.persistence();
+
+    platform::ScreenRef target = screen ? screen : platform::Screen::main();
+    if (!target) {
+        auto all = platform::Screen::screens();
+        if (all.empty())
+            throw RecordingError(RecordingErrorCase::displayNotFound);
+        target = all.front();
+    }
+    const bool retina = settings.recordAtRetina();
+    const double scale = retina ? target->backingScaleFactor() : 1.0;
+
+    if (mode == CaptureMode::window && !window)
+        throw RecordingError(RecordingErrorCase::windowNotFound);
+    if (mode == CaptureMode::rect && !rect)
+        throw RecordingError(RecordingErrorCase::invalidRect);
+
+    platform::ShareableContent content = co_await platform::ShareableContent::get(false, true);
+
+    std::optional<platform::ContentFilter> filter;
+    qint64 width = 0;
+    qint64 height = 0;
+    if (mode == CaptureMode::window) {
+        const platform::ShareableWindow* found = nullptr;
+        for (const auto& w : content.windows)
+            if (w.windowID == window->id) {
+                found = &w;
+                break;
+            }
+        if (!found)
+            throw RecordingError(RecordingErrorCase::windowNotFound);
+        settings.saveLastWindow(*window);
+        filter = platform::ContentFilter::forWindow(*found);
+        const double windowScale = retina ? 2.0 : 1.0;
+        width = pixels(window->frame.width(), windowScale);
+        height = pixels(window->frame.height(), windowScale);
+    } else {
+        auto displayID = ScreenExt::displayID(target);
+        const platform::ShareableDisplay* found = nullptr;
+        if (displayID)
+            for (const auto& d : content.displays)
+                if (d.displayID == *displayID) {
+                    found = &d;
+                    break;
+                }
+        if (!found)
+            throw RecordingError(RecordingErrorCase::displayNotFound);
+        std::vector<platform::RunningApplication> excluded;
+        const QString own = env_.bundleIdentifier();
+        if (!own.isEmpty())
+            for (const auto& app : content.applications)
+                if (app.bundleIdentifier == own)
+                    excluded.push_back(app);
+        filter = platform::ContentFilter::forDisplay(*found, std::move(excluded), {});
+        if (mode == CaptureMode::screen) {
+            width = pixels(target->frame().width(), scale);
+            height = pixels(target->frame().height(), scale);
+        } else {
+            width = pixels(rect->size.width(), scale);
+            height = pixels(rect->size.height(), scale);
+        }
+    }
+
+    platform::StreamConfiguration config;
+    config.width = width;
+    config.height = height;
+    config.pixelFormat = platform::StreamConfiguration::pixelFormatBGRA;
+    config.showsCursor = true;
+    const int fps = settings.videoFrameRate() == PersistenceManager::VideoFrameRate::fps60 ? 60 : 30;
+    config.minimumFrameInterval = platform::MediaTime::make(1, fps);
+
+    const auto option = settings.audioOption();
+    const bool systemAudio =
+        option == PersistenceManager::AudioOption::systemAudio || option == PersistenceManager::AudioOption::both;
+    const bool microphone =
+        (option == PersistenceManager::AudioOption::microphone || option == PersistenceManager::AudioOption::both) &&
+        env_.hasMicrophonePermission();
+    if (systemAudio) {
+        config.capturesAudio = true;
+        config.sampleRate = 48000;
+        config.channelCount = 2;
+    }
+    if (microphone) {
+        config.captureMicrophone = true;
+        config.microphoneCaptureDeviceID = env_.defaultAudioCaptureDeviceID();
+    }
+    if (mode == CaptureMode::rect)
+        config.sourceRect = QRectF(rect->origin, rect->size);
+
+    const QUrl folder = settings.videoFolderURL();
+    if (folder.isEmpty() || !folder.isLocalFile())
+        throw RecordingError(RecordingErrorCase::noFolderAccess);
+    const QString folderPath = folder.toLocalFile();
+    if (!QDir().mkpath(folderPath))
+        throw platform::PlatformError("NSCocoaErrorDomain", 513, "Cannot create the folder " + folderPath.toStdString());
+
+    const auto container = settings.videoContainer();
+    const QString fileName = "Screen Recording " + env_.now().toString("yyyy-MM-dd 'at' HH.mm.ss") + "." +
+                             (container == PersistenceManager::VideoContainer::mov ? "mov" : "mp4");
+    outputURL_ = QUrl::fromLocalFile(QDir(folderPath).filePath(fileName));
+
+    auto writer = platform::AssetWriter::create(outputURL_->toLocalFile().toStdString(),
+                                                container == PersistenceManager::VideoContainer::mov
+                                                    ? platform::AssetWriter::FileType::quickTimeMovie
+                                                    : platform::AssetWriter::FileType::mpeg4);
+
+    platform::VideoOutputSettings videoSettings;
+    videoSettings.codec = settings.videoCodec() == PersistenceManager::VideoCodec::hevc
+                              ? platform::VideoOutputSettings::Codec::hevc
+                              : platform::VideoOutputSettings::Codec::h264;
+    videoSettings.width = width;
+    videoSettings.height = height;
+    videoSettings.expectedFrameRate = fps;
+    auto videoInput = writer->makeVideoInput(videoSettings);
+    videoInput->setExpectsMediaDataInRealTime(true);
+    if (!writer->canAdd(videoInput))
+        throw RecordingError(RecordingErrorCase::cannotAddVideoInput);
+    writer->add(videoInput);
+
+    auto adaptor = writer->makePixelBufferAdaptor(
+        videoInput, {platform::PixelBufferAdaptor::SourceAttributes::pixelFormatBGRA, width, height});
+
+    std::shared_ptr<platform::WriterInput> audioInput;
+    if (systemAudio) {
+        platform::AudioOutputSettings aac;
+        aac.formatID = platform::AudioOutputSettings::aacFormatID;
+        aac.sampleRate = 48000;
+        aac.channelCount = 2;
+        aac.bitRate = 128000;
+        auto input = writer->makeAudioInput(aac);
+        input->setExpectsMediaDataInRealTime(true);
+        if (writer->canAdd(input)) {
+            writer->add(input);
+            audioInput = input;
+            logLine("[VideoRecording] System audio input added to writer");
+        } else {
+            logLine("[VideoRecording] Cannot add system audio input to writer");
+        }
+    }
+    std::shared_ptr<platform::WriterInput> microphoneInput;
+    if (microphone) {
+        auto input = writer->makeAudioInput(std::nullopt);
+        input->setExpectsMediaDataInRealTime(true);
+        if (writer->canAdd(input)) {
+            writer->add(input);
+            microphoneInput = input;
+            logLine("[VideoRecording] Microphone input added to writer");
+        } else {
+            logLine("[VideoRecording] Cannot add microphone input to writer");
+        }
+    }
+
+    writerContext_.setup(writer, videoInput, adaptor, audioInput, microphoneInput);
+
+    auto stream = std::make_unique<platform::Stream>(*filter, config, this);
+    stream->addStreamOutput(this, platform::StreamOutputType::screen,
+                            std::make_shared<platform::SerialQueue>("com.zentola.videoCapture"));
+    if (systemAudio) {
+        stream->addStreamOutput(this, platform::StreamOutputType::audio,
+                                std::make_shared<platform::SerialQueue>("com.zentola.audioCapture"));
+        logLine("[VideoRecording] System audio stream output added");
+    }
+    if (microphone) {
+        stream->addStreamOutput(this, platform::StreamOutputType::microphone,
+                                std::make_shared<platform::SerialQueue>("com.zentola.microphoneCapture"));
+        logLine("[VideoRecording] Microphone stream output added");
+    }
+
+    co_await stream->startCapture();
+
+    stream_ = std::move(stream);
+    setState(RecordingState::recording);
+    recordingStartTime_ = env_.now();
+    setRecordingDuration(0);
+    startDurationTimer();
+    logLine("[VideoRecording] Recording started - output: " + outputURL_->toLocalFile().toStdString());
+}
+
+QCoro::Task<std::optional<QUrl>> VideoRecordingManager::stopRecording() {
+    if (state_ != RecordingState::recording) {
+        logLine("[VideoRecording] Not recording");
+        co_return std::nullopt;
+    }
+    logLine("[VideoRecording] Stopping recording...");
+    setState(RecordingState::stopping);
+    stopDurationTimer();
+    writerContext_.setIsWriting(false);
+
+    if (stream_) {
+        try {
+            co_await stream_->stopCapture();
+        } catch (const platform::Error& e) {
+            logLine("[VideoRecording] Error stopping stream: " + e.description());
+        } catch (const std::exception& e) {
+            logLine(std::string("[VideoRecording] Error stopping stream: ") + e.what());
+        }
+    }
+    stream_.reset();
+    const std::optional<QUrl> url = outputURL_;
+
+    auto [writer, videoInput, audioInput, microphoneInput] = writerContext_.getWriterAndInputs();
+    logLine("[VideoRecording] Writer status before finish: " +
+            std::to_string(writer ? static_cast<int>(writer->status()) : -1));
+    if (!writer) {
+        logLine("[VideoRecording] No writer found");
+    } else if (writer->status() != platform::AssetWriter::Status::writing) {
+        logLine("[VideoRecording] Writer not in writing state, status: " +
+                std::to_string(static_cast<int>(writer->status())));
+        if (auto error = writer->error())
+            logLine("[VideoRecording] Writer error: " + error->description());
+    } else {
+        if (videoInput)
+            videoInput->markAsFinished();
+        if (audioInput)
+            audioInput->markAsFinished();
+        if (microphoneInput)
+            microphoneInput->markAsFinished();
+        platform::Completion<void> finished;
+        writer->finishWriting([finished] { finished.resolve(); });
+        co_await finished;
+        const auto status = writer->status();
+        logLine("[VideoRecording] Writer status after finish: " + std::to_string(static_cast<int>(status)));
+        if (status == platform::AssetWriter::Status::completed) {
+            logLine("[VideoRecording] Recording saved: " + (url ? url->toLocalFile().toStdString() : "unknown"));
+        } else if (auto error = writer->error()) {
+            logLine("[VideoRecording] Error saving recording: " + error->description());
+        }
+    }
+
+    writerContext_.reset();
+    outputURL_.reset();
+    recordingStartTime_.reset();
+    setState(RecordingState::idle);
+    setRecordingDuration(0);
+    // Only a location that holds a movie is handed back: callers report it as saved.
+    if (url && QFileInfo(url->toLocalFile()).isFile())
+        co_return url;
+    co_return std::nullopt;
+}
+
+void VideoRecordingManager::startDurationTimer() {
+    stopDurationTimer();
+    durationTimer_ = new QTimer(this);
+    durationTimer_->setInterval(1000);
+    QPointer<VideoRecordingManager> weak(this);
+    connect(durationTimer_, &QTimer::timeout, this, [weak] {
+        if (!weak)
+            return;
+        platform::postToMain([weak] {
+            if (weak && weak->recordingStartTime_)
+                weak->setRecordingDuration(double(weak->recordingStartTime_->msecsTo(weak->env_.now())) / 1000.0);
+        });
+    });
+    durationTimer_->start();
+}
+
+void VideoRecordingManager::stopDurationTimer() {
+    if (durationTimer_) {
+        durationTimer_->stop();
+        durationTimer_->deleteLater();
+        durationTimer_ = nullptr;
+    }
+}
+
+void VideoRecordingManager::didStopWithError(platform::Stream& stream, const platform::PlatformError& error) {
+    logLine("[VideoRecording] Stream stopped with error: " + error.description());
+    QPointer<VideoRecordingManager> weak(this);
+    platform::Stream* lost = &stream;
+    platform::postToMain([weak, lost] {
+        // Only the stream of the running recording is cleaned up, never a later one.
+        if (!weak || !weak->stream_ || weak->stream_.get() != lost)
+            return;
+        logLine("[VideoRecording] Force cleaning up orphaned stream");
+        [](QPointer<VideoRecordingManager> manager) -> QCoro::Task<void> {
+            try {
+                if (manager)
+                    co_await manager->stopRecording();
+            } catch (const std::exception& e) {
+                logLine("[VideoRecording] Stop after stream loss failed: " + platform::plainText(e));
+            }
+        }(weak);
+    });
+}
+
+void VideoRecordingManager::didOutputSampleBuffer(platform::Stream&, const platform::SampleBuffer& sampleBuffer,
+                                                  platform::StreamOutputType type) {
+    if (!sampleBuffer.dataIsReady())
+        return;
+    switch (type) {
+    case platform::StreamOutputType::screen: writerContext_.processVideoSampleBuffer(sampleBuffer); break;
+    case platform::StreamOutputType::audio: writerContext_.processAudioSampleBuffer(sampleBuffer); break;
+    case platform::StreamOutputType::microphone: writerContext_.processMicrophoneSampleBuffer(sampleBuffer); break;
+    }
+}
+
+}  // namespace zentola

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "Features/Capture/VideoWriterContext.h"
+#include "Models/CaptureMode.h"
+#include "Models/RecordingState.h"
+#include "Models/SelectionRect.h"
+#include "Models/WindowInfo.h"
+#include "platform/core/Error.h"
+#include "platform/display/Screen.h"
+#include "platform/stream/Stream.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+#include <qcoro/qcorotask.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace zentola {
+
+class PersistenceManager;
+
+// Records one display, one window or one rectangle of a display into a movie file: frames and sound
+// from a platform::Stream, written by a platform::AssetWriter through the writer context. All state
+// lives on the main thread except the writer context, which the three sample queues share.
+class VideoRecordingManager : public QObject, public platform::StreamDelegate, public platform::StreamOutput {
+    Q_OBJECT
+
+public:
+    enum class RecordingErrorCase {
+        displayNotFound,
+        windowNotFound,
+        invalidRect,
+        noFolderAccess,
+        cannotAddVideoInput,
+        recordingInProgress,
+        microphoneNotAvailable,
+    };
+    class RecordingError : public platform::EnumError<RecordingErrorCase> {
+    public:
+        explicit RecordingError(RecordingErrorCase c);
+    };
+
+    // What the recorder reads from the rest of the application; shared() uses the real ones.
+    struct Environment {
+        std::function<PersistenceManager&()> persistence;
+        std::function<bool()> hasMicrophonePermission;
+        // The default sound input's identifier, if there is one.
+        std::function<std::optional<QString>()> defaultAudioCaptureDeviceID;
+        std::function<QString()> bundleIdentifier;
+        std::function<QDateTime()> now;
+
+        static Environment system();
+    };
+
+    static VideoRecordingManager& shared();
+    explicit VideoRecordingManager(Environment environment, QObject* parent = nullptr);
+    ~VideoRecordingManager() override;
+
+    RecordingState state() const { return state_; }
+    double recordingDuration() const { return recordingDuration_; }
+    bool isRecording() const { return state_ == RecordingState::recording; }
+    std::optional<QUrl> outputURL() const { return outputURL_; }
+
+    QCoro::Task<void> startRecording(CaptureMode mode, std::optional<SelectionRect> rect,
+                                     std::optional<WindowInfo> window, platform::ScreenRef screen);
+    // The movie's location when a movie file was written there; none otherwise.
+    QCoro::Task<std::optional<QUrl>> stopRecording();
+
+    // Stream callbacks.
+    void didStopWithError(platform::Stream& stream, const platform::PlatformError& error) override;
+    void didOutputSampleBuffer(platform::Stream& stream, const platform::SampleBuffer& sampleBuffer,
+                               platform::StreamOutputType type) override;
+
+    VideoWriterContext& writerContext() { return writerContext_; }
+
+signals:
+    void stateChanged(zentola::RecordingState state);
+    void recordingDurationChanged(double seconds);
+
+private:
+    QCoro::Task<void> start(CaptureMode mode, std::optional<SelectionRect> rect, std::optional<WindowInfo> window,
+                            platform::ScreenRef screen);
+    void setState(RecordingState state);
+    void setRecordingDuration(double seconds);
+    void startDurationTimer();
+    void stopDurationTimer();
+
+    Environment env_;
+    RecordingState state_ = RecordingState::idle;
+    double recordingDuration_ = 0;
+    std::unique_ptr<platform::Stream> stream_;
+    VideoWriterContext writerContext_;
+    std::optional<QUrl> outputURL_;
+    std::optional<QDateTime> recordingStartTime_;
+    QTimer* durationTimer_ = nullptr;
+    bool starting_ = false;
+};
+
+}  // namespace zentola

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/media/AssetWriter.h"
+#include "platform/media/PixelBufferAdaptor.h"
+#include "platform/media/SampleBuffer.h"
+#include "platform/media/WriterInput.h"
+
+#include <memory>
+#include <mutex>
+
+namespace zentola {
+
+// The recorder's only state shared across threads: the current movie writer, its inputs and two
+// flags, behind one lock. The three sample queues hand it every buffer; the main thread arms it
+// at the start and disarms, reads and resets it at the stop.
+//
+// Every operation holds the lock for its whole run, platform calls included, so only one buffer is
+// appended at a time and the main thread never sees a half-armed context. Nothing here waits for
+// an encoder: an input that is not ready means the buffer is dropped.
+class VideoWriterContext {
+public:
+    struct WriterAndInputs {
+        std::shared_ptr<platform::AssetWriter> writer;
+        std::shared_ptr<platform::WriterInput> videoInput;
+        std::shared_ptr<platform::WriterInput> audioInput;
+        std::shared_ptr<platform::WriterInput> microphoneInput;
+    };
+
+    VideoWriterContext() = default;
+    VideoWriterContext(const VideoWriterContext&) = delete;
+    VideoWriterContext& operator=(const VideoWriterContext&) = delete;
+
+    void setup(std::shared_ptr<platform::AssetWriter> writer, std::shared_ptr<platform::WriterInput> videoInput,
+               std::shared_ptr<platform::PixelBufferAdaptor> adaptor,
+               std::shared_ptr<platform::WriterInput> audioInput,
+               std::shared_ptr<platform::WriterInput> microphoneInput);
+    void setIsWriting(bool isWriting);
+    WriterAndInputs getWriterAndInputs();
+    // Drops the writer objects; leaves isWriting as it is.
+    void reset();
+
+    void processVideoSampleBuffer(const platform::SampleBuffer& sampleBuffer);
+    void processAudioSampleBuffer(const platform::SampleBuffer& sampleBuffer);
+    void processMicrophoneSampleBuffer(const platform::SampleBuffer& sampleBuffer);
+
+private:
+    void appendAudio(const platform::SampleBuffer& sampleBuffer, platform::WriterInput* input, const char* what);
+
+    std::mutex lock_;
+    std::shared_ptr<platform::AssetWriter> assetWriter_;
+    std::shared_ptr<platform::WriterInput> videoInput_;
+    std::shared_ptr<platform::PixelBufferAdaptor> pixelBufferAdaptor_;
+    std::shared_ptr<platform::WriterInput> audioInput_;
+    std::shared_ptr<platform::WriterInput> microphoneInput_;
+    bool isFirstVideoSample_ = true;
+    bool isWriting_ = false;
+};
+
+}  // namespace zentola
