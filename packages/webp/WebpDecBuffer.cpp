@@ -1,0 +1,42 @@
+#include "packages/webp/WebpDecBuffer.h"
+
+#include "packages/webp/Narrow.h"
+
+namespace webp {
+
+WebPDecBuffer WebpDecBuffer::rawValue() const {
+    WebPDecBuffer r{};
+    r.colorspace = webp::rawValue(colorspace);
+    r.width = narrow(width);
+    r.height = narrow(height);
+    r.is_external_memory = isExternalMemory ? 1 : 0;
+    if (const auto* rgba = std::get_if<WebPRGBABuffer>(&u))
+        r.u.RGBA = *rgba;
+    else
+        r.u.YUVA = std::get<WebPYUVABuffer>(u);
+    for (std::size_t i = 0; i < pad.size(); ++i)
+        r.pad[i] = narrowUnsigned(pad[i]);
+    r.private_memory = privateMemory;
+    return r;
+}
+
+std::optional<WebpDecBuffer> WebpDecBuffer::fromRawValue(const WebPDecBuffer& r) {
+    const auto mode = colorspaceModeFromRawValue(r.colorspace);
+    if (!mode)
+        return std::nullopt;
+    WebpDecBuffer b;
+    b.colorspace = *mode;
+    b.width = r.width;
+    b.height = r.height;
+    b.isExternalMemory = r.is_external_memory != 0;
+    if (isRGBMode(*mode))
+        b.u = r.u.RGBA;
+    else
+        b.u = r.u.YUVA;
+    for (std::size_t i = 0; i < b.pad.size(); ++i)
+        b.pad[i] = r.pad[i];
+    b.privateMemory = r.private_memory;
+    return b;
+}
+
+}  // namespace webp
