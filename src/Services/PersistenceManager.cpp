@@ -266,7 +266,16 @@ void PersistenceManager::saveVideoFolderAccess(const QUrl& url) { defaults_.setS
 
 void PersistenceManager::requestFolderAccess(const QString& key, const QString& message, const QString& startDir,
                                              std::function<void(bool)> completion) {
-    auto* dialog = new QFileDialog(nullptr, message, startDir);
+    // A user folder that was never made would leave the dialog in the working directory; start in
+    // its nearest existing parent instead.
+    QString start = QDir::cleanPath(startDir);
+    while (!QFileInfo(start).isDir()) {
+        const QString parent = QFileInfo(start).path();
+        if (parent == start)
+            break;
+        start = parent;
+    }
+    auto* dialog = new QFileDialog(nullptr, message, start);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::Directory);
     // The toolkit's own dialog, so the "Select" button and the new-folder button are always there.
