@@ -251,6 +251,8 @@ void SystemGlobalShortcuts::resetForTesting() {
             HotKeyCenter::shared().unregisterHotKey(hotKey.carbonHotKey);
     state().hotKeys.clear();
     state().hotKeyId = 0;
+    if (state().eventHandler)
+        HotKeyCenter::shared().removeHandler(state().eventHandler);
     state().eventHandler = 0;
     if (state().keyEventMonitor)
         state().keyEventMonitor->stop();

@@ -60,6 +60,7 @@ public:
     virtual int registerHotKey(quint32 keyCode, quint32 modifiers, HotKeyIdentity identity, HotKeyRef* out) = 0;
     virtual int unregisterHotKey(HotKeyRef ref) = 0;
     virtual int installHandler(Handler handler, HandlerRef* out) = 0;
+    virtual int removeHandler(HandlerRef handler) = 0;
     virtual int addEventTypes(HandlerRef handler, const std::vector<quint32>& kinds) = 0;
     virtual int removeEventTypes(HandlerRef handler, const std::vector<quint32>& kinds) = 0;
     // The desktop's own shortcuts as maps with "kHISymbolicHotKeyEnabled" (bool),

@@ -199,6 +199,8 @@ int X11HotKeyCenter::installHandler(Handler handler, HandlerRef* out) {
     return noErr;
 }
 
+int X11HotKeyCenter::removeHandler(HandlerRef handler) { return handlers_.erase(handler) ? noErr : paramErr; }
+
 int X11HotKeyCenter::addEventTypes(HandlerRef handler, const std::vector<quint32>& kinds) {
     auto it = handlers_.find(handler);
     if (it == handlers_.end())

@@ -26,6 +26,7 @@ public:
     int registerHotKey(quint32 keyCode, quint32 modifiers, HotKeyIdentity identity, HotKeyRef* out) override;
     int unregisterHotKey(HotKeyRef ref) override;
     int installHandler(Handler handler, HandlerRef* out) override;
+    int removeHandler(HandlerRef handler) override;
     int addEventTypes(HandlerRef handler, const std::vector<quint32>& kinds) override;
     int removeEventTypes(HandlerRef handler, const std::vector<quint32>& kinds) override;
     // The X server keeps no readable list of other clients' grabs: none.

@@ -1,0 +1,246 @@
+// Real key grabs on the X server, driven from a second client with XTest.
+#include "packages/GlobalShortcuts/GlobalShortcuts.h"
+#include "packages/GlobalShortcuts/SystemGlobalShortcuts.h"
+#include "platform/defaults/DefaultsStore.h"
+#include "platform/input/HotKeyCenter.h"
+#include "platform/input/KeyCodeTable.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+using namespace GlobalShortcuts;
+
+namespace {
+
+int xKey(Key key) { return *platform::KeyCodeTable::xKeycodeFromVirtual(static_cast<int>(key.rawValue)); }
+
+// Another client of the same X server: types with XTest and can hold grabs of its own.
+class OtherClient {
+public:
+    OtherClient() {
+        connection_ = xcb_connect(nullptr, nullptr);
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+    }
+    ~OtherClient() { xcb_disconnect(connection_); }
+    bool ok() const { return !xcb_connection_has_error(connection_); }
+
+    void press(Key key) { fake(XCB_KEY_PRESS, key); }
+    void release(Key key) { fake(XCB_KEY_RELEASE, key); }
+    void chord(std::initializer_list<Key> keys) {
+        for (Key k : keys)
+            press(k);
+        for (auto it = std::rbegin(keys); it != std::rend(keys); ++it)
+            release(*it);
+        sync();
+    }
+    // Returns once the server has handled everything sent so far.
+    void sync() { free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
+    bool grab(Key key, quint16 modifiers) {
+        auto cookie = xcb_grab_key_checked(connection_, 1, root_, modifiers, xKey(key), XCB_GRAB_MODE_ASYNC,
+                                           XCB_GRAB_MODE_ASYNC);
+        xcb_generic_error_t* error = xcb_request_check(connection_, cookie);
+        free(error);
+        return !error;
+    }
+    quint16 pointerState() {
+        auto* reply = xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, root_), nullptr);
+        quint16 mask = reply ? reply->mask : 0;
+        free(reply);
+        return mask;
+    }
+
+private:
+    void fake(uint8_t type, Key key) {
+        xcb_test_fake_input(connection_, type, static_cast<uint8_t>(xKey(key)), XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    }
+    xcb_connection_t* connection_;
+    xcb_window_t root_;
+};
+
+bool waitFor(const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return done();
+}
+
+const Shortcut ctrlShift6(Key::six, ModifierFlags(ModifierFlags::command | ModifierFlags::shift));
+const Shortcut ctrlShift7(Key::seven, ModifierFlags(ModifierFlags::command | ModifierFlags::shift));
+const Shortcut ctrlShift9(Key::nine, ModifierFlags(ModifierFlags::command | ModifierFlags::shift));
+
+class HotKeyIntegration : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(other.ok()) << "no X server";
+        store = std::make_unique<platform::DefaultsStore>(dir.filePath("defaults.json"));
+        setDefaultsStore(store.get());
+        resetForTesting();
+        onKeyDown(name, [this] { ++downs; });
+        onKeyUp(name, [this] { ++ups; });
+    }
+    void TearDown() override {
+        resetForTesting();
+        setDefaultsStore(nullptr);
+    }
+
+    // A second shortcut pressed after the first: once it has arrived, anything the first would
+    // have produced has arrived too, since one connection delivers in order.
+    void pressSentinelAndWait() {
+        int sentinel = 0;
+        onKeyUp(sentinelName, [&] { ++sentinel; });
+        setShortcut(ctrlShift9, sentinelName);
+        other.chord({Key::command, Key::shift, Key::nine});
+        ASSERT_TRUE(waitFor([&] { return sentinel == 1; }));
+        removeHandler(sentinelName);
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<platform::DefaultsStore> store;
+    OtherClient other;
+    Name name{"integrationShortcut"};
+    Name sentinelName{"integrationSentinel"};
+    int downs = 0;
+    int ups = 0;
+};
+
+TEST_F(HotKeyIntegration, ControlShiftSixFiresOnePressAndOneRelease) {
+    setShortcut(ctrlShift6, name);
+    other.chord({Key::command, Key::shift, Key::six});
+    ASSERT_TRUE(waitFor([&] { return ups == 1; }));
+    EXPECT_EQ(downs, 1);
+    pressSentinelAndWait();
+    EXPECT_EQ(downs, 1);
+    EXPECT_EQ(ups, 1);
+
+    // Without Shift it is another combination.
+    other.chord({Key::command, Key::six});
+    pressSentinelAndWait();
+    EXPECT_EQ(downs, 1);
+}
+
+TEST_F(HotKeyIntegration, CombinationHeldByAnotherClientIsRefusedAndLogged) {
+    ASSERT_TRUE(other.grab(Key::seven, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT));
+    platform::HotKeyCenter::HotKeyRef ref = 7;
+    EXPECT_EQ(platform::HotKeyCenter::shared().registerHotKey(26, 0x300, {0x48544B59, 99}, &ref), -9878);
+    EXPECT_EQ(ref, 0u);
+
+    testing::internal::CaptureStdout();
+    setShortcut(ctrlShift7, name);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Error registering hotkey ⇧⌘7: -9878\n"), std::string::npos) << out;
+    // Still stored: the refusal is only logged.
+    EXPECT_EQ(getShortcut(name), ctrlShift7);
+
+    // Nothing of ours was left grabbed: a free combination still registers.
+    setShortcut(ctrlShift6, name);
+    other.chord({Key::command, Key::shift, Key::six});
+    EXPECT_TRUE(waitFor([&] { return ups == 1; }));
+}
+
+TEST_F(HotKeyIntegration, FiresWithNumLockAndCapsLockOn) {
+    setShortcut(ctrlShift6, name);
+    other.chord({Key::keypadClear});  // Num Lock
+    other.chord({Key::capsLock});
+    const quint16 state = other.pointerState();
+    EXPECT_TRUE(state & XCB_MOD_MASK_2) << state;
+    EXPECT_TRUE(state & XCB_MOD_MASK_LOCK) << state;
+
+    other.chord({Key::command, Key::shift, Key::six});
+    const bool fired = waitFor([&] { return ups == 1; });
+    other.chord({Key::keypadClear});
+    other.chord({Key::capsLock});
+    EXPECT_TRUE(fired);
+    EXPECT_EQ(downs, 1);
+    EXPECT_EQ(other.pointerState() & (XCB_MOD_MASK_2 | XCB_MOD_MASK_LOCK), 0);
+}
+
+TEST_F(HotKeyIntegration, HeldKeysFireOnePressAndOneRelease) {
+    setShortcut(ctrlShift6, name);
+    other.press(Key::command);
+    other.press(Key::shift);
+    other.press(Key::six);
+    // Repeated presses of a held key, as auto-repeat makes them.
+    for (int i = 0; i < 5; ++i)
+        other.press(Key::six);
+    other.sync();
+    ASSERT_TRUE(waitFor([&] { return downs == 1; }));
+    // And a real hold, long enough for the server's own auto-repeat.
+    QElapsedTimer held;
+    held.start();
+    while (held.elapsed() < 1200)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(ups, 0);
+    other.release(Key::six);
+    other.release(Key::shift);
+    other.release(Key::command);
+    other.sync();
+    ASSERT_TRUE(waitFor([&] { return ups == 1; }));
+    pressSentinelAndWait();
+    EXPECT_EQ(downs, 1);
+    EXPECT_EQ(ups, 1);
+}
+
+TEST_F(HotKeyIntegration, ReleaseArrivesWhenAModifierGoesUpFirst) {
+    setShortcut(ctrlShift6, name);
+    other.press(Key::command);
+    other.press(Key::shift);
+    other.press(Key::six);
+    other.release(Key::shift);
+    other.release(Key::six);
+    other.release(Key::command);
+    other.sync();
+    EXPECT_TRUE(waitFor([&] { return ups == 1; }));
+    EXPECT_EQ(downs, 1);
+}
+
+TEST_F(HotKeyIntegration, DisabledPackageStopsFiringUntilEnabledAgain) {
+    setShortcut(ctrlShift6, name);
+    setIsEnabled(false);
+    other.chord({Key::command, Key::shift, Key::six});
+    setIsEnabled(true);  // the sentinel needs the package on; the press above is already delivered
+    pressSentinelAndWait();
+    EXPECT_EQ(downs, 0);
+    EXPECT_EQ(ups, 0);
+
+    other.chord({Key::command, Key::shift, Key::six});
+    EXPECT_TRUE(waitFor([&] { return ups == 1; }));
+    EXPECT_EQ(downs, 1);
+}
+
+TEST_F(HotKeyIntegration, OpenMenuReceivesShortcutThroughItsKeyEvents) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs the xcb platform";
+    initialize();
+    setShortcut(ctrlShift6, name);
+    QMenu menu;
+    menu.addAction("Item");
+    menu.popup(QPoint(100, 100));
+    ASSERT_TRUE(waitFor([&] { return isMenuOpen(); }));
+    ASSERT_TRUE(waitFor([&] { return QWidget::keyboardGrabber() == &menu || QApplication::activePopupWidget() == &menu; }));
+
+    other.chord({Key::command, Key::shift, Key::six});
+    EXPECT_TRUE(waitFor([&] { return ups == 1; }));
+    EXPECT_EQ(downs, 1);
+    EXPECT_TRUE(menu.isVisible());
+
+    menu.hide();
+    ASSERT_TRUE(waitFor([&] { return !isMenuOpen(); }));
+    other.chord({Key::command, Key::shift, Key::six});
+    EXPECT_TRUE(waitFor([&] { return ups == 2; }));
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "platform/input/HotKeyCenter.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <utility>
+
+// Records registrations and lets a test deliver hot-key events through the installed handler.
+class FakeHotKeyCenter : public platform::HotKeyCenter {
+public:
+    struct Registration {
+        quint32 keyCode;
+        quint32 modifiers;
+        platform::HotKeyIdentity identity;
+    };
+
+    bool hasDispatcherTarget() override { return true; }
+    int registerHotKey(quint32 keyCode, quint32 modifiers, platform::HotKeyIdentity identity, HotKeyRef* out) override {
+        attempts.push_back({keyCode, modifiers, identity});
+        *out = 0;
+        if (refused.count({keyCode, modifiers}))
+            return eventHotKeyExistsErr;
+        HotKeyRef ref = next++;
+        live[ref] = {keyCode, modifiers, identity};
+        *out = ref;
+        return noErr;
+    }
+    int unregisterHotKey(HotKeyRef ref) override { return live.erase(ref) ? noErr : paramErr; }
+    int installHandler(Handler h, HandlerRef* out) override {
+        handler = std::move(h);
+        ++installs;
+        *out = 1;
+        return noErr;
+    }
+    int removeHandler(HandlerRef) override {
+        handler = nullptr;
+        kinds.clear();
+        return noErr;
+    }
+    int addEventTypes(HandlerRef, const std::vector<quint32>& k) override {
+        for (quint32 kind : k)
+            kinds.insert(kind);
+        return noErr;
+    }
+    int removeEventTypes(HandlerRef, const std::vector<quint32>& k) override {
+        for (quint32 kind : k)
+            kinds.erase(kind);
+        return noErr;
+    }
+    std::optional<QVariantList> copySymbolicHotKeys() override { return symbolic; }
+
+    // Presses or releases the live hot key of the combination, as the desktop would.
+    int send(quint32 kind, quint32 keyCode, quint32 modifiers) {
+        for (const auto& [ref, r] : live)
+            if (r.keyCode == keyCode && r.modifiers == modifiers)
+                return deliver(kind, r.identity);
+        return -1;
+    }
+    int deliver(quint32 kind, platform::HotKeyIdentity identity) {
+        if (!handler || !kinds.count(kind))
+            return -1;
+        platform::HotKeyEvent e;
+        e.kind = kind;
+        e.identity = identity;
+        return handler(e);
+    }
+    bool isLive(quint32 keyCode, quint32 modifiers) const {
+        return std::any_of(live.begin(), live.end(), [&](const auto& e) {
+            return e.second.keyCode == keyCode && e.second.modifiers == modifiers;
+        });
+    }
+
+    std::vector<Registration> attempts;
+    std::map<HotKeyRef, Registration> live;
+    std::set<std::pair<quint32, quint32>> refused;
+    std::set<quint32> kinds;
+    std::optional<QVariantList> symbolic;
+    Handler handler;
+    int installs = 0;
+    HotKeyRef next = 100;
+};
