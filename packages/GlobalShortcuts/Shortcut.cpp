@@ -93,9 +93,19 @@ bool isSingleCharacter(const QString& text) {
 }
 
 QString capitalized(const QString& text) {
-    if (text.isEmpty())
-        return text;
-    return text.left(1).toUpper() + text.mid(1).toLower();
+    // A key shows one character: ß stays ß rather than growing into SS.
+    if (isSingleCharacter(text)) {
+        const QString upper = text.toUpper();
+        return isSingleCharacter(upper) ? upper : text;
+    }
+    QString result = text.toLower();
+    bool wordStart = true;
+    for (QChar& c : result) {
+        if (wordStart && c.isLetter())
+            c = c.toUpper();
+        wordStart = c.isSpace();
+    }
+    return result;
 }
 
 bool isModifierOnlyKey(int key) {
