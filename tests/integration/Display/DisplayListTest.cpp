@@ -3,6 +3,7 @@
 #include "platform/display/Screen.h"
 
 #include <QProcess>
+#include <QScreen>
 
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
@@ -103,6 +104,12 @@ TEST_F(DisplayListTest, TwoMonitorsWithDistinctNumbersAndBottomLeftFrames) {
     EXPECT_EQ(*idA, outputNamed("screen"));
     EXPECT_NE(*idA, 0u);
 
+    // Each display knows the toolkit's screen for placing windows.
+    ASSERT_NE(a->qscreen(), nullptr);
+    ASSERT_NE(b->qscreen(), nullptr);
+    EXPECT_NE(a->qscreen(), b->qscreen());
+    EXPECT_EQ(b->qscreen()->geometry(), QRect(1920, 0, 1920, 1080));
+
     // The same objects come back while the monitors stay connected.
     const auto again = Screen::screens();
     EXPECT_EQ(again[0], a);
@@ -172,4 +179,45 @@ TEST_F(DisplayListTest, ListFollowsMonitorChangesAndKeepsObjects) {
     EXPECT_EQ(named("C"), nullptr);
     // A rectangle drawn on the removed display no longer finds one.
     EXPECT_EQ((SelectionRect{QPointF(), QSizeF(10, 10), *ScreenExt::displayID(c)}).screen(), nullptr);
+}
+
+TEST_F(DisplayListTest, PrimaryMonitorComesFirstAndFramesCountFromIt) {
+    xrandr({"--delmonitor", "B"});
+    xrandr({"--setmonitor", "*B", "1920/508x1080/285+1920+0", "none"});
+    struct Restore {
+        ~Restore() {
+            QProcess::execute("xrandr", {"--delmonitor", "B"});
+            QProcess::execute("xrandr", {"--setmonitor", "B", "1920/508x1080/285+1920+0", "none"});
+        }
+    } restore;
+    const auto screens = Screen::screens();
+    ASSERT_EQ(screens.size(), 2u);
+    EXPECT_EQ(screens[0]->name(), "B");
+    EXPECT_TRUE(screens[0]->isPrimary());
+    EXPECT_FALSE(screens[1]->isPrimary());
+    // B is now the origin display, so A lies to its left.
+    EXPECT_EQ(screens[0]->frame(), QRectF(0, 0, 1920, 1080));
+    EXPECT_EQ(screens[1]->frame(), QRectF(-1920, 0, 1920, 1080));
+    movePointer(10, 10);
+    EXPECT_EQ(Screen::mouseLocation(), QPointF(-1910, 1070));
+    EXPECT_EQ(ScreenExt::screenWithMouse(), screens[1]);
+}
+
+TEST_F(DisplayListTest, VisibleFrameLeavesOutThePanelsOfTheWorkArea) {
+    const quint32 workArea = atom("_NET_WORKAREA");
+    ASSERT_NE(workArea, 0u);
+    // A 40-pixel panel along the top of the whole desktop, as a window manager would publish it.
+    const uint32_t area[4] = {0, 40, 3840, 1040};
+    xcb_change_property(conn, XCB_PROP_MODE_REPLACE, root, workArea, XCB_ATOM_CARDINAL, 32, 4, area);
+    xcb_flush(conn);
+    free(xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), nullptr));
+    const auto screens = Screen::screens();
+    xcb_delete_property(conn, root, workArea);
+    xcb_flush(conn);
+    ASSERT_EQ(screens.size(), 2u);
+    EXPECT_EQ(screens[0]->frame(), QRectF(0, 0, 1920, 1080));
+    EXPECT_EQ(screens[0]->visibleFrame(), QRectF(0, 0, 1920, 1040));
+    EXPECT_EQ(screens[1]->visibleFrame(), QRectF(1920, 0, 1920, 1040));
+    free(xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), nullptr));
+    EXPECT_EQ(Screen::screens()[0]->visibleFrame(), QRectF(0, 0, 1920, 1080));
 }
