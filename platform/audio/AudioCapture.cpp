@@ -134,6 +134,7 @@ void AudioCapture::open() {
         }
         pa_threaded_mainloop_wait(mainloop_);
     }
+    opened_ = true;
 }
 
 // Called with the mainloop locked, context ready.
@@ -242,7 +243,7 @@ void AudioCapture::teardownLocked() {
 void AudioCapture::contextStateChanged(pa_context* c, void* p) {
     auto* self = static_cast<AudioCapture*>(p);
     const pa_context_state_t st = pa_context_get_state(c);
-    if (!PA_CONTEXT_IS_GOOD(st) && self->stream_ && pa_stream_get_state(self->stream_) == PA_STREAM_READY)
+    if (!PA_CONTEXT_IS_GOOD(st))
         self->fail("Lost the sound server while recording " + std::string(sourceLabel(self->source_)),
                    pa_context_errno(c));
     pa_threaded_mainloop_signal(self->mainloop_, 0);
@@ -257,11 +258,9 @@ void AudioCapture::streamStateChanged(pa_stream* s, void* p) {
 
 void AudioCapture::streamReadable(pa_stream*, size_t, void* p) { static_cast<AudioCapture*>(p)->readAvailable(); }
 
-// Only reports once the stream was open; failures while opening are thrown by the constructor.
+// Only reports once the source was open; failures while opening are thrown by the constructor.
 void AudioCapture::fail(const std::string& what, int paError) {
-    if (stopping_ || failed_)
-        return;
-    if (!stream_ || pa_stream_get_state(stream_) == PA_STREAM_CREATING || pa_stream_get_state(stream_) == PA_STREAM_UNCONNECTED)
+    if (stopping_ || failed_ || !opened_)
         return;
     failed_ = true;
     const std::string reason = paError != 0 ? std::string(": ") + pa_strerror(paError) : std::string();

@@ -73,6 +73,7 @@ private:
     pa_stream* stream_ = nullptr;
     std::string deviceName_;
     AudioTimeline timeline_;
+    bool opened_ = false;
     bool stopping_ = false;
     bool failed_ = false;
 };

@@ -3,6 +3,7 @@
 #include "platform/capture/ContentFilter.h"
 #include "platform/capture/StreamConfiguration.h"
 #include "platform/stream/FrameGrabber.h"
+#include "platform/stream/FrameScaler.h"
 
 #include <QRect>
 #include <QSize>
@@ -17,7 +18,7 @@ class X11Grabber;
 
 // A stream's frames from the X server: a display or a rectangle of it (without the windows of the
 // excluded applications), or one window's own pixels, resampled to the configured size.
-// Keeps one connection and one grabber for the stream's life, so shared memory is reused.
+// Keeps its own connection and grabber for the stream's life, so shared memory is reused.
 class X11StreamGrabber : public FrameGrabber {
 public:
     static constexpr const char* errorDomain = "X11";
@@ -28,21 +29,19 @@ public:
 
     BitmapRef grab() override;
 
-    // The display's pixels that a source rectangle (points, display top-left origin) covers,
-    // clipped to the display; the whole display for a null rectangle. Empty when nothing is left.
-    static QRect captureArea(const ShareableDisplay& display, const QRectF& sourceRect);
-    // The configured output size; a width or height of 0 (or below) takes the source's own.
+    // The configured output size; a width or height of 0 takes the source's own.
     static QSize outputSize(const StreamConfiguration& configuration, QSize sourceSize);
 
     QSize frameSize() const { return frameSize_; }
 
 private:
-    BitmapRef grabOnce();
+    BitmapRef grabSource();
 
     ContentFilter filter_;
     StreamConfiguration configuration_;
     std::shared_ptr<X11Connection> connection_;
     std::unique_ptr<X11Grabber> grabber_;
+    FrameScaler scaler_;
     QRect area_;
     QSize frameSize_;
     std::vector<qint32> excludedPids_;
