@@ -14,6 +14,8 @@ namespace platform {
 
 // Displays from the X server's RandR monitors, over a connection of its own (so it also works
 // where the toolkit draws off screen). Each monitor keeps its Screen object while it is connected.
+// Every call asks the server again (about 0.1 ms, bench/display), so the list is never stale and
+// needs no change notifications.
 class XcbScreenProvider : public Screen::Provider {
 public:
     XcbScreenProvider();

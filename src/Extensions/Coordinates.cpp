@@ -12,11 +12,12 @@ QPointF Coordinates::topLeftFromBottomLeft(const QPointF& p, const QRectF& first
 }
 
 QPointF Coordinates::topLeftFromBottomLeft(const QPointF& p) {
-    return QPointF(p.x(), firstDisplayHeight() - p.y());
+    return topLeftFromBottomLeft(p, QRectF(0, 0, 0, firstDisplayHeight()));
 }
 
+// The flip is its own inverse.
 QPointF Coordinates::bottomLeftFromTopLeft(const QPointF& p, const QRectF& first) {
-    return QPointF(p.x(), first.height() - p.y());
+    return topLeftFromBottomLeft(p, first);
 }
 
 QRectF Coordinates::topLeftFromBottomLeft(const QRectF& r, const QRectF& first) {
@@ -24,7 +25,7 @@ QRectF Coordinates::topLeftFromBottomLeft(const QRectF& r, const QRectF& first) 
 }
 
 QRectF Coordinates::bottomLeftFromTopLeft(const QRectF& r, const QRectF& first) {
-    return QRectF(r.x(), first.height() - (r.y() + r.height()), r.width(), r.height());
+    return topLeftFromBottomLeft(r, first);
 }
 
 QRectF Coordinates::localFromTopLeft(const QRectF& r, const QRectF& display, const QRectF& first) {
