@@ -27,6 +27,7 @@ bool samePoint(const std::optional<QPointF>& a, const std::optional<QPointF>& b)
 }  // namespace
 
 AppState& AppState::shared() {
+    // Never destroyed: observers may still hold it while the application object goes away.
     static AppState* instance = new AppState(PersistenceManager::shared());
     return *instance;
 }
