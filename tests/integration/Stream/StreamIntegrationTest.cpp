@@ -43,6 +43,19 @@ void record(Stream& stream, int ms) {
     await(stream.stopCapture());
 }
 
+// The last frame of a short screen-only stream.
+BitmapRef lastFrame(const ContentFilter& filter, const StreamConfiguration& config, int ms = 400,
+                    StreamDelegate* delegate = nullptr) {
+    Stream stream(filter, config, delegate);
+    Collector video;
+    stream.addStreamOutput(&video, StreamOutputType::screen, std::make_shared<SerialQueue>("com.zentola.videoCapture"));
+    record(stream, ms);
+    const auto frames = video.buffers();
+    if (frames.empty() || !frames.back().imageBuffer())
+        throw std::runtime_error("no frame arrived");
+    return frames.back().imageBuffer();
+}
+
 }  // namespace
 
 TEST(StreamDisplay, DeliversFramesAtAboutTheRateWithThePaintedPixels) {
@@ -87,13 +100,7 @@ TEST(StreamDisplay, ScalesToTheConfiguredSizeAndLeavesThisProcessWindowsOut) {
     TestWindows windows;
     windows.create(0, 0, 960, 1080, 0x2040f0);  // left half blue
     const ShareableDisplay a = displayAt(0);
-    Stream halfSize(ContentFilter::forDisplay(a, {}, {}), videoConfiguration(960, 540), nullptr);
-    Collector video;
-    halfSize.addStreamOutput(&video, StreamOutputType::screen, std::make_shared<SerialQueue>("com.zentola.videoCapture"));
-    record(halfSize, 400);
-    const auto frames = video.buffers();
-    ASSERT_FALSE(frames.empty());
-    const BitmapRef frame = frames.back().imageBuffer();
+    const BitmapRef frame = lastFrame(ContentFilter::forDisplay(a, {}, {}), videoConfiguration(960, 540));
     EXPECT_EQ(frame->width(), 960);
     EXPECT_EQ(frame->height(), 540);
     EXPECT_EQ(rgbAt(*frame, 10, 10), 0x2040f0u);
@@ -103,13 +110,8 @@ TEST(StreamDisplay, ScalesToTheConfiguredSizeAndLeavesThisProcessWindowsOut) {
     // The same display without this process: the blue window is gone from the frames.
     RunningApplication self;
     self.processID = getpid();
-    Stream withoutUs(ContentFilter::forDisplay(a, {self}, {}), videoConfiguration(1920, 1080), nullptr);
-    Collector other;
-    withoutUs.addStreamOutput(&other, StreamOutputType::screen, std::make_shared<SerialQueue>("com.zentola.videoCapture"));
-    record(withoutUs, 400);
-    const auto hidden = other.buffers();
-    ASSERT_FALSE(hidden.empty());
-    EXPECT_NE(rgbAt(*hidden.back().imageBuffer(), 100, 100), 0x2040f0u);
+    const BitmapRef hidden = lastFrame(ContentFilter::forDisplay(a, {self}, {}), videoConfiguration(1920, 1080));
+    EXPECT_NE(rgbAt(*hidden, 100, 100), 0x2040f0u);
 }
 
 TEST(StreamDisplay, ARectangleOnTheSecondMonitorHasItsSizeAndContent) {
@@ -119,13 +121,7 @@ TEST(StreamDisplay, ARectangleOnTheSecondMonitorHasItsSizeAndContent) {
     const ShareableDisplay b = displayAt(1920);
     StreamConfiguration config = videoConfiguration(320, 240);
     config.sourceRect = QRectF(100, 200, 320, 240);
-    Stream stream(ContentFilter::forDisplay(b, {}, {}), config, nullptr);
-    Collector video;
-    stream.addStreamOutput(&video, StreamOutputType::screen, std::make_shared<SerialQueue>("com.zentola.videoCapture"));
-    record(stream, 400);
-    const auto frames = video.buffers();
-    ASSERT_FALSE(frames.empty());
-    const BitmapRef frame = frames.back().imageBuffer();
+    const BitmapRef frame = lastFrame(ContentFilter::forDisplay(b, {}, {}), config);
     EXPECT_EQ(frame->width(), 320);
     EXPECT_EQ(frame->height(), 240);
     EXPECT_EQ(rgbAt(*frame, 50, 60), 0xf0e020u);
@@ -149,14 +145,8 @@ TEST(StreamDisplay, DrawsTheCursorAtThePointerOnlyWhenAsked) {
     for (bool shows : {true, false}) {
         StreamConfiguration config = videoConfiguration(1920, 1080);
         config.showsCursor = shows;
-        Stream stream(ContentFilter::forDisplay(a, {}, {}), config, nullptr);
-        Collector video;
-        stream.addStreamOutput(&video, StreamOutputType::screen,
-                               std::make_shared<SerialQueue>("com.zentola.videoCapture"));
-        record(stream, 300);
-        const auto frames = video.buffers();
-        ASSERT_FALSE(frames.empty());
-        const Bitmap& f = *frames.back().imageBuffer();
+        const BitmapRef frame = lastFrame(ContentFilter::forDisplay(a, {}, {}), config, 300);
+        const Bitmap& f = *frame;
         if (shows)
             EXPECT_GT(changedAround(f, 600, 450, 20), 10) << "cursor pixels at the pointer";
         else
@@ -174,13 +164,7 @@ TEST(StreamWindow, ShowsACoveredWindowsOwnContentAtTheRequestedSize) {
     w.windowID = green;
     w.frame = QRectF(500, 300, 300, 200);
     Delegate delegate;
-    Stream stream(ContentFilter::forWindow(w), videoConfiguration(600, 400), &delegate);
-    Collector video;
-    stream.addStreamOutput(&video, StreamOutputType::screen, std::make_shared<SerialQueue>("com.zentola.videoCapture"));
-    record(stream, 500);
-    const auto frames = video.buffers();
-    ASSERT_FALSE(frames.empty());
-    const BitmapRef frame = frames.back().imageBuffer();
+    const BitmapRef frame = lastFrame(ContentFilter::forWindow(w), videoConfiguration(600, 400), 500, &delegate);
     EXPECT_EQ(frame->width(), 600);
     EXPECT_EQ(frame->height(), 400);
     for (auto [x, y] : {std::pair{2, 2}, {300, 200}, {597, 397}})

@@ -31,22 +31,11 @@ void spinFor(int ms) {
 }
 
 void await(QCoro::Task<void>&& task, int timeoutMs) {
-    std::exception_ptr error;
-    bool done = false;
-    auto run = [&]() -> QCoro::Task<void> {
-        try {
-            co_await std::move(task);
-        } catch (...) {
-            error = std::current_exception();
-        }
-        done = true;
+    auto done = [](QCoro::Task<void> t) -> QCoro::Task<bool> {
+        co_await std::move(t);
+        co_return true;
     };
-    auto t = run();
-    spinUntil([&] { return done; }, timeoutMs);
-    if (error)
-        std::rethrow_exception(error);
-    if (!done)
-        throw std::runtime_error("task did not finish");
+    await(done(std::move(task)), timeoutMs);
 }
 
 void Collector::didOutputSampleBuffer(platform::Stream&, const platform::SampleBuffer& buffer,
