@@ -40,6 +40,14 @@ std::optional<qint64> pixels(double points, double scale) {
     return qint64(v);
 }
 
+const platform::ShareableDisplay& findDisplay(const platform::ShareableContent& content, std::optional<quint32> displayID) {
+    if (displayID)
+        for (const auto& d : content.displays)
+            if (d.displayID == *displayID)
+                return d;
+    throw CaptureManager::CaptureError(CaptureManager::CaptureErrorCase::displayNotFound);
+}
+
 platform::StreamConfiguration configuration(qint64 width, qint64 height) {
     platform::StreamConfiguration c;
     c.width = width;
@@ -120,17 +128,12 @@ QCoro::Task<void> CaptureManager::performCaptureWorkflow(CaptureMode mode, std::
 QCoro::Task<CapturedImage> CaptureManager::captureScreen(std::optional<quint32> displayID, QRectF frame,
                                                          double scaleFactor, platform::ScreenRef screen) {
     const platform::ShareableContent content = co_await platform::ShareableContent::get(false, true);
-    if (!displayID)
-        throw CaptureError(CaptureErrorCase::displayNotFound);
-    auto display = std::find_if(content.displays.begin(), content.displays.end(),
-                                [&](const auto& d) { return d.displayID == *displayID; });
-    if (display == content.displays.end())
-        throw CaptureError(CaptureErrorCase::displayNotFound);
+    const platform::ShareableDisplay& display = findDisplay(content, displayID);
     const auto width = pixels(frame.width(), scaleFactor), height = pixels(frame.height(), scaleFactor);
     if (!width || !height)
         throw CaptureError(CaptureErrorCase::invalidRect);
 
-    const auto filter = platform::ContentFilter::forDisplay(*display, ownApplications(content), {});
+    const auto filter = platform::ContentFilter::forDisplay(display, ownApplications(content), {});
     const platform::BitmapRef bitmap =
         co_await platform::ScreenshotService::captureImage(filter, configuration(*width, *height));
     co_return makeRecord(bitmap, CaptureMode::screen, screen);
@@ -141,19 +144,14 @@ QCoro::Task<CapturedImage> CaptureManager::captureRect(SelectionRect rect, std::
                                                        platform::ScreenRef screen) {
     const platform::ShareableContent content = co_await platform::ShareableContent::get(false, true);
     // The target display's number, not the one the rectangle was drawn on.
-    if (!displayID)
-        throw CaptureError(CaptureErrorCase::displayNotFound);
-    auto display = std::find_if(content.displays.begin(), content.displays.end(),
-                                [&](const auto& d) { return d.displayID == *displayID; });
-    if (display == content.displays.end())
-        throw CaptureError(CaptureErrorCase::displayNotFound);
+    const platform::ShareableDisplay& display = findDisplay(content, displayID);
     // A rectangle dragged up or left has a negative size; it covers the same pixels.
     const QRectF source = rect.rect().normalized();
     const auto width = pixels(source.width(), scaleFactor), height = pixels(source.height(), scaleFactor);
     if (!width || !height || !std::isfinite(source.x()) || !std::isfinite(source.y()))
         throw CaptureError(CaptureErrorCase::invalidRect);
 
-    const auto filter = platform::ContentFilter::forDisplay(*display, ownApplications(content), {});
+    const auto filter = platform::ContentFilter::forDisplay(display, ownApplications(content), {});
     platform::StreamConfiguration config = configuration(*width, *height);
     config.sourceRect = source;
     const platform::BitmapRef bitmap = co_await platform::ScreenshotService::captureImage(filter, config);

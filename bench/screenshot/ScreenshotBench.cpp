@@ -1,0 +1,188 @@
+// zentola_screenshot_bench shot FORMAT PATH   grab the main display and write it (png jpeg webp heic tiff)
+// zentola_screenshot_bench desktop W H PATH   draw a busy desktop picture to show as the root background
+// zentola_screenshot_bench png-tune           grab once and time PNG settings (level, filter, strategy)
+#include "Features/Capture/ScreenshotWriter.h"
+#include "Services/PersistenceManager.h"
+#include "platform/capture/ContentFilter.h"
+#include "platform/capture/RunningApplication.h"
+#include "platform/capture/ScreenshotService.h"
+#include "platform/capture/ShareableContent.h"
+#include "platform/core/Error.h"
+#include "platform/imageio/ImageFile.h"
+#include "platform/imageio/PngEncoder.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <qcoro/qcorotask.h>
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+using zentola::PersistenceManager;
+using zentola::ScreenshotWriter;
+
+namespace {
+
+QCoro::Task<platform::BitmapRef> grabMainDisplay() {
+    const auto content = co_await platform::ShareableContent::get(false, true);
+    if (content.displays.empty())
+        throw platform::PlatformError("bench", 1, "no display");
+    std::vector<platform::RunningApplication> own;
+    for (const auto& app : content.applications)
+        if (app.bundleIdentifier == platform::RunningApplication::ownBundleIdentifier())
+            own.push_back(app);
+    const auto& d = content.displays.front();
+    platform::StreamConfiguration config;
+    config.width = qint64(d.width * d.scaleFactor);
+    config.height = qint64(d.height * d.scaleFactor);
+    config.showsCursor = false;
+    co_return co_await platform::ScreenshotService::captureImage(platform::ContentFilter::forDisplay(d, own, {}), config);
+}
+
+int shot(const QString& formatName, const QString& path) {
+    std::optional<PersistenceManager::ImageFormat> format;
+    for (auto f : PersistenceManager::ImageFormat::allCases())
+        if (ScreenshotWriter::caseName(f) == formatName)
+            format = f;
+    if (!format) {
+        std::fprintf(stderr, "unknown format %s\n", qPrintable(formatName));
+        return 2;
+    }
+    const platform::BitmapRef bitmap = QCoro::waitFor(grabMainDisplay());
+    const double quality = 0.9;
+    const QByteArray bytes =
+        *format == PersistenceManager::ImageFormat::webp
+            ? ScreenshotWriter::webpData(ScreenshotWriter::premultipliedRGBA(*bitmap), bitmap->width(), bitmap->height(), quality)
+            : ScreenshotWriter::imageData(*bitmap, *format, quality);
+    QFile::remove(path);
+    platform::ImageFile file(QFileInfo(path).absolutePath());
+    file.write(bytes);
+    return file.publishAs(path) ? 0 : 1;
+}
+
+void drawDesktop(int w, int h, const QString& path) {
+    QImage image(w, h, QImage::Format_RGB32);
+    QPainter p(&image);
+    QLinearGradient wall(0, 0, w, h);
+    wall.setColorAt(0, QColor("#2b4162"));
+    wall.setColorAt(1, QColor("#7a9cc6"));
+    p.fillRect(image.rect(), wall);
+
+    QFile licence("/usr/share/common-licenses/GPL-3");
+    QString text = licence.open(QIODevice::ReadOnly) ? QString::fromUtf8(licence.readAll()) : QString("lorem ipsum ").repeated(4000);
+
+    // A page of proportional text.
+    const QRect page(w * 4 / 100, h * 8 / 100, w * 45 / 100, h * 80 / 100);
+    p.fillRect(page, Qt::white);
+    p.fillRect(QRect(page.x(), page.y(), page.width(), h / 30), QColor("#e0e0e0"));
+    QFont sans("DejaVu Sans");
+    sans.setPixelSize(std::max(10, h / 80));
+    p.setFont(sans);
+    p.setPen(QColor("#222222"));
+    p.drawText(page.adjusted(20, h / 30 + 10, -20, -20), Qt::TextWordWrap, text.left(9000));
+
+    // A terminal.
+    const QRect term(w * 52 / 100, h * 48 / 100, w * 42 / 100, h * 42 / 100);
+    p.fillRect(term, QColor("#1e1e1e"));
+    QFont mono("DejaVu Sans Mono");
+    mono.setPixelSize(std::max(9, h / 95));
+    p.setFont(mono);
+    p.setPen(QColor("#c8e6a0"));
+    p.drawText(term.adjusted(10, 10, -10, -10), Qt::AlignLeft, text.mid(20000, 6000));
+
+    // A photo: smooth random colour field with grain.
+    const QRect photo(w * 55 / 100, h * 6 / 100, w * 35 / 100, h * 36 / 100);
+    QImage small(32, 18, QImage::Format_RGB32);
+    QRandomGenerator random(7);
+    auto* rng = &random;
+    for (int y = 0; y < small.height(); ++y)
+        for (int x = 0; x < small.width(); ++x)
+            small.setPixel(x, y, qRgb(rng->bounded(256), rng->bounded(256), rng->bounded(256)));
+    QImage big = small.scaled(photo.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    for (int y = 0; y < big.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(big.scanLine(y));
+        for (int x = 0; x < big.width(); ++x) {
+            const int n = rng->bounded(7) - 3;
+            line[x] = qRgb(std::clamp(qRed(line[x]) + n, 0, 255), std::clamp(qGreen(line[x]) + n, 0, 255),
+                           std::clamp(qBlue(line[x]) + n, 0, 255));
+        }
+    }
+    p.drawImage(photo.topLeft(), big);
+
+    // A toolbar with icons.
+    const int bar = h / 30;
+    p.fillRect(QRect(0, h - bar, w, bar), QColor("#333333"));
+    for (int i = 0; i < 12; ++i) {
+        p.setBrush(QColor(40 + i * 17, 200 - i * 12, 90 + i * 13));
+        p.setPen(Qt::NoPen);
+        p.drawRoundedRect(QRect(20 + i * bar * 3 / 2, h - bar + 4, bar - 8, bar - 8), 6, 6);
+    }
+    p.end();
+    image.save(path);
+}
+
+void tune() {
+    const platform::BitmapRef bitmap = QCoro::waitFor(grabMainDisplay());
+    using F = platform::PngEncoder::Filter;
+    struct Named {
+        const char* name;
+        F filter;
+    };
+    const Named filters[] = {{"none", F::none}, {"sub", F::sub}, {"up", F::up}, {"paeth", F::paeth}, {"adaptive", F::adaptive}};
+    const std::pair<const char*, int> strategies[] = {{"default", Z_DEFAULT_STRATEGY}, {"filtered", Z_FILTERED}, {"rle", Z_RLE}};
+    for (int level : {1, 2, 3, 4, 6})
+        for (const auto& f : filters)
+            for (const auto& s : strategies) {
+                if (s.second == Z_RLE && level != 1)
+                    continue;
+                platform::PngEncoder::Settings settings;
+                settings.level = level;
+                settings.filter = f.filter;
+                settings.strategy = s.second;
+                std::vector<double> times;
+                qsizetype size = 0;
+                for (int i = 0; i < 3; ++i) {
+                    const auto t0 = std::chrono::steady_clock::now();
+                    size = platform::PngEncoder::encode(*bitmap, settings).size();
+                    times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+                }
+                std::sort(times.begin(), times.end());
+                std::printf("level=%d filter=%s strategy=%s time=%.4f size=%lld\n", level, f.name, s.first, times[1],
+                            (long long)size);
+            }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    try {
+        if (mode == "desktop" && argc == 5) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            QGuiApplication app(argc, argv);
+            drawDesktop(QString(argv[2]).toInt(), QString(argv[3]).toInt(), QString::fromLocal8Bit(argv[4]));
+            return 0;
+        }
+        QCoreApplication app(argc, argv);
+        if (mode == "shot" && argc == 4)
+            return shot(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+        if (mode == "png-tune") {
+            tune();
+            return 0;
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", platform::plainText(e).c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "usage: %s shot FORMAT PATH | desktop W H PATH | png-tune\n", argv[0]);
+    return 2;
+}
