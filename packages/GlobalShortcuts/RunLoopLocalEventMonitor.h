@@ -1,32 +1,15 @@
 #pragma once
 
-#include <QObject>
-
-#include <functional>
+#include "packages/GlobalShortcuts/LocalEventMonitor.h"
 
 namespace GlobalShortcuts {
 
-// Watches the application's own events of the mask before anything else sees them, while started.
-// The callback returns the event to let it go on, or nullptr to consume it. Used while a menu holds
-// the keyboard and hot keys cannot arrive.
-class RunLoopLocalEventMonitor : public QObject {
+// The monitor of the application's key events while a menu holds the keyboard and hot keys cannot
+// arrive: started when a menu opens, stopped when it closes.
+class RunLoopLocalEventMonitor : public LocalEventMonitor {
     Q_OBJECT
 public:
-    using Callback = std::function<QEvent*(QEvent*)>;
-
-    RunLoopLocalEventMonitor(quint64 events, Callback callback);
-    ~RunLoopLocalEventMonitor() override;
-
-    RunLoopLocalEventMonitor* start();
-    void stop();
-    bool isStarted() const { return started_; }
-
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    quint64 events_;
-    Callback callback_;
-    bool started_ = false;
+    using LocalEventMonitor::LocalEventMonitor;
 };
 
 }  // namespace GlobalShortcuts

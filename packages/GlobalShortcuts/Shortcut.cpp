@@ -1,5 +1,6 @@
 #include "packages/GlobalShortcuts/Shortcut.h"
 
+#include "packages/GlobalShortcuts/EventMask.h"
 #include "packages/GlobalShortcuts/GlobalShortcuts.h"
 #include "packages/GlobalShortcuts/Localization.h"
 #include "platform/input/KeyCodeTable.h"
@@ -108,24 +109,6 @@ QString capitalized(const QString& text) {
     return result;
 }
 
-bool isModifierOnlyKey(int key) {
-    switch (key) {
-    case Qt::Key_Shift:
-    case Qt::Key_Control:
-    case Qt::Key_Meta:
-    case Qt::Key_Alt:
-    case Qt::Key_AltGr:
-    case Qt::Key_CapsLock:
-    case Qt::Key_NumLock:
-    case Qt::Key_Super_L:
-    case Qt::Key_Super_R:
-    case Qt::Key_Hyper_L:
-    case Qt::Key_Hyper_R:
-        return true;
-    default:
-        return false;
-    }
-}
 
 }  // namespace
 
@@ -146,7 +129,7 @@ std::optional<Shortcut> Shortcut::fromEvent(const QEvent* event) {
         return std::nullopt;
     const auto* key = static_cast<const QKeyEvent*>(event);
     // A modifier key alone only changes the modifier state; it is no shortcut.
-    if (isModifierOnlyKey(key->key()))
+    if (EventMask::isModifierKey(key->key()))
         return std::nullopt;
     auto code = platform::KeyCodeTable::virtualKeyCode(*key);
     if (!code)

@@ -1,0 +1,279 @@
+#include "packages/GlobalShortcuts/RecorderCocoa.h"
+
+#include "packages/GlobalShortcuts/Alert.h"
+#include "packages/GlobalShortcuts/Constants.h"
+#include "packages/GlobalShortcuts/EventMask.h"
+#include "packages/GlobalShortcuts/GlobalShortcuts.h"
+#include "packages/GlobalShortcuts/Localization.h"
+#include "packages/GlobalShortcuts/SystemGlobalShortcuts.h"
+#include "platform/input/KeyCodeTable.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QStyle>
+#include <QTimer>
+
+namespace GlobalShortcuts {
+
+namespace {
+
+std::function<void()>& beepFunction() {
+    static std::function<void()> beep = [] { QApplication::beep(); };
+    return beep;
+}
+
+// Every device-independent modifier but the lock and keypad flags; the second also without Shift
+// and Function, the modifiers that cannot make a shortcut on their own.
+constexpr quint64 anyModifierMask = 0xFFDE0000;
+constexpr quint64 requiredModifierMask = 0xFF5C0000;
+
+}  // namespace
+
+RecorderCocoa::RecorderCocoa(const Name& name, OnChange onChange, QWidget* parent)
+    : QLineEdit(parent), onChange_(std::move(onChange)), shortcutName_(name) {
+    setPlaceholderText(localized("record_shortcut"));
+    setAlignment(Qt::AlignCenter);
+    // Nothing is typed here: keys are recorded, and the caret stays hidden.
+    setReadOnly(true);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setFocusPolicy(Qt::StrongFocus);
+    cancelButton_ = addAction(style()->standardIcon(QStyle::SP_LineEditClearButton), QLineEdit::TrailingPosition);
+    cancelButton_->setToolTip(QStringLiteral("Clear"));
+    connect(cancelButton_, &QAction::triggered, this, [this] {
+        setText(QString());
+        controlTextDidChange();
+    });
+    setStringValue(name);
+
+    QPointer<RecorderCocoa> self(this);
+    shortcutsNameChangeObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
+        shortcutByNameDidChange, [self](const QVariantMap& info) {
+            const QVariant value = info.value("name");
+            if (self && value.canConvert<Name>() && value.value<Name>() == self->shortcutName_)
+                self->setStringValue(self->shortcutName_);
+        });
+    watchWindow();
+}
+
+RecorderCocoa::~RecorderCocoa() {
+    platform::NotificationCenter::defaultCenter().removeObserver(shortcutsNameChangeObserver_);
+    // A recorder that goes away while recording must not leave the shortcuts paused.
+    if (isRecording())
+        endRecording();
+}
+
+void RecorderCocoa::setShortcutName(const Name& name) {
+    if (name.rawValue() == shortcutName_.rawValue())
+        return;
+    shortcutName_ = name;
+    setStringValue(name);
+}
+
+bool RecorderCocoa::showsCancelButton() const { return cancelButton_->isVisible(); }
+
+QSize RecorderCocoa::sizeHint() const { return {minimumWidth, QLineEdit::sizeHint().height()}; }
+
+QSize RecorderCocoa::minimumSizeHint() const { return sizeHint(); }
+
+void RecorderCocoa::setBeepForTesting(std::function<void()> beep) {
+    beepFunction() = beep ? std::move(beep) : [] { QApplication::beep(); };
+}
+
+void RecorderCocoa::beep() { beepFunction()(); }
+
+void RecorderCocoa::setStringValue(const Name& name) {
+    auto shortcut = getShortcut(name);
+    setText(shortcut ? shortcut->presentableDescription() : QString());
+    setShowsCancelButton(!text().isEmpty());
+}
+
+void RecorderCocoa::setShowsCancelButton(bool shows) { cancelButton_->setVisible(shows); }
+
+void RecorderCocoa::saveShortcut(const std::optional<Shortcut>& shortcut) { setShortcut(shortcut, shortcutName_); }
+
+void RecorderCocoa::controlTextDidChange() {
+    if (text().isEmpty()) {
+        saveShortcut(std::nullopt);
+        if (onChange_)
+            onChange_(std::nullopt);
+    }
+    setShowsCancelButton(!text().isEmpty());
+    if (text().isEmpty())
+        setFocus(Qt::OtherFocusReason);
+}
+
+void RecorderCocoa::takeFocusBack() {
+    // The alert's window had the focus; the recorder's window gets it back first.
+    window()->activateWindow();
+    setFocus(Qt::OtherFocusReason);
+}
+
+void RecorderCocoa::resignFocus() {
+    if (hasFocus())
+        clearFocus();
+    else if (isRecording())
+        endRecording();
+}
+
+bool RecorderCocoa::event(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::ShortcutOverride:
+        // While recording, every key comes here: an application shortcut must not run instead.
+        if (isRecording()) {
+            event->accept();
+            return true;
+        }
+        break;
+    case QEvent::ParentChange:
+        // Leaving a window ends recording; the new window is watched instead.
+        if (isRecording())
+            endRecording();
+        watchWindow();
+        break;
+    default:
+        break;
+    }
+    return QLineEdit::event(event);
+}
+
+void RecorderCocoa::watchWindow() {
+    if (observedWindow_)
+        observedWindow_->removeEventFilter(this);
+    observedWindow_ = window();
+    if (observedWindow_ && observedWindow_ != this)
+        observedWindow_->installEventFilter(this);
+    preventBecomingKey();
+}
+
+bool RecorderCocoa::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == observedWindow_) {
+        if (event->type() == QEvent::WindowDeactivate) {
+            endRecording();
+            if (hasFocus())
+                clearFocus();
+        } else if (event->type() == QEvent::WindowActivate || event->type() == QEvent::Show) {
+            preventBecomingKey();
+        }
+    }
+    return QLineEdit::eventFilter(watched, event);
+}
+
+void RecorderCocoa::preventBecomingKey() {
+    // The window must not pick the recorder by itself when it is shown or activated: recording
+    // starts only when the user clicks or tabs into it.
+    setFocusPolicy(Qt::ClickFocus);
+    QTimer::singleShot(0, this, [this] { setFocusPolicy(Qt::StrongFocus); });
+}
+
+void RecorderCocoa::focusInEvent(QFocusEvent* event) {
+    QLineEdit::focusInEvent(event);
+    startRecording();
+}
+
+void RecorderCocoa::focusOutEvent(QFocusEvent* event) {
+    QLineEdit::focusOutEvent(event);
+    endRecording();
+}
+
+void RecorderCocoa::startRecording() {
+    if (isRecording())
+        return;
+    setPlaceholderText(localized("press_shortcut"));
+    setShowsCancelButton(!text().isEmpty());
+    setIsPaused(true);
+    platform::NotificationCenter::defaultCenter().post(recorderActiveStatusDidChange, {{"isActive", true}});
+    QPointer<RecorderCocoa> self(this);
+    eventMonitor_ = std::make_unique<LocalEventMonitor>(
+        EventMask::bit(EventMask::keyDown) | EventMask::bit(EventMask::leftMouseUp) |
+            EventMask::bit(EventMask::rightMouseUp),
+        [self](QEvent* e) -> QEvent* { return self ? self->handleMonitoredEvent(e) : nullptr; });
+    eventMonitor_->start();
+}
+
+void RecorderCocoa::endRecording() {
+    eventMonitor_.reset();
+    setPlaceholderText(localized("record_shortcut"));
+    setShowsCancelButton(!text().isEmpty());
+    setIsPaused(false);
+    platform::NotificationCenter::defaultCenter().post(recorderActiveStatusDidChange, {{"isActive", false}});
+}
+
+QEvent* RecorderCocoa::handleMonitoredEvent(QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        const QPoint local = mapFromGlobal(mouse->globalPosition().toPoint());
+        if (!rect().adjusted(-3, -3, 3, 3).contains(local)) {
+            resignFocus();
+            return event;
+        }
+    }
+    if (event->type() != QEvent::KeyPress)
+        return nullptr;
+
+    auto* key = static_cast<QKeyEvent*>(event);
+    const quint64 flags = ModifierFlags::fromQt(key->modifiers()).rawValue;
+    const bool noModifier = (flags & anyModifierMask) == 0;
+    const bool noRequiredModifier = (flags & requiredModifierMask) == 0;
+
+    if (noModifier && key->key() == Qt::Key_Tab) {
+        resignFocus();
+        return event;
+    }
+    if (noModifier && platform::KeyCodeTable::virtualKeyCode(*key) == Key::escape.rawValue) {
+        resignFocus();
+        return nullptr;
+    }
+    if (noModifier && (key->key() == Qt::Key_Delete || key->key() == Qt::Key_Backspace)) {
+        if (showsCancelButton())
+            cancelButton_->trigger();
+        return nullptr;
+    }
+    if (noRequiredModifier && !Constants::functionKeys().contains(key->key())) {
+        beep();
+        return nullptr;
+    }
+    auto shortcut = Shortcut::fromEvent(event);
+    if (!shortcut) {
+        beep();
+        return nullptr;
+    }
+
+    if (auto* menuBar = window()->findChild<QMenuBar*>()) {
+        if (QAction* item = shortcut->menuItemWithMatchingShortcut(menuBar)) {
+            resignFocus();
+            Alert alert;
+            alert.messageText = localizedFormat("keyboard_shortcut_used_by_menu_item", item->iconText());
+            alert.runModal(this);
+            takeFocusBack();
+            return nullptr;
+        }
+    }
+
+    // F12 alone is always allowed, whatever the desktop uses it for.
+    const bool f12Alone = shortcut->carbonKeyCode == Key::f12.rawValue && shortcut->carbonModifiers == 0;
+    if (!f12Alone && SystemGlobalShortcuts::system().contains(*shortcut)) {
+        resignFocus();
+        Alert alert;
+        alert.messageText = localized("keyboard_shortcut_used_by_system");
+        alert.informativeText = localized("keyboard_shortcuts_can_be_changed");
+        alert.buttons = {localized("ok"), localized("force_use_shortcut")};
+        const int response = alert.runModal(this);
+        takeFocusBack();
+        if (response != Alert::firstButtonReturn + 1)
+            return nullptr;
+    }
+
+    setText(shortcut->presentableDescription());
+    setShowsCancelButton(true);
+    saveShortcut(shortcut);
+    if (onChange_)
+        onChange_(shortcut);
+    resignFocus();
+    return nullptr;
+}
+
+}  // namespace GlobalShortcuts
