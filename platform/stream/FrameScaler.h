@@ -4,35 +4,15 @@
 
 #include <QSize>
 
-#include <memory>
-
-struct SwsContext;
-
 namespace platform {
 
-// Resamples BGRA frames to the stream's output size (bilinear), straight into a reused buffer, so
-// a scaled frame costs one pass over the pixels and no allocation once the stream runs.
-// One thread at a time; the bitmaps it returns may outlive it.
+// Resamples frames to the stream's output size. The toolkit's smooth scaler averages the pixels
+// each output pixel covers and spreads large frames over several threads; its result is wrapped,
+// not copied, so a scaled frame costs one pass over the pixels.
 class FrameScaler {
 public:
-    FrameScaler();
-    ~FrameScaler();
-    FrameScaler(const FrameScaler&) = delete;
-    FrameScaler& operator=(const FrameScaler&) = delete;
-
     // The same bitmap when it already has the size. Throws PlatformError for an empty size.
-    BitmapRef scale(const BitmapRef& source, QSize size);
-
-    // Buffers made so far (they are reused once the frames that held them are gone).
-    int buffersMade() const;
-
-private:
-    class BufferPool;
-
-    SwsContext* context_ = nullptr;
-    QSize from_;
-    QSize to_;
-    std::shared_ptr<BufferPool> pool_;
+    static BitmapRef scale(const BitmapRef& source, QSize size);
 };
 
 }  // namespace platform

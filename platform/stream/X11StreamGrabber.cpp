@@ -21,7 +21,9 @@ X11StreamGrabber::X11StreamGrabber(const ContentFilter& filter, const StreamConf
     if (configuration_.pixelFormat != StreamConfiguration::pixelFormatBGRA)
         throw PlatformError(errorDomain, 10, "Only the BGRA pixel format is supported");
     connection_ = std::make_shared<X11Connection>();
-    grabber_ = std::make_unique<X11Grabber>(connection_);
+    // Frames wait in the video queue and the encoder's queue; enough segments for those to be
+    // reused rather than made and attached anew for every frame.
+    grabber_ = std::make_unique<X11Grabber>(connection_, keptSegments);
     if (filter_.kind() == ContentFilter::Kind::display) {
         area_ = X11ScreenCaptureProvider::nativeArea(filter_.display(), configuration_.sourceRect);
         for (const auto& app : filter_.excludedApplications())
@@ -50,7 +52,7 @@ BitmapRef X11StreamGrabber::grabSource() {
 
 BitmapRef X11StreamGrabber::grab() {
     try {
-        return scaler_.scale(grabSource(), frameSize_);
+        return FrameScaler::scale(grabSource(), frameSize_);
     } catch (const PlatformError&) {
         if (int e = xcb_connection_has_error(connection_->get()))
             throw PlatformError(errorDomain, e, "Lost the connection to the X server");

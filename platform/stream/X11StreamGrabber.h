@@ -22,6 +22,7 @@ class X11Grabber;
 class X11StreamGrabber : public FrameGrabber {
 public:
     static constexpr const char* errorDomain = "X11";
+    static constexpr int keptSegments = 6;
 
     // Connects and grabs once to prove the source can be read. Throws PlatformError.
     X11StreamGrabber(const ContentFilter& filter, const StreamConfiguration& configuration);
@@ -41,7 +42,6 @@ private:
     StreamConfiguration configuration_;
     std::shared_ptr<X11Connection> connection_;
     std::unique_ptr<X11Grabber> grabber_;
-    FrameScaler scaler_;
     QRect area_;
     QSize frameSize_;
     std::vector<qint32> excludedPids_;

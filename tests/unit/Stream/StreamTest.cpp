@@ -277,8 +277,7 @@ TEST(VideoCapture, AGrabThatFailsReportsOnceAndEndsTheThread) {
     capture.stop();
 }
 
-TEST(FrameScaler, ResamplesIntoReusedBuffers) {
-    FrameScaler scaler;
+TEST(FrameScaler, ResamplesToTheSizeAndOutlivesItsSource) {
     // Left half red, right half blue.
     std::vector<std::uint8_t> px(8 * 4 * 4);
     for (int y = 0; y < 4; ++y)
@@ -288,25 +287,22 @@ TEST(FrameScaler, ResamplesIntoReusedBuffers) {
             p[2] = x < 4 ? 255 : 0;
             p[3] = 255;
         }
-    const BitmapRef source = Bitmap::create(8, 4, 32, PixelFormat::BGRA, AlphaMode::opaque, std::move(px));
-    EXPECT_EQ(scaler.scale(source, QSize(8, 4)), source) << "same size: no copy";
+    BitmapRef source = Bitmap::create(8, 4, 32, PixelFormat::BGRA, AlphaMode::opaque, std::move(px));
+    EXPECT_EQ(FrameScaler::scale(source, QSize(8, 4)), source) << "same size: no copy";
 
-    BitmapRef up = scaler.scale(source, QSize(32, 16));
+    const BitmapRef up = FrameScaler::scale(source, QSize(32, 16));
+    const BitmapRef down = FrameScaler::scale(source, QSize(4, 2));
+    source.reset();  // the scaled frames own their pixels
     ASSERT_EQ(up->width(), 32);
     ASSERT_EQ(up->height(), 16);
+    EXPECT_GE(up->bytesPerRow(), 32 * 4);
+    EXPECT_EQ(up->format(), PixelFormat::BGRA);
     EXPECT_EQ(up->row(8)[2], 255);  // left edge red
     EXPECT_EQ(up->row(8)[0], 0);
-    EXPECT_EQ(up->row(8)[31 * 4], 255);  // right edge blue
-    EXPECT_EQ(up->row(8)[31 * 4 + 2], 0);
-    const std::uint8_t* first = up->data();
-    EXPECT_EQ(scaler.buffersMade(), 1);
-
-    const BitmapRef held = scaler.scale(source, QSize(32, 16));
-    EXPECT_NE(held->data(), first) << "a frame still held downstream is never overwritten";
-    EXPECT_EQ(scaler.buffersMade(), 2);
-    up.reset();  // the first frame is done downstream
-    const BitmapRef reused = scaler.scale(source, QSize(32, 16));
-    EXPECT_EQ(reused->data(), first);
-    EXPECT_EQ(scaler.buffersMade(), 2);
-    EXPECT_THROW(scaler.scale(source, QSize(0, 4)), PlatformError);
+    EXPECT_EQ(up->row(15)[31 * 4], 255);  // right edge blue
+    EXPECT_EQ(up->row(15)[31 * 4 + 2], 0);
+    ASSERT_EQ(down->width(), 4);
+    EXPECT_EQ(down->row(1)[0 * 4 + 2], 255);
+    EXPECT_EQ(down->row(1)[3 * 4 + 0], 255);
+    EXPECT_THROW(FrameScaler::scale(up, QSize(0, 4)), PlatformError);
 }
