@@ -93,15 +93,17 @@ Data WebPEncoder::encode(const std::uint8_t* pixels, Importer import, const Webp
     return Data::adopt(writer.mem, writer.size);
 }
 
-#define WEBP_RAW_MEMBER(ORDER, IMPORT)                                                                      \
-    Data WebPEncoder::encode(PixelOrderTag<PixelOrder::ORDER>, const std::uint8_t* pixels,                   \
-                             const WebpEncoderConfig& config, std::int64_t originWidth,                      \
-                             std::int64_t originHeight, std::int64_t stride, std::int64_t, std::int64_t) const { \
-        return encode(pixels, IMPORT, config, originWidth, originHeight, stride);                  \
-    }                                                                                                        \
-    Data WebPEncoder::encode(PixelOrderTag<PixelOrder::ORDER>, const platform::Bitmap& image,                \
-                             const WebpEncoderConfig& config, std::int64_t, std::int64_t) const {            \
-        return encode(image.data(), IMPORT, config, image.width(), image.height(), image.bytesPerRow()); \
+// The six channel orders differ only in the library's import function.
+#define WEBP_RAW_MEMBER(ORDER, IMPORT)                                                                    \
+    Data WebPEncoder::encode(PixelOrderTag<PixelOrder::ORDER>, const std::uint8_t* pixels,                 \
+                             const WebpEncoderConfig& config, std::int64_t originWidth,                    \
+                             std::int64_t originHeight, std::int64_t stride, std::int64_t,                 \
+                             std::int64_t) const {                                                         \
+        return encode(pixels, IMPORT, config, originWidth, originHeight, stride);                          \
+    }                                                                                                      \
+    Data WebPEncoder::encode(PixelOrderTag<PixelOrder::ORDER>, const platform::Bitmap& image,              \
+                             const WebpEncoderConfig& config, std::int64_t, std::int64_t) const {          \
+        return encode(image.data(), IMPORT, config, image.width(), image.height(), image.bytesPerRow());  \
     }
 
 WEBP_RAW_MEMBER(RGB, WebPPictureImportRGB)

@@ -66,12 +66,6 @@ platform::Image flat(int w, int h, std::uint8_t r, std::uint8_t g, std::uint8_t 
     return platform::Image(flatBitmap(w, h, r, g, b, a));
 }
 
-WebpEncoderConfig lossless() {
-    auto c = WebpEncoderConfig::preset(WebpEncoderConfig::Preset::default_, 75);
-    c.lossless = 1;
-    return c;
-}
-
 }  // namespace
 
 TEST(WebPAnimatedEncoder, FramesDurationsAndLoopCountReadBack) {
@@ -92,7 +86,7 @@ TEST(WebPAnimatedEncoder, FramesDurationsAndLoopCountReadBack) {
     }
     EXPECT_EQ(total, 300);
 
-    enc.create(lossless(), 32, 16);
+    enc.create(losslessConfig(), 32, 16);
     enc.addImage(flat(32, 16, 9, 9, 9), 40);
     enc.addImage(flat(32, 16, 200, 9, 9), 70);
     const Animation thrice = demux(enc.encode(3));
@@ -106,7 +100,7 @@ TEST(WebPAnimatedEncoder, OperationsOutsideAnOpenAnimationAreStateErrors) {
     WebPAnimatedEncoder enc;
     EXPECT_THROW(enc.addImage(flat(4, 4, 1, 2, 3), 10), webp::WebPAnimatedEncoderStateError);
     EXPECT_THROW(enc.encode(0), webp::WebPAnimatedEncoderStateError);
-    enc.create(lossless(), 4, 4);
+    enc.create(losslessConfig(), 4, 4);
     enc.addImage(flat(4, 4, 1, 2, 3), 10);
     EXPECT_FALSE(enc.encode(0).empty());
     EXPECT_THROW(enc.encode(0), webp::WebPAnimatedEncoderStateError);
@@ -115,7 +109,7 @@ TEST(WebPAnimatedEncoder, OperationsOutsideAnOpenAnimationAreStateErrors) {
 
 TEST(WebPAnimatedEncoder, LargerFramesAreRescaledToTheCanvas) {
     WebPAnimatedEncoder enc;
-    enc.create(lossless(), 100, 100);
+    enc.create(losslessConfig(), 100, 100);
     enc.addImage(flat(200, 200, 10, 120, 230), 50);
     const webp::Data file = enc.encode(0);
     const Animation a = demux(file);
@@ -130,9 +124,7 @@ TEST(WebPAnimatedEncoder, LargerFramesAreRescaledToTheCanvas) {
 
 TEST(WebPAnimatedEncoder, TranslucentFramesKeepTheirColour) {
     WebPAnimatedEncoder enc;
-    auto config = lossless();
-    config.exact = 1;
-    enc.create(config, 8, 8);
+    enc.create(losslessConfig(), 8, 8);
     enc.addImage(flat(8, 8, 255, 0, 0, 128), 100);
     const auto canvas = firstCanvas(enc.encode(0), 8, 8);
     ASSERT_EQ(canvas.size(), 8u * 8 * 4);
@@ -142,7 +134,7 @@ TEST(WebPAnimatedEncoder, TranslucentFramesKeepTheirColour) {
 
 TEST(WebPAnimatedEncoder, RefusedFramesAndLoopCountsLeaveNothingBehind) {
     WebPAnimatedEncoder enc;
-    enc.create(lossless(), 16, 16);
+    enc.create(losslessConfig(), 16, 16);
     enc.addImage(flat(16, 16, 1, 2, 3), 100);
     enc.addImage(flat(16, 16, 90, 2, 3), 50);
     // A duration whose end time does not fit 32 bits is refused before the frame goes in.
@@ -157,13 +149,13 @@ TEST(WebPAnimatedEncoder, RefusedFramesAndLoopCountsLeaveNothingBehind) {
     EXPECT_EQ(a.frames[0].duration, 100);
     EXPECT_EQ(a.frames[1].duration, 50);
 
-    auto bad = lossless();
+    auto bad = losslessConfig();
     bad.quality = 300;  // refused by the library per frame
     enc.create(bad, 16, 16);
     EXPECT_THROW(enc.addImage(flat(16, 16, 1, 2, 3), 100), webp::WebPEncoderError);
 
     // The format's loop count is 16 bits: a larger one fails and the animation is gone.
-    enc.create(lossless(), 16, 16);
+    enc.create(losslessConfig(), 16, 16);
     enc.addImage(flat(16, 16, 1, 2, 3), 100);
     enc.addImage(flat(16, 16, 1, 200, 3), 100);
     try {
@@ -178,7 +170,7 @@ TEST(WebPAnimatedEncoder, RefusedFramesAndLoopCountsLeaveNothingBehind) {
 TEST(WebPAnimatedEncoder, ASingleFrameWithALoopCountIsStillAFile) {
     // One frame is assembled as a still picture; asking for loops must not lose it.
     WebPAnimatedEncoder enc;
-    enc.create(lossless(), 16, 16);
+    enc.create(losslessConfig(), 16, 16);
     enc.addImage(flat(16, 16, 30, 60, 90), 100);
     const webp::Data file = enc.encode(2);
     const Decoded d = libraryDecode(file);

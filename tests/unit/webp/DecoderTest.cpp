@@ -20,13 +20,6 @@ using webp::WebpEncoderConfig;
 
 namespace {
 
-webp::Data encodeRGBA(const std::vector<std::uint8_t>& pixels, int w, int h, bool lossless) {
-    auto config = WebpEncoderConfig::preset(WebpEncoderConfig::Preset::default_, 90);
-    config.lossless = lossless ? 1 : 0;
-    config.exact = 1;
-    return webp::WebPEncoder().encode(webp::RGBA, pixels.data(), config, w, h, w * 4, 0, 0);
-}
-
 WebpDecodingStatus decodingStatusOf(std::span<const std::uint8_t> data) {
     try {
         const webp::Data pixels = WebPDecoder().decode(webp::byRGBA, data, WebpDecoderOptions());
@@ -211,21 +204,6 @@ TEST(WebpDecoderConfig, MirrorsTheLibraryRecords) {
     const WebpDecoderOptions defaults;
     EXPECT_FALSE(defaults.useScaling);
     EXPECT_FALSE(defaults.useThreads);
-
-    WebpDecoderOptions o;
-    o.cropLeft = 3;
-    o.cropTop = 4;
-    o.scaledWidth = 5;
-    o.scaledHeight = 6;
-    o.useThreads = true;
-    o.flip = 1;
-    const WebPDecoderOptions raw = o.rawValue();
-    EXPECT_EQ(raw.crop_left, 3);
-    EXPECT_EQ(raw.crop_top, 4);
-    EXPECT_EQ(raw.scaled_width, 5);
-    EXPECT_EQ(raw.scaled_height, 6);
-    EXPECT_EQ(raw.use_threads, 1);
-    EXPECT_EQ(raw.flip, 1);
 
     WebPDecBuffer buffer{};
     buffer.colorspace = static_cast<WEBP_CSP_MODE>(13);

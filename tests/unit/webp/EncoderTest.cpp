@@ -1,7 +1,6 @@
 #include "WebpTestPixels.h"
 
 #include "packages/webp/ConvertUIImageToCGImageWithRGBA.h"
-#include "packages/webp/WebPEncodeStatusCode.h"
 #include "packages/webp/WebPEncoder.h"
 #include "packages/webp/WebPEncoderError.h"
 #include "packages/webp/WebPError.h"
@@ -21,13 +20,6 @@ using webp::WebPEncoder;
 using webp::WebPEncoderErrorCase;
 
 namespace {
-
-WebpEncoderConfig losslessConfig() {
-    auto c = WebpEncoderConfig::preset(WebpEncoderConfig::Preset::default_, 75);
-    c.lossless = 1;
-    c.exact = 1;  // keep colours under transparent pixels for an exact comparison
-    return c;
-}
 
 std::string fourCC(const webp::Data& d, std::size_t at) { return std::string(reinterpret_cast<const char*>(d.data()) + at, 4); }
 
@@ -182,20 +174,6 @@ TEST(WebPEncoder, ResizeArgumentsLeaveTheOriginSize) {
     ASSERT_TRUE(WebPGetInfo(file.data(), file.size(), &w, &h));
     EXPECT_EQ(w, 300);
     EXPECT_EQ(h, 200);
-}
-
-TEST(WebPEncoder, ErrorEnumerationsCarryTheLibraryCodes) {
-    EXPECT_FALSE(webp::WebPEncodeStatusCode::fromRawValue(-1));
-    EXPECT_FALSE(webp::WebPEncodeStatusCode::fromRawValue(12));
-    const auto bad = webp::WebPEncodeStatusCode::fromRawValue(VP8_ENC_ERROR_BAD_DIMENSION);
-    ASSERT_TRUE(bad);
-    EXPECT_EQ(bad->errorCase(), webp::WebPEncodeStatus::badDimension);
-    EXPECT_EQ(bad->plainText(), "badDimension");
-    EXPECT_EQ(webp::WebPEncodeStatusCode::fromRawValue(VP8_ENC_ERROR_USER_ABORT)->plainText(), "userAbort");
-    EXPECT_EQ(webp::WebPEncodeStatusCode::fromRawValue(VP8_ENC_ERROR_LAST)->errorCode(), 11);
-    EXPECT_EQ(webp::WebPEncoderError(WebPEncoderErrorCase::encodingImageError).errorCode(), 2);
-    EXPECT_EQ(webp::WebPEncoderError(WebPEncoderErrorCase::versionMismatched).plainText(), "versionMismatched");
-    EXPECT_EQ(webp::WebPError::unexpectedError("Couldn't ").plainText(), "unexpectedError(withMessage: \"Couldn't \")");
 }
 
 TEST(WebPEncoder, BitmapMembersReadTheStoredBytes) {

@@ -17,12 +17,6 @@ using webp::WebpRGBAMultiplier;
 
 namespace {
 
-webp::Data lossyFile(int w, int h) {
-    const auto pixels = rgbaGradient(w, h);
-    const auto config = WebpEncoderConfig::preset(WebpEncoderConfig::Preset::photo, 80);
-    return webp::WebPEncoder().encode(webp::RGBA, pixels.data(), config, w, h, w * 4, 0, 0);
-}
-
 void expectSpecialError(WebpIncrementalDecoder& dec, std::span<const std::uint8_t> data, const std::string& text) {
     try {
         dec.incremetallyDecodeData(data);
@@ -46,7 +40,7 @@ std::vector<std::uint8_t> pixelsOf(const platform::Image& image) {
 
 TEST(WebpIncrementalDecoder, GrowingSlicesEndInTheFullPicture) {
     const int w = 96, h = 80;
-    const webp::Data file = lossyFile(w, h);
+    const webp::Data file = encodeRGBA(rgbaGradient(w, h), w, h, false);
     WebpIncrementalDecoder dec;
 
     // The file header alone decodes nothing yet, and is no error.
@@ -81,7 +75,7 @@ TEST(WebpIncrementalDecoder, BadInputGivesSpecialDecoderErrors) {
     expectSpecialError(dec, garbage, "An error has occured with code: 3");
 
     // Data that shrinks between calls cannot be the same file.
-    const webp::Data file = lossyFile(64, 64);
+    const webp::Data file = encodeRGBA(rgbaGradient(64, 64), 64, 64, false);
     WebpIncrementalDecoder second;
     const std::vector<std::uint8_t> most(file.data(), file.data() + file.size() * 3 / 4);
     second.incremetallyDecodeData(most);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "packages/webp/Data.h"
+#include "packages/webp/WebPEncoder.h"
 
 #include "platform/core/Bitmap.h"
 
@@ -73,6 +74,19 @@ inline platform::BitmapRef flatBitmap(int w, int h, std::uint8_t r, std::uint8_t
         p[i + 3] = a;
     }
     return rgbaBitmap(w, h, std::move(p), alpha);
+}
+
+// Lossless and exact (colours under transparent pixels kept), for exact comparisons.
+inline webp::WebpEncoderConfig losslessConfig() {
+    auto c = webp::WebpEncoderConfig::preset(webp::WebpEncoderConfig::Preset::default_, 75);
+    c.lossless = 1;
+    c.exact = 1;
+    return c;
+}
+
+inline webp::Data encodeRGBA(const std::vector<std::uint8_t>& pixels, int w, int h, bool lossless) {
+    auto config = lossless ? losslessConfig() : webp::WebpEncoderConfig::preset(webp::WebpEncoderConfig::Preset::photo, 80);
+    return webp::WebPEncoder().encode(webp::RGBA, pixels.data(), config, w, h, w * 4, 0, 0);
 }
 
 }  // namespace webptest
