@@ -222,6 +222,23 @@ int X11HotKeyCenter::removeEventTypes(HandlerRef handler, const std::vector<quin
 
 std::optional<QVariantList> X11HotKeyCenter::copySymbolicHotKeys() { return std::nullopt; }
 
+bool X11HotKeyCenter::isSecureEventInputEnabled() {
+    if (!connect())
+        return false;
+    auto* reply = xcb_grab_keyboard_reply(
+        connection_, xcb_grab_keyboard(connection_, 0, root_, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+        nullptr);
+    if (!reply)
+        return false;
+    const bool held = reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED || reply->status == XCB_GRAB_STATUS_FROZEN;
+    if (reply->status == XCB_GRAB_STATUS_SUCCESS) {
+        xcb_ungrab_keyboard(connection_, XCB_CURRENT_TIME);
+        xcb_flush(connection_);
+    }
+    free(reply);
+    return held;
+}
+
 void X11HotKeyCenter::processPendingEvents() {
     if (!connection_)
         return;

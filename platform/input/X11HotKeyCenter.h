@@ -31,6 +31,8 @@ public:
     int removeEventTypes(HandlerRef handler, const std::vector<quint32>& kinds) override;
     // The X server keeps no readable list of other clients' grabs: none.
     std::optional<QVariantList> copySymbolicHotKeys() override;
+    // Tries to take the keyboard for a moment: refused while another client holds it.
+    bool isSecureEventInputEnabled() override;
 
     // Reads and dispatches every event already received (also called by the event loop).
     void processPendingEvents();

@@ -4,6 +4,7 @@
 #include "platform/defaults/DefaultsStore.h"
 #include "platform/input/HotKeyCenter.h"
 #include "platform/input/KeyCodeTable.h"
+#include "platform/input/KeyboardLayout.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -52,6 +53,14 @@ public:
         xcb_generic_error_t* error = xcb_request_check(connection_, cookie);
         free(error);
         return !error;
+    }
+    bool grabKeyboard() {
+        auto* reply = xcb_grab_keyboard_reply(
+            connection_,
+            xcb_grab_keyboard(connection_, 0, root_, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC), nullptr);
+        const bool ok = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
+        free(reply);
+        return ok;
     }
     quint16 pointerState() {
         auto* reply = xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, root_), nullptr);
@@ -241,6 +250,28 @@ TEST_F(HotKeyIntegration, OpenMenuReceivesShortcutThroughItsKeyEvents) {
     ASSERT_TRUE(waitFor([&] { return !isMenuOpen(); }));
     other.chord({Key::command, Key::shift, Key::six});
     EXPECT_TRUE(waitFor([&] { return ups == 2; }));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(KeyboardIntegration, ServerKeymapNamesTheKeys) {
+    auto layout = platform::KeyboardLayout::current();
+    ASSERT_TRUE(layout);
+    EXPECT_EQ(layout->translateKey(static_cast<int>(Key::a.rawValue)), QString("a"));
+    EXPECT_EQ(platform::KeyboardLayout::translate(static_cast<int>(Key::six.rawValue)), QString("6"));
+    EXPECT_EQ(ctrlShift6.presentableDescription(), QString::fromUtf8("⇧⌘6"));
+}
+
+TEST(KeyboardIntegration, KeyboardHeldByAnotherClientReadsAsSecureInput) {
+    OtherClient other;
+    ASSERT_TRUE(other.ok());
+    auto& center = platform::HotKeyCenter::shared();
+    EXPECT_FALSE(center.isSecureEventInputEnabled());
+    EXPECT_FALSE(center.isSecureEventInputEnabled());  // the probe gave the keyboard back
+    ASSERT_TRUE(other.grabKeyboard());
+    EXPECT_TRUE(center.isSecureEventInputEnabled());
 }
 
 }  // namespace

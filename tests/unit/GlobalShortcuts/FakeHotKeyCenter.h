@@ -50,6 +50,7 @@ public:
         return noErr;
     }
     std::optional<QVariantList> copySymbolicHotKeys() override { return symbolic; }
+    bool isSecureEventInputEnabled() override { return secureInput; }
 
     // Presses or releases the live hot key of the combination, as the desktop would.
     int send(quint32 kind, quint32 keyCode, quint32 modifiers) {
@@ -77,6 +78,7 @@ public:
     std::set<std::pair<quint32, quint32>> refused;
     std::set<quint32> kinds;
     std::optional<QVariantList> symbolic;
+    bool secureInput = false;
     Handler handler;
     int installs = 0;
     HotKeyRef next = 100;
