@@ -1,9 +1,12 @@
 #include "platform/stream/X11StreamGrabber.h"
 
 #include "platform/capture/X11Connection.h"
+#include "platform/capture/X11Desktop.h"
 #include "platform/capture/X11Grabber.h"
 #include "platform/capture/X11ScreenCaptureProvider.h"
 #include "platform/core/Error.h"
+
+#include <algorithm>
 
 namespace platform {
 
@@ -24,6 +27,7 @@ X11StreamGrabber::X11StreamGrabber(const ContentFilter& filter, const StreamConf
     // Frames wait in the video queue and the encoder's queue; enough segments for those to be
     // reused rather than made and attached anew for every frame.
     grabber_ = std::make_unique<X11Grabber>(connection_, keptSegments);
+    desktop_ = std::make_unique<X11Desktop>(connection_);
     if (filter_.kind() == ContentFilter::Kind::display) {
         area_ = X11ScreenCaptureProvider::nativeArea(filter_.display(), configuration_.sourceRect);
         for (const auto& app : filter_.excludedApplications())
@@ -43,11 +47,29 @@ BitmapRef X11StreamGrabber::grabSource() {
     if (int e = xcb_connection_has_error(connection_->get()))
         throw PlatformError(errorDomain, e, "Lost the connection to the X server");
     BitmapRef frame = filter_.kind() == ContentFilter::Kind::desktopIndependentWindow
-                          ? grabber_->grabWindow(filter_.window().windowID, configuration_.showsCursor)
+                          ? grabWindow()
                           : grabber_->grabArea(area_, excludedPids_, keptWindows_, configuration_.showsCursor);
     if (!frame)
         throw PlatformError(errorDomain, 5, "Cannot read the screen's pixels");
     return frame;
+}
+
+// A window that nothing covers is, on screen, exactly its own pixels: one shared-memory grab of
+// its area then, which is several times cheaper per frame than reading its own pixmap.
+BitmapRef X11StreamGrabber::grabWindow() {
+    const quint32 id = filter_.window().windowID;
+    const auto tops = desktop_->topLevels(false);
+    const auto it = std::find_if(tops.begin(), tops.end(), [&](const auto& t) { return t.client == id || t.frame == id; });
+    if (it != tops.end() && it->viewable) {
+        const QRect area = it->geometry;
+        const QRect root(0, 0, connection_->screen()->width_in_pixels, connection_->screen()->height_in_pixels);
+        const bool covered = std::any_of(std::next(it), tops.end(), [&](const auto& above) {
+            return above.viewable && above.geometry.intersects(area);
+        });
+        if (!covered && root.contains(area) && !area.isEmpty())
+            return grabber_->grabArea(area, {}, {}, configuration_.showsCursor);
+    }
+    return grabber_->grabWindow(id, configuration_.showsCursor);
 }
 
 BitmapRef X11StreamGrabber::grab() {

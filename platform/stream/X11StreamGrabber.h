@@ -14,6 +14,7 @@
 namespace platform {
 
 class X11Connection;
+class X11Desktop;
 class X11Grabber;
 
 // A stream's frames from the X server: a display or a rectangle of it (without the windows of the
@@ -37,11 +38,13 @@ public:
 
 private:
     BitmapRef grabSource();
+    BitmapRef grabWindow();
 
     ContentFilter filter_;
     StreamConfiguration configuration_;
     std::shared_ptr<X11Connection> connection_;
     std::unique_ptr<X11Grabber> grabber_;
+    std::unique_ptr<X11Desktop> desktop_;
     QRect area_;
     QSize frameSize_;
     std::vector<qint32> excludedPids_;

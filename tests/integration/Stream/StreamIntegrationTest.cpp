@@ -172,6 +172,32 @@ TEST(StreamWindow, ShowsACoveredWindowsOwnContentAtTheRequestedSize) {
     EXPECT_EQ(delegate.calls, 0);
 }
 
+TEST(StreamWindow, KeepsShowingOnlyTheWindowWhenAnotherComesOverItMidStream) {
+    TestWindows windows;
+    const xcb_window_t target = windows.create(200, 200, 320, 200, 0xc08030);
+    windows.create(520, 200, 100, 200, 0x101010);  // touching its right edge, not over it
+    ShareableWindow w;
+    w.windowID = target;
+    w.frame = QRectF(200, 200, 320, 200);
+    Stream stream(ContentFilter::forWindow(w), videoConfiguration(320, 200), nullptr);
+    Collector video;
+    stream.addStreamOutput(&video, StreamOutputType::screen, std::make_shared<SerialQueue>("com.zentola.videoCapture"));
+    await(stream.startCapture());
+    ASSERT_TRUE(spinUntil([&] { return video.count() > 2; }));
+    const BitmapRef uncovered = video.buffers().back().imageBuffer();
+    windows.create(300, 250, 400, 100, 0xe0e0e0);  // now partly over it
+    const std::size_t before = video.count();
+    ASSERT_TRUE(spinUntil([&] { return video.count() > before + 5; }));
+    await(stream.stopCapture());
+    const BitmapRef covered = video.buffers().back().imageBuffer();
+    for (const BitmapRef& frame : {uncovered, covered}) {
+        ASSERT_EQ(frame->width(), 320);
+        ASSERT_EQ(frame->height(), 200);
+        for (auto [x, y] : {std::pair{0, 0}, {160, 80}, {319, 199}, {150, 100}})
+            EXPECT_EQ(rgbAt(*frame, x, y), 0xc08030u) << x << "," << y;
+    }
+}
+
 TEST(StreamOpening, FailsWhenTheSourceCannotBeOpened) {
     ShareableWindow gone;
     gone.windowID = 0x7ffffff;
