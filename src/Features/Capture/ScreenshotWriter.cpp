@@ -24,7 +24,8 @@ void log(const QString& line) { platform::logLine(line.toStdString()); }
 
 }  // namespace
 
-ScreenshotWriter::ScreenshotWriter(PersistenceManager& settings) : settings_(settings) {}
+ScreenshotWriter::ScreenshotWriter(PersistenceManager& settings)
+    : folderURL([&settings] { return settings.screenshotFolderURL(); }), settings_(settings) {}
 
 QString ScreenshotWriter::fileName(const QDateTime& when, PersistenceManager::ImageFormat format, int copy) {
     QString name = QStringLiteral("Screenshot ") + when.toString(QStringLiteral("yyyy-MM-dd 'at' HH.mm.ss"));
@@ -110,12 +111,12 @@ QUrl ScreenshotWriter::publish(platform::ImageFile& file, const QString& folder,
 }
 
 std::optional<QUrl> ScreenshotWriter::saveScreenshot(const platform::BitmapRef& image) {
-    const QUrl folderURL = settings_.screenshotFolderURL();
-    if (!folderURL.isLocalFile() || folderURL.toLocalFile().isEmpty()) {
+    const QUrl folderLocation = folderURL();
+    if (!folderLocation.isLocalFile() || folderLocation.toLocalFile().isEmpty()) {
         log(QStringLiteral("No screenshot folder access"));
         return std::nullopt;
     }
-    QString folder = folderURL.toLocalFile();
+    QString folder = folderLocation.toLocalFile();
     while (folder.size() > 1 && folder.endsWith('/'))
         folder.chop(1);
     std::error_code ec;

@@ -44,8 +44,9 @@ public:
     // PlatformError.
     static QByteArray imageData(const platform::Bitmap& bitmap, PersistenceManager::ImageFormat format, double quality);
 
-    // The moment the file is named after (tests set a fixed one).
+    // The moment the file is named after, and the folder (the settings' one); tests replace them.
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
+    std::function<QUrl()> folderURL;
 
 private:
     // Names the finished file after when, taking the first free copy number. Throws PlatformError.
