@@ -232,8 +232,9 @@ bool X11HotKeyCenter::isSecureEventInputEnabled() {
         return false;
     const bool held = reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED || reply->status == XCB_GRAB_STATUS_FROZEN;
     if (reply->status == XCB_GRAB_STATUS_SUCCESS) {
+        // Handled before returning, so that no other client finds the keyboard taken.
         xcb_ungrab_keyboard(connection_, XCB_CURRENT_TIME);
-        xcb_flush(connection_);
+        free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
     }
     free(reply);
     return held;
