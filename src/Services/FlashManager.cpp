@@ -7,18 +7,21 @@
 #include <qcoro/qcorosignal.h>
 
 #include <algorithm>
+#include <memory>
 
 namespace zentola {
 namespace {
 
 QCoro::Task<void> animateAlpha(FlashWindow& window, double alpha, int milliseconds) {
-    auto* animation = new QPropertyAnimation(&window, "alpha");
+    // Kept until the end: the resumption is queued on the animation and would be dropped if the
+    // animation deleted itself on finishing.
+    auto animation = std::make_unique<QPropertyAnimation>(&window, "alpha");
     animation->setDuration(milliseconds);
     animation->setStartValue(window.alpha());
     animation->setEndValue(alpha);
     animation->setEasingCurve(QEasingCurve::InOutQuad);
-    animation->start(QAbstractAnimation::DeleteWhenStopped);
-    co_await qCoro(animation, &QPropertyAnimation::finished);
+    animation->start();
+    co_await qCoro(animation.get(), &QPropertyAnimation::finished);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Features/Thumbnail/ThumbnailView.h"
 #include "Models/CapturedImage.h"
 
 #include <QObject>
@@ -17,8 +18,6 @@ class QTimer;
 class QWidget;
 
 namespace zentola {
-
-class ThumbnailView;
 
 // The floating card that shows the last screenshot in the bottom-right corner of its display.
 class ThumbnailWindowController : public QObject {

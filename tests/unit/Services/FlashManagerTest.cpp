@@ -5,6 +5,10 @@
 #include <qcoro/qcorotask.h>
 #include <qcoro/qcorotimer.h>
 
+#include <QDeadlineTimer>
+#include <QPointer>
+
+#include <algorithm>
 #include <chrono>
 
 #include <gtest/gtest.h>
@@ -98,4 +102,22 @@ TEST(FlashWindowTest, PassesInputThroughAndStaysOnTop) {
     const QColor c = shot.pixelColor(5, 5);
     EXPECT_EQ(c.red(), 255);
     EXPECT_NEAR(c.alphaF(), 0.3, 0.01);
+}
+
+TEST_F(FlashManagerTest, RealAnimationRunsToTheEnd) {
+    FlashManager real;
+    auto flash = real.showFlash(fake->list[0]);
+    ASSERT_EQ(real.flashWindows().size(), 1u);
+    QPointer<FlashWindow> window = real.flashWindows().front();
+    double highest = 0;
+    QDeadlineTimer deadline(5000);
+    while (!flash.isReady() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (window)
+            highest = std::max(highest, window->alpha());
+    }
+    ASSERT_TRUE(flash.isReady());
+    EXPECT_TRUE(real.flashWindows().empty());
+    EXPECT_GT(highest, 0.1);
+    EXPECT_LE(highest, 0.3);
 }

@@ -1,0 +1,217 @@
+#include "Features/Thumbnail/ThumbnailWindowController.h"
+#include "Services/ClipboardManager.h"
+#include "Services/FlashManager.h"
+#include "Services/SoundManager.h"
+#include "platform/desktop/Permissions.h"
+#include "platform/desktop/SoundPlayer.h"
+#include "ui/Thumbnail/WaitUntil.h"
+
+#include <QImage>
+#include <QProcess>
+#include <qcoro/qcorotask.h>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+using namespace zentola;
+
+namespace {
+
+// Runs another client while this process keeps answering X selection requests.
+QByteArray runServing(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    EXPECT_TRUE(process.waitForStarted(5000)) << program.toStdString();
+    EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000));
+    return process.readAllStandardOutput();
+}
+
+platform::ScreenRef screenNamed(const QString& name) {
+    for (const auto& s : platform::Screen::screens())
+        if (s->name() == name)
+            return s;
+    return nullptr;
+}
+
+// A second X connection, as another client sees our windows.
+struct XClient {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    ~XClient() { xcb_disconnect(c); }
+
+    struct Window {
+        bool exists = false;
+        bool viewable = false;
+        bool overrideRedirect = false;
+        QRect geometry;  // root coordinates
+    };
+    Window window(xcb_window_t w) const {
+        Window out;
+        std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&free)> attrs(
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr), &free);
+        if (!attrs)
+            return out;
+        out.exists = true;
+        out.viewable = attrs->map_state == XCB_MAP_STATE_VIEWABLE;
+        out.overrideRedirect = attrs->override_redirect;
+        std::unique_ptr<xcb_get_geometry_reply_t, decltype(&free)> geo(
+            xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr), &free);
+        std::unique_ptr<xcb_translate_coordinates_reply_t, decltype(&free)> at(
+            xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, w, root, 0, 0), nullptr), &free);
+        if (geo && at)
+            out.geometry = QRect(at->dst_x, at->dst_y, geo->width, geo->height);
+        return out;
+    }
+    std::optional<quint32> cardinal(xcb_window_t w, const char* name) const {
+        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&free)> atom(
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, std::strlen(name), name), nullptr), &free);
+        if (!atom || atom->atom == XCB_NONE)
+            return std::nullopt;
+        std::unique_ptr<xcb_get_property_reply_t, decltype(&free)> prop(
+            xcb_get_property_reply(c, xcb_get_property(c, 0, w, atom->atom, XCB_ATOM_CARDINAL, 0, 1), nullptr), &free);
+        if (!prop || xcb_get_property_value_length(prop.get()) < 4)
+            return std::nullopt;
+        return *static_cast<quint32*>(xcb_get_property_value(prop.get()));
+    }
+    // The topmost mapped child of the root.
+    xcb_window_t topmostViewable() const {
+        std::unique_ptr<xcb_query_tree_reply_t, decltype(&free)> tree(
+            xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr), &free);
+        if (!tree)
+            return XCB_NONE;
+        const xcb_window_t* children = xcb_query_tree_children(tree.get());
+        for (int i = xcb_query_tree_children_length(tree.get()) - 1; i >= 0; --i)
+            if (window(children[i]).viewable)
+                return children[i];
+        return XCB_NONE;
+    }
+};
+
+std::vector<qint16> samples(const QByteArray& pcm, qsizetype from) {
+    std::vector<qint16> out;
+    for (qsizetype i = from & ~qsizetype(1); i + 1 < pcm.size(); i += 2)
+        out.push_back(qint16(quint8(pcm[i]) | (quint8(pcm[i + 1]) << 8)));
+    return out;
+}
+
+int peak(const std::vector<qint16>& s) {
+    int p = 0;
+    for (qint16 v : s)
+        p = std::max(p, std::abs(int(v)));
+    return p;
+}
+
+}  // namespace
+
+TEST(DesktopIntegrationTest, AnotherClientPastesTheScreenshot) {
+    QImage image(64, 48, QImage::Format_ARGB32);
+    image.fill(QColor(10, 200, 30));
+    image.setPixelColor(63, 47, QColor(255, 0, 0));
+    ClipboardManager::shared().copyImageWithFile(platform::Bitmap::fromQImage(image), QString("/tmp/shots/a b.png"));
+
+    const QStringList targets =
+        QString::fromUtf8(runServing("xclip", {"-o", "-selection", "clipboard", "-t", "TARGETS"})).split('\n');
+    const auto tiff = targets.indexOf("image/tiff"), png = targets.indexOf("image/png"),
+               uri = targets.indexOf("text/uri-list");
+    ASSERT_GE(tiff, 0) << targets.join(' ').toStdString();
+    EXPECT_GT(png, tiff);
+    EXPECT_GT(uri, png);
+
+    const QImage pasted = QImage::fromData(runServing("xclip", {"-o", "-selection", "clipboard", "-t", "image/png"}), "PNG");
+    ASSERT_EQ(pasted.size(), QSize(64, 48));
+    EXPECT_EQ(pasted.pixelColor(0, 0), QColor(10, 200, 30));
+    EXPECT_EQ(pasted.pixelColor(63, 47), QColor(255, 0, 0));
+
+    const QByteArray tiffBytes = runServing("xclip", {"-o", "-selection", "clipboard", "-t", "image/tiff"});
+    EXPECT_TRUE(tiffBytes.startsWith(QByteArray("II*\0", 4)) || tiffBytes.startsWith(QByteArray("MM\0*", 4)));
+    EXPECT_EQ(runServing("xclip", {"-o", "-selection", "clipboard", "-t", "text/uri-list"}),
+              QByteArray("file:///tmp/shots/a%20b.png\r\n"));
+}
+
+TEST(DesktopIntegrationTest, ShutterSoundReachesTheSoundServer) {
+    QProcess recorder;
+    recorder.start("parec", {"-d", "zentola_sink.monitor", "--raw", "--format=s16le", "--rate=22050", "--channels=1"});
+    ASSERT_TRUE(recorder.waitForStarted(5000));
+    QByteArray pcm;
+    auto drain = [&] { pcm += recorder.readAllStandardOutput(); };
+    // An idle monitor starts delivering after a moment; then a quiet stretch to compare with.
+    ASSERT_TRUE(waitUntil([&] { drain(); return pcm.size() > 22050; }, 10000));
+    const qsizetype before = pcm.size();
+    const int quiet = peak(samples(pcm, 0));
+
+    SoundManager::shared().playShutterSound();
+    auto player = SoundManager::shared().audioPlayer();
+    ASSERT_NE(player, nullptr);
+    EXPECT_TRUE(player->isPlaying());
+    QProcess pactl;
+    pactl.start("pactl", {"list", "short", "sink-inputs"});
+    ASSERT_TRUE(pactl.waitForFinished(5000));
+    EXPECT_FALSE(pactl.readAllStandardOutput().trimmed().isEmpty());
+
+    EXPECT_TRUE(waitUntil([&] { drain(); return !player->isPlaying(); }, 10000));
+    waitUntil([&] { drain(); return pcm.size() > before + 22050 * 2 / 2; }, 3000);
+    recorder.terminate();
+    recorder.waitForFinished(3000);
+    drain();
+
+    EXPECT_LT(quiet, 50);
+    EXPECT_GT(peak(samples(pcm, before)), 1000);
+}
+
+TEST(DesktopIntegrationTest, FlashCoversOnlyTheChosenMonitorThenGoes) {
+    const auto b = screenNamed("B");
+    ASSERT_NE(b, nullptr);
+    XClient x;
+    ASSERT_EQ(xcb_connection_has_error(x.c), 0);
+
+    auto flash = FlashManager::shared().showFlash(b);
+    ASSERT_EQ(FlashManager::shared().flashWindows().size(), 1u);
+    const xcb_window_t id = FlashManager::shared().flashWindows().front()->winId();
+    ASSERT_TRUE(waitUntil([&] { return x.window(id).viewable; }, 2000));
+    const auto seen = x.window(id);
+    EXPECT_EQ(seen.geometry, QRect(1920, 0, 1920, 1080));
+    EXPECT_TRUE(seen.overrideRedirect);
+    EXPECT_EQ(x.topmostViewable(), id);
+    // Grabs recognise their own process's windows by this.
+    EXPECT_EQ(x.cardinal(id, "_NET_WM_PID"), quint32(getpid()));
+
+    // About a quarter of a second; the bound is generous on purpose.
+    ASSERT_TRUE(waitUntil([&] { return flash.isReady(); }, 5000));
+    EXPECT_TRUE(FlashManager::shared().flashWindows().empty());
+    EXPECT_TRUE(waitUntil([&] { return !x.window(id).viewable; }, 2000));
+}
+
+TEST(DesktopIntegrationTest, ThumbnailLandsInTheCornerOfItsMonitor) {
+    const auto b = screenNamed("B");
+    ASSERT_NE(b, nullptr);
+    QImage image(1920, 1080, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    CapturedImage capture;
+    capture.image = platform::Image(platform::Bitmap::fromQImage(image));
+    capture.sourceScreen = b;
+
+    ThumbnailWindowController controller;
+    controller.show(capture);
+    XClient x;
+    const xcb_window_t id = controller.window()->winId();
+    // 316 x 185 card, 20 in from B's right and bottom edges.
+    const QRect expected(3840 - 20 - 316, 1080 - 20 - 185, 316, 185);
+    EXPECT_TRUE(waitUntil([&] { return x.window(id).viewable && x.window(id).geometry == expected; }, 3000))
+        << x.window(id).geometry.x() << "," << x.window(id).geometry.y();
+    controller.hide();
+    EXPECT_TRUE(waitUntil([&] { return !x.window(id).viewable; }, 3000));
+}
+
+TEST(DesktopIntegrationTest, PermissionsOnX11) {
+    EXPECT_TRUE(platform::Permissions::preflightScreenCapture());
+    EXPECT_TRUE(platform::Permissions::isAccessibilityTrusted());
+    // The test sound server has a microphone source besides the sink monitors.
+    EXPECT_EQ(platform::Permissions::microphoneStatus(), platform::Permissions::MicrophoneStatus::authorized);
+    EXPECT_TRUE(QCoro::waitFor(platform::Permissions::requestMicrophoneAccess()));
+}
