@@ -3,6 +3,7 @@
 #include "platform/audio/CaptureClock.h"
 
 #include <pulse/pulseaudio.h>
+#include <pulse/rtclock.h>
 
 #include <cstring>
 #include <vector>
@@ -12,6 +13,8 @@ namespace platform {
 namespace {
 
 constexpr int fragmentMilliseconds = 20;
+// A server that accepts the connection but never answers must not hang the caller.
+constexpr pa_usec_t openTimeout = 5 * PA_USEC_PER_SEC;
 
 const char* sourceLabel(AudioCapture::Source s) {
     return s == AudioCapture::Source::systemAudio ? "system audio" : "microphone";
@@ -79,6 +82,22 @@ void AudioCapture::open() {
     if (!context_)
         throw PlatformError(errorDomain, PA_ERR_INTERNAL, "Cannot create the sound server context");
     pa_context_set_state_callback(context_, &AudioCapture::contextStateChanged, this);
+    pa_time_event* deadline = pa_context_rttime_new(
+        context_, pa_rtclock_now() + openTimeout,
+        [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* p) {
+            auto* self = static_cast<AudioCapture*>(p);
+            self->openTimedOut_ = true;
+            pa_threaded_mainloop_signal(self->mainloop_, 0);
+        },
+        this);
+    struct DeadlineGuard {
+        pa_mainloop_api* api;
+        pa_time_event* event;
+        ~DeadlineGuard() {
+            if (event)
+                api->time_free(event);
+        }
+    } guard{api, deadline};
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         const int err = pa_context_errno(context_);
         throw PlatformError(errorDomain, err,
@@ -93,6 +112,7 @@ void AudioCapture::open() {
             throw PlatformError(errorDomain, err,
                                 std::string("Cannot connect to the sound server: ") + pa_strerror(err));
         }
+        throwIfTimedOut();
         pa_threaded_mainloop_wait(mainloop_);
     }
 
@@ -132,9 +152,16 @@ void AudioCapture::open() {
             throw PlatformError(errorDomain, err, std::string("Cannot open the ") + sourceLabel(source_) + " (" +
                                                       deviceName_ + "): " + pa_strerror(err));
         }
+        throwIfTimedOut();
         pa_threaded_mainloop_wait(mainloop_);
     }
     opened_ = true;
+}
+
+void AudioCapture::throwIfTimedOut() const {
+    if (openTimedOut_)
+        throw PlatformError(errorDomain, PA_ERR_TIMEOUT,
+                            std::string("The sound server did not answer while opening the ") + sourceLabel(source_));
 }
 
 // Called with the mainloop locked, context ready.
@@ -146,9 +173,11 @@ std::string AudioCapture::resolveDevice() {
             const int err = pa_context_errno(context_);
             throw PlatformError(errorDomain, err, std::string("Sound server query failed: ") + pa_strerror(err));
         }
-        while (pa_operation_get_state(op) == PA_OPERATION_RUNNING && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
+        while (pa_operation_get_state(op) == PA_OPERATION_RUNNING &&
+               PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) && !openTimedOut_)
             pa_threaded_mainloop_wait(mainloop_);
         pa_operation_unref(op);
+        throwIfTimedOut();
         if (!names.done) {
             const int err = pa_context_errno(context_);
             throw PlatformError(errorDomain, err, std::string("Sound server query failed: ") + pa_strerror(err));

@@ -62,6 +62,7 @@ private:
     std::string resolveDevice();
     void readAvailable();
     void fail(const std::string& what, int paError);
+    void throwIfTimedOut() const;
     void teardownLocked();
 
     Source source_;
@@ -74,6 +75,7 @@ private:
     std::string deviceName_;
     AudioTimeline timeline_;
     bool opened_ = false;
+    bool openTimedOut_ = false;
     bool stopping_ = false;
     bool failed_ = false;
 };

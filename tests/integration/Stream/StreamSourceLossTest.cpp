@@ -9,7 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
+#include <sys/socket.h>
 #include <sys/types.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace platform;
 using namespace streamtest;
@@ -158,4 +162,32 @@ TEST(StreamSourceLoss, AnXServerThatDiesEndsTheStreamThroughTheDelegate) {
     EXPECT_EQ(delegate.error->domain(), "X11");
     EXPECT_NO_THROW(await(stream.stopCapture()));
     EXPECT_EQ(delegate.calls, 1);
+}
+
+TEST(StreamSourceLoss, ASoundServerThatNeverAnswersFailsTheOutputInsteadOfHanging) {
+    QTemporaryDir dir;
+    const QByteArray path = (dir.path() + "/silent").toUtf8();
+    // A socket that takes connections into its backlog and never speaks.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.constData(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+    OwnServer silent("PULSE_SERVER", "unix:" + QString::fromUtf8(path));
+
+    StreamConfiguration config;
+    config.capturesAudio = true;
+    ShareableDisplay display;
+    display.nativeGeometry = QRect(0, 0, 64, 64);
+    Stream stream(ContentFilter::forDisplay(display, {}, {}), config, nullptr);
+    Collector audio;
+    try {
+        stream.addStreamOutput(&audio, StreamOutputType::audio, std::make_shared<SerialQueue>("com.zentola.audioCapture"));
+        ADD_FAILURE() << "a silent server must not open";
+    } catch (const PlatformError& e) {
+        EXPECT_EQ(e.domain(), "AudioCapture");
+    }
+    ::close(fd);
 }
