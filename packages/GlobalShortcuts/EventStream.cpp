@@ -12,7 +12,9 @@ void detachStream(const Name& name, const QUuid& id);
 
 std::optional<EventType> EventStream::NextAwaiter::await_resume() {
     state_->waiter = nullptr;
-    if (state_->buffer.empty())
+    // A finished stream hands out nothing more, not even what it had buffered: its consumer may
+    // be gone.
+    if (state_->finished || state_->buffer.empty())
         return std::nullopt;
     EventType event = state_->buffer.front();
     state_->buffer.pop_front();

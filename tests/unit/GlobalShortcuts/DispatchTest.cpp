@@ -239,6 +239,26 @@ TEST_F(Dispatch, LegacyActionKeepsRegistrationAfterStreamsEnd) {
     EXPECT_FALSE(center.isLive(22, 768));
 }
 
+TEST_F(Dispatch, StreamBuffersUntilAwaitedAndDropsTheRestWhenFinished) {
+    const Name name("buffered");
+    setShortcut(cmdShift6, name);
+    auto stream = events(name);
+    turn();
+    press6();
+    release6();
+    std::vector<EventType> got;
+    collect(stream, &got);  // takes what was buffered, then waits
+    EXPECT_EQ(got, (std::vector<EventType>{EventType::keyDown, EventType::keyUp}));
+
+    auto late = events(name);
+    turn();
+    press6();
+    late->finish();
+    std::vector<EventType> none;
+    collect(late, &none);
+    EXPECT_TRUE(none.empty());
+}
+
 TEST_F(Dispatch, StreamDroppedBeforeItsSetUpLeavesNothingBehind) {
     const Name name("shortLived");
     setShortcut(cmdShift6, name);
