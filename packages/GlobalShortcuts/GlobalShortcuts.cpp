@@ -252,12 +252,15 @@ std::shared_ptr<EventStream> events(EventType type, const Name& name) {
 
 bool isEnabled() { return state().isEnabled; }
 
-void setIsEnabled(bool enabled) {
-    if (state().isEnabled == enabled)
+// The system registration follows a switch only when it really changes.
+static void setSwitch(bool& field, bool value) {
+    if (field == value)
         return;
-    state().isEnabled = enabled;
+    field = value;
     SystemGlobalShortcuts::updateEventHandler();
 }
+
+void setIsEnabled(bool enabled) { setSwitch(state().isEnabled, enabled); }
 
 bool isPaused() { return state().isPaused; }
 
@@ -265,12 +268,7 @@ void setIsPaused(bool paused) { state().isPaused = paused; }
 
 bool isMenuOpen() { return state().isMenuOpen; }
 
-void setIsMenuOpen(bool open) {
-    if (state().isMenuOpen == open)
-        return;
-    state().isMenuOpen = open;
-    SystemGlobalShortcuts::updateEventHandler();
-}
+void setIsMenuOpen(bool open) { setSwitch(state().isMenuOpen, open); }
 
 void initialize() {
     if (state().isInitialized)

@@ -89,6 +89,12 @@ void softRegisterAll() {
     }
 }
 
+// Takes a copy: the callback may unregister the hot key it is called for.
+int fire(HotKey hotKey, bool down) {
+    (down ? hotKey.onKeyDown : hotKey.onKeyUp)(hotKey.shortcut);
+    return HotKeyCenter::noErr;
+}
+
 int handleHotKeyEvent(const HotKeyEvent& event) {
     if (!event.identity)
         return SystemGlobalShortcuts::eventParameterNotFoundErr;
@@ -97,15 +103,9 @@ int handleHotKeyEvent(const HotKeyEvent& event) {
     auto it = state().hotKeys.find(event.identity->id);
     if (it == state().hotKeys.end())
         return HotKeyCenter::eventNotHandledErr;
-    // Copied: the callback may unregister the hot key it is called for.
-    const HotKey hotKey = it->second;
-    if (event.kind == HotKeyCenter::kindHotKeyPressed)
-        hotKey.onKeyDown(hotKey.shortcut);
-    else if (event.kind == HotKeyCenter::kindHotKeyReleased)
-        hotKey.onKeyUp(hotKey.shortcut);
-    else
+    if (event.kind != HotKeyCenter::kindHotKeyPressed && event.kind != HotKeyCenter::kindHotKeyReleased)
         return HotKeyCenter::eventNotHandledErr;
-    return HotKeyCenter::noErr;
+    return fire(it->second, event.kind == HotKeyCenter::kindHotKeyPressed);
 }
 
 int handleRawKeyEvent(const HotKeyEvent& event) {
@@ -115,14 +115,9 @@ int handleRawKeyEvent(const HotKeyEvent& event) {
     for (const auto& [id, record] : state().hotKeys) {
         if (!(record.shortcut == pressed))
             continue;
-        const HotKey hotKey = record;
-        if (event.kind == HotKeyCenter::kindRawKeyDown)
-            hotKey.onKeyDown(hotKey.shortcut);
-        else if (event.kind == HotKeyCenter::kindRawKeyUp)
-            hotKey.onKeyUp(hotKey.shortcut);
-        else
+        if (event.kind != HotKeyCenter::kindRawKeyDown && event.kind != HotKeyCenter::kindRawKeyUp)
             return HotKeyCenter::eventNotHandledErr;
-        return HotKeyCenter::noErr;
+        return fire(record, event.kind == HotKeyCenter::kindRawKeyDown);
     }
     return HotKeyCenter::eventNotHandledErr;
 }
