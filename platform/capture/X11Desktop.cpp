@@ -123,39 +123,21 @@ std::vector<X11Desktop::TopLevel> X11Desktop::topLevels(bool withDetails) {
 }
 
 void X11Desktop::fillOwners(std::vector<TopLevel>& windows) {
+    // Asked afresh every time: the server hands a departed client's window ids to the next client.
     xcb_connection_t* c = x_->get();
     const xcb_atom_t netWmPid = x_->atom("_NET_WM_PID");
-    std::vector<size_t> unknown;
-    {
-        std::lock_guard lock(pidMutex_);
-        std::unordered_map<quint32, qint32> kept;
-        for (size_t i = 0; i < windows.size(); ++i) {
-            auto it = pids_.find(windows[i].client);
-            if (it != pids_.end()) {
-                windows[i].pid = it->second;
-                kept.emplace(*it);
-            } else {
-                unknown.push_back(i);
-            }
-        }
-        pids_.swap(kept);  // forgets windows that are gone
-    }
-    if (unknown.empty())
-        return;
-
-    std::vector<xcb_res_query_client_ids_cookie_t> resCookies(unknown.size());
-    std::vector<xcb_get_property_cookie_t> pidCookies(unknown.size());
-    for (size_t k = 0; k < unknown.size(); ++k) {
-        const xcb_window_t w = windows[unknown[k]].client;
+    std::vector<xcb_res_query_client_ids_cookie_t> resCookies(windows.size());
+    std::vector<xcb_get_property_cookie_t> pidCookies(windows.size());
+    for (size_t k = 0; k < windows.size(); ++k) {
+        const xcb_window_t w = windows[k].client;
         if (x_->hasRes()) {
             xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
             resCookies[k] = xcb_res_query_client_ids(c, 1, &spec);
         }
         pidCookies[k] = xcb_get_property(c, 0, w, netWmPid, XCB_ATOM_CARDINAL, 0, 1);
     }
-    std::lock_guard lock(pidMutex_);
-    for (size_t k = 0; k < unknown.size(); ++k) {
-        TopLevel& t = windows[unknown[k]];
+    for (size_t k = 0; k < windows.size(); ++k) {
+        TopLevel& t = windows[k];
         // The server knows which local client made the window; the property is only a claim.
         if (x_->hasRes()) {
             Freed r(xcb_res_query_client_ids_reply(c, resCookies[k], nullptr));
@@ -172,8 +154,6 @@ void X11Desktop::fillOwners(std::vector<TopLevel>& windows) {
         Freed p(xcb_get_property_reply(c, pidCookies[k], nullptr));
         if (t.pid == 0 && p && p->type == XCB_ATOM_CARDINAL && p->format == 32 && xcb_get_property_value_length(p.r) >= 4)
             t.pid = qint32(*static_cast<const quint32*>(xcb_get_property_value(p.r)));
-        if (t.pid != 0)
-            pids_[t.client] = t.pid;
     }
 }
 

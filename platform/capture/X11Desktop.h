@@ -8,8 +8,6 @@
 #include <QtGlobal>
 
 #include <memory>
-#include <mutex>
-#include <unordered_map>
 #include <optional>
 #include <vector>
 
@@ -63,9 +61,6 @@ private:
     void fillDetails(std::vector<TopLevel>& windows);
 
     std::shared_ptr<X11Connection> x_;
-    // A window's owner never changes; remembering it saves a round trip per window per frame.
-    std::mutex pidMutex_;
-    std::unordered_map<quint32, qint32> pids_;
 };
 
 }  // namespace platform

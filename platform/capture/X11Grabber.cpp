@@ -165,20 +165,22 @@ BitmapRef X11Grabber::grabDrawable(quint32 drawable, const QRect& rect) {
     return Bitmap::create(w, h, w * 4, PixelFormat::BGRA, AlphaMode::opaque, std::move(pixels));
 }
 
-bool X11Grabber::redirect(quint32 frame) {
-    {
-        std::lock_guard lock(redirectMutex_);
-        if (redirected_.count(frame))
-            return false;
-        redirected_.insert(frame);
+bool X11Grabber::redirect(const std::vector<quint32>& frames) {
+    // Automatic redirection keeps each window on screen as before and gives it a pixmap of its
+    // own; the server drops it when the window or this connection goes away. A window that is
+    // redirected already (by an earlier grab or a compositing manager) refuses, and its pixmap is
+    // current; a fresh one must first be repainted by its client.
+    xcb_connection_t* c = x_->get();
+    std::vector<xcb_void_cookie_t> cookies;
+    for (quint32 f : frames)
+        cookies.push_back(xcb_composite_redirect_window_checked(c, f, XCB_COMPOSITE_REDIRECT_AUTOMATIC));
+    bool fresh = false;
+    for (auto cookie : cookies) {
+        xcb_generic_error_t* err = xcb_request_check(c, cookie);
+        fresh = fresh || !err;
+        free(err);
     }
-    // Automatic redirection keeps the window on screen as before and gives it a pixmap of its own;
-    // the server drops it when the window or this connection goes away. A window that a
-    // compositing manager already redirected has its pixmap anyway.
-    xcb_generic_error_t* err = xcb_request_check(
-        x_->get(), xcb_composite_redirect_window_checked(x_->get(), frame, XCB_COMPOSITE_REDIRECT_AUTOMATIC));
-    free(err);
-    return true;
+    return fresh;
 }
 
 // Reads rect (window coordinates) of a window's own pixmap into dst.
@@ -263,7 +265,7 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
 
     if (!hidden.empty() && x_->hasComposite()) {
         std::vector<const X11Desktop::TopLevel*> shown;
-        bool fresh = false;
+        std::vector<quint32> frames;
         for (const auto& t : tops) {
             const bool ours = std::find(excludedPids.begin(), excludedPids.end(), t.pid) != excludedPids.end() &&
                               std::find(keptWindows.begin(), keptWindows.end(), t.client) == keptWindows.end();
@@ -271,10 +273,10 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
                 continue;
             if (std::any_of(hidden.begin(), hidden.end(), [&](const QRect& r) { return r.intersects(t.geometry); })) {
                 shown.push_back(&t);
-                fresh = redirect(t.frame) || fresh;
+                frames.push_back(t.frame);
             }
         }
-        if (fresh) {
+        if (redirect(frames)) {
             sync();
             std::this_thread::sleep_for(repaintDelay);
         }
@@ -306,7 +308,7 @@ BitmapRef X11Grabber::grabWindow(quint32 window, bool showCursor) {
     if (!x_->hasComposite())
         return grabArea(geometry, {}, {}, showCursor);
 
-    if (redirect(it->frame)) {
+    if (redirect({it->frame})) {
         sync();
         std::this_thread::sleep_for(repaintDelay);
     }

@@ -7,8 +7,6 @@
 #include <QSize>
 
 #include <memory>
-#include <mutex>
-#include <set>
 #include <vector>
 
 namespace platform {
@@ -51,15 +49,13 @@ private:
     void repaintRegion(std::uint8_t* pixels, int bytesPerRow, const QRect& area, const QRect& region,
                        const std::vector<const X11Desktop::TopLevel*>& shown);
     void drawCursor(std::uint8_t* pixels, int bytesPerRow, const QRect& area);
-    // True when the window was not redirected before (its pixmap may still be repainting).
-    bool redirect(quint32 frame);
+    // True when a window was not redirected before (its pixmap may still be repainting).
+    bool redirect(const std::vector<quint32>& frames);
     void sync();
 
     std::shared_ptr<X11Connection> x_;
     X11Desktop desktop_;
     std::shared_ptr<Pool> pool_;
-    std::mutex redirectMutex_;
-    std::set<quint32> redirected_;
 };
 
 }  // namespace platform

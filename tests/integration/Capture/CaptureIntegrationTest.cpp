@@ -1,0 +1,258 @@
+#include "Features/Capture/CaptureManager.h"
+#include "Features/Capture/WindowEnumerator.h"
+#include "Extensions/ScreenExt.h"
+#include "Services/PersistenceManager.h"
+#include "platform/capture/RunningApplication.h"
+#include "platform/capture/ScreenshotService.h"
+#include "platform/capture/ShareableContent.h"
+#include "platform/defaults/DefaultsStore.h"
+#include "unit/Capture/RunTask.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace zentola;
+using testing_support::runTask;
+
+namespace {
+
+constexpr QRgb red = 0xd02020, green = 0x20c040, blue = 0x2040e0;
+
+// Plain coloured windows owned by another process.
+class TestWindows {
+public:
+    explicit TestWindows(const QStringList& specs) {
+        process_.start(CAPTURE_TEST_WINDOW, specs);
+        if (!process_.waitForStarted(5000) || !process_.waitForReadyRead(10000))
+            return;
+        for (const QString& id : QString::fromLatin1(process_.readLine()).split(' ', Qt::SkipEmptyParts))
+            ids.push_back(id.trimmed().toUInt());
+    }
+    ~TestWindows() {
+        process_.closeWriteChannel();
+        if (!process_.waitForFinished(5000))
+            process_.kill();
+        process_.waitForFinished(1000);
+    }
+    qint64 pid() const { return process_.processId(); }
+    std::vector<quint32> ids;
+
+private:
+    QProcess process_;
+};
+
+QString spec(QRect r, QRgb colour) {
+    return QStringLiteral("%1,%2,%3,%4,%5").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()).arg(colour, 6, 16, QChar('0'));
+}
+
+QRgb pixel(const platform::BitmapRef& b, int x, int y) {
+    const std::uint8_t* p = b->row(y) + std::size_t(x) * 4;
+    return qRgb(p[2], p[1], p[0]);
+}
+
+// True when every pixel of the rectangle has the colour.
+bool filled(const platform::BitmapRef& b, QRect r, QRgb colour) {
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            if ((pixel(b, x, y) & 0xffffff) != colour)
+                return false;
+    return true;
+}
+
+platform::ShareableContent content() { return runTask(platform::ShareableContent::get(false, true)); }
+
+platform::ShareableDisplay displayNamed(const QString& name) {
+    for (const auto& s : platform::Screen::screens())
+        if (s->name() == name) {
+            const auto id = ScreenExt::displayID(s);
+            for (const auto& d : content().displays)
+                if (id && d.displayID == *id)
+                    return d;
+        }
+    ADD_FAILURE() << "no display " << name.toStdString();
+    return {};
+}
+
+std::vector<platform::RunningApplication> ownApplications(const platform::ShareableContent& c) {
+    std::vector<platform::RunningApplication> own;
+    for (const auto& app : c.applications)
+        if (app.bundleIdentifier == platform::RunningApplication::ownBundleIdentifier())
+            own.push_back(app);
+    return own;
+}
+
+platform::BitmapRef grab(const platform::ContentFilter& filter, QRectF source = {}, qint64 w = 0, qint64 h = 0) {
+    platform::StreamConfiguration config;
+    config.width = w;
+    config.height = h;
+    config.sourceRect = source;
+    config.showsCursor = false;
+    return runTask(platform::ScreenshotService::captureImage(filter, config));
+}
+
+}  // namespace
+
+TEST(CaptureIntegration, DisplayAndRectangleGrabsShowWhatIsOnScreen) {
+    // Red on display A, blue on display B (which starts at x = 1920).
+    TestWindows windows({spec(QRect(100, 100, 200, 150), red), spec(QRect(2000, 200, 300, 100), blue)});
+    ASSERT_EQ(windows.ids.size(), 2u);
+
+    const auto a = grab(platform::ContentFilter::forDisplay(displayNamed("A"), {}, {}));
+    ASSERT_EQ(a->width(), 1920);
+    ASSERT_EQ(a->height(), 1080);
+    EXPECT_TRUE(filled(a, QRect(100, 100, 200, 150), red));
+    EXPECT_NE(pixel(a, 99, 99) & 0xffffff, red);
+    EXPECT_NE(pixel(a, 300, 250) & 0xffffff, red);
+
+    // A rectangle in B's own points: the blue window starts at (80, 200) there.
+    const auto b = displayNamed("B");
+    const auto exact = grab(platform::ContentFilter::forDisplay(b, {}, {}), QRectF(80, 200, 300, 100), 300, 100);
+    ASSERT_EQ(exact->width(), 300);
+    ASSERT_EQ(exact->height(), 100);
+    EXPECT_TRUE(filled(exact, QRect(0, 0, 300, 100), blue));
+    // Asked for another pixel size, the output has exactly that size.
+    const auto doubled = grab(platform::ContentFilter::forDisplay(b, {}, {}), QRectF(70, 190, 100, 50), 200, 100);
+    ASSERT_EQ(doubled->width(), 200);
+    ASSERT_EQ(doubled->height(), 100);
+    EXPECT_TRUE(filled(doubled, QRect(24, 24, 170, 70), blue));
+    EXPECT_NE(pixel(doubled, 2, 2) & 0xffffff, blue);
+}
+
+TEST(CaptureIntegration, AWindowGrabShowsTheWindowAloneEvenWhenCovered) {
+    TestWindows windows({spec(QRect(300, 300, 200, 160), red), spec(QRect(350, 350, 300, 300), green)});
+    ASSERT_EQ(windows.ids.size(), 2u);
+    const auto c = content();
+    auto it = std::find_if(c.windows.begin(), c.windows.end(), [&](const auto& w) { return w.windowID == windows.ids[0]; });
+    ASSERT_NE(it, c.windows.end());
+    EXPECT_EQ(it->frame, QRectF(300, 300, 200, 160));
+    ASSERT_TRUE(it->owningApplication);
+    EXPECT_EQ(it->owningApplication->processID, windows.pid());
+
+    const auto shot = grab(platform::ContentFilter::forWindow(*it));
+    ASSERT_EQ(shot->width(), 200);
+    ASSERT_EQ(shot->height(), 160);
+    EXPECT_TRUE(filled(shot, QRect(0, 0, 200, 160), red));
+    // The screen itself shows green over the corner.
+    const auto screen = grab(platform::ContentFilter::forDisplay(displayNamed("A"), {}, {}));
+    EXPECT_EQ(pixel(screen, 450, 450) & 0xffffff, green);
+}
+
+TEST(CaptureIntegration, WindowsOfThisProcessAreLeftOutOfDisplayGrabs) {
+    TestWindows windows({spec(QRect(500, 500, 300, 300), red)});
+    ASSERT_EQ(windows.ids.size(), 1u);
+    QWidget own;
+    own.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint | Qt::WindowStaysOnTopHint);
+    QPalette palette;
+    palette.setColor(QPalette::Window, QColor::fromRgb(green));
+    own.setPalette(palette);
+    own.setAutoFillBackground(true);
+    own.setGeometry(550, 550, 100, 100);
+    own.show();
+
+    // Without leaving anything out, our green square shows once it is painted.
+    const auto display = displayNamed("A");
+    bool shown = false;
+    QElapsedTimer clock;
+    clock.start();
+    while (!shown && clock.elapsed() < 5000) {
+        QApplication::processEvents();
+        shown = filled(grab(platform::ContentFilter::forDisplay(display, {}, {})), QRect(560, 560, 80, 80), green);
+        if (!shown)
+            QThread::msleep(20);
+    }
+    ASSERT_TRUE(shown);
+
+    const auto c = content();
+    const auto own_apps = ownApplications(c);
+    ASSERT_EQ(own_apps.size(), 1u);
+    EXPECT_EQ(own_apps[0].processID, qint32(getpid()));
+    const auto shot = grab(platform::ContentFilter::forDisplay(display, own_apps, {}));
+    EXPECT_TRUE(filled(shot, QRect(500, 500, 300, 300), red));
+    // Excepted windows stay even though their application is left out.
+    platform::ShareableWindow kept;
+    kept.windowID = quint32(own.winId());
+    const auto withKept = grab(platform::ContentFilter::forDisplay(display, own_apps, {kept}));
+    EXPECT_TRUE(filled(withKept, QRect(560, 560, 80, 80), green));
+}
+
+TEST(CaptureIntegration, TheWindowListNamesOtherProcessesWindowsFrontToBack) {
+    TestWindows windows({spec(QRect(40, 60, 400, 300), red), spec(QRect(600, 60, 120, 90), blue),
+                         spec(QRect(900, 60, 40, 300), green)});
+    ASSERT_EQ(windows.ids.size(), 3u);
+    QWidget own;
+    own.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+    own.setGeometry(1000, 500, 300, 300);
+    own.show();
+    QApplication::processEvents();
+
+    const auto list = WindowEnumerator::shared().getWindows();
+    std::vector<quint32> ids;
+    for (const auto& w : list) {
+        EXPECT_NE(w.ownerPID, qint32(getpid()));
+        EXPECT_NE(w.id, quint32(own.winId()));
+        if (w.ownerPID == windows.pid())
+            ids.push_back(w.id);
+    }
+    // The last mapped is in front; the 40-point-wide one is too small.
+    EXPECT_EQ(ids, (std::vector<quint32>{windows.ids[1], windows.ids[0]}));
+    auto first = std::find_if(list.begin(), list.end(), [&](const auto& w) { return w.id == windows.ids[0]; });
+    ASSERT_NE(first, list.end());
+    EXPECT_EQ(first->frame, QRectF(40, 60, 400, 300));
+    EXPECT_EQ(first->title, QStringLiteral("Test window 1"));
+    EXPECT_EQ(first->ownerName, QStringLiteral("capture_test_wi"));  // the process name, as the kernel keeps it
+    EXPECT_EQ(first->layer, 0);
+    EXPECT_TRUE(first->isOnScreen);
+}
+
+TEST(CaptureIntegration, TheWorkflowSavesTheSecondDisplayAndAWindow) {
+    TestWindows windows({spec(QRect(2000, 200, 300, 100), blue), spec(QRect(200, 700, 160, 120), red)});
+    ASSERT_EQ(windows.ids.size(), 2u);
+    QTemporaryDir dir;
+    platform::DefaultsStore store(dir.path() + "/defaults.json");
+    PersistenceManager settings(store);
+    QDir().mkpath(dir.path() + "/shots");
+    settings.saveScreenshotFolderAccess(QUrl::fromLocalFile(dir.path() + "/shots"));
+    settings.setSaveFormat(PersistenceManager::ImageFormat::png);
+
+    std::vector<CapturedImage> shown;
+    CaptureManager::Environment e;
+    e.persistence = [&]() -> PersistenceManager& { return settings; };
+    e.preflightScreenCaptureAccess = [] { return true; };
+    e.bundleIdentifier = [] { return platform::RunningApplication::ownBundleIdentifier(); };
+    e.copyImageWithFile = [](const platform::BitmapRef&, const std::optional<QString>&) {};
+    e.playShutterSound = [] {};
+    e.showFlash = [](platform::ScreenRef) -> QCoro::Task<void> { co_return; };
+    e.showThumbnail = [&](const CapturedImage& image) { shown.push_back(image); };
+    e.now = [] { return QDateTime::currentDateTime(); };
+    CaptureManager manager(std::move(e));
+
+    platform::ScreenRef b;
+    for (const auto& s : platform::Screen::screens())
+        if (s->name() == "B")
+            b = s;
+    ASSERT_TRUE(b);
+    runTask(manager.performCaptureWorkflow(CaptureMode::screen, std::nullopt, std::nullopt, b));
+    WindowInfo window;
+    window.id = windows.ids[1];
+    window.frame = QRectF(200, 700, 160, 120);
+    runTask(manager.performCaptureWorkflow(CaptureMode::window, std::nullopt, window, b));
+
+    ASSERT_EQ(shown.size(), 2u);
+    ASSERT_TRUE(shown[0].fileURL && shown[1].fileURL);
+    const QImage screen(shown[0].fileURL->toLocalFile());
+    ASSERT_EQ(screen.size(), QSize(1920, 1080));
+    EXPECT_EQ(screen.pixel(80 + 150, 200 + 50) & 0xffffff, blue);
+    const QImage win(shown[1].fileURL->toLocalFile());
+    ASSERT_EQ(win.size(), QSize(320, 240));
+    EXPECT_EQ(win.pixel(160, 120) & 0xffffff, red);
+    EXPECT_NE(shown[0].fileURL, shown[1].fileURL);
+}
