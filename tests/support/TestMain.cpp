@@ -10,6 +10,14 @@ int main(int argc, char** argv) {
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
     qputenv("XDG_CACHE_HOME", (home.path() + "/cache").toUtf8());
+    // unit and ui tests must neither depend on nor disturb the X server and sound server that the
+    // integration tests share.
+    const QByteArray kind = qgetenv("ZENTOLA_TEST_KIND");
+    if (kind == "unit" || kind == "ui") {
+        qunsetenv("DISPLAY");
+        qputenv("PULSE_SERVER", "unix:/nonexistent");
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     // Without a display (test discovery, unit runs) the offscreen platform keeps Qt from aborting.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
