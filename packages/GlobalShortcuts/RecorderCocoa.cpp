@@ -134,6 +134,11 @@ bool RecorderCocoa::event(QEvent* event) {
             endRecording();
         watchWindow();
         break;
+    case QEvent::Show:
+        // A parent may have moved into another window since: only this field's own moves are told.
+        if (window() != observedWindow_)
+            watchWindow();
+        break;
     default:
         break;
     }

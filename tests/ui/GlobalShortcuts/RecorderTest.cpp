@@ -222,6 +222,13 @@ TEST_F(RecorderUi, ResigningTheWindowEndsRecording) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
     EXPECT_FALSE(field->isRecording());
     EXPECT_FALSE(isPaused());
+
+    // Back in the window, the field does not start recording by itself.
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::qWait(20);
+    EXPECT_FALSE(field->isRecording());
+    EXPECT_FALSE(field->hasFocus());
 }
 
 TEST_F(RecorderUi, MenuItemConflictShowsAnAlertAndStoresNothing) {
