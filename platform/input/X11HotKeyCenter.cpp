@@ -171,7 +171,7 @@ int X11HotKeyCenter::registerHotKey(quint32 keyCode, quint32 modifiers, HotKeyId
         return status;
     }
     HotKeyRef ref = nextRef_++;
-    grabs_.emplace(ref, Grab{code, mods, identity});
+    grabs_.emplace(ref, Grab{code, mods, variants, identity});
     if (out)
         *out = ref;
     return noErr;
@@ -182,7 +182,7 @@ int X11HotKeyCenter::unregisterHotKey(HotKeyRef ref) {
     if (it == grabs_.end())
         return paramErr;
     if (connection_) {
-        for (quint16 v : {quint16(0), quint16(XCB_MOD_MASK_LOCK), numLockMask_, quint16(XCB_MOD_MASK_LOCK | numLockMask_)})
+        for (quint16 v : it->second.lockVariants)
             xcb_ungrab_key(connection_, it->second.keycode, root_, it->second.modifiers | v);
         xcb_flush(connection_);
     }

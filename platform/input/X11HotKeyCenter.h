@@ -6,6 +6,7 @@
 
 #include <map>
 #include <memory>
+#include <vector>
 
 struct xcb_connection_t;
 struct _XCBKeySymbols;
@@ -41,6 +42,8 @@ private:
     struct Grab {
         quint8 keycode;
         quint16 modifiers;
+        // The lock-key states grabbed, kept so a later change of the modifier map cannot strand one.
+        std::vector<quint16> lockVariants;
         HotKeyIdentity identity;
     };
     struct InstalledHandler {
