@@ -166,6 +166,9 @@ QByteArray ImageCodec::heicData(const Bitmap& bitmap, double quality) {
     };
     check(heif_context_get_encoder_for_format(c.ctx, heif_compression_HEVC, &c.encoder), 30);
     check(heif_encoder_set_lossy_quality(c.encoder, percent(quality)), 31);
+    // About twice as quick as the encoder's default for a few per cent more bytes on screen
+    // content; an encoder without the setting keeps its own.
+    heif_encoder_set_parameter_string(c.encoder, "preset", "fast");
     const PixelRows rows(bitmap);
     check(heif_image_create(bitmap.width(), bitmap.height(), heif_colorspace_RGB,
                             rows.hasAlpha() ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &c.image),
