@@ -129,7 +129,6 @@ QCoro::Task<void> VideoRecordingManager::startRecording(CaptureMode mode, std::o
 QCoro::Task<void> VideoRecordingManager::start(CaptureMode mode, std::optional<SelectionRect> rect,
                                                std::optional<WindowInfo> window, platform::ScreenRef screen) {
     logLine("[VideoRecording] Starting recording - mode: " + mode.rawValue().toStdString());
-    PersistenceManager& settings = env_.persistence();
 
     platform::ScreenRef target = screen ? screen : platform::Screen::main();
     if (!target) {
@@ -138,15 +137,34 @@ QCoro::Task<void> VideoRecordingManager::start(CaptureMode mode, std::optional<S
             throw RecordingError(RecordingErrorCase::displayNotFound);
         target = all.front();
     }
-    const bool retina = settings.recordAtRetina();
-    const double scale = retina ? target->backingScaleFactor() : 1.0;
-
     if (mode == CaptureMode::window && !window)
         throw RecordingError(RecordingErrorCase::windowNotFound);
     if (mode == CaptureMode::rect && !rect)
         throw RecordingError(RecordingErrorCase::invalidRect);
 
-    platform::ShareableContent content = co_await platform::ShareableContent::get(false, true);
+    platform::ShareableContent content;
+    content = co_await platform::ShareableContent::get(false, true);
+    std::unique_ptr<platform::Stream> stream = prepare(mode, rect, window, target, content);
+
+    co_await stream->startCapture();
+
+    stream_ = std::move(stream);
+    setState(RecordingState::recording);
+    recordingStartTime_ = env_.now();
+    setRecordingDuration(0);
+    startDurationTimer();
+    logLine("[VideoRecording] Recording started - output: " + outputURL_->toLocalFile().toStdString());
+}
+
+// Everything between the content and the capture's start: no waiting, so no coroutine.
+std::unique_ptr<platform::Stream> VideoRecordingManager::prepare(CaptureMode mode, const std::optional<SelectionRect>& rect,
+                                                                const std::optional<WindowInfo>& window,
+                                                                const platform::ScreenRef& target,
+                                                                const platform::ShareableContent& content) {
+    PersistenceManager& settings = env_.persistence();
+    const bool retina = settings.recordAtRetina();
+    const double scale = retina ? target->backingScaleFactor() : 1.0;
+
 
     std::optional<platform::ContentFilter> filter;
     qint64 width = 0;
@@ -297,14 +315,7 @@ QCoro::Task<void> VideoRecordingManager::start(CaptureMode mode, std::optional<S
         logLine("[VideoRecording] Microphone stream output added");
     }
 
-    co_await stream->startCapture();
-
-    stream_ = std::move(stream);
-    setState(RecordingState::recording);
-    recordingStartTime_ = env_.now();
-    setRecordingDuration(0);
-    startDurationTimer();
-    logLine("[VideoRecording] Recording started - output: " + outputURL_->toLocalFile().toStdString());
+    return stream;
 }
 
 QCoro::Task<std::optional<QUrl>> VideoRecordingManager::stopRecording() {

@@ -5,6 +5,7 @@
 #include "Models/RecordingState.h"
 #include "Models/SelectionRect.h"
 #include "Models/WindowInfo.h"
+#include "platform/capture/ShareableContent.h"
 #include "platform/core/Error.h"
 #include "platform/display/Screen.h"
 #include "platform/stream/Stream.h"
@@ -85,6 +86,10 @@ signals:
 private:
     QCoro::Task<void> start(CaptureMode mode, std::optional<SelectionRect> rect, std::optional<WindowInfo> window,
                             platform::ScreenRef screen);
+    std::unique_ptr<platform::Stream> prepare(CaptureMode mode, const std::optional<SelectionRect>& rect,
+                                              const std::optional<WindowInfo>& window,
+                                              const platform::ScreenRef& target,
+                                              const platform::ShareableContent& content);
     void setState(RecordingState state);
     void setRecordingDuration(double seconds);
     void startDurationTimer();
