@@ -74,17 +74,9 @@ public:
 
     bool play() override {
         stopCurrent();
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<uint32_t>(rate_), static_cast<uint8_t>(channels_)};
-        int error = 0;
-        pa_simple* stream = pa_simple_new(nullptr, "Zentola", PA_STREAM_PLAYBACK, nullptr, "Sound", &spec,
-                                          nullptr, nullptr, &error);
-        if (!stream) {
-            logLine(std::string("Failed to play sound: ") + pa_strerror(error));
-            return false;
-        }
         auto playback = std::make_shared<Playback>();
         current_ = playback;
-        std::thread(&PulseSoundPlayer::run, stream, samples_, channels_, rate_, volume_, playback).detach();
+        std::thread(&PulseSoundPlayer::run, samples_, rate_, channels_, volume_, playback).detach();
         return true;
     }
 
@@ -95,12 +87,24 @@ private:
         current_.reset();
     }
 
-    static void run(pa_simple* stream, std::shared_ptr<const std::vector<float>> samples, int channels, int rate,
-                    float volume, std::shared_ptr<Playback> playback) {
+    // Connecting happens here too, so the caller never waits for the sound server.
+    static void run(std::shared_ptr<const std::vector<float>> samples, int rate, int channels, float volume,
+                    std::shared_ptr<Playback> playback) {
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<uint32_t>(rate), static_cast<uint8_t>(channels)};
+        // A short server buffer, so a stop takes effect at once instead of after seconds of queued sound.
+        const uint32_t bytesPerMs = uint32_t(rate) * uint32_t(channels) * sizeof(float) / 1000;
+        const pa_buffer_attr attr{uint32_t(-1), 150 * bytesPerMs, uint32_t(-1), 20 * bytesPerMs, uint32_t(-1)};
+        int error = 0;
+        pa_simple* stream =
+            pa_simple_new(nullptr, "Zentola", PA_STREAM_PLAYBACK, nullptr, "Sound", &spec, nullptr, &attr, &error);
+        if (!stream) {
+            logLine(std::string("Failed to play sound: ") + pa_strerror(error));
+            playback->finished = true;
+            return;
+        }
         // 20 ms per write keeps a stop request prompt.
         const size_t chunk = static_cast<size_t>(rate / 50) * channels;
         std::vector<float> buffer;
-        int error = 0;
         for (size_t at = 0; at < samples->size() && !playback->stop; at += chunk) {
             const size_t n = std::min(chunk, samples->size() - at);
             buffer.assign(samples->begin() + at, samples->begin() + at + n);

@@ -23,8 +23,8 @@ public:
     // Linear gain, 0 to 1.
     virtual void setVolume(float volume) = 0;
     virtual float volume() const = 0;
-    // Starts playing from the beginning and returns at once. False when the sound server cannot
-    // be reached (the reason goes to the log).
+    // Starts playing from the beginning (stopping an earlier run) and returns at once; the sound
+    // server is reached in the background, and a failure there goes to the log.
     virtual bool play() = 0;
     virtual bool isPlaying() const = 0;
     // Seconds of sound.

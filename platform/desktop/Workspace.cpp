@@ -23,14 +23,17 @@ bool Workspace::openFile(const QString& path) {
 }
 
 bool Workspace::revealInFileManager(const QString& path) {
+    return revealInFileManager(path, QDBusConnection::sessionBus());
+}
+
+bool Workspace::revealInFileManager(const QString& path, QDBusConnection bus) {
     const QFileInfo info(path);
     const QString absolute = info.absoluteFilePath();
-    QDBusConnection bus = QDBusConnection::sessionBus();
     const QString service = QStringLiteral("org.freedesktop.FileManager1");
     if (bus.isConnected() && bus.interface() && bus.interface()->isServiceRegistered(service).value()) {
         QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
                                                            service, QStringLiteral("ShowItems"));
-        call << QStringList{QUrl::fromLocalFile(absolute).toString()} << QString();
+        call << QStringList{QUrl::fromLocalFile(absolute).toString(QUrl::FullyEncoded)} << QString();
         const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
         if (reply.type() == QDBusMessage::ReplyMessage)
             return true;

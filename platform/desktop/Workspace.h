@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusConnection>
 #include <QString>
 #include <QUrl>
 
@@ -17,6 +18,7 @@ public:
     // Shows the file selected in the file manager; without one that answers on the session bus,
     // opens the folder that holds it.
     static bool revealInFileManager(const QString& path);
+    static bool revealInFileManager(const QString& path, QDBusConnection bus);
     // Opens the desktop's settings for the page when a known settings program is installed.
     static bool openSettings(SettingsPage page);
 };
