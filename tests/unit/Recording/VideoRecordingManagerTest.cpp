@@ -1,5 +1,6 @@
 #include "FakeCapturePlatform.h"
 #include "FakeMovieWriter.h"
+#include "LogLines.h"
 
 #include "Features/Capture/VideoRecordingManager.h"
 #include "Services/PersistenceManager.h"
@@ -34,14 +35,6 @@ bool eventually(F done) {
         QThread::msleep(2);
     }
     return done();
-}
-
-std::vector<std::string> lines(const std::string& out) {
-    std::vector<std::string> result;
-    std::size_t start = 0;
-    for (std::size_t nl; (nl = out.find('\n', start)) != std::string::npos; start = nl + 1)
-        result.push_back(out.substr(start, nl - start));
-    return result;
 }
 
 platform::BitmapRef pixels() {

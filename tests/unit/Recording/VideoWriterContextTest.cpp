@@ -1,4 +1,5 @@
 #include "FakeMovieWriter.h"
+#include "LogLines.h"
 
 #include "Features/Capture/VideoWriterContext.h"
 
@@ -22,14 +23,6 @@ SampleBuffer frame(double t) { return SampleBuffer::video(pixels(), MediaTime::f
 SampleBuffer emptyFrame(double t) { return SampleBuffer::video(nullptr, MediaTime::fromSeconds(t)); }
 SampleBuffer sound(double t) {
     return SampleBuffer::audio(std::vector<std::uint8_t>(480 * 8, 0), {}, MediaTime::fromSeconds(t));
-}
-
-std::vector<std::string> lines(const std::string& out) {
-    std::vector<std::string> result;
-    std::size_t start = 0;
-    for (std::size_t nl; (nl = out.find('\n', start)) != std::string::npos; start = nl + 1)
-        result.push_back(out.substr(start, nl - start));
-    return result;
 }
 
 class VideoWriterContextTest : public ::testing::Test {
