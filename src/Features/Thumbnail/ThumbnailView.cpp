@@ -3,6 +3,7 @@
 #include "Services/ClipboardManager.h"
 #include "platform/imageio/ImageCodec.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDrag>
@@ -68,7 +69,9 @@ ThumbnailView::ThumbnailView(CapturedImage image, Actions actions, QWidget* pare
     : QWidget(parent), image_(std::move(image)), actions_(std::move(actions)) {
     setAttribute(Qt::WA_Hover);
     setMouseTracking(true);
-    const platform::Image thumb = image_.thumbnailImage(devicePixelRatioF());
+    // As sharp as the display the capture came from.
+    const double scale = image_.sourceScreen ? image_.sourceScreen->backingScaleFactor() : qApp->devicePixelRatio();
+    const platform::Image thumb = image_.thumbnailImage(scale);
     if (thumb.bitmap())
         thumbnail_ = thumb.bitmap()->asQImage().copy();
 
