@@ -27,8 +27,9 @@ QCoro::Task<void> animateAlpha(FlashWindow& window, double alpha, int millisecon
 }  // namespace
 
 FlashManager& FlashManager::shared() {
-    static FlashManager manager;
-    return manager;
+    // Never destroyed: its windows must not outlive the application object at exit.
+    static auto* manager = new FlashManager;
+    return *manager;
 }
 
 FlashManager::FlashManager(Animate animate) : animate_(animate ? std::move(animate) : Animate(animateAlpha)) {}
