@@ -94,15 +94,16 @@ QRect XcbScreenProvider::workArea() {
     Reply<xcb_get_property_reply_t> area(xcb_get_property_reply(conn_, areaCookie, nullptr));
     if (!area || area->format != 32)
         return {};
-    const int count = xcb_get_property_value_length(area.get()) / 4;
-    const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(area.get()));
-    std::uint32_t index = 0;
-    if (desktop && desktop->format == 32 && xcb_get_property_value_length(desktop.get()) >= 4)
-        index = *static_cast<const std::uint32_t*>(xcb_get_property_value(desktop.get()));
-    if (static_cast<int>(index) * 4 + 4 > count)
-        index = 0;
+    const std::size_t count = static_cast<std::size_t>(xcb_get_property_value_length(area.get())) / 4;
     if (count < 4)
         return {};
+    const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(area.get()));
+    std::size_t index = 0;
+    if (desktop && desktop->format == 32 && xcb_get_property_value_length(desktop.get()) >= 4)
+        index = *static_cast<const std::uint32_t*>(xcb_get_property_value(desktop.get()));
+    // Any client may write the desktop number; one past the list reads the first desktop's area.
+    if (index >= count / 4)
+        index = 0;
     const std::uint32_t* a = values + index * 4;
     return QRect(static_cast<int>(a[0]), static_cast<int>(a[1]), static_cast<int>(a[2]), static_cast<int>(a[3]));
 }

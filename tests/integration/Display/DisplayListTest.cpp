@@ -221,3 +221,35 @@ TEST_F(DisplayListTest, VisibleFrameLeavesOutThePanelsOfTheWorkArea) {
     free(xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), nullptr));
     EXPECT_EQ(Screen::screens()[0]->visibleFrame(), QRectF(0, 0, 1920, 1080));
 }
+
+TEST_F(DisplayListTest, WorkAreaFollowsTheCurrentDesktopAndSurvivesABadIndex) {
+    const quint32 workArea = atom("_NET_WORKAREA");
+    const quint32 currentDesktop = atom("_NET_CURRENT_DESKTOP");
+    auto publish = [&](std::uint32_t desktop) {
+        // Two desktops: the first with a 40-pixel panel on top, the second with one of 100 pixels.
+        const uint32_t areas[8] = {0, 40, 3840, 1040, 0, 100, 3840, 980};
+        xcb_change_property(conn, XCB_PROP_MODE_REPLACE, root, workArea, XCB_ATOM_CARDINAL, 32, 8, areas);
+        xcb_change_property(conn, XCB_PROP_MODE_REPLACE, root, currentDesktop, XCB_ATOM_CARDINAL, 32, 1, &desktop);
+        free(xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), nullptr));
+    };
+    struct Restore {
+        xcb_connection_t* c;
+        xcb_window_t root;
+        quint32 a, b;
+        ~Restore() {
+            xcb_delete_property(c, root, a);
+            xcb_delete_property(c, root, b);
+            free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        }
+    } restore{conn, root, workArea, currentDesktop};
+
+    publish(1);
+    EXPECT_EQ(Screen::screens()[0]->visibleFrame(), QRectF(0, 0, 1920, 980));
+    // A desktop number no list could hold falls back to the first desktop's area.
+    for (std::uint32_t bad : {2u, 0x40000000u, 0xFFFFFFFFu}) {
+        publish(bad);
+        const auto screens = Screen::screens();
+        ASSERT_EQ(screens.size(), 2u);
+        EXPECT_EQ(screens[0]->visibleFrame(), QRectF(0, 0, 1920, 1040)) << bad;
+    }
+}
