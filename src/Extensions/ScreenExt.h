@@ -22,8 +22,8 @@ struct ScreenExt {
     // The first connected display, in list order, with the given number; none when none has it.
     static platform::ScreenRef screenWithDisplayID(quint32 displayID);
 
-    // The desktop's rule for a point in an unflipped rectangle: left and bottom edges inside, right
-    // and top edges outside.
+    // The desktop's rule for a point in an unflipped rectangle: left and top edges inside, right
+    // and bottom edges outside.
     static bool mouseInRect(const QPointF& point, const QRectF& rect);
 };
 

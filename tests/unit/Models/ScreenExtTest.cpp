@@ -84,3 +84,44 @@ TEST(CoordinatesTest, FlipsAndLocalSpacesAroundTheFirstDisplay) {
     // Window frames on the display below: its top in window-list coordinates is 900.
     EXPECT_EQ(Coordinates::localFromTopLeft(QRectF(-990, 910, 10, 10), below, first), QRectF(10, 10, 10, 10));
 }
+
+TEST(CoordinatesTest, EveryDisplayAroundAPrimaryAwayFromTheOriginAtScaleOneAndTwo) {
+    // X11 layouts: the primary (listed first) is neither at the root's origin nor the tallest.
+    struct Layout {
+        const char* name;
+        QRect primary, other;
+        double scale;
+    };
+    const Layout layouts[] = {
+        {"left", QRect(1600, 300, 1920, 1080), QRect(0, 0, 1600, 1200), 1.0},
+        {"right", QRect(0, 500, 1920, 1080), QRect(1920, 0, 2560, 1440), 1.0},
+        {"above", QRect(200, 1440, 1920, 1080), QRect(0, 0, 2560, 1440), 1.0},
+        {"below", QRect(640, 0, 1280, 720), QRect(0, 720, 2560, 1440), 1.0},
+        {"left", QRect(3200, 600, 3840, 2160), QRect(0, 0, 3200, 2400), 2.0},
+        {"right", QRect(0, 1000, 3840, 2160), QRect(3840, 0, 5120, 2880), 2.0},
+        {"above", QRect(400, 2880, 3840, 2160), QRect(0, 0, 5120, 2880), 2.0},
+        {"below", QRect(1280, 0, 2560, 1440), QRect(0, 1440, 5120, 2880), 2.0},
+    };
+    for (const Layout& l : layouts) {
+        SCOPED_TRACE(std::string(l.name) + " at scale " + std::to_string(l.scale));
+        const auto screens = Screen::makeScreens({FakeScreenProvider::display("P", l.primary, 1, l.scale),
+                                                  FakeScreenProvider::display("O", l.other, 2, l.scale)});
+        const QRectF first = screens[0]->frame();
+        const QRectF other = screens[1]->frame();
+        EXPECT_EQ(first.topLeft(), QPointF(0, 0));
+        // A window 30 x 20 pixels in from the other display's top-left corner, 400 x 300 pixels big,
+        // as the window list reports it: top-left points counted from the primary's top-left.
+        const QRect window(l.other.x() + 30, l.other.y() + 20, 400, 300);
+        const QRectF listed((window.x() - l.primary.x()) / l.scale, (window.y() - l.primary.y()) / l.scale,
+                            window.width() / l.scale, window.height() / l.scale);
+        const QRectF local(30 / l.scale, 20 / l.scale, 400 / l.scale, 300 / l.scale);
+        EXPECT_EQ(Coordinates::localFromTopLeft(listed, other, first), local);
+        // The pointer over the window's top-left pixel lands on the same local point.
+        const QPointF pointer = Screen::pointFromNative(window.topLeft(), l.primary, l.scale);
+        EXPECT_EQ(Coordinates::localFromBottomLeft(pointer, other), local.topLeft());
+        // A selection of the window's area, back in global bottom-left points, sits inside the display.
+        const QRectF global = Coordinates::bottomLeftFromLocal(local, other);
+        EXPECT_TRUE(other.contains(global));
+        EXPECT_EQ(Coordinates::topLeftFromBottomLeft(global, first), listed);
+    }
+}
