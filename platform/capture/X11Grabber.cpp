@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 namespace platform {
@@ -26,12 +27,27 @@ constexpr auto repaintDelay = std::chrono::milliseconds(60);
 
 [[noreturn]] void fail(int code, const std::string& what) { throw PlatformError("X11", code, what); }
 
+// Runs fn(firstRow, endRow) over bands of rows on several threads when the area is large: most of
+// the cost of a first pass over fresh shared memory is mapping its pages, which spreads well.
+void inBands(int height, std::size_t bytes, const std::function<void(int, int)>& fn) {
+    const int threads = bytes < (std::size_t(4) << 20) ? 1 : int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+    std::vector<std::thread> workers;
+    for (int i = 1; i < threads; ++i)
+        workers.emplace_back(fn, height * i / threads, height * (i + 1) / threads);
+    fn(0, height / threads);
+    for (auto& t : workers)
+        t.join();
+}
+
+// The X server leaves the fourth byte undefined; the toolkit expects 0xff in opaque pixels.
 void makeOpaque(std::uint8_t* pixels, int bytesPerRow, int width, int height) {
-    for (int y = 0; y < height; ++y) {
-        auto* p = reinterpret_cast<std::uint32_t*>(pixels + std::size_t(y) * bytesPerRow);
-        for (int x = 0; x < width; ++x)
-            p[x] |= 0xff000000u;
-    }
+    inBands(height, std::size_t(bytesPerRow) * height, [=](int first, int end) {
+        for (int y = first; y < end; ++y) {
+            auto* p = reinterpret_cast<std::uint32_t*>(pixels + std::size_t(y) * bytesPerRow);
+            for (int x = 0; x < width; ++x)
+                p[x] |= 0xff000000u;
+        }
+    });
 }
 
 void copyRows(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int rowBytes, int rows) {
@@ -80,6 +96,16 @@ public:
             fail(e, std::string("Cannot map shared memory: ") + std::strerror(e));
         }
         s.address = static_cast<std::uint8_t*>(a);
+        // Touching the fresh pages here, on several threads, saves the server from taking each
+        // page fault in turn while it copies the screen in.
+        std::uint8_t* base = s.address;
+        const std::size_t rowBytes = 1 << 16;
+        const int rows = int((size + rowBytes - 1) / rowBytes);
+        inBands(rows, size, [=](int first, int end) {
+            const std::size_t from = std::size_t(first) * rowBytes, to = std::min(size, std::size_t(end) * rowBytes);
+            if (to > from)
+                std::memset(base + from, 0, to - from);
+        });
         s.seg = xcb_generate_id(x_->get());
         xcb_generic_error_t* err = xcb_request_check(x_->get(), xcb_shm_attach_checked(x_->get(), s.seg, s.shmid, 0));
         // Marked for removal now, so the memory goes away with the last user even after a crash.
