@@ -96,8 +96,11 @@ void WebPAnimatedEncoder::addImage(const platform::Image& image, std::int64_t du
     if ((picture->width != originWidth_ || picture->height != originHeight_) &&
         !WebPPictureRescale(picture.get(), originWidth_, originHeight_))
         throw WebPEncodeStatusCode(WebPEncodeStatus::outOfMemory);
-    // Checked before the frame goes in, so a refused duration leaves the animation as it was.
-    if (!fits32(duration) || !fits32(static_cast<std::int64_t>(timestamp_) + duration) || !config_.fitsRawValue())
+    // Checked before the frame goes in, so a refused duration leaves the animation as it was. A
+    // negative one would take the clock back, and the library then refuses every later frame
+    // and the closing one, losing the frames already added.
+    if (duration < 0 || !fits32(duration) || !fits32(static_cast<std::int64_t>(timestamp_) + duration) ||
+        !config_.fitsRawValue())
         throw WebPEncoderError(WebPEncoderErrorCase::invalidParameter);
     const WebPConfig raw = config_.rawValue();
     if (!WebPAnimEncoderAdd(encoder_, picture.get(), timestamp_, &raw))

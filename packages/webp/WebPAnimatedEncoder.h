@@ -23,8 +23,8 @@ public:
 
     // Discards any animation under way. Throws WebPAnimatedEncoderError when the library refuses.
     void create(const WebpEncoderConfig& config, std::int64_t width, std::int64_t height);
-    // The frame is rescaled to the canvas when its size differs. After a failure the frame is not
-    // part of the animation and the animation stays open.
+    // The frame is rescaled to the canvas when its size differs. A negative duration is refused.
+    // After a failure the frame is not part of the animation and the animation stays open.
     void addImage(const platform::Image& image, std::int64_t duration);
     // A loop count of 1 or more is written into the file; otherwise it loops forever.
     Data encode(std::int64_t loopCount);

@@ -144,10 +144,14 @@ TEST(WebPAnimatedEncoder, RefusedFramesAndLoopCountsLeaveNothingBehind) {
     } catch (const webp::WebPEncoderError& e) {
         EXPECT_EQ(e.errorCase(), webp::WebPEncoderErrorCase::invalidParameter);
     }
+    // A negative duration would run the clock backwards and leave nothing that could be closed.
+    EXPECT_THROW(enc.addImage(flat(16, 16, 7, 8, 9), -30), webp::WebPEncoderError);
+    enc.addImage(flat(16, 16, 90, 200, 3), 20);
     const Animation a = demux(enc.encode(0));
-    ASSERT_EQ(a.frames.size(), 2u);
+    ASSERT_EQ(a.frames.size(), 3u);
     EXPECT_EQ(a.frames[0].duration, 100);
     EXPECT_EQ(a.frames[1].duration, 50);
+    EXPECT_EQ(a.frames[2].duration, 20);
 
     auto bad = losslessConfig();
     bad.quality = 300;  // refused by the library per frame
