@@ -163,6 +163,41 @@ TEST(WebPDecoder, ImageSizeFollowsScalingAndCropping) {
     EXPECT_NEAR(bitmap->data()[0], 20 * 255 / 99, 8);
 }
 
+TEST(WebPDecoder, FlippedDecodesHoldTheRowsBottomUpWithinTheirBuffer) {
+    const int w = 5, h = 4;
+    const auto reference = rgbaPattern(w, h, true);
+    const webp::Data file = encodeRGBA(reference, w, h, true);
+    WebpDecoderOptions flipped;
+    flipped.flip = 1;
+    const webp::Data rows = WebPDecoder().decode(webp::byRGBA, file, flipped);
+    ASSERT_EQ(rows.size(), reference.size());
+    for (int y = 0; y < h; ++y)
+        EXPECT_TRUE(std::equal(rows.data() + y * w * 4, rows.data() + (y + 1) * w * 4,
+                               reference.data() + (h - 1 - y) * w * 4))
+            << "row " << y;
+
+    const platform::BitmapRef bitmap = WebPDecoder().decode(file, flipped);
+    ASSERT_EQ(bitmap->height(), h);
+    EXPECT_EQ(bitmap->row(0)[3], reference[(h - 1) * w * 4 + 3]);
+
+    // The planes too start at their first byte, so each size describes readable memory.
+    const webp::WebpYUVAPlanes planes = WebPDecoder().decode(webp::byYUVA, file, flipped);
+    const webp::WebpYUVAPlanes upright = WebPDecoder().decode(webp::byYUVA, file, WebpDecoderOptions());
+    struct Pair {
+        webp::WebpYUVAPlanes::Plane flipped, upright;
+        int width, height;
+    };
+    for (const Pair& p : {Pair{planes.y, upright.y, w, h}, Pair{planes.u, upright.u, (w + 1) / 2, (h + 1) / 2},
+                          Pair{planes.v, upright.v, (w + 1) / 2, (h + 1) / 2}, Pair{planes.a, upright.a, w, h}}) {
+        ASSERT_GT(p.flipped.stride, 0);
+        ASSERT_LE(static_cast<std::size_t>(p.flipped.stride) * p.height, p.flipped.size);
+        for (int r = 0; r < p.height; ++r)
+            EXPECT_TRUE(std::equal(p.flipped.bytes + r * p.flipped.stride, p.flipped.bytes + r * p.flipped.stride + p.width,
+                                   p.upright.bytes + (p.height - 1 - r) * p.upright.stride))
+                << "row " << r;
+    }
+}
+
 TEST(WebPDecoder, YUVDecodesReturnThePlanes) {
     const int w = 17, h = 9;
     std::vector<std::uint8_t> grey(static_cast<std::size_t>(w) * h * 4, 128);
