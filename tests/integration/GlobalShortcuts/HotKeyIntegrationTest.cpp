@@ -6,86 +6,19 @@
 #include "platform/input/KeyCodeTable.h"
 #include "platform/input/KeyboardLayout.h"
 
+#include "OtherClient.h"
+
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QMenu>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <gtest/gtest.h>
-#include <xcb/xcb.h>
-#include <xcb/xtest.h>
 
-#include <cstdlib>
-#include <functional>
 #include <memory>
 
 using namespace GlobalShortcuts;
 
 namespace {
-
-int xKey(Key key) { return *platform::KeyCodeTable::xKeycodeFromVirtual(static_cast<int>(key.rawValue)); }
-
-// Another client of the same X server: types with XTest and can hold grabs of its own.
-class OtherClient {
-public:
-    OtherClient() {
-        connection_ = xcb_connect(nullptr, nullptr);
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
-    }
-    ~OtherClient() { xcb_disconnect(connection_); }
-    bool ok() const { return !xcb_connection_has_error(connection_); }
-
-    void press(Key key) { fake(XCB_KEY_PRESS, key); }
-    void release(Key key) { fake(XCB_KEY_RELEASE, key); }
-    void chord(std::initializer_list<Key> keys) {
-        for (Key k : keys)
-            press(k);
-        for (auto it = std::rbegin(keys); it != std::rend(keys); ++it)
-            release(*it);
-        sync();
-    }
-    // Returns once the server has handled everything sent so far.
-    void sync() { free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
-    bool grab(Key key, quint16 modifiers) {
-        auto cookie = xcb_grab_key_checked(connection_, 1, root_, modifiers, xKey(key), XCB_GRAB_MODE_ASYNC,
-                                           XCB_GRAB_MODE_ASYNC);
-        xcb_generic_error_t* error = xcb_request_check(connection_, cookie);
-        free(error);
-        return !error;
-    }
-    bool grabKeyboard() {
-        auto* reply = xcb_grab_keyboard_reply(
-            connection_,
-            xcb_grab_keyboard(connection_, 0, root_, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC), nullptr);
-        const bool ok = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
-        free(reply);
-        return ok;
-    }
-    quint16 pointerState() {
-        auto* reply = xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, root_), nullptr);
-        quint16 mask = reply ? reply->mask : 0;
-        free(reply);
-        return mask;
-    }
-
-private:
-    void fake(uint8_t type, Key key) {
-        xcb_test_fake_input(connection_, type, static_cast<uint8_t>(xKey(key)), XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    }
-    xcb_connection_t* connection_;
-    xcb_window_t root_;
-};
-
-bool waitFor(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 5000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return done();
-}
 
 const Shortcut ctrlShift6(Key::six, ModifierFlags(ModifierFlags::command | ModifierFlags::shift));
 const Shortcut ctrlShift7(Key::seven, ModifierFlags(ModifierFlags::command | ModifierFlags::shift));
@@ -154,10 +87,27 @@ TEST_F(HotKeyIntegration, CombinationHeldByAnotherClientIsRefusedAndLogged) {
     // Still stored: the refusal is only logged.
     EXPECT_EQ(getShortcut(name), ctrlShift7);
 
-    // Nothing of ours was left grabbed: a free combination still registers.
+    // The lock-key variants that were granted before the refusal were given back.
+    constexpr quint16 ctrlShift = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT;
+    EXPECT_TRUE(other.grab(Key::seven, ctrlShift | XCB_MOD_MASK_LOCK));
+    EXPECT_TRUE(other.grab(Key::seven, ctrlShift | XCB_MOD_MASK_2));
+    EXPECT_TRUE(other.grab(Key::seven, ctrlShift | XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2));
+
     setShortcut(ctrlShift6, name);
     other.chord({Key::command, Key::shift, Key::six});
     EXPECT_TRUE(waitFor([&] { return ups == 1; }));
+}
+
+TEST_F(HotKeyIntegration, EveryLockVariantIsGrabbedUntilUnregistered) {
+    constexpr quint16 ctrlShift = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT;
+    const quint16 variants[] = {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2, XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
+    setShortcut(ctrlShift6, name);
+    for (quint16 v : variants)
+        EXPECT_FALSE(other.grab(Key::six, ctrlShift | v)) << v;
+
+    setShortcut(std::nullopt, name);
+    for (quint16 v : variants)
+        EXPECT_TRUE(other.grab(Key::six, ctrlShift | v)) << v;
 }
 
 TEST_F(HotKeyIntegration, FiresWithNumLockAndCapsLockOn) {

@@ -1,0 +1,106 @@
+// The X11 hot-key service on its own: a server of its own that can go away, a modifier map that
+// moves keys, grabs seen from another client, and the thread events arrive on.
+#include "platform/input/KeyCodeTable.h"
+#include "platform/input/X11HotKeyCenter.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using platform::HotKeyCenter;
+using platform::X11HotKeyCenter;
+
+namespace {
+
+constexpr quint32 signature = 0x48544B59;
+
+bool waitFor(const std::function<bool()>& done, int ms = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return done();
+}
+
+// A private X server that a test may stop under a connected client.
+class PrivateServer {
+public:
+    ~PrivateServer() { stop(); }
+    bool start() {
+        for (int n = 170; n < 200; ++n) {
+            if (QFile::exists(QString("/tmp/.X11-unix/X%1").arg(n)) || QFile::exists(QString("/tmp/.X%1-lock").arg(n)))
+                continue;
+            display_ = QString(":%1").arg(n);
+            process_.start("Xvfb", {display_, "-screen", "0", "640x480x24", "-nolisten", "tcp"});
+            if (!process_.waitForStarted(5000))
+                return false;
+            return waitFor([n] { return QFile::exists(QString("/tmp/.X11-unix/X%1").arg(n)); });
+        }
+        return false;
+    }
+    void stop() {
+        if (process_.state() == QProcess::NotRunning)
+            return;
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+    const QString& display() const { return display_; }
+
+private:
+    QProcess process_;
+    QString display_;
+};
+
+// Connects a center to the given display: the display is read when the center first connects.
+void connectTo(X11HotKeyCenter& center, const QString& display) {
+    const QByteArray saved = qgetenv("DISPLAY");
+    qputenv("DISPLAY", display.toUtf8());
+    center.hasDispatcherTarget();
+    qputenv("DISPLAY", saved);
+}
+
+// Event-loop wake-ups while the loop runs for a while with nothing to do.
+int wakeUpsWhileIdle(int ms) {
+    int wakeUps = 0;
+    auto* dispatcher = QAbstractEventDispatcher::instance();
+    auto connection = QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [&] { ++wakeUps; });
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    QObject::disconnect(connection);
+    return wakeUps;
+}
+
+TEST(X11HotKeyCenter, LostServerConnectionNeitherCrashesNorSpins) {
+    PrivateServer server;
+    ASSERT_TRUE(server.start());
+    X11HotKeyCenter center;
+    connectTo(center, server.display());
+    ASSERT_TRUE(center.hasDispatcherTarget());
+    HotKeyCenter::HotKeyRef ref = 0;
+    ASSERT_EQ(center.registerHotKey(22, 0x300, {signature, 1}, &ref), HotKeyCenter::noErr);
+
+    server.stop();
+    EXPECT_LT(wakeUpsWhileIdle(300), 100);
+    EXPECT_FALSE(center.hasDispatcherTarget());
+    HotKeyCenter::HotKeyRef second = 5;
+    EXPECT_NE(center.registerHotKey(26, 0x300, {signature, 2}, &second), HotKeyCenter::noErr);
+    EXPECT_EQ(second, 0u);
+    EXPECT_FALSE(center.isSecureEventInputEnabled());
+    EXPECT_EQ(center.unregisterHotKey(ref), HotKeyCenter::noErr);
+    EXPECT_LT(wakeUpsWhileIdle(100), 50);
+}
+
+}  // namespace
