@@ -256,3 +256,39 @@ TEST(CaptureIntegration, TheWorkflowSavesTheSecondDisplayAndAWindow) {
     EXPECT_EQ(win.pixel(160, 120) & 0xffffff, red);
     EXPECT_NE(shown[0].fileURL, shown[1].fileURL);
 }
+
+TEST(CaptureIntegration, TheCursorIsDrawnOnlyWhenAsked) {
+    TestWindows windows({spec(QRect(600, 600, 200, 200), 0xffffff)});
+    ASSERT_EQ(windows.ids.size(), 1u);
+    ASSERT_EQ(QProcess::execute("xdotool", {"mousemove", "700", "700"}), 0);
+    const auto filter = platform::ContentFilter::forDisplay(displayNamed("A"), {}, {});
+    platform::StreamConfiguration config;
+    config.sourceRect = QRectF(600, 600, 200, 200);
+    config.showsCursor = false;
+    const auto without = runTask(platform::ScreenshotService::captureImage(filter, config));
+    EXPECT_TRUE(filled(without, QRect(0, 0, 200, 200), 0xffffff));
+    config.showsCursor = true;
+    const auto with = runTask(platform::ScreenshotService::captureImage(filter, config));
+    // Some pixels right around the pointer change; the far corners stay white.
+    EXPECT_FALSE(filled(with, QRect(80, 80, 40, 40), 0xffffff));
+    EXPECT_TRUE(filled(with, QRect(0, 0, 40, 40), 0xffffff));
+    EXPECT_TRUE(filled(with, QRect(160, 160, 40, 40), 0xffffff));
+}
+
+TEST(CaptureIntegration, AWindowManagersStackingListAndWindowTypesOrderTheList) {
+    // Created 1, 2, 3, 4 (the server's order); the window manager stacks them 3, 1, 2 from the
+    // bottom and does not manage 4. Window 3 is a dock.
+    TestWindows windows({"--stacking=3,1,2", spec(QRect(10, 10, 100, 100), red), spec(QRect(20, 20, 100, 100), green),
+                         spec(QRect(30, 30, 100, 100), blue) + ",d",
+                         spec(QRect(40, 40, 100, 100), red)});
+    ASSERT_EQ(windows.ids.size(), 4u);
+    std::vector<quint32> ids;
+    std::vector<int> layers;
+    for (const auto& w : WindowEnumerator::shared().getWindows())
+        if (w.ownerPID == windows.pid()) {
+            ids.push_back(w.id);
+            layers.push_back(w.layer);
+        }
+    EXPECT_EQ(ids, (std::vector<quint32>{windows.ids[2], windows.ids[1], windows.ids[0]}));
+    EXPECT_EQ(layers, (std::vector<int>{20, 0, 0}));
+}
