@@ -1,5 +1,6 @@
 #include "platform/input/X11HotKeyCenter.h"
 
+#include "platform/core/MainThread.h"
 #include "platform/input/KeyCodeTable.h"
 
 #include <QAbstractEventDispatcher>
@@ -76,15 +77,26 @@ bool X11HotKeyCenter::connect() {
     symbols_ = xcb_key_symbols_alloc(connection_);
     readModifierMapping();
 
-    if (QCoreApplication::instance()) {
-        notifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection_), QSocketNotifier::Read);
-        QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { processPendingEvents(); });
-        // Replies read the socket too, and may leave events queued that no notification announces.
-        if (auto* dispatcher = QAbstractEventDispatcher::instance(QCoreApplication::instance()->thread()))
-            aboutToBlock_ = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, notifier_.get(),
-                                             [this] { processPendingEvents(); });
-    }
+    // Events are read where their handlers live, on the main thread, whichever thread connected.
+    if (isMainThread())
+        listen();
+    else if (QCoreApplication::instance())
+        postToMain([this, alive = std::weak_ptr<void>(alive_)] {
+            if (alive.lock())
+                listen();
+        });
     return true;
+}
+
+void X11HotKeyCenter::listen() {
+    if (notifier_ || !connection_ || xcb_connection_has_error(connection_))
+        return;
+    notifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection_), QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { processPendingEvents(); });
+    // Replies read the socket too, and may leave events queued that no notification announces.
+    if (auto* dispatcher = QAbstractEventDispatcher::instance())
+        aboutToBlock_ = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, notifier_.get(),
+                                         [this] { processPendingEvents(); });
 }
 
 void X11HotKeyCenter::readModifierMapping() {

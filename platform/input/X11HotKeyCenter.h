@@ -17,7 +17,8 @@ namespace platform {
 // Hot keys as passive key grabs on the root window of a connection of our own, one grab per
 // lock-key variant (Caps Lock, Num Lock, both) so the locks don't matter. Detectable auto-repeat is
 // turned on for the connection, and a held key fires one press and one release. Events are read on
-// the main thread when the socket is readable and before the event loop sleeps.
+// the main thread when the socket is readable and before the event loop sleeps; the other operations
+// belong on the main thread too.
 class X11HotKeyCenter : public HotKeyCenter {
 public:
     X11HotKeyCenter();
@@ -52,6 +53,7 @@ private:
     };
 
     bool connect();
+    void listen();
     void readModifierMapping();
     void dispatch(quint32 kind, HotKeyIdentity identity);
     void handleKey(bool press, quint8 keycode, quint16 state);
@@ -61,6 +63,7 @@ private:
     quint32 root_ = 0;
     _XCBKeySymbols* symbols_ = nullptr;
     std::unique_ptr<QSocketNotifier> notifier_;
+    std::shared_ptr<void> alive_ = std::make_shared<int>(0);
     QMetaObject::Connection aboutToBlock_;
     quint16 altMask_ = 0, superMask_ = 0, numLockMask_ = 0;
 

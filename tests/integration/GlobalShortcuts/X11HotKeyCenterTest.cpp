@@ -3,6 +3,8 @@
 #include "platform/input/KeyCodeTable.h"
 #include "platform/input/X11HotKeyCenter.h"
 
+#include "OtherClient.h"
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDir>
@@ -15,7 +17,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 
 using platform::HotKeyCenter;
 using platform::X11HotKeyCenter;
@@ -23,16 +24,6 @@ using platform::X11HotKeyCenter;
 namespace {
 
 constexpr quint32 signature = 0x48544B59;
-
-bool waitFor(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return done();
-}
 
 // A private X server that a test may stop under a connected client.
 class PrivateServer {
@@ -101,6 +92,37 @@ TEST(X11HotKeyCenter, LostServerConnectionNeitherCrashesNorSpins) {
     EXPECT_FALSE(center.isSecureEventInputEnabled());
     EXPECT_EQ(center.unregisterHotKey(ref), HotKeyCenter::noErr);
     EXPECT_LT(wakeUpsWhileIdle(100), 50);
+}
+
+TEST(X11HotKeyCenter, EventsArriveOnTheMainThreadWhicheverThreadConnectedFirst) {
+    OtherClient other;
+    ASSERT_TRUE(other.ok());
+    X11HotKeyCenter center;
+    QThread* worker = QThread::create([&] { center.hasDispatcherTarget(); });
+    worker->start();
+    worker->wait();
+    delete worker;
+
+    std::vector<quint32> kinds;
+    std::vector<bool> onMain;
+    HotKeyCenter::HandlerRef handler = 0;
+    center.installHandler(
+        [&](const platform::HotKeyEvent& e) {
+            kinds.push_back(e.kind);
+            onMain.push_back(QThread::currentThread() == QCoreApplication::instance()->thread());
+            return HotKeyCenter::noErr;
+        },
+        &handler);
+    center.addEventTypes(handler, {HotKeyCenter::kindHotKeyPressed, HotKeyCenter::kindHotKeyReleased});
+    HotKeyCenter::HotKeyRef ref = 0;
+    ASSERT_EQ(center.registerHotKey(28, 0x300, {signature, 1}, &ref), HotKeyCenter::noErr);  // Ctrl+Shift+8
+
+    using GlobalShortcuts::Key;
+    other.chord({Key::command, Key::shift, Key::eight});
+    ASSERT_TRUE(waitFor([&] { return kinds.size() == 2; }));
+    EXPECT_EQ(kinds, (std::vector<quint32>{HotKeyCenter::kindHotKeyPressed, HotKeyCenter::kindHotKeyReleased}));
+    EXPECT_EQ(onMain, (std::vector<bool>{true, true}));
+    center.unregisterHotKey(ref);
 }
 
 }  // namespace
