@@ -1,6 +1,7 @@
 #include "WebpTestPixels.h"
 
 #include "packages/webp/ConvertUIImageToCGImageWithRGBA.h"
+#include "packages/webp/WebPEncodeStatusCode.h"
 #include "packages/webp/WebPEncoder.h"
 #include "packages/webp/WebPEncoderError.h"
 #include "packages/webp/WebPError.h"
@@ -151,9 +152,19 @@ TEST(WebPEncoder, InvalidConfigsThrowBeforeAnyPixelIsRead) {
 TEST(WebPEncoder, PicturesTheLibraryCannotTakeAreRefusedWithoutData) {
     const WebPEncoder enc;
     const auto config = WebpEncoderConfig::preset(WebpEncoderConfig::Preset::picture, 90);
-    // Wider than the library's largest side.
+    // Wider than the library's largest side: imported, then refused by the encode with its status.
     std::vector<std::uint8_t> wide(20000 * 4, 0x80);
-    EXPECT_THROW(enc.encode(webp::RGBA, wide.data(), config, 20000, 1, 20000 * 4, 0, 0), platform::Error);
+    try {
+        enc.encode(webp::RGBA, wide.data(), config, 20000, 1, 20000 * 4, 0, 0);
+        ADD_FAILURE() << "encoded";
+    } catch (const webp::WebPEncodeStatusCode& e) {
+        EXPECT_EQ(e.errorCase(), webp::WebPEncodeStatus::badDimension);
+        EXPECT_EQ(e.errorCode(), 5);
+        EXPECT_EQ(e.plainText(), "badDimension");
+    }
+    EXPECT_FALSE(webp::WebPEncodeStatusCode::fromRawValue(-1));
+    EXPECT_FALSE(webp::WebPEncodeStatusCode::fromRawValue(12));
+    EXPECT_EQ(webp::WebPEncodeStatusCode::fromRawValue(11)->errorCase(), webp::WebPEncodeStatus::last);
     // A width beyond 32 bits must not wrap into a one-pixel picture.
     const std::uint8_t pixel[4] = {1, 2, 3, 255};
     EXPECT_EQ(encoderErrorOf([&] { enc.encode(webp::RGBA, pixel, config, (std::int64_t{1} << 32) + 1, 1, 4, 0, 0); }),
