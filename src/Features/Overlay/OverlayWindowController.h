@@ -1,0 +1,89 @@
+#pragma once
+
+#include "Models/CaptureMode.h"
+#include "Models/SelectionRect.h"
+#include "Models/WindowInfo.h"
+#include "platform/display/Screen.h"
+
+#include <QObject>
+#include <QPointer>
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <vector>
+
+class QKeyEvent;
+class QWidget;
+
+namespace zentola {
+
+class AppState;
+class KeyablePanel;
+class OverlayKeyMonitor;
+
+// Puts the capture overlay on every display, handles its keys, and runs the capture the user
+// confirms. One controller per showing; main thread only.
+class OverlayWindowController : public QObject {
+    Q_OBJECT
+
+public:
+    // What a confirmed capture calls; system() is the real capture core.
+    struct Environment {
+        std::function<QCoro::Task<void>(CaptureMode mode, std::optional<SelectionRect> rect,
+                                        std::optional<WindowInfo> window, platform::ScreenRef screen)>
+            performCaptureWorkflow;
+        std::function<QCoro::Task<void>(CaptureMode mode, std::optional<SelectionRect> rect,
+                                        std::optional<WindowInfo> window, platform::ScreenRef screen)>
+            startRecording;
+        // Resolves when the countdown on the display is over (at once when it is switched off).
+        std::function<QCoro::Task<void>(platform::ScreenRef screen)> countdown;
+        // The windows window mode offers, frontmost first.
+        std::function<std::vector<WindowInfo>()> windows;
+        // The pause between hiding the overlay and capturing, so its panels are off the screen.
+        std::function<QCoro::Task<void>()> pause;
+
+        static Environment system();
+    };
+
+    explicit OverlayWindowController(AppState& appState, Environment environment = Environment::system());
+    ~OverlayWindowController() override;
+
+    void show();
+    void hide();
+    // True when there are panels and every one of them is visible.
+    bool hasPanels() const;
+
+    // Starts performCapture() as a task of its own.
+    void executeCapture();
+    QCoro::Task<void> performCapture();
+
+    // An event to pass on, or nothing when the overlay took the key.
+    QKeyEvent* handleKeyEvent(QKeyEvent* event);
+
+    AppState& appState() const { return appState_; }
+    // The panel over each display while shown.
+    const std::map<platform::ScreenRef, QPointer<KeyablePanel>>& panels() const { return panels_; }
+    // Whether the key monitor is installed.
+    bool hasKeyMonitor() const { return localKeyMonitor_ != nullptr; }
+
+    OverlayWindowController(const OverlayWindowController&) = delete;
+    OverlayWindowController& operator=(const OverlayWindowController&) = delete;
+
+private:
+    KeyablePanel* createPanel(const platform::ScreenRef& screen);
+    void setupKeyboardHandlers();
+    void removeKeyboardHandlers();
+    void cycleMode();
+    void removePanels();
+
+    AppState& appState_;
+    Environment env_;
+    std::map<platform::ScreenRef, QPointer<KeyablePanel>> panels_;
+    OverlayKeyMonitor* localKeyMonitor_ = nullptr;
+    QPointer<KeyablePanel> keyPanel_;
+};
+
+}  // namespace zentola
