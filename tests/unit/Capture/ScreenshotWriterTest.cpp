@@ -1,5 +1,8 @@
 #include "Features/Capture/ScreenshotWriter.h"
 #include "Services/PersistenceManager.h"
+#include "packages/webp/PixelOrder.h"
+#include "packages/webp/WebPEncoder.h"
+#include "packages/webp/WebpEncoderConfig.h"
 #include "platform/defaults/DefaultsStore.h"
 
 #include <QDir>
@@ -139,4 +142,18 @@ TEST(ScreenshotWriterPixels, WebpReceivesPremultipliedRgbaRows) {
     const auto opaque = platform::Bitmap::create(1, 2, 8, platform::PixelFormat::BGRA, platform::AlphaMode::opaque,
                                                  {1, 2, 3, 0, 9, 9, 9, 9, 4, 5, 6, 0, 9, 9, 9, 9});
     EXPECT_EQ(ScreenshotWriter::premultipliedRGBA(*opaque), (std::vector<std::uint8_t>{3, 2, 1, 255, 6, 5, 4, 255}));
+}
+
+TEST(ScreenshotWriterPixels, WebpUsesThePicturePresetAtTheQualityInPercent) {
+    const auto image = gradient(96, 64);
+    const auto rgba = ScreenshotWriter::premultipliedRGBA(*image);
+    auto direct = [&](webp::WebpEncoderConfig::Preset preset, float quality) {
+        const auto data = webp::WebPEncoder().encode(webp::RGBA, rgba.data(), webp::WebpEncoderConfig::preset(preset, quality),
+                                                     96, 64, 96 * 4, 0, 0);
+        return QByteArray(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
+    };
+    const QByteArray written = ScreenshotWriter::webpData(rgba, 96, 64, 0.9);
+    EXPECT_EQ(written, direct(webp::WebpEncoderConfig::Preset::picture, 90));
+    EXPECT_NE(written, direct(webp::WebpEncoderConfig::Preset::picture, 0.9f));
+    EXPECT_NE(written, direct(webp::WebpEncoderConfig::Preset::text, 90));
 }
