@@ -1,5 +1,7 @@
 #include "platform/media/VideoEncoderInput.h"
 
+#include "platform/media/PixelConversion.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -68,6 +70,8 @@ void VideoEncoderInput::open() {
     encoder_->framerate = AVRational{fps_, 1};
     // A key frame every two seconds: each starts a fragment, the most an interrupted file loses.
     encoder_->gop_size = 2 * fps_;
+    // One encoder thread per core (libavcodec's default is a single thread).
+    encoder_->thread_count = 0;
     encoder_->color_range = AVCOL_RANGE_MPEG;
     encoder_->colorspace = AVCOL_SPC_BT709;
     encoder_->color_primaries = AVCOL_PRI_BT709;
@@ -80,7 +84,7 @@ void VideoEncoderInput::open() {
         av_dict_set(&options, "crf", "26", 0);
         av_dict_set(&options, "x265-params", "log-level=error", 0);
     } else {
-        av_dict_set(&options, "preset", "veryfast", 0);
+        av_dict_set(&options, "preset", "superfast", 0);
         av_dict_set(&options, "crf", "23", 0);
     }
     av_dict_set(&options, "forced-idr", "1", 0);
@@ -122,22 +126,16 @@ void VideoEncoderInput::encode(const SampleBuffer& buffer) {
     if (slot < 0 || slot <= lastSlot_)
         return;
 
-    if (!scaler_ || image->width() != sourceWidth_ || image->height() != sourceHeight_) {
-        sws_freeContext(scaler_);
-        sourceWidth_ = image->width();
-        sourceHeight_ = image->height();
-        AVPixelFormat in = image->format() == PixelFormat::BGRA ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGBA;
-        scaler_ = sws_getContext(sourceWidth_, sourceHeight_, in, width_, height_, AV_PIX_FMT_YUV420P,
-                                 SWS_BILINEAR, nullptr, nullptr, nullptr);
-        if (!scaler_)
-            throw mediaError("Cannot convert the frame", AVERROR(EINVAL));
-        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-        sws_setColorspaceDetails(scaler_, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
-    }
     AVFrame* frame = writableFrame();
-    const std::uint8_t* src[1] = {image->data()};
-    const int stride[1] = {image->bytesPerRow()};
-    sws_scale(scaler_, src, stride, 0, sourceHeight_, frame->data, frame->linesize);
+    // The usual case: the frame has the movie's size (an odd edge loses its last pixel).
+    if (image->width() - width_ >= 0 && image->width() - width_ <= 1 && image->height() - height_ >= 0 &&
+        image->height() - height_ <= 1) {
+        PixelConversion::toI420(*image, width_, height_,
+                                {frame->data[0], frame->data[1], frame->data[2], frame->linesize[0],
+                                 frame->linesize[1], frame->linesize[2]});
+    } else {
+        scale(*image, frame);
+    }
     frame->pts = slot;
     // Key frames by time as well, so fragments stay about two seconds long when frames are skipped.
     bool keyDue = lastKeySlot_ < 0 || slot - lastKeySlot_ >= 2LL * fps_;
@@ -146,6 +144,25 @@ void VideoEncoderInput::encode(const SampleBuffer& buffer) {
         lastKeySlot_ = slot;
     lastSlot_ = slot;
     sendFrame(frame);
+}
+
+// A frame of another size (a window that changed size): scaled to the movie's.
+void VideoEncoderInput::scale(const Bitmap& image, AVFrame* frame) {
+    if (!scaler_ || image.width() != sourceWidth_ || image.height() != sourceHeight_) {
+        sws_freeContext(scaler_);
+        sourceWidth_ = image.width();
+        sourceHeight_ = image.height();
+        AVPixelFormat in = image.format() == PixelFormat::BGRA ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGBA;
+        scaler_ = sws_getContext(sourceWidth_, sourceHeight_, in, width_, height_, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
+                                 nullptr, nullptr, nullptr);
+        if (!scaler_)
+            throw mediaError("Cannot convert the frame", AVERROR(EINVAL));
+        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+        sws_setColorspaceDetails(scaler_, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+    }
+    const std::uint8_t* src[1] = {image.data()};
+    const int stride[1] = {image.bytesPerRow()};
+    sws_scale(scaler_, src, stride, 0, sourceHeight_, frame->data, frame->linesize);
 }
 
 void VideoEncoderInput::flush() {

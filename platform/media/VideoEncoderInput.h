@@ -32,6 +32,7 @@ protected:
 
 private:
     AVFrame* writableFrame();
+    void scale(const Bitmap& image, AVFrame* frame);
 
     VideoOutputSettings settings_;
     int width_;

@@ -1,0 +1,116 @@
+// Whole-process recording benchmark helper.
+//   recording_bench animate W H           a window that repaints all of itself at 60 fps
+//   recording_bench record SECONDS FPS h264|hevc mov|mp4 FOLDER
+//                                          records the main display with the app's recorder and
+//                                          prints "movie PATH" once the movie is finished
+#include "Features/Capture/VideoRecordingManager.h"
+#include "Services/PersistenceManager.h"
+#include "platform/capture/RunningApplication.h"
+#include "platform/defaults/DefaultsStore.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPainter>
+#include <QTimer>
+#include <QWidget>
+#include <qcoro/qcorotask.h>
+#include <qcoro/qcorotimer.h>
+
+#include <cmath>
+#include <cstdio>
+
+using namespace zentola;
+
+namespace {
+
+class Animation : public QWidget {
+public:
+    Animation() {
+        setWindowFlags(Qt::FramelessWindowHint);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        clock_.start();
+        auto* t = new QTimer(this);
+        t->setTimerType(Qt::PreciseTimer);
+        connect(t, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+        t->start(16);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const double s = clock_.elapsed() / 1000.0;
+        p.fillRect(rect(), QColor::fromHsv(int(s * 40) % 360, 90, 60));
+        for (int i = 0; i < 24; ++i) {
+            double a = s * (0.5 + i * 0.07) + i;
+            int x = int((std::sin(a) * 0.45 + 0.5) * width());
+            int y = int((std::cos(a * 1.3) * 0.45 + 0.5) * height());
+            p.fillRect(x - 60, y - 40, 120, 80, QColor::fromHsv((i * 37) % 360, 220, 240));
+        }
+        p.setPen(Qt::white);
+        p.setFont(QFont("Sans", 28));
+        for (int row = 0; row < 12; ++row)
+            p.drawText(40, 80 + row * 80, QString("frame time %1 s — line %2").arg(s, 0, 'f', 3).arg(row));
+    }
+
+private:
+    QElapsedTimer clock_;
+};
+
+QCoro::Task<void> record(int seconds, int fps, bool hevc, bool mp4, QString folder) {
+    platform::DefaultsStore store(folder + "/defaults.json");
+    PersistenceManager settings(store);
+    QDir().mkpath(folder + "/Movies");
+    settings.saveVideoFolderAccess(QUrl::fromLocalFile(folder + "/Movies"));
+    settings.setVideoFrameRate(fps == 60 ? PersistenceManager::VideoFrameRate::fps60 : PersistenceManager::VideoFrameRate::fps30);
+    settings.setVideoCodec(hevc ? PersistenceManager::VideoCodec::hevc : PersistenceManager::VideoCodec::h264);
+    settings.setVideoContainer(mp4 ? PersistenceManager::VideoContainer::mp4 : PersistenceManager::VideoContainer::mov);
+    settings.setAudioOption(PersistenceManager::AudioOption::none);
+
+    VideoRecordingManager::Environment env;
+    env.persistence = [&settings]() -> PersistenceManager& { return settings; };
+    env.hasMicrophonePermission = [] { return false; };
+    env.defaultAudioCaptureDeviceID = [] { return std::optional<QString>(); };
+    env.bundleIdentifier = [] { return platform::RunningApplication::ownBundleIdentifier(); };
+    env.now = [] { return QDateTime::currentDateTime(); };
+    VideoRecordingManager manager(env);
+    int rc = 0;
+    try {
+        co_await manager.startRecording(CaptureMode::screen, {}, {}, {});
+        QTimer timer;
+        timer.setSingleShot(true);
+        timer.start(seconds * 1000);
+        co_await timer;
+        auto url = co_await manager.stopRecording();
+        if (url)
+            std::printf("movie %s\n", qPrintable(url->toLocalFile()));
+        else
+            rc = 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "recording failed: %s\n", platform::plainText(e).c_str());
+        rc = 1;
+    }
+    std::fflush(stdout);
+    QApplication::exit(rc);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args[1] == "animate") {
+        auto* w = new Animation;
+        w->setGeometry(0, 0, args[2].toInt(), args[3].toInt());
+        w->show();
+        return app.exec();
+    }
+    if (args.size() == 7 && args[1] == "record") {
+        QTimer::singleShot(0, [&] {
+            record(args[2].toInt(), args[3].toInt(), args[4] == "hevc", args[5] == "mp4", args[6]);
+        });
+        return app.exec();
+    }
+    std::fprintf(stderr, "usage: %s animate W H | record SECONDS FPS h264|hevc mov|mp4 FOLDER\n", argv[0]);
+    return 2;
+}
