@@ -71,6 +71,12 @@ bool X11HotKeyCenter::connect() {
         constexpr uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
         free(xcb_xkb_per_client_flags_reply(
             connection_, xcb_xkb_per_client_flags(connection_, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0), nullptr));
+        // A client that uses the extension hears of keymap changes only through its events.
+        constexpr uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
+        constexpr uint16_t parts = XCB_XKB_MAP_PART_KEY_SYMS | XCB_XKB_MAP_PART_MODIFIER_MAP;
+        xcb_xkb_select_events(connection_, XCB_XKB_ID_USE_CORE_KBD, events, 0, events, parts, parts, nullptr);
+        if (const xcb_query_extension_reply_t* xkb = xcb_get_extension_data(connection_, &xcb_xkb_id))
+            xkbFirstEvent_ = xkb->first_event;
     }
     free(useXkb);
 
@@ -97,6 +103,24 @@ void X11HotKeyCenter::listen() {
     if (auto* dispatcher = QAbstractEventDispatcher::instance())
         aboutToBlock_ = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, notifier_.get(),
                                          [this] { processPendingEvents(); });
+}
+
+void X11HotKeyCenter::keymapChanged() {
+    xcb_key_symbols_free(symbols_);
+    symbols_ = xcb_key_symbols_alloc(connection_);
+    const quint16 alt = altMask_, super = superMask_, numLock = numLockMask_;
+    readModifierMapping();
+    if (alt == altMask_ && super == superMask_ && numLock == numLockMask_)
+        return;
+    // Grabs name real modifiers: grab again with the ones that now stand for the same keys.
+    for (auto& [ref, grab] : grabs_) {
+        ungrab(grab);
+        grab.modifiers = xModifiers(grab.carbonModifiers);
+        grab.lockVariants = lockVariants();
+        if (grabAll(grab.keycode, grab.modifiers, grab.lockVariants) != noErr)
+            grab.lockVariants.clear();
+    }
+    held_.clear();
 }
 
 void X11HotKeyCenter::readModifierMapping() {
@@ -135,15 +159,7 @@ void X11HotKeyCenter::readModifierMapping() {
 
 bool X11HotKeyCenter::hasDispatcherTarget() { return connect(); }
 
-int X11HotKeyCenter::registerHotKey(quint32 keyCode, quint32 modifiers, HotKeyIdentity identity, HotKeyRef* out) {
-    if (out)
-        *out = 0;
-    if (!connect())
-        return paramErr;
-    auto keycode = KeyCodeTable::xKeycodeFromVirtual(static_cast<int>(keyCode));
-    // X11 has no modifier for the Fn key.
-    if (!keycode || (modifiers & functionBit))
-        return paramErr;
+quint16 X11HotKeyCenter::xModifiers(quint32 modifiers) const {
     quint16 mods = 0;
     if (modifiers & commandBit)
         mods |= XCB_MOD_MASK_CONTROL;
@@ -153,14 +169,42 @@ int X11HotKeyCenter::registerHotKey(quint32 keyCode, quint32 modifiers, HotKeyId
         mods |= altMask_;
     if (modifiers & shiftBit)
         mods |= XCB_MOD_MASK_SHIFT;
+    return mods;
+}
+
+std::vector<quint16> X11HotKeyCenter::lockVariants() const {
+    std::vector<quint16> variants{0, XCB_MOD_MASK_LOCK, numLockMask_, quint16(XCB_MOD_MASK_LOCK | numLockMask_)};
+    std::sort(variants.begin(), variants.end());
+    variants.erase(std::unique(variants.begin(), variants.end()), variants.end());
+    return variants;
+}
+
+int X11HotKeyCenter::registerHotKey(quint32 keyCode, quint32 modifiers, HotKeyIdentity identity, HotKeyRef* out) {
+    if (out)
+        *out = 0;
+    if (!connect())
+        return paramErr;
+    auto keycode = KeyCodeTable::xKeycodeFromVirtual(static_cast<int>(keyCode));
+    // X11 has no modifier for the Fn key.
+    if (!keycode || (modifiers & functionBit))
+        return paramErr;
+    const quint16 mods = xModifiers(modifiers);
     const auto code = static_cast<quint8>(*keycode);
     for (const auto& [ref, grab] : grabs_)
         if (grab.keycode == code && grab.modifiers == mods)
             return eventHotKeyExistsErr;
 
-    std::vector<quint16> variants{0, XCB_MOD_MASK_LOCK, numLockMask_, quint16(XCB_MOD_MASK_LOCK | numLockMask_)};
-    std::sort(variants.begin(), variants.end());
-    variants.erase(std::unique(variants.begin(), variants.end()), variants.end());
+    std::vector<quint16> variants = lockVariants();
+    if (int status = grabAll(code, mods, variants); status != noErr)
+        return status;
+    HotKeyRef ref = nextRef_++;
+    grabs_.emplace(ref, Grab{code, modifiers, mods, variants, identity});
+    if (out)
+        *out = ref;
+    return noErr;
+}
+
+int X11HotKeyCenter::grabAll(quint8 code, quint16 mods, const std::vector<quint16>& variants) {
     std::vector<xcb_void_cookie_t> cookies;
     for (quint16 v : variants)
         cookies.push_back(xcb_grab_key_checked(connection_, 1, root_, mods | v, code, XCB_GRAB_MODE_ASYNC,
@@ -180,24 +224,22 @@ int X11HotKeyCenter::registerHotKey(quint32 keyCode, quint32 modifiers, HotKeyId
         for (quint16 v : granted)
             xcb_ungrab_key(connection_, code, root_, mods | v);
         xcb_flush(connection_);
-        return status;
     }
-    HotKeyRef ref = nextRef_++;
-    grabs_.emplace(ref, Grab{code, mods, variants, identity});
-    if (out)
-        *out = ref;
-    return noErr;
+    return status;
+}
+
+void X11HotKeyCenter::ungrab(const Grab& grab) {
+    for (quint16 v : grab.lockVariants)
+        xcb_ungrab_key(connection_, grab.keycode, root_, grab.modifiers | v);
+    xcb_flush(connection_);
 }
 
 int X11HotKeyCenter::unregisterHotKey(HotKeyRef ref) {
     auto it = grabs_.find(ref);
     if (it == grabs_.end())
         return paramErr;
-    if (connection_) {
-        for (quint16 v : it->second.lockVariants)
-            xcb_ungrab_key(connection_, it->second.keycode, root_, it->second.modifiers | v);
-        xcb_flush(connection_);
-    }
+    if (connection_)
+        ungrab(it->second);
     std::erase_if(held_, [ref](const auto& entry) { return entry.second == ref; });
     grabs_.erase(it);
     return noErr;
@@ -260,7 +302,16 @@ void X11HotKeyCenter::processPendingEvents() {
         return;
     }
     while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
-        switch (event->response_type & 0x7f) {
+        const quint8 type = event->response_type & 0x7f;
+        if (xkbFirstEvent_ && type == xkbFirstEvent_) {
+            // The extension's events share one code and tell themselves apart by their second byte.
+            const quint8 xkbType = reinterpret_cast<const quint8*>(event)[1];
+            if (xkbType == XCB_XKB_NEW_KEYBOARD_NOTIFY || xkbType == XCB_XKB_MAP_NOTIFY)
+                keymapChanged();
+            free(event);
+            continue;
+        }
+        switch (type) {
         case XCB_KEY_PRESS: {
             auto* e = reinterpret_cast<xcb_key_press_event_t*>(event);
             handleKey(true, e->detail, e->state);
@@ -272,8 +323,7 @@ void X11HotKeyCenter::processPendingEvents() {
             break;
         }
         case XCB_MAPPING_NOTIFY:
-            xcb_refresh_keyboard_mapping(symbols_, reinterpret_cast<xcb_mapping_notify_event_t*>(event));
-            readModifierMapping();
+            keymapChanged();
             break;
         default:
             break;

@@ -42,6 +42,7 @@ public:
 private:
     struct Grab {
         quint8 keycode;
+        quint32 carbonModifiers;
         quint16 modifiers;
         // The lock-key states grabbed, kept so a later change of the modifier map cannot strand one.
         std::vector<quint16> lockVariants;
@@ -55,6 +56,13 @@ private:
     bool connect();
     void listen();
     void readModifierMapping();
+    // Keysyms or the modifier map changed: read them again and move the grabs along.
+    void keymapChanged();
+    quint16 xModifiers(quint32 modifiers) const;
+    std::vector<quint16> lockVariants() const;
+    // Grabs the combination in every lock variant, or none of them: a status.
+    int grabAll(quint8 keycode, quint16 modifiers, const std::vector<quint16>& variants);
+    void ungrab(const Grab& grab);
     void dispatch(quint32 kind, HotKeyIdentity identity);
     void handleKey(bool press, quint8 keycode, quint16 state);
 
@@ -66,6 +74,7 @@ private:
     std::shared_ptr<void> alive_ = std::make_shared<int>(0);
     QMetaObject::Connection aboutToBlock_;
     quint16 altMask_ = 0, superMask_ = 0, numLockMask_ = 0;
+    quint8 xkbFirstEvent_ = 0;
 
     std::map<HotKeyRef, Grab> grabs_;
     HotKeyRef nextRef_ = 1;

@@ -15,6 +15,9 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 
@@ -123,6 +126,84 @@ TEST(X11HotKeyCenter, EventsArriveOnTheMainThreadWhicheverThreadConnectedFirst) 
     EXPECT_EQ(kinds, (std::vector<quint32>{HotKeyCenter::kindHotKeyPressed, HotKeyCenter::kindHotKeyReleased}));
     EXPECT_EQ(onMain, (std::vector<bool>{true, true}));
     center.unregisterHotKey(ref);
+}
+
+// Moves both Alt keys from Mod1 to Mod3 for the life of the object, as xmodmap can.
+class AltOnMod3 {
+public:
+    explicit AltOnMod3(xcb_connection_t* connection) : connection_(connection) {
+        auto* reply = xcb_get_modifier_mapping_reply(connection_, xcb_get_modifier_mapping(connection_), nullptr);
+        perModifier_ = reply->keycodes_per_modifier;
+        const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(reply);
+        saved_.assign(codes, codes + 8 * perModifier_);
+        free(reply);
+        std::vector<xcb_keycode_t> moved = saved_;
+        const int alts[] = {xKey(GlobalShortcuts::Key::option), xKey(GlobalShortcuts::Key::rightOption)};
+        for (int i = 0; i < perModifier_; ++i) {
+            xcb_keycode_t& mod1 = moved[3 * perModifier_ + i];
+            if (std::find(std::begin(alts), std::end(alts), mod1) != std::end(alts))
+                mod1 = 0;
+            moved[5 * perModifier_ + i] = i < 2 ? static_cast<xcb_keycode_t>(alts[i]) : 0;
+        }
+        ok_ = set(moved);
+    }
+    ~AltOnMod3() { set(saved_); }
+    bool ok() const { return ok_; }
+
+private:
+    bool set(std::vector<xcb_keycode_t> codes) {
+        auto* reply = xcb_set_modifier_mapping_reply(
+            connection_, xcb_set_modifier_mapping(connection_, perModifier_, codes.data()), nullptr);
+        const bool done = reply && reply->status == XCB_MAPPING_STATUS_SUCCESS;
+        free(reply);
+        return done;
+    }
+    xcb_connection_t* connection_;
+    int perModifier_ = 0;
+    std::vector<xcb_keycode_t> saved_;
+    bool ok_ = false;
+};
+
+TEST(X11HotKeyCenter, ModifiersFollowTheServerModifierMap) {
+    using GlobalShortcuts::Key;
+    OtherClient other;
+    ASSERT_TRUE(other.ok());
+    X11HotKeyCenter center;
+    int presses = 0;
+    HotKeyCenter::HandlerRef handler = 0;
+    center.installHandler(
+        [&](const platform::HotKeyEvent& e) {
+            presses += e.kind == HotKeyCenter::kindHotKeyPressed;
+            return HotKeyCenter::noErr;
+        },
+        &handler);
+    center.addEventTypes(handler, {HotKeyCenter::kindHotKeyPressed});
+    // Option+8, registered while Alt is still Mod1.
+    HotKeyCenter::HotKeyRef before = 0;
+    ASSERT_EQ(center.registerHotKey(28, 0x800, {signature, 1}, &before), HotKeyCenter::noErr);
+    {
+        AltOnMod3 remap(other.connection());
+        ASSERT_TRUE(remap.ok());
+        // The map change reaches the center as an event of its connection.
+        const int sentinelBefore = presses;
+        HotKeyCenter::HotKeyRef sentinel = 0;
+        ASSERT_EQ(center.registerHotKey(28, 0x300, {signature, 9}, &sentinel), HotKeyCenter::noErr);
+        other.chord({Key::command, Key::shift, Key::eight});
+        ASSERT_TRUE(waitFor([&] { return presses > sentinelBefore; }));
+        center.unregisterHotKey(sentinel);
+        presses = 0;
+
+        other.chord({Key::option, Key::eight});
+        EXPECT_TRUE(waitFor([&] { return presses == 1; })) << "grabbed before the change";
+
+        // Option+Shift+8, registered while Alt is Mod3.
+        HotKeyCenter::HotKeyRef after = 0;
+        ASSERT_EQ(center.registerHotKey(28, 0xA00, {signature, 2}, &after), HotKeyCenter::noErr);
+        other.chord({Key::option, Key::shift, Key::eight});
+        EXPECT_TRUE(waitFor([&] { return presses == 2; })) << "grabbed after the change";
+        center.unregisterHotKey(after);
+    }
+    center.unregisterHotKey(before);
 }
 
 }  // namespace
