@@ -52,11 +52,11 @@ void unregisterShortcut(const Shortcut& shortcut) {
 }
 
 template <typename Table>
-QSet<Shortcut> shortcutsOf(const Table& a, const Table& b, bool onlyWithActions) {
+QSet<Shortcut> shortcutsOf(const Table& a, const Table& b, bool onlyWithActions, const Name* except) {
     QSet<Shortcut> result;
     for (const Table* table : {&a, &b})
         for (auto it = table->cbegin(); it != table->cend(); ++it) {
-            if (onlyWithActions && it.value().empty())
+            if ((onlyWithActions && it.value().empty()) || (except && it.key() == *except))
                 continue;
             if (auto shortcut = getShortcut(it.key()))
                 result.insert(*shortcut);
@@ -64,16 +64,22 @@ QSet<Shortcut> shortcutsOf(const Table& a, const Table& b, bool onlyWithActions)
     return result;
 }
 
-QSet<Shortcut> shortcutsForLegacyHandlers() {
-    return shortcutsOf(state().legacyKeyDownHandlers, state().legacyKeyUpHandlers, false);
+QSet<Shortcut> shortcutsForLegacyHandlers(const Name* except = nullptr) {
+    return shortcutsOf(state().legacyKeyDownHandlers, state().legacyKeyUpHandlers, false, except);
 }
 
-QSet<Shortcut> shortcutsForStreamHandlers() {
-    return shortcutsOf(state().streamKeyDownHandlers, state().streamKeyUpHandlers, true);
+QSet<Shortcut> shortcutsForStreamHandlers(const Name* except = nullptr) {
+    return shortcutsOf(state().streamKeyDownHandlers, state().streamKeyUpHandlers, true, except);
 }
 
 void unregisterIfNeeded(const Shortcut& shortcut) {
     if (!shortcutsForLegacyHandlers().contains(shortcut) && !shortcutsForStreamHandlers().contains(shortcut))
+        unregisterShortcut(shortcut);
+}
+
+// A name lets go of its shortcut; another name with actions on the same shortcut keeps it working.
+void releaseShortcut(const Shortcut& shortcut, const Name& name) {
+    if (!shortcutsForLegacyHandlers(&name).contains(shortcut) && !shortcutsForStreamHandlers(&name).contains(shortcut))
         unregisterShortcut(shortcut);
 }
 
@@ -166,7 +172,7 @@ void setShortcut(const std::optional<Shortcut>& shortcut, const Name& name) {
 void userDefaultsSet(const Name& name, const Shortcut& shortcut) {
     const QString text = QString::fromUtf8(shortcut.encode());
     if (auto old = getShortcut(name))
-        unregisterShortcut(*old);
+        releaseShortcut(*old, name);
     registerShortcut(shortcut);
     defaultsStore().setString(storageKey(name), text);
     postChange(name);
@@ -177,7 +183,7 @@ void userDefaultsDisable(const Name& name) {
     if (!old)
         return;
     defaultsStore().setBool(storageKey(name), false);
-    unregisterShortcut(*old);
+    releaseShortcut(*old, name);
     postChange(name);
 }
 
@@ -186,7 +192,7 @@ void userDefaultsRemove(const Name& name) {
     if (!old)
         return;
     defaultsStore().remove(storageKey(name));
-    unregisterShortcut(*old);
+    releaseShortcut(*old, name);
     postChange(name);
 }
 
@@ -219,8 +225,7 @@ void removeHandler(const Name& name) {
     state().legacyKeyDownHandlers.remove(name);
     state().legacyKeyUpHandlers.remove(name);
     if (auto shortcut = getShortcut(name))
-        if (!shortcutsForStreamHandlers().contains(*shortcut))
-            unregisterShortcut(*shortcut);
+        unregisterIfNeeded(*shortcut);
 }
 
 void removeAllHandlers() {

@@ -50,6 +50,31 @@ TEST_F(Dispatch, EveryNameHoldingTheShortcutFiresAndOthersDoNot) {
     EXPECT_EQ(other, 0);
 }
 
+TEST_F(Dispatch, ANameLettingGoOfASharedShortcutLeavesItToTheOther) {
+    const Name a("sharedA"), b("sharedB");
+    int firedA = 0, firedB = 0;
+    setShortcut(cmdShift6, a);
+    setShortcut(cmdShift6, b);
+    onKeyUp(a, [&] { ++firedA; });
+    onKeyUp(b, [&] { ++firedB; });
+
+    removeHandler(a);
+    release6();
+    EXPECT_EQ(firedB, 1);
+    setShortcut(cmdShift7, a);
+    release6();
+    EXPECT_EQ(firedB, 2);
+    setShortcut(cmdShift6, a);
+    setShortcut(std::nullopt, a);
+    release6();
+    EXPECT_EQ(firedB, 3);
+    EXPECT_EQ(firedA, 0);
+
+    // With nobody left to answer, the shortcut is withdrawn.
+    removeHandler(b);
+    EXPECT_FALSE(center.isLive(22, 768));
+}
+
 TEST_F(Dispatch, PausedPackageRunsNothing) {
     const Name name("paused");
     int fired = 0;
