@@ -15,7 +15,7 @@
 #include <QTextBoundaryFinder>
 #include <QWidget>
 
-#include <cmath>
+#include <limits>
 #include <unordered_map>
 
 namespace GlobalShortcuts {
@@ -151,13 +151,13 @@ std::optional<Shortcut> Shortcut::decode(const QByteArray& json) {
     if (error.error != QJsonParseError::NoError || !doc.isObject())
         return std::nullopt;
     QJsonObject o = doc.object();
+    // Whole numbers only, all 64 bits of them.
     auto integer = [](const QJsonValue& v) -> std::optional<qint64> {
-        if (!v.isDouble())
-            return std::nullopt;
-        double d = v.toDouble();
-        if (std::floor(d) != d || std::fabs(d) > 9.007199254740992e15)
-            return std::nullopt;
-        return static_cast<qint64>(d);
+        constexpr qint64 notWhole = std::numeric_limits<qint64>::min();
+        const qint64 n = v.toInteger(notWhole);
+        if (n != notWhole || v.toInteger(0) == notWhole)
+            return n;
+        return std::nullopt;
     };
     auto code = integer(o.value("carbonKeyCode"));
     auto mods = integer(o.value("carbonModifiers"));

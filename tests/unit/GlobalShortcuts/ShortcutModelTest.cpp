@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace GlobalShortcuts;
 
 namespace {
@@ -64,6 +66,15 @@ TEST(ShortcutRecord, DecodingKeepsTheMaskAsWritten) {
     EXPECT_EQ(decoded->carbonModifiers, 1280);
     EXPECT_NE(*decoded, Shortcut(0, 1280));
     EXPECT_EQ(Shortcut(0, 1280).carbonModifiers, 0x100);
+}
+
+TEST(ShortcutRecord, TakesEverySixtyFourBitInteger) {
+    auto big = Shortcut::decode(R"({"carbonKeyCode":9007199254740993,"carbonModifiers":-9223372036854775808})");
+    ASSERT_TRUE(big);
+    EXPECT_EQ(big->carbonKeyCode, 9007199254740993);
+    EXPECT_EQ(big->carbonModifiers, std::numeric_limits<qint64>::min());
+    EXPECT_EQ(Shortcut::decode(big->encode()), big);
+    EXPECT_FALSE(Shortcut::decode(R"({"carbonKeyCode":18446744073709551616,"carbonModifiers":0})"));
 }
 
 TEST(ShortcutRecord, RejectsRecordsWithoutTwoIntegers) {
