@@ -191,6 +191,9 @@ std::optional<QString> Shortcut::menuItemKeyEquivalent() const {
 }
 
 std::optional<QKeyCombination> Shortcut::toKeyCombination() const {
+    // Qt has no Fn modifier: the combination without it would answer to another key press.
+    if (modifiers().contains(ModifierFlags::function))
+        return std::nullopt;
     int qtKey = 0;
     if (const SpecialKey* special = specialKey(carbonKeyCode)) {
         if (!special->qtKey)

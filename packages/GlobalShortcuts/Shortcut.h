@@ -50,7 +50,8 @@ struct Shortcut {
     QString description() const { return presentableDescription(); }
     // The key alone as a menu shows it; none for keypad keys and keys the layout cannot type.
     std::optional<QString> menuItemKeyEquivalent() const;
-    // The shortcut as Qt's key combination; none where there is no key equivalent.
+    // The shortcut as Qt's key combination; none where there is no key equivalent or the
+    // shortcut needs the Fn key.
     std::optional<QKeyCombination> toKeyCombination() const;
     QKeySequence toKeySequence() const;
     // The first action of the menu (a QMenu or QMenuBar) or its submenus, depth first, whose

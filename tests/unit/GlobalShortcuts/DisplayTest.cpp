@@ -81,6 +81,11 @@ TEST_F(Display, KeyEquivalentsForMenusAndQt) {
     EXPECT_FALSE(keypad.menuItemKeyEquivalent());
     EXPECT_FALSE(keypad.toKeyCombination());
     EXPECT_TRUE(keypad.toKeySequence().isEmpty());
+    // Qt cannot hold the Fn key, and the combination without it would be another one.
+    const Shortcut withFn = make(Key::s, cmd | fn);
+    EXPECT_EQ(withFn.menuItemKeyEquivalent(), QString("s"));
+    EXPECT_FALSE(withFn.toKeyCombination());
+    EXPECT_TRUE(withFn.toKeySequence().isEmpty());
 }
 
 TEST_F(Display, MenuSearchFindsTheFirstItemDepthFirstWithExactModifiers) {
@@ -104,6 +109,7 @@ TEST_F(Display, MenuSearchFindsTheFirstItemDepthFirstWithExactModifiers) {
     EXPECT_EQ(make(Key::e, cmd).menuItemWithMatchingShortcut(&bar), nestedItem);
     EXPECT_EQ(make(Key::e, cmd).menuItemWithMatchingShortcut(edit), laterDuplicate);
     EXPECT_EQ(make(Key::s, cmd | opt).menuItemWithMatchingShortcut(&bar), nullptr);
+    EXPECT_EQ(make(Key::s, cmd | fn).menuItemWithMatchingShortcut(&bar), nullptr);
     EXPECT_EQ(make(Key::k, cmd).menuItemWithMatchingShortcut(&bar), nullptr);
     EXPECT_EQ(make(Key::keypad5, cmd).menuItemWithMatchingShortcut(&bar), nullptr);
     EXPECT_EQ(make(Key::s, cmd).menuItemWithMatchingShortcut(nullptr), nullptr);
