@@ -26,11 +26,17 @@ bool MenuTracker::eventFilter(QObject* watched, QEvent* event) {
     std::erase_if(open_, [menu](const QPointer<QMenu>& m) { return m.isNull() || m == menu; });
     if (event->type() == QEvent::Show) {
         open_.push_back(menu);
-        // A menu deleted while open sends no hide event.
-        connect(menu, &QObject::destroyed, this, &MenuTracker::update, Qt::UniqueConnection);
+        // A menu deleted while open sends no hide event; it is forgotten by address, since a widget
+        // tells of its end before its guarded pointers are cleared.
+        connect(menu, &QObject::destroyed, this, &MenuTracker::forget, Qt::UniqueConnection);
     }
     update();
     return false;
+}
+
+void MenuTracker::forget(QObject* menu) {
+    std::erase_if(open_, [menu](const QPointer<QMenu>& m) { return m.data() == menu; });
+    update();
 }
 
 void MenuTracker::update() {

@@ -22,6 +22,7 @@ public:
 
 private:
     explicit MenuTracker(std::function<void(bool)> onChange);
+    void forget(QObject* menu);
     void update();
 
     std::function<void(bool)> onChange_;

@@ -12,6 +12,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -177,6 +178,33 @@ TEST_F(Support, AlertWithoutWindowIsApplicationModalAndAnswersByButtonOrder) {
     EXPECT_EQ(alert.runModal(nullptr), 1001);
     EXPECT_EQ(modality, Qt::ApplicationModal);
     EXPECT_EQ(titles.size(), 2);
+}
+
+TEST_F(Support, MenusOpeningClosingOrGoingAwayWithdrawAndRestoreHotKeys) {
+    initialize();
+    const Name name("menuTracked");
+    setShortcut(cmdShift6, name);
+    auto* menu = new QMenu;
+    menu->addAction("Item");
+    QMenu* sub = menu->addMenu("More");
+    sub->addAction("Inner");
+
+    menu->popup(QPoint(10, 10));
+    EXPECT_TRUE(isMenuOpen());
+    EXPECT_FALSE(center.isLive(22, 768));
+    sub->popup(QPoint(60, 10));
+    sub->hide();
+    EXPECT_TRUE(isMenuOpen());  // the outer menu is still open
+    menu->hide();
+    EXPECT_FALSE(isMenuOpen());
+    EXPECT_TRUE(center.isLive(22, 768));
+
+    // A menu deleted while open sends no hide event.
+    menu->popup(QPoint(10, 10));
+    ASSERT_TRUE(isMenuOpen());
+    delete menu;
+    EXPECT_FALSE(isMenuOpen());
+    EXPECT_TRUE(center.isLive(22, 768));
 }
 
 TEST(Constants, FunctionKeysAndSandbox) {
