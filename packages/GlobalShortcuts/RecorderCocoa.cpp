@@ -15,6 +15,7 @@
 #include <QMouseEvent>
 #include <QStyle>
 #include <QTimer>
+#include <QToolButton>
 
 namespace GlobalShortcuts {
 
@@ -215,6 +216,9 @@ QEvent* RecorderCocoa::handleMonitoredEvent(QEvent* event) {
             resignFocus();
             return event;
         }
+        // The press on the clear button started recording; its release is the button's click.
+        if (showsCancelButton() && qobject_cast<QToolButton*>(childAt(local)))
+            return event;
     }
     if (event->type() != QEvent::KeyPress)
         return nullptr;

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <QtTest/QTest>
 
@@ -176,6 +177,21 @@ TEST_F(RecorderUi, BackspaceClearsAndRecordingGoesOn) {
     EXPECT_EQ(posted.size(), 1u);
     EXPECT_TRUE(field->isRecording());
     EXPECT_EQ(beeps, 0);
+}
+
+TEST_F(RecorderUi, ClickingTheClearButtonClears) {
+    setShortcut(cmdShift6, name);
+    QToolButton* clear = nullptr;
+    for (QToolButton* button : field->findChildren<QToolButton*>())
+        if (button->isVisible())
+            clear = button;
+    ASSERT_TRUE(clear);
+    QTest::mouseClick(clear, Qt::LeftButton, {}, clear->rect().center());
+    EXPECT_FALSE(userDefaultsContains(name));
+    EXPECT_TRUE(field->text().isEmpty());
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_FALSE(changes[0]);
+    EXPECT_TRUE(field->isRecording());  // ready for the new one
 }
 
 TEST_F(RecorderUi, ClearingANameWithADefaultStoresTheDisabledMarker) {
