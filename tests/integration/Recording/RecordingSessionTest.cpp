@@ -189,7 +189,7 @@ TEST_F(RecordingSessionTest, AStopRightAfterTheStartWritesNoFile) {
     EXPECT_EQ(r.manager().state(), RecordingState::idle);
 }
 
-TEST_F(RecordingSessionTest, AWindowThatGoesAwayEndsTheRecordingWithAFinishedMovie) {
+TEST_F(RecordingSessionTest, AWindowThatGoesAwayEndsTheRecordingWithAFinishedQuickTimeHevcMovie) {
     auto busy = std::make_unique<Busy>();
     busy->setGeometry(200, 200, 320, 240);
     busy->show();
@@ -199,6 +199,7 @@ TEST_F(RecordingSessionTest, AWindowThatGoesAwayEndsTheRecordingWithAFinishedMov
     window.frame = QRectF(200, 200, 320, 240);
     RecorderHarness r(dir.path());
     r.settings().setRecordAtRetina(false);
+    r.settings().setVideoCodec(PM::VideoCodec::hevc);
     ASSERT_TRUE(r.start(CaptureMode::window, {}, window)) << r.error().toStdString();
     const QString path = r.manager().outputURL()->toLocalFile();
     pump(1500);
@@ -209,7 +210,11 @@ TEST_F(RecordingSessionTest, AWindowThatGoesAwayEndsTheRecordingWithAFinishedMov
     auto m = MovieProbe::probe(path);
     ASSERT_TRUE(m && m->video());
     EXPECT_FALSE(m->fragmented) << "finished like a normal stop";
+    EXPECT_EQ(m->majorBrand, "qt  ");
+    EXPECT_EQ(m->video()->codec, "hevc");
+    EXPECT_EQ(m->video()->tag, "hvc1");
     EXPECT_EQ(m->video()->width, 320);
+    EXPECT_TRUE(m->audio().empty());
     EXPECT_GT(m->duration, 1.0);
 }
 
