@@ -3,6 +3,7 @@
 #include "packages/GlobalShortcuts/EventMask.h"
 #include "packages/GlobalShortcuts/GlobalShortcuts.h"
 #include "packages/GlobalShortcuts/Localization.h"
+#include "packages/GlobalShortcuts/UnicodeScalar.h"
 #include "platform/input/KeyCodeTable.h"
 #include "platform/input/KeyboardLayout.h"
 
@@ -58,8 +59,8 @@ const std::unordered_map<qint64, SpecialKey>& keyToSpecialKeyMapping() {
                              Key::f8,  Key::f9,  Key::f10, Key::f11, Key::f12, Key::f13, Key::f14,
                              Key::f15, Key::f16, Key::f17, Key::f18, Key::f19, Key::f20};
         for (int i = 0; i < 20; ++i)
-            m.emplace(fkeys[i].rawValue, SpecialKey{QStringLiteral("F%1").arg(i + 1), QString(QChar(0xF704 + i)),
-                                                    Qt::Key_F1 + i});
+            m.emplace(fkeys[i].rawValue, SpecialKey{QStringLiteral("F%1").arg(i + 1),
+                                                    characterFromUnicodeScalar(0xF704 + i), Qt::Key_F1 + i});
         const Key keypad[] = {Key::keypad0, Key::keypad1, Key::keypad2, Key::keypad3, Key::keypad4,
                               Key::keypad5, Key::keypad6, Key::keypad7, Key::keypad8, Key::keypad9};
         for (int i = 0; i < 10; ++i)

@@ -1,4 +1,5 @@
 #include "packages/GlobalShortcuts/Shortcut.h"
+#include "packages/GlobalShortcuts/UnicodeScalar.h"
 #include "platform/input/KeyboardLayout.h"
 
 #include <QAction>
@@ -86,6 +87,15 @@ TEST_F(Display, KeyEquivalentsForMenusAndQt) {
     EXPECT_EQ(withFn.menuItemKeyEquivalent(), QString("s"));
     EXPECT_FALSE(withFn.toKeyCombination());
     EXPECT_TRUE(withFn.toKeySequence().isEmpty());
+}
+
+TEST(UnicodeScalar, OnlyScalarValuesMakeCharacters) {
+    EXPECT_EQ(characterFromUnicodeScalar(0x41), QString("A"));
+    EXPECT_EQ(characterFromUnicodeScalar(0xF704), QString(QChar(0xF704)));
+    EXPECT_EQ(characterFromUnicodeScalar(0x1F310), QString::fromUtf8("🌐"));
+    EXPECT_EQ(characterFromUnicodeScalar(0x10FFFF)->size(), 2);
+    for (qint64 bad : {qint64(-1), qint64(0xD800), qint64(0xDBFF), qint64(0xDFFF), qint64(0x110000), qint64(1) << 40})
+        EXPECT_FALSE(characterFromUnicodeScalar(bad)) << bad;
 }
 
 TEST_F(Display, MenuSearchFindsTheFirstItemDepthFirstWithExactModifiers) {
