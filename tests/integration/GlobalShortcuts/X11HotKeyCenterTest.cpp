@@ -128,6 +128,23 @@ TEST(X11HotKeyCenter, EventsArriveOnTheMainThreadWhicheverThreadConnectedFirst) 
     center.unregisterHotKey(ref);
 }
 
+TEST(X11HotKeyCenter, RefusesWhatTheKeyboardCannotExpressAndTakesACombinationOnce) {
+    X11HotKeyCenter center;
+    HotKeyCenter::HotKeyRef ref = 7;
+    EXPECT_EQ(center.registerHotKey(0, 0x20000 | 0x100, {signature, 1}, &ref), HotKeyCenter::paramErr);  // Fn
+    EXPECT_EQ(ref, 0u);
+    EXPECT_EQ(center.registerHotKey(63, 0x100, {signature, 2}, &ref), HotKeyCenter::paramErr);  // the Fn key
+    EXPECT_EQ(center.registerHotKey(500, 0x100, {signature, 3}, &ref), HotKeyCenter::paramErr);
+    ASSERT_EQ(center.registerHotKey(28, 0x1000, {signature, 4}, &ref), HotKeyCenter::noErr);  // Super+8
+    HotKeyCenter::HotKeyRef again = 7;
+    EXPECT_EQ(center.registerHotKey(28, 0x1000, {signature, 5}, &again), HotKeyCenter::eventHotKeyExistsErr);
+    EXPECT_EQ(again, 0u);
+    EXPECT_EQ(center.unregisterHotKey(ref), HotKeyCenter::noErr);
+    EXPECT_EQ(center.unregisterHotKey(ref), HotKeyCenter::paramErr);
+    EXPECT_EQ(center.registerHotKey(28, 0x1000, {signature, 6}, &again), HotKeyCenter::noErr);
+    center.unregisterHotKey(again);
+}
+
 // Moves both Alt keys from Mod1 to Mod3 for the life of the object, as xmodmap can.
 class AltOnMod3 {
 public:
