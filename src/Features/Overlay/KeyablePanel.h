@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/display/Screen.h"
+
+#include <QWidget>
+
+namespace zentola {
+
+class OverlayView;
+
+// A borderless, transparent window over one whole display, above everything and outside the
+// window manager's control, that can still take the keyboard.
+class KeyablePanel : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit KeyablePanel(const platform::ScreenRef& screen);
+
+    // Hosts the view, filling the panel.
+    void setContentView(OverlayView* view);
+    OverlayView* contentView() const { return view_; }
+    const platform::ScreenRef& screen() const { return screen_; }
+
+    // Brings the panel forward and gives it the keyboard.
+    void makeKey();
+    // Gives the keyboard back.
+    void resignKey();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    platform::ScreenRef screen_;
+    OverlayView* view_ = nullptr;
+};
+
+}  // namespace zentola
