@@ -279,6 +279,10 @@ std::optional<QVariantList> X11HotKeyCenter::copySymbolicHotKeys() { return std:
 bool X11HotKeyCenter::isSecureEventInputEnabled() {
     if (!connect())
         return false;
+    // A hot key held down means the keyboard is ours: taking it and giving it back would end that
+    // key's grab, and its release would go to another window.
+    if (!held_.empty())
+        return false;
     auto* reply = xcb_grab_keyboard_reply(
         connection_, xcb_grab_keyboard(connection_, 0, root_, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
         nullptr);

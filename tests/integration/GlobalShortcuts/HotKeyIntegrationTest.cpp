@@ -166,6 +166,24 @@ TEST_F(HotKeyIntegration, ReleaseArrivesWhenAModifierGoesUpFirst) {
     EXPECT_EQ(downs, 1);
 }
 
+TEST_F(HotKeyIntegration, SecureInputProbeWhileAHotKeyIsHeldKeepsItsRelease) {
+    setShortcut(ctrlShift6, name);
+    other.press(Key::command);
+    other.press(Key::shift);
+    other.press(Key::six);
+    other.sync();
+    ASSERT_TRUE(waitFor([&] { return downs == 1; }));
+    EXPECT_FALSE(platform::HotKeyCenter::shared().isSecureEventInputEnabled());
+    other.release(Key::six);
+    other.release(Key::shift);
+    other.release(Key::command);
+    other.sync();
+    EXPECT_TRUE(waitFor([&] { return ups == 1; }));
+    // And the next press is a press of its own.
+    other.chord({Key::command, Key::shift, Key::six});
+    EXPECT_TRUE(waitFor([&] { return downs == 2 && ups == 2; }));
+}
+
 TEST_F(HotKeyIntegration, DisabledPackageStopsFiringUntilEnabledAgain) {
     setShortcut(ctrlShift6, name);
     setIsEnabled(false);
