@@ -1,5 +1,10 @@
+#include "App/AppDelegate.h"
+#include "App/AppState.h"
+
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
+#include <qcoro/qcorotask.h>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -41,5 +46,10 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName("com.zentola.Zentola");
     QApplication::setQuitOnLastWindowClosed(false);
     quitOnSignals(app);
-    return app.exec();
+
+    zentola::AppDelegate delegate(zentola::AppState::shared());
+    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    const int status = app.exec();
+    QCoro::waitFor(delegate.applicationWillTerminate());
+    return status;
 }

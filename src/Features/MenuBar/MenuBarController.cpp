@@ -1,0 +1,281 @@
+#include "Features/MenuBar/MenuBarController.h"
+
+#include "App/AppState.h"
+#include "Features/Capture/VideoRecordingManager.h"
+#include "Features/Settings/SettingsWindowController.h"
+#include "Services/PermissionManager.h"
+#include "resources/Bundle.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QPainter>
+#include <QPalette>
+#include <QPointer>
+#include <QSvgRenderer>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <cmath>
+#include <numbers>
+
+namespace zentola {
+namespace {
+
+constexpr double pi = std::numbers::pi;
+
+std::optional<QImage> renderBundleImage(const QString& name) {
+    const auto path = Bundle::imagePath(name);
+    if (!path)
+        return std::nullopt;
+    QSvgRenderer renderer(*path);
+    if (!renderer.isValid())
+        return std::nullopt;
+    // Drawn large once so the tray can scale it down sharply at any panel size.
+    const QSize size = renderer.defaultSize().scaled(64, 64, Qt::KeepAspectRatio);
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    renderer.render(&painter);
+    return image;
+}
+
+}  // namespace
+
+MenuBarController::Environment MenuBarController::Environment::system() {
+    Environment env;
+    env.recordingState = [] { return VideoRecordingManager::shared().state(); };
+    env.recordingDuration = [] { return VideoRecordingManager::shared().recordingDuration(); };
+    env.isOverlayVisible = [] { return AppState::shared().isOverlayVisible(); };
+    env.hasScreenRecordingPermission = [] { return PermissionManager::shared().hasScreenRecordingPermission(); };
+    env.showSettings = [] { SettingsWindowController::shared().show(); };
+    env.showAbout = [] { SettingsWindowController::shared().showAbout(); };
+    env.observeRecordingState = [](QObject* context, std::function<void(RecordingState)> fn) {
+        QObject::connect(&VideoRecordingManager::shared(), &VideoRecordingManager::stateChanged, context,
+                         [fn](RecordingState state) { fn(state); }, Qt::QueuedConnection);
+    };
+    env.now = [] {
+        static QElapsedTimer clock = [] {
+            QElapsedTimer t;
+            t.start();
+            return t;
+        }();
+        return clock.nsecsElapsed() / 1e9;
+    };
+    env.image = renderBundleImage;
+    env.isDarkAppearance = [] { return QApplication::palette().color(QPalette::Window).lightness() < 128; };
+    return env;
+}
+
+MenuBarController::MenuBarController(Callback onCaptureTriggered, Callback onCancelCapture, Callback onStopRecording,
+                                     Callback onQuit, Environment environment, QObject* parent)
+    : QObject(parent),
+      env_(std::move(environment)),
+      onCaptureTriggered_(std::move(onCaptureTriggered)),
+      onCancelCapture_(std::move(onCancelCapture)),
+      onStopRecording_(std::move(onStopRecording)),
+      onQuit_(std::move(onQuit)) {
+    setupStatusItem();
+    buildMenu();
+    observeState();
+}
+
+MenuBarController::~MenuBarController() {
+    delete menu_;
+    delete statusItem_;
+}
+
+void MenuBarController::setupStatusItem() {
+    statusItem_ = new QSystemTrayIcon(this);
+    statusItem_->setToolTip(QStringLiteral("Zentola"));
+    updateIcon();
+    connect(statusItem_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
+            statusItemClicked(reason == QSystemTrayIcon::Trigger);
+    });
+    statusItem_->show();
+}
+
+void MenuBarController::statusItemClicked(bool leftClick) {
+    if (leftClick && env_.recordingState() == RecordingState::recording) {
+        onStopRecording_();
+        return;
+    }
+    showMenu();
+}
+
+void MenuBarController::showMenu() {
+    buildMenu();
+    const QRect tray = statusItem_ ? statusItem_->geometry() : QRect();
+    const QPoint at = tray.isValid() ? tray.bottomLeft() : QCursor::pos();
+    menu_->popup(at);
+}
+
+QAction* MenuBarController::addCommand(const QString& title, const QKeySequence& keys, Callback action, bool enabled) {
+    QAction* item = menu_->addAction(title);
+    if (!keys.isEmpty()) {
+        item->setShortcut(keys);
+        // Shown for reference only: the global shortcuts do the real work.
+        item->setShortcutContext(Qt::WidgetShortcut);
+        item->setShortcutVisibleInContextMenu(true);
+    }
+    item->setEnabled(enabled);
+    connect(item, &QAction::triggered, this, [action = std::move(action)] { action(); });
+    return item;
+}
+
+void MenuBarController::buildMenu() {
+    const bool overlayVisible = env_.isOverlayVisible();
+    const bool recording = env_.recordingState() == RecordingState::recording;
+    if (menu_)
+        menu_->deleteLater();
+    menu_ = new QMenu();
+
+    QAction* status = menu_->addAction(statusTitle());
+    status->setEnabled(false);
+    menu_->addSeparator();
+
+    const QKeySequence commandShift6(Qt::CTRL | Qt::SHIFT | Qt::Key_6);
+    if (recording)
+        addCommand(QStringLiteral("Stop Recording"), commandShift6, [this] { onStopRecording_(); }, true);
+    else if (overlayVisible)
+        addCommand(QStringLiteral("Cancel Capture"), QKeySequence(Qt::CTRL | Qt::Key_Escape),
+                   [this] { onCancelCapture_(); }, true);
+    else
+        addCommand(QStringLiteral("Capture Screen"), commandShift6, [this] { onCaptureTriggered_(); },
+                   env_.hasScreenRecordingPermission());
+    menu_->addSeparator();
+    addCommand(QStringLiteral("Settings..."), QKeySequence(Qt::CTRL | Qt::Key_Comma), [this] { env_.showSettings(); },
+               !recording);
+    addCommand(QStringLiteral("About Zentola"), {}, [this] { env_.showAbout(); }, true);
+    menu_->addSeparator();
+    addCommand(QStringLiteral("Quit Zentola"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { onQuit_(); }, !recording);
+}
+
+QString MenuBarController::recordingTitle(double seconds) {
+    const long long s = std::isfinite(seconds) && seconds > 0 ? static_cast<long long>(seconds) : 0;
+    return QString::asprintf("Recording... (%lld:%02lld)", s / 60, s % 60);
+}
+
+QString MenuBarController::statusTitle() const {
+    if (env_.recordingState() == RecordingState::recording)
+        return recordingTitle(env_.recordingDuration());
+    if (env_.isOverlayVisible())
+        return QStringLiteral("Capture in Progress...");
+    if (env_.hasScreenRecordingPermission())
+        return QStringLiteral("Ready");
+    return QStringLiteral("\u26A0 Setup Required");
+}
+
+void MenuBarController::observeState() {
+    QPointer<MenuBarController> weak(this);
+    auto deliver = [weak](RecordingState state) {
+        if (weak)
+            weak->handleRecordingStateChange(state);
+    };
+    env_.observeRecordingState(this, deliver);
+    const RecordingState current = env_.recordingState();
+    QMetaObject::invokeMethod(this, [deliver, current] { deliver(current); }, Qt::QueuedConnection);
+}
+
+void MenuBarController::handleRecordingStateChange(RecordingState state) {
+    if (state == RecordingState::recording)
+        startPulsingIcon();
+    else
+        stopPulsingIcon();
+}
+
+double MenuBarController::advancePhase(double phase, double dt) {
+    phase += dt * pi;
+    if (phase > 2 * pi)
+        phase -= 2 * pi;
+    return phase;
+}
+
+double MenuBarController::intensity(double phase) {
+    return (std::sin(phase) + 1) / 2;
+}
+
+void MenuBarController::startPulsingIcon() {
+    pulsePhase_ = 0;
+    lastPulseTime_ = env_.now();
+    updateRecordingIcon();
+    if (!pulseTimer_) {
+        pulseTimer_ = new QTimer(this);
+        pulseTimer_->setInterval(1000 / 30);
+        connect(pulseTimer_, &QTimer::timeout, this,
+                [this] { QMetaObject::invokeMethod(this, &MenuBarController::animatePulse, Qt::QueuedConnection); });
+    }
+    pulseTimer_->start();
+}
+
+void MenuBarController::animatePulse() {
+    const double now = env_.now();
+    pulsePhase_ = advancePhase(pulsePhase_, now - lastPulseTime_);
+    lastPulseTime_ = now;
+    updateRecordingIcon();
+}
+
+void MenuBarController::stopPulsingIcon() {
+    if (pulseTimer_) {
+        pulseTimer_->stop();
+        pulseTimer_->deleteLater();
+        pulseTimer_ = nullptr;
+    }
+    pulsePhase_ = 0;
+    updateIcon();
+}
+
+void MenuBarController::updateIcon() {
+    if (env_.recordingState() == RecordingState::recording) {
+        updateRecordingIcon();
+        return;
+    }
+    // The tray has no template images: the glyph takes the panel's text colour instead.
+    if (auto base = env_.image(QStringLiteral("menubar-icon")))
+        setIcon(tintImage(*base, env_.isDarkAppearance() ? Qt::white : Qt::black));
+}
+
+QImage MenuBarController::tintImage(const QImage& image, const QColor& color) {
+    QImage tinted(image.size(), QImage::Format_ARGB32_Premultiplied);
+    tinted.fill(Qt::transparent);
+    QPainter painter(&tinted);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.drawImage(QPoint(0, 0), image);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceAtop);
+    painter.fillRect(tinted.rect(), color);
+    return tinted;
+}
+
+std::optional<QImage> MenuBarController::recordingIcon(const std::optional<QImage>& base,
+                                                       const std::optional<QImage>& lips, double phase, bool dark) {
+    if (!base || !lips)
+        return std::nullopt;
+    const double t = intensity(phase);
+    const QColor baseColor = dark ? QColor(Qt::white) : QColor(Qt::black);
+    const QColor lipsColor = dark ? QColor::fromRgbF(1, 1 - t, 1 - t) : QColor::fromRgbF(t, 0, 0);
+    QImage composite(base->size(), QImage::Format_ARGB32_Premultiplied);
+    composite.fill(Qt::transparent);
+    QPainter painter(&composite);
+    const QRect area(QPoint(0, 0), base->size());
+    painter.drawImage(area, tintImage(*base, baseColor), area);
+    painter.drawImage(area, tintImage(*lips, lipsColor), area);
+    return composite;
+}
+
+void MenuBarController::updateRecordingIcon() {
+    if (!statusItem_)
+        return;
+    if (auto icon = recordingIcon(env_.image(QStringLiteral("menubar-icon")), env_.image(QStringLiteral("menubar-lips")),
+                                  pulsePhase_, env_.isDarkAppearance()))
+        setIcon(*icon);
+}
+
+void MenuBarController::setIcon(const QImage& image) {
+    currentIcon_ = image;
+    if (statusItem_)
+        statusItem_->setIcon(QIcon(QPixmap::fromImage(image)));
+}
+
+}  // namespace zentola

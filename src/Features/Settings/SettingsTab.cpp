@@ -1,0 +1,45 @@
+#include "Features/Settings/SettingsTab.h"
+
+namespace zentola {
+
+QString SettingsTab::rawValue() const {
+    switch (v_) {
+    case general: return QStringLiteral("general");
+    case screenshots: return QStringLiteral("screenshots");
+    case video: return QStringLiteral("video");
+    case shortcuts: return QStringLiteral("shortcuts");
+    case about: return QStringLiteral("about");
+    }
+    return {};
+}
+
+QString SettingsTab::label() const {
+    switch (v_) {
+    case general: return QStringLiteral("General");
+    case screenshots: return QStringLiteral("Screenshots");
+    case video: return QStringLiteral("Video");
+    case shortcuts: return QStringLiteral("Shortcuts");
+    case about: return QStringLiteral("About");
+    }
+    return {};
+}
+
+QString SettingsTab::icon() const {
+    switch (v_) {
+    case general: return QStringLiteral("preferences-system");
+    case screenshots: return QStringLiteral("camera-photo");
+    case video: return QStringLiteral("camera-video");
+    case shortcuts: return QStringLiteral("input-keyboard");
+    case about: return QStringLiteral("help-about");
+    }
+    return {};
+}
+
+std::optional<SettingsTab> SettingsTab::fromRawValue(const QString& raw) {
+    for (SettingsTab tab : allCases())
+        if (tab.rawValue() == raw)
+            return tab;
+    return std::nullopt;
+}
+
+}  // namespace zentola

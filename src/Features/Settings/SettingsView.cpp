@@ -1,0 +1,101 @@
+#include "Features/Settings/SettingsView.h"
+
+#include "Features/Settings/AboutSettingsContent.h"
+#include "Features/Settings/GeneralSettingsContent.h"
+#include "Features/Settings/ScreenshotSettingsContent.h"
+#include "Features/Settings/ShortcutsSettingsContent.h"
+#include "Services/PermissionManager.h"
+#include "Services/PersistenceManager.h"
+#include "platform/core/MainThread.h"
+#include "platform/desktop/Permissions.h"
+
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QListWidget>
+#include <QPointer>
+#include <QVBoxLayout>
+
+namespace zentola {
+
+SettingsView::Dependencies SettingsView::Dependencies::system() {
+    Dependencies deps;
+    deps.persistence = []() -> PersistenceManager& { return PersistenceManager::shared(); };
+    deps.permissionManager = []() -> PermissionManager& { return PermissionManager::shared(); };
+    deps.microphoneStatus = [] { return int(platform::Permissions::microphoneStatus()); };
+    return deps;
+}
+
+SettingsView::SettingsView(Dependencies dependencies, QWidget* parent) : QWidget(parent), deps_(std::move(dependencies)) {
+    setWindowTitle(QStringLiteral("Settings"));
+    setMinimumSize(650, 450);
+    auto* split = new QHBoxLayout(this);
+    split->setContentsMargins(0, 0, 0, 0);
+    split->setSpacing(0);
+
+    // A fixed column: the sidebar can neither be collapsed nor toggled away.
+    sidebar_ = new QListWidget;
+    sidebar_->setMinimumWidth(180);
+    sidebar_->setMaximumWidth(220);
+    for (SettingsTab tab : SettingsTab::allCases()) {
+        auto* row = new QListWidgetItem(QIcon::fromTheme(tab.icon()), tab.label(), sidebar_);
+        row->setData(Qt::UserRole, tab.rawValue());
+    }
+    split->addWidget(sidebar_);
+    auto* detail = new QWidget;
+    detail_ = new QVBoxLayout(detail);
+    detail_->setContentsMargins(0, 0, 0, 0);
+    split->addWidget(detail, 1);
+
+    sidebar_->setCurrentRow(int(selectedTab_));
+    showContent();
+    connect(sidebar_, &QListWidget::itemSelectionChanged, this, [this] {
+        const auto selected = sidebar_->selectedItems();
+        setSelectedTab(selected.isEmpty() ? std::nullopt
+                                          : SettingsTab::fromRawValue(selected.front()->data(Qt::UserRole).toString()));
+    });
+
+    QPointer<SettingsView> self(this);
+    aboutObserver_ = platform::NotificationCenter::defaultCenter().addObserver(selectAboutTab, [self](const QVariantMap&) {
+        // Observers run on the posting thread; the view lives on the main one.
+        platform::postToMain([self] {
+            if (self)
+                self->setSelectedTab(SettingsTab::about);
+        });
+    });
+}
+
+SettingsView::~SettingsView() {
+    platform::NotificationCenter::defaultCenter().removeObserver(aboutObserver_);
+}
+
+void SettingsView::setSelectedTab(std::optional<SettingsTab> tab) {
+    // No selection (a click on empty sidebar space) goes back to General.
+    const SettingsTab next = tab.value_or(SettingsTab::general);
+    const bool changed = next != selectedTab_ || !content_;
+    selectedTab_ = next;
+    if (sidebar_->currentRow() != int(next) || sidebar_->selectedItems().isEmpty()) {
+        const QSignalBlocker block(sidebar_);
+        sidebar_->setCurrentRow(int(next));
+    }
+    if (changed)
+        showContent();
+}
+
+void SettingsView::showContent() {
+    if (content_) {
+        content_->hide();
+        content_->deleteLater();
+    }
+    switch (selectedTab_) {
+    case SettingsTab::general: content_ = new GeneralSettingsContent(deps_.persistence()); break;
+    case SettingsTab::screenshots: content_ = new ScreenshotSettingsContent(deps_.persistence()); break;
+    case SettingsTab::video:
+        content_ = new VideoSettingsContent(deps_.persistence(), deps_.permissionManager(), deps_.microphoneStatus);
+        break;
+    case SettingsTab::shortcuts: content_ = new ShortcutsSettingsContent; break;
+    case SettingsTab::about: content_ = new AboutSettingsContent; break;
+    }
+    detail_->addWidget(content_);
+}
+
+}  // namespace zentola

@@ -1,0 +1,39 @@
+#include "Features/Settings/SettingsWindowController.h"
+
+#include "platform/core/NotificationCenter.h"
+
+#include <QApplication>
+#include <QShortcut>
+#include <QTimer>
+
+namespace zentola {
+
+SettingsWindowController& SettingsWindowController::shared() {
+    static SettingsWindowController* controller = new SettingsWindowController;
+    return *controller;
+}
+
+void SettingsWindowController::show() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->windowTitle() == QStringLiteral("Settings") && w->isVisible()) {
+            w->raise();
+            w->activateWindow();
+            return;
+        }
+    }
+    window_ = new SettingsView(deps_.value_or(SettingsView::Dependencies::system()));
+    window_->setAttribute(Qt::WA_DeleteOnClose);
+    window_->resize(700, 520);
+    auto* again = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), window_);
+    QObject::connect(again, &QShortcut::activated, window_, [] { SettingsWindowController::shared().show(); });
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+void SettingsWindowController::showAbout() {
+    show();
+    QTimer::singleShot(100, [] { platform::NotificationCenter::defaultCenter().post(SettingsView::selectAboutTab); });
+}
+
+}  // namespace zentola
