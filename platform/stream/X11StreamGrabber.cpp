@@ -38,6 +38,8 @@ X11StreamGrabber::X11StreamGrabber(const ContentFilter& filter, const StreamConf
     }
     // The first grab fixes a window's own size and proves the source can be read.
     BitmapRef first = grabSource();
+    if (!first)
+        throw PlatformError(errorDomain, 8, "The window is not on screen");
     frameSize_ = outputSize(configuration_, QSize(first->width(), first->height()));
 }
 
@@ -46,29 +48,30 @@ X11StreamGrabber::~X11StreamGrabber() = default;
 BitmapRef X11StreamGrabber::grabSource() {
     if (int e = xcb_connection_has_error(connection_->get()))
         throw PlatformError(errorDomain, e, "Lost the connection to the X server");
-    BitmapRef frame = filter_.kind() == ContentFilter::Kind::desktopIndependentWindow
-                          ? grabWindow()
-                          : grabber_->grabArea(area_, excludedPids_, keptWindows_, configuration_.showsCursor);
-    if (!frame)
-        throw PlatformError(errorDomain, 5, "Cannot read the screen's pixels");
-    return frame;
+    if (filter_.kind() == ContentFilter::Kind::desktopIndependentWindow)
+        return grabWindow();
+    return grabber_->grabArea(area_, excludedPids_, keptWindows_, configuration_.showsCursor);
 }
 
 // A window that nothing covers is, on screen, exactly its own pixels: one shared-memory grab of
-// its area then, which is several times cheaper per frame than reading its own pixmap.
+// its area then, which is several times cheaper per frame than reading its own pixmap. A window
+// that is only hidden (minimised, unmapped) gives no frame until it shows again; one that is gone
+// ends the stream.
 BitmapRef X11StreamGrabber::grabWindow() {
     const quint32 id = filter_.window().windowID;
     const auto tops = desktop_->topLevels(false);
     const auto it = std::find_if(tops.begin(), tops.end(), [&](const auto& t) { return t.client == id || t.frame == id; });
-    if (it != tops.end() && it->viewable) {
-        const QRect area = it->geometry;
-        const QRect root(0, 0, connection_->screen()->width_in_pixels, connection_->screen()->height_in_pixels);
-        const bool covered = std::any_of(std::next(it), tops.end(), [&](const auto& above) {
-            return above.viewable && above.geometry.intersects(area);
-        });
-        if (!covered && root.contains(area) && !area.isEmpty())
-            return grabber_->grabArea(area, {}, {}, configuration_.showsCursor);
-    }
+    if (it == tops.end())
+        throw PlatformError(errorDomain, 7, "The window was closed");
+    if (!it->viewable)
+        return nullptr;
+    const QRect area = it->geometry;
+    const QRect root(0, 0, connection_->screen()->width_in_pixels, connection_->screen()->height_in_pixels);
+    const bool covered = std::any_of(std::next(it), tops.end(), [&](const auto& above) {
+        return above.viewable && above.geometry.intersects(area);
+    });
+    if (!covered && root.contains(area) && !area.isEmpty())
+        return grabber_->grabArea(area, {}, {}, configuration_.showsCursor);
     return grabber_->grabWindow(id, configuration_.showsCursor);
 }
 

@@ -198,6 +198,37 @@ TEST(StreamWindow, KeepsShowingOnlyTheWindowWhenAnotherComesOverItMidStream) {
     }
 }
 
+TEST(StreamWindow, AHiddenWindowPausesTheFramesAndAClosedOneEndsTheStream) {
+    TestWindows windows;
+    const xcb_window_t target = windows.create(100, 600, 200, 100, 0x30a0a0);
+    ShareableWindow w;
+    w.windowID = target;
+    w.frame = QRectF(100, 600, 200, 100);
+    Delegate delegate;
+    Stream stream(ContentFilter::forWindow(w), videoConfiguration(200, 100, 60), &delegate);
+    Collector video;
+    stream.addStreamOutput(&video, StreamOutputType::screen, std::make_shared<SerialQueue>("com.zentola.videoCapture"));
+    await(stream.startCapture());
+    ASSERT_TRUE(spinUntil([&] { return video.count() > 2; }));
+
+    windows.setMapped(target, false);
+    spinFor(150);  // a frame grabbed just before the unmap may still be on its way
+    const std::size_t hidden = video.count();
+    spinFor(300);
+    EXPECT_EQ(video.count(), hidden) << "no frames of a hidden window";
+    EXPECT_EQ(delegate.calls, 0) << "hiding is not an error";
+
+    windows.setMapped(target, true);
+    ASSERT_TRUE(spinUntil([&] { return video.count() > hidden + 2; }));
+    EXPECT_EQ(rgbAt(*video.buffers().back().imageBuffer(), 100, 50), 0x30a0a0u);
+
+    windows.destroy(target);
+    ASSERT_TRUE(spinUntil([&] { return delegate.calls > 0; }));
+    EXPECT_TRUE(delegate.onMainThread);
+    EXPECT_EQ(delegate.error->domain(), "X11");
+    EXPECT_NO_THROW(await(stream.stopCapture()));
+}
+
 TEST(StreamOpening, FailsWhenTheSourceCannotBeOpened) {
     ShareableWindow gone;
     gone.windowID = 0x7ffffff;

@@ -119,6 +119,14 @@ void TestWindows::raise(xcb_window_t w) {
     sync();
 }
 
+void TestWindows::setMapped(xcb_window_t w, bool mapped) {
+    if (mapped)
+        xcb_map_window(c_, w);
+    else
+        xcb_unmap_window(c_, w);
+    sync();
+}
+
 void TestWindows::destroy(xcb_window_t w) {
     xcb_destroy_window(c_, w);
     windows_.erase(std::remove(windows_.begin(), windows_.end(), w), windows_.end());
