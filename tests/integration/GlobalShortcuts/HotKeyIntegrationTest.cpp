@@ -129,9 +129,7 @@ TEST_F(HotKeyIntegration, FiresWithNumLockAndCapsLockOn) {
 
 TEST_F(HotKeyIntegration, HeldKeysFireOnePressAndOneRelease) {
     setShortcut(ctrlShift6, name);
-    other.press(Key::command);
-    other.press(Key::shift);
-    other.press(Key::six);
+    other.pressAll({Key::command, Key::shift, Key::six});
     // Repeated presses of a held key, as auto-repeat makes them.
     for (int i = 0; i < 5; ++i)
         other.press(Key::six);
@@ -143,10 +141,7 @@ TEST_F(HotKeyIntegration, HeldKeysFireOnePressAndOneRelease) {
     while (held.elapsed() < 1200)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_EQ(ups, 0);
-    other.release(Key::six);
-    other.release(Key::shift);
-    other.release(Key::command);
-    other.sync();
+    other.releaseAll({Key::six, Key::shift, Key::command});
     ASSERT_TRUE(waitFor([&] { return ups == 1; }));
     pressSentinelAndWait();
     EXPECT_EQ(downs, 1);
@@ -155,29 +150,18 @@ TEST_F(HotKeyIntegration, HeldKeysFireOnePressAndOneRelease) {
 
 TEST_F(HotKeyIntegration, ReleaseArrivesWhenAModifierGoesUpFirst) {
     setShortcut(ctrlShift6, name);
-    other.press(Key::command);
-    other.press(Key::shift);
-    other.press(Key::six);
-    other.release(Key::shift);
-    other.release(Key::six);
-    other.release(Key::command);
-    other.sync();
+    other.pressAll({Key::command, Key::shift, Key::six});
+    other.releaseAll({Key::shift, Key::six, Key::command});
     EXPECT_TRUE(waitFor([&] { return ups == 1; }));
     EXPECT_EQ(downs, 1);
 }
 
 TEST_F(HotKeyIntegration, SecureInputProbeWhileAHotKeyIsHeldKeepsItsRelease) {
     setShortcut(ctrlShift6, name);
-    other.press(Key::command);
-    other.press(Key::shift);
-    other.press(Key::six);
-    other.sync();
+    other.pressAll({Key::command, Key::shift, Key::six});
     ASSERT_TRUE(waitFor([&] { return downs == 1; }));
     EXPECT_FALSE(platform::HotKeyCenter::shared().isSecureEventInputEnabled());
-    other.release(Key::six);
-    other.release(Key::shift);
-    other.release(Key::command);
-    other.sync();
+    other.releaseAll({Key::six, Key::shift, Key::command});
     EXPECT_TRUE(waitFor([&] { return ups == 1; }));
     // And the next press is a press of its own.
     other.chord({Key::command, Key::shift, Key::six});

@@ -47,6 +47,17 @@ public:
 
     void press(Key key) { fake(XCB_KEY_PRESS, key); }
     void release(Key key) { fake(XCB_KEY_RELEASE, key); }
+    // Presses (or releases) the keys in the given order.
+    void pressAll(std::initializer_list<Key> keys) {
+        for (Key k : keys)
+            press(k);
+        sync();
+    }
+    void releaseAll(std::initializer_list<Key> keys) {
+        for (Key k : keys)
+            release(k);
+        sync();
+    }
     void chord(std::initializer_list<Key> keys) {
         for (Key k : keys)
             press(k);
