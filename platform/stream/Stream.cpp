@@ -17,6 +17,7 @@ struct Stream::Shared : std::enable_shared_from_this<Stream::Shared> {
         StreamOutputType type = StreamOutputType::screen;
         std::shared_ptr<SerialQueue> queue;
         std::unique_ptr<StreamSource> source;  // none when the configuration does not capture it
+        std::shared_ptr<std::atomic<int>> pending = std::make_shared<std::atomic<int>>(0);
     };
 
     StreamDelegate* delegate = nullptr;
@@ -38,9 +39,16 @@ struct Stream::Shared : std::enable_shared_from_this<Stream::Shared> {
         if (!delivering.load(std::memory_order_acquire))
             return;
         const Output& o = outputs[index];
-        o.queue->async([self = shared_from_this(), output = o.output, type = o.type, buffer = std::move(buffer)] {
+        // A consumer that falls behind gets the newest frames, not a growing backlog that holds
+        // every grabbed frame's memory; sound is small and never dropped here.
+        if (o.type == StreamOutputType::screen && o.pending->load() >= maxPendingFrames)
+            return;
+        o.pending->fetch_add(1);
+        o.queue->async([self = shared_from_this(), output = o.output, type = o.type, pending = o.pending,
+                        buffer = std::move(buffer)] {
             if (Stream* stream = self->owner.load(std::memory_order_acquire))
                 output->didOutputSampleBuffer(*stream, buffer, type);
+            pending->fetch_sub(1);
         });
     }
 

@@ -21,6 +21,8 @@ namespace platform {
 class Stream {
 public:
     static constexpr const char* errorDomain = "Stream";
+    // Frames handed to the screen output's queue and not yet taken; further frames are dropped.
+    static constexpr int maxPendingFrames = 3;
 
     Stream(ContentFilter filter, StreamConfiguration configuration, StreamDelegate* delegate);
     ~Stream();

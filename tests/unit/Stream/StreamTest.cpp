@@ -161,6 +161,32 @@ TEST_F(StreamWithFakes, DeliversEachOutputsBuffersOnItsOwnQueueOnlyWhileRunning)
     EXPECT_EQ(video->stops, 1);
 }
 
+TEST_F(StreamWithFakes, ASlowScreenConsumerGetsNoBacklogWhileSoundIsKept) {
+    struct Slow : Recorder {
+        std::atomic<bool> open{false};
+        void didOutputSampleBuffer(Stream& s, const SampleBuffer& b, StreamOutputType t) override {
+            while (!open)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            Recorder::didOutputSampleBuffer(s, b, t);
+        }
+    } slow;
+    Stream stream(ContentFilter::forDisplay(display, {}, {}), config, &slow);
+    stream.addStreamOutput(&slow, StreamOutputType::screen, std::make_shared<SerialQueue>("v"));
+    stream.addStreamOutput(&slow, StreamOutputType::audio, std::make_shared<SerialQueue>("a"));
+    run(stream.startCapture());
+    for (int i = 0; i < 10; ++i) {
+        factory->made.at(StreamOutputType::screen)->push(SampleBuffer::video(solid(2, 2, 0), MediaTime::fromNanoseconds(i + 1)));
+        factory->made.at(StreamOutputType::audio)->push(SampleBuffer::audio(std::vector<std::uint8_t>(8), {}, MediaTime::fromNanoseconds(i + 1)));
+    }
+    slow.open = true;
+    run(stream.stopCapture());
+    int frames = 0, chunks = 0;
+    for (auto& [type, thread] : slow.got)
+        (type == StreamOutputType::screen ? frames : chunks)++;
+    EXPECT_EQ(frames, Stream::maxPendingFrames);
+    EXPECT_EQ(chunks, 10);
+}
+
 TEST_F(StreamWithFakes, RefusesOutputsItCannotServe) {
     Stream stream(ContentFilter::forDisplay(display, {}, {}), config, &recorder);
     auto q = std::make_shared<SerialQueue>("q");
