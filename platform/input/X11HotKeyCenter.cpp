@@ -120,7 +120,6 @@ void X11HotKeyCenter::keymapChanged() {
         if (grabAll(grab.keycode, grab.modifiers, grab.lockVariants) != noErr)
             grab.lockVariants.clear();
     }
-    held_.clear();
 }
 
 void X11HotKeyCenter::readModifierMapping() {
