@@ -1,0 +1,115 @@
+#pragma once
+
+#include "App/AppState.h"
+#include "Features/Overlay/KeyablePanel.h"
+#include "Features/Overlay/OverlayView.h"
+#include "Features/Overlay/OverlayWindowController.h"
+#include "Services/PersistenceManager.h"
+#include "platform/defaults/DefaultsStore.h"
+#include "platform/display/FakeScreenProvider.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWindow>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace overlay_test {
+
+using zentola::AppState;
+using zentola::OverlayWindowController;
+
+// Two displays side by side, A (number 11, the main one) and B (number 22), a private settings
+// store, and an overlay controller whose capture calls are recorded instead of run.
+class OverlayFixture : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    platform::DefaultsStore store{dir.path() + "/defaults.json"};
+    zentola::PersistenceManager settings{store};
+    platform::FakeScreenProvider::Installation screens = platform::FakeScreenProvider::install();
+    std::unique_ptr<AppState> state;
+    std::vector<std::string> calls;
+    std::vector<zentola::WindowInfo> windowList;
+
+    void SetUp() override {
+        useDisplays({platform::FakeScreenProvider::display("A", QRect(0, 0, 1920, 1080), 11),
+                     platform::FakeScreenProvider::display("B", QRect(1920, 0, 1920, 1080), 22)});
+        state = std::make_unique<AppState>(settings);
+    }
+
+    void TearDown() override {
+        controller.reset();
+        // Panels go with deleteLater.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void useDisplays(std::vector<platform::Screen::Description> displays, QPointF mouse = QPointF(100, 100)) {
+        screens->setDisplays(std::move(displays));
+        screens->mouse = mouse;
+    }
+
+    platform::ScreenRef display(int index) const { return screens->list.at(index); }
+
+    OverlayWindowController::Environment fakeEnvironment() {
+        OverlayWindowController::Environment e;
+        e.performCaptureWorkflow = [this](zentola::CaptureMode mode, std::optional<zentola::SelectionRect>,
+                                          std::optional<zentola::WindowInfo>, platform::ScreenRef) -> QCoro::Task<void> {
+            calls.push_back("capture " + mode.rawValue().toStdString());
+            co_return;
+        };
+        e.startRecording = [this](zentola::CaptureMode mode, std::optional<zentola::SelectionRect>,
+                                  std::optional<zentola::WindowInfo>, platform::ScreenRef) -> QCoro::Task<void> {
+            calls.push_back("record " + mode.rawValue().toStdString());
+            co_return;
+        };
+        e.countdown = [this](platform::ScreenRef) -> QCoro::Task<void> {
+            calls.push_back("countdown");
+            co_return;
+        };
+        e.windows = [this] {
+            calls.push_back("windows");
+            return windowList;
+        };
+        e.pause = [this]() -> QCoro::Task<void> {
+            calls.push_back("pause");
+            co_return;
+        };
+        return e;
+    }
+
+    std::unique_ptr<OverlayWindowController> controller;
+
+    OverlayWindowController& showOverlay() {
+        controller = std::make_unique<OverlayWindowController>(*state, fakeEnvironment());
+        controller->show();
+        return *controller;
+    }
+
+    zentola::KeyablePanel* panel(int index) const { return controller->panels().at(display(index)).data(); }
+    zentola::OverlayView* view(int index) const { return panel(index)->contentView(); }
+    QWindow* window(int index) const { return panel(index)->windowHandle(); }
+
+    // Synthesized pointer input on a display's panel, in its local points.
+    void press(int index, QPointF at, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::mousePress(window(index), Qt::LeftButton, modifiers, at.toPoint());
+    }
+    void moveTo(int index, QPointF at, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::mouseEvent(QTest::MouseMove, window(index), Qt::NoButton, modifiers, at.toPoint());
+    }
+    void release(int index, QPointF at, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::mouseRelease(window(index), Qt::LeftButton, modifiers, at.toPoint());
+    }
+    // A press, moves in four steps, and a release.
+    void drag(int index, QPointF from, QPointF to, Qt::KeyboardModifiers modifiers = {}) {
+        press(index, from, modifiers);
+        for (int i = 1; i <= 4; ++i)
+            moveTo(index, from + (to - from) * (i / 4.0), modifiers);
+        release(index, to, modifiers);
+    }
+};
+
+}  // namespace overlay_test
