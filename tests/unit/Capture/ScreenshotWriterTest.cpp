@@ -109,7 +109,7 @@ TEST_F(ScreenshotWriterTest, AnEncoderFailureLeavesNoPartialFile) {
     EXPECT_TRUE(entries().isEmpty()) << entries().join(", ").toStdString();
 }
 
-TEST_F(ScreenshotWriterTest, QualityCountsForJpegAndHeicOnly) {
+TEST_F(ScreenshotWriterTest, QualityCountsForTheLossyFormatsOnly) {
     const auto image = gradient(256, 128);
     auto sizeAt = [&](Format f, double q) {
         settings->setSaveFormat(f);
