@@ -106,50 +106,29 @@ void AppDelegate::startApp() {
 }
 
 void AppDelegate::showOnboarding() {
+    env_.showOnboarding(weakly(&AppDelegate::startApp));
+}
+
+std::function<void()> AppDelegate::weakly(void (AppDelegate::*method)()) {
     QPointer<AppDelegate> self(this);
-    env_.showOnboarding([self] {
+    return [self, method] {
         if (self)
-            self->startApp();
-    });
+            (self.data()->*method)();
+    };
 }
 
 void AppDelegate::setupMenuBar() {
-    QPointer<AppDelegate> self(this);
     auto quit = env_.quit;
-    menuBarController_ = env_.makeMenuBar(
-        [self] {
-            if (self)
-                self->triggerCapture();
-        },
-        [self] {
-            if (self)
-                self->cancelCapture();
-        },
-        [self] {
-            if (self)
-                self->stopRecording();
-        },
-        [quit] { quit(); });
+    menuBarController_ = env_.makeMenuBar(weakly(&AppDelegate::triggerCapture), weakly(&AppDelegate::cancelCapture),
+                                          weakly(&AppDelegate::stopRecording), [quit] { quit(); });
 }
 
 void AppDelegate::setupHotkey() {
     auto manager = std::make_unique<HotkeyManager>();
     ShortcutDefaults::registerDefaults();
     hotkeyManager_ = std::move(manager);
-    QPointer<AppDelegate> self(this);
-    hotkeyManager_->registerShortcuts(
-        [self] {
-            if (self)
-                self->triggerCapture();
-        },
-        [self] {
-            if (self)
-                self->instantCapture();
-        },
-        [self] {
-            if (self)
-                self->quickRecord();
-        });
+    hotkeyManager_->registerShortcuts(weakly(&AppDelegate::triggerCapture), weakly(&AppDelegate::instantCapture),
+                                      weakly(&AppDelegate::quickRecord));
 }
 
 bool AppDelegate::stopIfRecording() {
@@ -292,6 +271,10 @@ QCoro::Task<void> AppDelegate::performQuickRecord() {
     } catch (const std::exception& e) {
         logFailure("[Zentola] Quick record failed: ", e);
     }
+}
+
+void AppDelegate::cancelCapture() {
+    forceCleanup();
 }
 
 void AppDelegate::forceCleanup() {

@@ -89,7 +89,7 @@ public:
     void quickRecord();
     void stopRecording();
     void forceCleanup();
-    void cancelCapture() { forceCleanup(); }
+    void cancelCapture();
 
     QCoro::Task<void> performStopRecording();
     QCoro::Task<void> performInstantCapture();
@@ -112,6 +112,8 @@ public:
 
 private:
     bool stopIfRecording();
+    // A call of the method that does nothing once the delegate is gone.
+    std::function<void()> weakly(void (AppDelegate::*method)());
 
     Environment env_;
     std::unique_ptr<MenuBarController> menuBarController_;
