@@ -28,7 +28,7 @@ long long maxSide(VideoOutputSettings::Codec codec) {
 }  // namespace
 
 VideoEncoderInput::VideoEncoderInput(std::shared_ptr<MovieMuxer> muxer, const VideoOutputSettings& settings)
-    : EncoderInput(std::move(muxer), MediaType::video, queueCapacity),
+    : EncoderInput(std::move(muxer), MediaType::video, queueCapacity(settings.width, settings.height)),
       settings_(settings),
       width_(static_cast<int>(settings.width & ~1LL)),
       height_(static_cast<int>(settings.height & ~1LL)),
@@ -39,6 +39,22 @@ VideoEncoderInput::~VideoEncoderInput() {
     sws_freeContext(scaler_);
     av_frame_free(&frames_[0]);
     av_frame_free(&frames_[1]);
+}
+
+long long VideoEncoderInput::frameSlot(double position, long long lastSlot) {
+    if (position < -0.5)
+        return -1;
+    const long long next = lastSlot + 1;
+    if (std::abs(position - double(next)) < 0.7)
+        return next;
+    const long long nearest = std::llround(position);
+    // At or before the last slot: it would only repeat the picture at the same time.
+    return nearest > lastSlot ? nearest : -1;
+}
+
+std::size_t VideoEncoderInput::queueCapacity(long long width, long long height) {
+    const long long frameBytes = std::max(1LL, width) * std::max(1LL, height) * 4;
+    return std::size_t(std::clamp(160LL * 1024 * 1024 / frameBytes, 4LL, 16LL));
 }
 
 bool VideoEncoderInput::supports(const VideoOutputSettings& s) {
@@ -120,10 +136,8 @@ void VideoEncoderInput::encode(const SampleBuffer& buffer) {
     MediaTime start = muxer_->sessionStart();
     if (!image || !start.isValid())
         return;
-    double offset = (buffer.presentationTimeStamp() - start).seconds();
-    long long slot = std::llround(offset * fps_);
-    // Two frames in one slot: the later one would only repeat the picture at the same time.
-    if (slot < 0 || slot <= lastSlot_)
+    const long long slot = frameSlot((buffer.presentationTimeStamp() - start).seconds() * fps_, lastSlot_);
+    if (slot < 0)
         return;
 
     AVFrame* frame = writableFrame();

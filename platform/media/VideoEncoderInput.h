@@ -10,13 +10,21 @@ namespace platform {
 // at a constant frame rate (frame times rounded to the nearest frame slot).
 class VideoEncoderInput : public EncoderInput {
 public:
-    static constexpr std::size_t queueCapacity = 8;
+    // Frames waiting for the encoder: a quarter second at 60 fps rides out an encoder's stalls;
+    // at large sizes fewer, so the frames held stay under about 160 MB.
+    static std::size_t queueCapacity(long long width, long long height);
 
     VideoEncoderInput(std::shared_ptr<MovieMuxer> muxer, const VideoOutputSettings& settings);
     ~VideoEncoderInput() override;
 
     // Whether this machine can encode these settings at all (codec present, size in range).
     static bool supports(const VideoOutputSettings& settings);
+
+    // The frame slot (frames since the session start) for a frame at `position` slots, given the
+    // last slot used; -1 drops the frame. A frame close to the next free slot takes it even when
+    // capture jitter puts it nearer another, so one late frame does not cost two slots; no frame
+    // lands more than 0.7 of a frame away from its time, so nothing drifts.
+    static long long frameSlot(double position, long long lastSlot);
 
     bool append(const SampleBuffer& buffer) override;
     bool appendFrame(const BitmapRef& frame, MediaTime presentationTime);
