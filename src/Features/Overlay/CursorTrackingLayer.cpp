@@ -76,6 +76,9 @@ bool CursorTrackingLayer::eventFilter(QObject* watched, QEvent* event) {
         }
         case QEvent::MouseMove: {
             auto* e = static_cast<QMouseEvent*>(event);
+            // Moves with a button down belong to the editor's drags.
+            if (e->buttons() != Qt::NoButton)
+                break;
             updateCursorForPoint(e->position(), e->modifiers() & Qt::AltModifier);
             break;
         }
