@@ -37,6 +37,7 @@ std::optional<MovieProbe> MovieProbe::probe(const QString& path) {
         t.width = s["width"].toInt();
         t.height = s["height"].toInt();
         t.frameRate = rate(s["avg_frame_rate"].toString());
+        t.baseRate = rate(s["r_frame_rate"].toString());
         t.startTime = s["start_time"].toString().toDouble();
         t.duration = s["duration"].toString().toDouble();
         t.frames = s["nb_read_packets"].toString().toInt();

@@ -14,6 +14,7 @@ struct MovieProbe {
         int width = 0;
         int height = 0;
         double frameRate = 0;  // average frames per second
+        double baseRate = 0;   // the time base's rate (r_frame_rate)
         double startTime = 0;
         double duration = 0;
         int frames = 0;

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -173,6 +174,49 @@ TEST_F(MovieWriterTest, AudioThatStopsForAWhileStaysInStepWithThePicture) {
     ASSERT_EQ(m->audio().size(), 1u);
     EXPECT_NEAR(m->audio()[0]->startTime, m->video()->startTime, 0.05);
     EXPECT_NEAR(m->audio()[0]->duration, 3.0, 0.1);
+}
+
+TEST_F(MovieWriterTest, ColoursComeBackFromTheEncodedMovie) {
+    // Three vertical bands: red, green and a blue-grey, as BGRA.
+    const int w = 192, h = 64;
+    std::vector<std::uint8_t> px(std::size_t(w * h * 4));
+    const std::uint8_t bands[3][3] = {{0, 0, 230}, {0, 200, 0}, {180, 90, 40}};  // B, G, R
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const auto* c = bands[x * 3 / w];
+            std::uint8_t* p = px.data() + (y * w + x) * 4;
+            p[0] = c[0], p[1] = c[1], p[2] = c[2], p[3] = 255;
+        }
+    auto frame = Bitmap::create(w, h, w * 4, PixelFormat::BGRA, AlphaMode::opaque, px);
+    auto writer = AssetWriter::create(file("colour.mp4").toStdString(), AssetWriter::FileType::mpeg4);
+    auto video = writer->makeVideoInput({VideoOutputSettings::Codec::h264, w, h, 30});
+    writer->add(video);
+    auto adaptor = writer->makePixelBufferAdaptor(video, {PixelBufferAdaptor::SourceAttributes::pixelFormatBGRA, w, h});
+    ASSERT_TRUE(writer->startWriting());
+    writer->startSession(MediaTime::fromSeconds(5));
+    for (int i = 0; i < 10; ++i) {
+        Harness::waitReady(video);
+        ASSERT_TRUE(adaptor->append(frame, MediaTime::fromSeconds(5 + i / 30.0)));
+    }
+    std::promise<void> done;
+    writer->finishWriting([&] { done.set_value(); });
+    done.get_future().wait();
+    ASSERT_EQ(writer->status(), AssetWriter::Status::completed);
+
+    QProcess decode;
+    decode.start("ffmpeg", {"-v", "error", "-i", file("colour.mp4"), "-frames:v", "1", "-f", "rawvideo", "-pix_fmt",
+                            "rgb24", "-"});
+    ASSERT_TRUE(decode.waitForFinished(30000));
+    QByteArray rgb = decode.readAllStandardOutput();
+    ASSERT_EQ(rgb.size(), w * h * 3);
+    for (int band = 0; band < 3; ++band) {
+        int x = band * w / 3 + w / 6, y = h / 2;
+        const auto* p = reinterpret_cast<const std::uint8_t*>(rgb.constData()) + (y * w + x) * 3;
+        SCOPED_TRACE(band);
+        EXPECT_NEAR(p[0], bands[band][2], 8);
+        EXPECT_NEAR(p[1], bands[band][1], 8);
+        EXPECT_NEAR(p[2], bands[band][0], 8);
+    }
 }
 
 TEST_F(MovieWriterTest, NeverReplacesAFileAndCreatesNothingBeforeWritingStarts) {
