@@ -1,12 +1,17 @@
 // zentola_screenshot_bench shot FORMAT PATH   grab the main display and write it (png jpeg webp heic tiff)
 // zentola_screenshot_bench desktop W H PATH   draw a busy desktop picture to show as the root background
 // zentola_screenshot_bench png-tune           grab once and time PNG settings (level, filter, strategy)
+// zentola_screenshot_bench grabs               median times of the X11 grabs: whole screen, a large
+//                                              window, and a resampling to twice the size
 #include "Features/Capture/ScreenshotWriter.h"
 #include "Services/PersistenceManager.h"
 #include "platform/capture/ContentFilter.h"
 #include "platform/capture/RunningApplication.h"
 #include "platform/capture/ScreenshotService.h"
 #include "platform/capture/ShareableContent.h"
+#include "platform/capture/StreamConfiguration.h"
+#include "platform/capture/X11Connection.h"
+#include "platform/capture/X11Grabber.h"
 #include "platform/core/Error.h"
 #include "platform/imageio/ImageFile.h"
 #include "platform/imageio/PngEncoder.h"
@@ -26,6 +31,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 
 using zentola::PersistenceManager;
 using zentola::ScreenshotWriter;
@@ -161,6 +167,47 @@ void tune() {
             }
 }
 
+double medianSeconds(int rounds, const std::function<void()>& fn) {
+    std::vector<double> times;
+    for (int i = 0; i < rounds; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        fn();
+        times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+void grabs() {
+    auto x = std::make_shared<platform::X11Connection>();
+    xcb_connection_t* c = x->get();
+    const int w = x->screen()->width_in_pixels, h = x->screen()->height_in_pixels;
+    // A window of most of the screen, painted by the server from its background.
+    const xcb_window_t window = xcb_generate_id(c);
+    const uint32_t values[] = {0x336699, 1};
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, x->root(), 0, 0, uint16_t(w * 3 / 4), uint16_t(h * 3 / 4), 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, x->screen()->root_visual,
+                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    xcb_map_window(c, window);
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+
+    const int rounds = 15;
+    platform::X11Grabber oneOff(x);
+    platform::X11Grabber kept(x, 4);
+    platform::BitmapRef keep;
+    std::printf("screen %dx%d\n", w, h);
+    std::printf("grabArea one-off      %.2f ms\n", 1e3 * medianSeconds(rounds, [&] { keep = oneOff.grabArea(QRect(0, 0, w, h)); }));
+    keep = nullptr;
+    std::printf("grabArea kept memory  %.2f ms\n", 1e3 * medianSeconds(rounds, [&] { kept.grabArea(QRect(0, 0, w, h)); }));
+    std::printf("grabWindow %dx%d    %.2f ms\n", w * 3 / 4, h * 3 / 4,
+                1e3 * medianSeconds(rounds, [&] { kept.grabWindow(window); }));
+    const platform::BitmapRef frame = kept.grabArea(QRect(0, 0, w / 2, h / 2));
+    std::printf("scaled %dx%d to 2x   %.2f ms\n", w / 2, h / 2,
+                1e3 * medianSeconds(rounds, [&] { platform::X11Grabber::scaled(frame, QSize(w, h)); }));
+    xcb_destroy_window(c, window);
+    xcb_flush(c);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -175,6 +222,10 @@ int main(int argc, char** argv) {
         QCoreApplication app(argc, argv);
         if (mode == "shot" && argc == 4)
             return shot(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+        if (mode == "grabs") {
+            grabs();
+            return 0;
+        }
         if (mode == "png-tune") {
             tune();
             return 0;
@@ -183,6 +234,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", platform::plainText(e).c_str());
         return 1;
     }
-    std::fprintf(stderr, "usage: %s shot FORMAT PATH | desktop W H PATH | png-tune\n", argv[0]);
+    std::fprintf(stderr, "usage: %s shot FORMAT PATH | desktop W H PATH | png-tune | grabs\n", argv[0]);
     return 2;
 }
