@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <future>
 #include <utility>
 #include <vector>
 
@@ -20,6 +22,8 @@ public:
     static constexpr const char* pngType = "image/png";
     static constexpr const char* fileURLType = "text/uri-list";
 
+    using Promise = std::shared_future<QByteArray>;
+
     // The general (CLIPBOARD) pasteboard.
     static Pasteboard& general();
 
@@ -31,15 +35,20 @@ public:
     // False when the type was not declared.
     bool setData(const QByteArray& data, const QString& type);
     bool setString(const QString& text, const QString& type);
+    // Offers the type at once and runs make() on a worker thread, so slow encoding never holds up
+    // the caller; a reader that asks before the data is ready waits for it. Data that comes out
+    // empty withdraws the type. An invalid promise when the type was not declared.
+    Promise setDataLater(const QString& type, std::function<QByteArray()> make);
 
     const QStringList& declaredTypes() const { return declared_; }
 
 private:
+    bool setPromise(Promise data, const QString& type);
     void publish();
 
     QClipboard* clipboard_;
     QStringList declared_;
-    std::vector<std::pair<QString, QByteArray>> data_;
+    std::vector<std::pair<QString, Promise>> data_;
 };
 
 }  // namespace platform

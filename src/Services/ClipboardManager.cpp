@@ -41,13 +41,17 @@ void ClipboardManager::copyImageWithFile(const platform::BitmapRef& image, const
         types << platform::Pasteboard::fileURLType;
     pasteboard_.declareTypes(types);
 
-    // PNG is made from the same pixels as TIFF; when TIFF fails neither image type is offered.
+    // A 4K capture takes a good part of a second to encode twice: both run on worker threads at
+    // once, and a paste that comes sooner waits for them.
     if (image) {
-        if (const auto tiff = tiff_(image)) {
-            pasteboard_.setData(*tiff, platform::Pasteboard::tiffType);
-            if (const auto png = png_(image))
-                pasteboard_.setData(*png, platform::Pasteboard::pngType);
-        }
+        const auto tiff = pasteboard_.setDataLater(platform::Pasteboard::tiffType, [encode = tiff_, image] {
+            return encode(image).value_or(QByteArray());
+        });
+        // PNG is made from the same pixels as TIFF; when TIFF fails neither image type is offered.
+        pasteboard_.setDataLater(platform::Pasteboard::pngType, [encode = png_, image, tiff] {
+            QByteArray png = encode(image).value_or(QByteArray());
+            return tiff.get().isEmpty() ? QByteArray() : png;
+        });
     }
     if (filePath) {
         const QUrl url = QUrl::fromLocalFile(QFileInfo(*filePath).absoluteFilePath());

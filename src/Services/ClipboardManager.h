@@ -21,10 +21,11 @@ public:
 
     static ClipboardManager& shared();
 
-    // The real encoders are the image writers'; tests pass their own.
+    // The real encoders are the image writers'; tests pass their own. They run on worker threads.
     ClipboardManager(platform::Pasteboard& pasteboard, Encoder tiff, Encoder png);
 
-    // Replaces the clipboard's contents. filePath is a local file path; never throws.
+    // Replaces the clipboard's contents and returns before the images are encoded. filePath is a
+    // local file path; never throws.
     void copyImageWithFile(const platform::BitmapRef& image, const std::optional<QString>& filePath);
 
 private:

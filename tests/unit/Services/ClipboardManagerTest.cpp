@@ -8,6 +8,11 @@
 #include <QImage>
 #include <QMimeData>
 
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+
 #include <gtest/gtest.h>
 
 using namespace zentola;
@@ -21,9 +26,14 @@ platform::BitmapRef redBitmap(int w, int h) {
     return platform::Bitmap::fromQImage(image);
 }
 
+// The types offered once every encoder has finished (reading a type waits for its data).
 QStringList offeredTypes() {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    return data ? data->formats() : QStringList();
+    if (!data)
+        return {};
+    for (const QString& type : data->formats())
+        data->data(type);
+    return data->formats();
 }
 
 QByteArray offered(const QString& type) {
@@ -37,14 +47,11 @@ ClipboardManager::Encoder codec(QByteArray (*encode)(const platform::Bitmap&)) {
 
 struct ClipboardManagerTest : testing::Test {
     Pasteboard board{QGuiApplication::clipboard()};
-    int pngCalls = 0;
+    // Read by the encoders on worker threads; changed only once the clipboard has settled.
     std::optional<QByteArray> tiffResult = QByteArray("TIFFDATA");
     std::optional<QByteArray> pngResult = QByteArray("PNGDATA");
     ClipboardManager fake{board, [this](const platform::BitmapRef&) { return tiffResult; },
-                          [this](const platform::BitmapRef&) {
-                              ++pngCalls;
-                              return pngResult;
-                          }};
+                          [this](const platform::BitmapRef&) { return pngResult; }};
 };
 
 }  // namespace
@@ -76,17 +83,44 @@ TEST_F(ClipboardManagerTest, FailedEncodersLeaveTheirTypesOut) {
     fake.copyImageWithFile(redBitmap(4, 4), QString("/tmp/a.png"));
     EXPECT_EQ(offeredTypes(), (QStringList{"image/tiff", "text/uri-list"}));
 
-    // Without TIFF no PNG is attempted either.
-    pngCalls = 0;
+    // Without TIFF no PNG is offered either.
     tiffResult.reset();
     pngResult = QByteArray("PNGDATA");
     fake.copyImageWithFile(redBitmap(4, 4), QString("/tmp/a.png"));
-    EXPECT_EQ(pngCalls, 0);
     EXPECT_EQ(offeredTypes(), QStringList{"text/uri-list"});
+    EXPECT_TRUE(offered("image/png").isEmpty());
 
     // A missing bitmap still replaces what was there.
     fake.copyImageWithFile(nullptr, std::nullopt);
     EXPECT_TRUE(offeredTypes().isEmpty());
+}
+
+TEST(ClipboardManagerEncodingTest, ReturnsBeforeTheImagesAreEncodedAndAPasteWaitsForThem) {
+    Pasteboard board(QGuiApplication::clipboard());
+    std::promise<void> release;
+    std::shared_future<void> gate = release.get_future().share();
+    auto encoded = std::make_shared<std::atomic<bool>>(false);
+    ClipboardManager slow(
+        board,
+        [gate, encoded](const platform::BitmapRef&) -> std::optional<QByteArray> {
+            gate.wait_for(std::chrono::seconds(5));
+            *encoded = true;
+            return QByteArray("TIFFDATA");
+        },
+        [](const platform::BitmapRef&) -> std::optional<QByteArray> { return QByteArray("PNGDATA"); });
+
+    slow.copyImageWithFile(redBitmap(4, 4), QString("/tmp/a.png"));
+    EXPECT_FALSE(*encoded);
+    // Offered at once, in order, while still being made.
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->formats(), (QStringList{"image/tiff", "image/png", "text/uri-list"}));
+    EXPECT_EQ(data->data("text/uri-list"), QByteArray("file:///tmp/a.png\r\n"));
+
+    release.set_value();
+    EXPECT_EQ(data->data("image/png"), QByteArray("PNGDATA"));
+    EXPECT_EQ(data->data("image/tiff"), QByteArray("TIFFDATA"));
+    EXPECT_TRUE(*encoded);
 }
 
 TEST(PasteboardTest, KeepsDeclaredOrderAndRefusesUndeclaredTypes) {
@@ -96,6 +130,7 @@ TEST(PasteboardTest, KeepsDeclaredOrderAndRefusesUndeclaredTypes) {
     EXPECT_TRUE(board.setData("P", "image/png"));
     EXPECT_TRUE(board.setData("T", "image/tiff"));
     EXPECT_FALSE(board.setString("file:///x", "text/uri-list"));
+    EXPECT_FALSE(board.setDataLater("text/uri-list", [] { return QByteArray("file:///x"); }).valid());
     EXPECT_EQ(offeredTypes(), (QStringList{"image/tiff", "image/png"}));
 
     // Setting a type again replaces its data instead of adding a second entry.
