@@ -219,24 +219,23 @@ TEST_F(Lifecycle, LaunchWithBothPermissionsSetsUpMenuAndShortcuts) {
     EXPECT_EQ(center.live.size(), 3u);
 }
 
-TEST_F(Lifecycle, LaunchWithoutAPermissionShowsOnlyOnboardingUntilItCompletes) {
-    for (auto [screenOk, keyboardOk] : {std::pair{false, true}, std::pair{true, false}}) {
-        SetUp();
-        screenPermission = screenOk;
-        accessibility = keyboardOk;
-        events.clear();
-        delegate->applicationDidFinishLaunching();
-        EXPECT_EQ(events, (std::vector<std::string>{"permission.check", "onboarding"}));
-        EXPECT_EQ(menuBars, 0);
-        EXPECT_EQ(delegate->hotkeyManager(), nullptr);
-        EXPECT_TRUE(center.live.empty());
-        onboardingCompletion();
-        EXPECT_EQ(menuBars, 1);
-        EXPECT_NE(delegate->hotkeyManager(), nullptr);
-        TearDown();
-        menuBars = 0;
-    }
+class MissingPermission : public DelegateFixture, public testing::WithParamInterface<std::pair<bool, bool>> {};
+
+TEST_P(MissingPermission, LaunchShowsOnlyOnboardingUntilItCompletes) {
+    std::tie(screenPermission, accessibility) = GetParam();
+    delegate->applicationDidFinishLaunching();
+    EXPECT_EQ(events, (std::vector<std::string>{"permission.check", "onboarding"}));
+    EXPECT_EQ(menuBars, 0);
+    EXPECT_EQ(delegate->hotkeyManager(), nullptr);
+    EXPECT_TRUE(center.live.empty());
+    onboardingCompletion();
+    EXPECT_EQ(menuBars, 1);
+    EXPECT_NE(delegate->hotkeyManager(), nullptr);
+    EXPECT_EQ(center.live.size(), 3u);
 }
+
+INSTANTIATE_TEST_SUITE_P(ScreenOrKeyboard, MissingPermission,
+                         testing::Values(std::pair{false, true}, std::pair{true, false}));
 
 TEST_F(Lifecycle, MenuCallbacksReachTheDelegateAndQuit) {
     delegate->startApp();
