@@ -1,0 +1,142 @@
+#include "Features/Overlay/CountdownContainerView.h"
+#include "Features/Overlay/CountdownWindowController.h"
+#include "platform/display/FakeScreenProvider.h"
+
+#include <QCoreApplication>
+#include <QTest>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+using namespace zentola;
+using namespace std::chrono_literals;
+
+namespace {
+
+class CountdownTest : public ::testing::Test {
+protected:
+    platform::FakeScreenProvider::Installation screens = platform::FakeScreenProvider::install();
+    int length = 3;
+    bool sounds = true;
+    // What happened, in order: "tick 3", "Tink", "done", ...
+    std::vector<std::string> events;
+    std::unique_ptr<CountdownWindowController> countdown;
+
+    void SetUp() override {
+        screens->setDisplays({platform::FakeScreenProvider::display("A", QRect(0, 0, 1920, 1080), 11),
+                              platform::FakeScreenProvider::display("B", QRect(1920, 0, 2560, 1440), 22)});
+        CountdownWindowController::Environment e;
+        e.recordingCountdown = [this] { return length; };
+        e.playSounds = [this] { return sounds; };
+        e.playSystemSound = [this](const QString& name) { events.push_back(name.toStdString()); };
+        e.step = 40ms;
+        countdown = std::make_unique<CountdownWindowController>(e);
+    }
+
+    void TearDown() override {
+        countdown.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    CountdownContainerView* view() const {
+        return countdown->window() ? countdown->window()->findChild<CountdownContainerView*>() : nullptr;
+    }
+
+    // Starts a countdown and notes each number shown.
+    void start(platform::ScreenRef screen, const std::string& name = "done") {
+        countdown->showCountdown(std::move(screen), [this, name] { events.push_back(name); });
+        if (auto* v = view()) {
+            events.push_back("show " + std::to_string(v->currentCount()));
+            QObject::connect(v, &CountdownContainerView::currentCountChanged,
+                             [this](int n) { events.push_back("show " + std::to_string(n)); });
+        }
+    }
+};
+
+TEST_F(CountdownTest, CountsDownWithATickPerNumberThenCompletes) {
+    start(screens->list.at(1));
+    QWidget* veil = countdown->window();
+    ASSERT_NE(veil, nullptr);
+    EXPECT_EQ(countdown->countdownValue(), 3);
+    EXPECT_EQ(veil->geometry(), QRect(1920, 0, 2560, 1440));
+    EXPECT_TRUE(veil->isVisible());
+    EXPECT_TRUE(veil->windowFlags() & Qt::WindowTransparentForInput);
+    EXPECT_TRUE(veil->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(veil->windowFlags() & Qt::X11BypassWindowManagerHint);
+    EXPECT_EQ(view()->geometry(), QRect(0, 0, 2560, 1440));
+
+    QTRY_VERIFY(!events.empty() && events.back() == "done");
+    EXPECT_EQ(events, (std::vector<std::string>{"Tink", "show 3", "show 2", "Tink", "show 1", "Tink", "done"}));
+    EXPECT_EQ(countdown->window(), nullptr);
+    EXPECT_FALSE(veil->isVisible());
+}
+
+TEST_F(CountdownTest, ZeroCompletesAtOnceWithoutVeilOrSound) {
+    length = 0;
+    start(nullptr);
+    EXPECT_EQ(events, (std::vector<std::string>{"done"}));
+    EXPECT_EQ(countdown->window(), nullptr);
+}
+
+TEST_F(CountdownTest, ANegativeStoredLengthMeansNoCountdown_AHugeOneIsCappedAtTen) {
+    length = -4;
+    start(nullptr);
+    EXPECT_EQ(events, (std::vector<std::string>{"done"}));
+    events.clear();
+    length = 100000;
+    start(nullptr);
+    EXPECT_EQ(countdown->countdownValue(), 10);
+    ASSERT_NE(view(), nullptr);
+    EXPECT_EQ(view()->currentCount(), 10);
+}
+
+TEST_F(CountdownTest, OneSecondShowsOneWithOneTick_NoneWithSoundsOff) {
+    length = 1;
+    start(nullptr);
+    // No display given: the main one.
+    EXPECT_EQ(countdown->window()->geometry(), QRect(0, 0, 1920, 1080));
+    QTRY_VERIFY(!events.empty() && events.back() == "done");
+    EXPECT_EQ(events, (std::vector<std::string>{"Tink", "show 1", "done"}));
+
+    events.clear();
+    sounds = false;
+    length = 2;
+    start(nullptr);
+    QTRY_VERIFY(!events.empty() && events.back() == "done");
+    EXPECT_EQ(events, (std::vector<std::string>{"show 2", "show 1", "done"}));
+}
+
+TEST_F(CountdownTest, ASecondCountdownLeavesTheFirstToFinishOnItsOwn) {
+    sounds = false;
+    start(screens->list.at(0), "first");
+    QPointer<QWidget> first = countdown->window();
+    QTest::qWait(50);
+    start(screens->list.at(1), "second");
+    QPointer<QWidget> second = countdown->window();
+    ASSERT_NE(first, second);
+    QTRY_VERIFY(std::count(events.begin(), events.end(), "first") == 1);
+    // The first one's end takes its own veil away, not the running one's.
+    EXPECT_TRUE(second && second->isVisible());
+    EXPECT_EQ(countdown->window(), second.data());
+    EXPECT_TRUE(!first || !first->isVisible());
+    QTRY_VERIFY(std::count(events.begin(), events.end(), "second") == 1);
+    EXPECT_EQ(countdown->window(), nullptr);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "first"), 1);
+}
+
+TEST_F(CountdownTest, AwaitingResumesAfterTheCompletion) {
+    length = 2;
+    bool resumed = false;
+    auto task = [&]() -> QCoro::Task<void> {
+        co_await countdown->countdown(nullptr);
+        resumed = true;
+    }();
+    EXPECT_FALSE(resumed);
+    QTRY_VERIFY(resumed);
+    EXPECT_EQ(countdown->window(), nullptr);
+}
+
+}  // namespace
