@@ -221,15 +221,4 @@ TEST_F(MenuBar, StateChangesStartAndStopThePulse) {
     EXPECT_EQ(controller->currentIcon().pixelColor(0, 0), QColor(0, 0, 0));  // the plain glyph again
 }
 
-TEST_F(MenuBar, MissingLipsLeaveTheIconAsItWas) {
-    lipsAvailable = false;
-    make();
-    const QImage idle = controller->currentIcon();
-    state = RecordingState::recording;
-    deliver(RecordingState::recording);
-    now += 0.5;
-    controller->animatePulse();
-    EXPECT_EQ(controller->currentIcon(), idle);
-}
-
 }  // namespace

@@ -78,13 +78,9 @@ TEST_F(SettingsTabs, QualityRowFollowsTheFormatAndStoresTenths) {
 
     ScreenshotSettingsContent reopened(*persistence);
     EXPECT_EQ(reopened.formatPicker()->currentText(), "HEIC");
-    EXPECT_EQ(reopened.qualitySlider()->value(), 10);
-}
-
-TEST_F(SettingsTabs, QualityLabelOfAnOddStoredValue) {
-    EXPECT_EQ(ScreenshotSettingsContent::qualityText(0.9), "90%");
     EXPECT_EQ(ScreenshotSettingsContent::qualityText(0.999), "99%");  // truncated, not rounded
     EXPECT_EQ(ScreenshotSettingsContent::qualityText(std::nan("")), "90%");
+    EXPECT_EQ(reopened.qualitySlider()->value(), 10);
 }
 
 TEST_F(SettingsTabs, FolderNamesAreShortenedOnlyInsideTheHomeFolder) {
