@@ -56,13 +56,13 @@ FfmpegAssetWriter::FfmpegAssetWriter(std::string path, FileType type) {
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
     std::error_code ec;
     if (std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found)
-        throw PlatformError("NSCocoaErrorDomain", 516, "The file " + path + " already exists.");
+        throw PlatformError("FileSystem", EEXIST, "The file " + path + " already exists.");
     std::string folder = std::filesystem::path(path).parent_path().string();
     if (folder.empty())
         folder = ".";
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
         int err = errno;
-        throw PlatformError("NSPOSIXErrorDomain", err, "Cannot write in " + folder + ": " + std::strerror(err));
+        throw PlatformError("FileSystem", err, "Cannot write in " + folder + ": " + std::strerror(err));
     }
     muxer_ = std::make_shared<MovieMuxer>(std::move(path), type);
 }

@@ -57,7 +57,7 @@ void MovieMuxer::open() {
     int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
         int err = errno;
-        throw PlatformError("NSPOSIXErrorDomain", err, "Cannot create " + path_ + ": " + std::strerror(err));
+        throw PlatformError("FileSystem", err, "Cannot create " + path_ + ": " + std::strerror(err));
     }
     ::close(fd);
     fileCreated_ = true;

@@ -98,8 +98,10 @@ void copy(const std::string& source, const std::string& destination, const char*
 void MovieRemuxer::remux(const std::string& source, const std::string& destination, const char* formatName,
                          const std::vector<double>& primingSeconds) {
     int fd = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        throw PlatformError("NSPOSIXErrorDomain", errno, "Cannot create " + destination);
+    if (fd < 0) {
+        int err = errno;
+        throw PlatformError("FileSystem", err, "Cannot create " + destination);
+    }
     ::close(fd);
     try {
         copy(source, destination, formatName, primingSeconds);

@@ -241,7 +241,7 @@ std::unique_ptr<platform::Stream> VideoRecordingManager::prepare(CaptureMode mod
         throw RecordingError(RecordingErrorCase::noFolderAccess);
     const QString folderPath = folder.toLocalFile();
     if (!QDir().mkpath(folderPath))
-        throw platform::PlatformError("NSCocoaErrorDomain", 513, "Cannot create the folder " + folderPath.toStdString());
+        throw platform::PlatformError("FileSystem", 1, "Cannot create the folder " + folderPath.toStdString());
 
     const auto container = settings.videoContainer();
     const QString fileName = "Screen Recording " + env_.now().toString("yyyy-MM-dd 'at' HH.mm.ss") + "." +
