@@ -85,6 +85,7 @@ TEST_F(SettingsWindow, ControllerOpensOneWindowAndJumpsToAbout) {
     EXPECT_EQ(controller.window()->selectedTab(), SettingsTab::general);
     controller.window()->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    controller.setDependencies(SettingsView::Dependencies::system());  // drop the ones over this fixture
 }
 
 }  // namespace
