@@ -1,5 +1,6 @@
 #include "Services/FlashManager.h"
 
+#include "platform/desktop/Compositor.h"
 #include "platform/desktop/WindowPlacement.h"
 
 #include <QEasingCurve>
@@ -32,7 +33,9 @@ FlashManager& FlashManager::shared() {
     return *manager;
 }
 
-FlashManager::FlashManager(Animate animate) : animate_(animate ? std::move(animate) : Animate(animateAlpha)) {}
+FlashManager::FlashManager(Animate animate, Compositing compositing)
+    : animate_(animate ? std::move(animate) : Animate(animateAlpha)),
+      compositing_(compositing ? std::move(compositing) : Compositing(platform::Compositor::isRunning)) {}
 
 FlashManager::~FlashManager() {
     for (FlashWindow* window : flashWindows_)
@@ -46,7 +49,7 @@ QCoro::Task<void> FlashManager::showFlash(platform::ScreenRef screen) {
     if (!screen)
         co_return;
 
-    auto* window = new FlashWindow(platform::WindowPlacement::geometryForScreen(*screen));
+    auto* window = new FlashWindow(platform::WindowPlacement::geometryForScreen(*screen), compositing_());
     if (QScreen* qs = screen->qscreen())
         window->setScreen(qs);
     flashWindows_.push_back(window);

@@ -4,26 +4,27 @@
 
 namespace zentola {
 
-FlashWindow::FlashWindow(const QRect& geometry)
+FlashWindow::FlashWindow(const QRect& geometry, bool fades)
     : QWidget(nullptr, Qt::Window | Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint |
-                           Qt::WindowStaysOnTopHint | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus) {
-    setAttribute(Qt::WA_TranslucentBackground);
+                           Qt::WindowStaysOnTopHint | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus),
+      fades_(fades) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(QStringLiteral("Zentola Flash"));
     setGeometry(geometry);
+    setAlpha(alpha_);
 }
 
 void FlashWindow::setAlpha(double alpha) {
     alpha_ = alpha;
-    update();
+    if (fades_)
+        setWindowOpacity(alpha);
 }
 
 void FlashWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.fillRect(rect(), QColor::fromRgbF(1, 1, 1, static_cast<float>(alpha_)));
+    painter.fillRect(rect(), Qt::white);
 }
 
 }  // namespace zentola

@@ -2,6 +2,7 @@
 #include "Services/ClipboardManager.h"
 #include "Services/FlashManager.h"
 #include "Services/SoundManager.h"
+#include "platform/desktop/Compositor.h"
 #include "platform/desktop/Permissions.h"
 #include "platform/desktop/SoundPlayer.h"
 #include "ui/Thumbnail/WaitUntil.h"
@@ -9,12 +10,14 @@
 #include <QImage>
 #include <QProcess>
 #include <qcoro/qcorotask.h>
+#include <qcoro/qcorotimer.h>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -79,6 +82,32 @@ struct XClient {
         if (!prop || xcb_get_property_value_length(prop.get()) < 4)
             return std::nullopt;
         return *static_cast<quint32*>(xcb_get_property_value(prop.get()));
+    }
+    // The screen's colour at a root position, as 0xRRGGBB.
+    std::optional<quint32> pixel(int x, int y) const {
+        std::unique_ptr<xcb_get_image_reply_t, decltype(&free)> image(
+            xcb_get_image_reply(c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, x, y, 1, 1, ~0u), nullptr),
+            &free);
+        if (!image || xcb_get_image_data_length(image.get()) < 4)
+            return std::nullopt;
+        quint32 value;
+        std::memcpy(&value, xcb_get_image_data(image.get()), 4);
+        return value & 0xFFFFFF;
+    }
+    // Takes a selection as another client would (a compositing manager, say).
+    xcb_window_t ownSelection(const char* name) const {
+        const xcb_window_t w = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                          XCB_COPY_FROM_PARENT, 0, nullptr);
+        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&free)> atom(
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr), &free);
+        xcb_set_selection_owner(c, w, atom->atom, XCB_CURRENT_TIME);
+        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // a round trip
+        return w;
+    }
+    void destroy(xcb_window_t w) const {
+        xcb_destroy_window(c, w);
+        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     }
     // The topmost mapped child of the root.
     xcb_window_t topmostViewable() const {
@@ -221,6 +250,48 @@ TEST(DesktopIntegrationTest, FlashCoversOnlyTheChosenMonitorThenGoes) {
     ASSERT_TRUE(waitUntil([&] { return flash.isReady(); }, 5000));
     EXPECT_TRUE(FlashManager::shared().flashWindows().empty());
     EXPECT_TRUE(waitUntil([&] { return !x.window(id).viewable; }, 2000));
+}
+
+TEST(DesktopIntegrationTest, FlashIsWhiteWithoutACompositorAndFadesWithOne) {
+    const auto b = screenNamed("B");
+    ASSERT_NE(b, nullptr);
+    XClient x;
+    ASSERT_EQ(xcb_connection_has_error(x.c), 0);
+    // Holds the first step at its peak long enough to look at the screen.
+    FlashManager held([](FlashWindow& w, double alpha, int) -> QCoro::Task<void> {
+        w.setAlpha(alpha);
+        if (alpha > 0)
+            co_await QCoro::sleepFor(std::chrono::milliseconds(1500));
+    });
+    const QPoint insideB(1920 + 200, 300);
+    const auto before = x.pixel(insideB.x(), insideB.y());
+    ASSERT_TRUE(before.has_value());
+    ASSERT_NE(*before, 0xFFFFFFu);
+
+    // The plain test server has no compositing manager: a translucent white would come out grey.
+    ASSERT_FALSE(platform::Compositor::isRunning());
+    auto flash = held.showFlash(b);
+    const xcb_window_t id = held.flashWindows().front()->winId();
+    EXPECT_TRUE(waitUntil([&] { return x.pixel(insideB.x(), insideB.y()) == 0xFFFFFFu; }, 1400))
+        << std::hex << x.pixel(insideB.x(), insideB.y()).value_or(0);
+    EXPECT_EQ(x.pixel(100, 300), before);  // monitor A untouched
+    EXPECT_FALSE(x.cardinal(id, "_NET_WM_WINDOW_OPACITY").has_value());
+    ASSERT_TRUE(waitUntil([&] { return flash.isReady(); }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return x.pixel(insideB.x(), insideB.y()) == before; }, 2000));
+
+    // With a compositing manager the window itself fades.
+    const xcb_window_t manager = x.ownSelection("_NET_WM_CM_S0");
+    EXPECT_TRUE(platform::Compositor::isRunning());
+    auto faded = held.showFlash(b);
+    const xcb_window_t fadedId = held.flashWindows().front()->winId();
+    EXPECT_TRUE(waitUntil([&] { return x.window(fadedId).viewable; }, 1400));
+    // 0.3 of the full scale, as the compositor reads it.
+    EXPECT_TRUE(waitUntil(
+        [&] { return std::abs(double(x.cardinal(fadedId, "_NET_WM_WINDOW_OPACITY").value_or(0)) / 0xFFFFFFFFu - 0.3) < 0.01; },
+        1400));
+    ASSERT_TRUE(waitUntil([&] { return faded.isReady(); }, 5000));
+    x.destroy(manager);
+    EXPECT_FALSE(platform::Compositor::isRunning());
 }
 
 TEST(DesktopIntegrationTest, ThumbnailLandsInTheCornerOfItsMonitor) {

@@ -24,17 +24,21 @@ struct Step {
     QRect geometry;
     bool visible;
     size_t showing;
+    double opacity;  // the window's, once the step has set its alpha
 };
 
 struct FlashManagerTest : testing::Test {
     FakeScreenProvider::Installation fake = FakeScreenProvider::install();
     std::vector<Step> steps;
+    bool compositing = true;
     FlashManager* managerPtr = nullptr;
     FlashManager manager{[this](FlashWindow& w, double alpha, int ms) -> QCoro::Task<void> {
-        steps.push_back({alpha, ms, w.geometry(), w.isVisible(), managerPtr->flashWindows().size()});
-        w.setAlpha(alpha);
-        co_return;
-    }};
+                             w.setAlpha(alpha);
+                             steps.push_back({alpha, ms, w.geometry(), w.isVisible(),
+                                              managerPtr->flashWindows().size(), w.windowOpacity()});
+                             co_return;
+                         },
+                         [this] { return compositing; }};
 
     void SetUp() override {
         managerPtr = &manager;
@@ -56,8 +60,33 @@ TEST_F(FlashManagerTest, FadesInThenOutAndRemovesItsWindow) {
         EXPECT_EQ(s.geometry, QRect(1920, 0, 1280, 1024));
         EXPECT_TRUE(s.visible);
         EXPECT_EQ(s.showing, 1u);
+        EXPECT_NEAR(s.opacity, s.alpha, 0.005);  // kept in 1/255 steps
     }
     EXPECT_TRUE(manager.flashWindows().empty());
+}
+
+TEST_F(FlashManagerTest, WithoutCompositingStaysSolidWhiteForTheSameTime) {
+    compositing = false;
+    FlashManager solid(
+        [&](FlashWindow& w, double alpha, int ms) -> QCoro::Task<void> {
+            w.setAlpha(alpha);
+            steps.push_back({alpha, ms, w.geometry(), w.isVisible(), 1, w.windowOpacity()});
+            // Still up at its peak: the whole pane is plain white.
+            if (steps.size() == 1) {
+                EXPECT_EQ(w.grab().toImage().pixelColor(10, 10), QColor(Qt::white));
+            }
+            co_return;
+        },
+        [this] { return compositing; });
+    QCoro::waitFor(solid.showFlash(fake->list[0]));
+    ASSERT_EQ(steps.size(), 2u);
+    EXPECT_EQ(steps[0].ms, 100);
+    EXPECT_EQ(steps[1].ms, 150);
+    for (const Step& s : steps) {
+        EXPECT_TRUE(s.visible);
+        EXPECT_DOUBLE_EQ(s.opacity, 1.0);
+    }
+    EXPECT_TRUE(solid.flashWindows().empty());
 }
 
 TEST_F(FlashManagerTest, WithoutADisplayArgumentTheMainDisplayFlashes) {
@@ -86,17 +115,24 @@ TEST_F(FlashManagerTest, OverlappingFlashesEachKeepTheirOwnWindow) {
     EXPECT_TRUE(slow.flashWindows().empty());
 }
 
-TEST(FlashWindowTest, PaintsWhiteAtItsAlpha) {
-    FlashWindow window(QRect(10, 20, 300, 200));
-    EXPECT_EQ(window.geometry(), QRect(10, 20, 300, 200));
-    window.setAlpha(0.3);
-    const QColor c = window.grab().toImage().pixelColor(5, 5);
-    EXPECT_EQ(c.red(), 255);
-    EXPECT_NEAR(c.alphaF(), 0.3, 0.01);
+TEST(FlashWindowTest, PaintsOpaqueWhiteAndFadesOnlyWhenComposited) {
+    // Translucent pixels are what an X server without a compositor shows as grey.
+    FlashWindow fading(QRect(10, 20, 300, 200), true);
+    EXPECT_EQ(fading.geometry(), QRect(10, 20, 300, 200));
+    EXPECT_DOUBLE_EQ(fading.windowOpacity(), 0.0);
+    fading.setAlpha(0.3);
+    EXPECT_NEAR(fading.windowOpacity(), 0.3, 0.005);
+    EXPECT_EQ(fading.grab().toImage().pixelColor(5, 5), QColor(Qt::white));
+
+    FlashWindow solid(QRect(10, 20, 300, 200), false);
+    solid.setAlpha(0.3);
+    EXPECT_DOUBLE_EQ(solid.alpha(), 0.3);
+    EXPECT_DOUBLE_EQ(solid.windowOpacity(), 1.0);
+    EXPECT_EQ(solid.grab().toImage().pixelColor(5, 5), QColor(Qt::white));
 }
 
 TEST_F(FlashManagerTest, RealAnimationRunsToTheEnd) {
-    FlashManager real;
+    FlashManager real({}, [] { return true; });
     auto flash = real.showFlash(fake->list[0]);
     ASSERT_EQ(real.flashWindows().size(), 1u);
     QPointer<FlashWindow> window = real.flashWindows().front();
@@ -105,7 +141,7 @@ TEST_F(FlashManagerTest, RealAnimationRunsToTheEnd) {
     while (!flash.isReady() && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         if (window)
-            highest = std::max(highest, window->alpha());
+            highest = std::max(highest, window->windowOpacity());
     }
     ASSERT_TRUE(flash.isReady());
     EXPECT_TRUE(real.flashWindows().empty());
