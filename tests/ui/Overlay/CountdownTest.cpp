@@ -111,20 +111,26 @@ TEST_F(CountdownTest, OneSecondShowsOneWithOneTick_NoneWithSoundsOff) {
 
 TEST_F(CountdownTest, ASecondCountdownLeavesTheFirstToFinishOnItsOwn) {
     sounds = false;
-    start(screens->list.at(0), "first");
-    QPointer<QWidget> first = countdown->window();
-    QTest::qWait(50);
-    start(screens->list.at(1), "second");
-    QPointer<QWidget> second = countdown->window();
+    QPointer<QWidget> first, second;
+    bool secondShowingAtFirstEnd = false, firstGoneAtFirstEnd = false;
+    int firstEnds = 0, secondEnds = 0;
+    countdown->showCountdown(screens->list.at(0), [&] {
+        ++firstEnds;
+        // The first one's end takes its own veil away, not the running one's.
+        secondShowingAtFirstEnd = second && second->isVisible() && countdown->window() == second.data();
+        firstGoneAtFirstEnd = !first || !first->isVisible();
+    });
+    first = countdown->window();
+    length = 10;
+    countdown->showCountdown(screens->list.at(1), [&] { ++secondEnds; });
+    second = countdown->window();
     ASSERT_NE(first, second);
-    QTRY_VERIFY(std::count(events.begin(), events.end(), "first") == 1);
-    // The first one's end takes its own veil away, not the running one's.
-    EXPECT_TRUE(second && second->isVisible());
-    EXPECT_EQ(countdown->window(), second.data());
-    EXPECT_TRUE(!first || !first->isVisible());
-    QTRY_VERIFY(std::count(events.begin(), events.end(), "second") == 1);
+    QTRY_COMPARE(firstEnds, 1);
+    EXPECT_TRUE(secondShowingAtFirstEnd);
+    EXPECT_TRUE(firstGoneAtFirstEnd);
+    QTRY_COMPARE(secondEnds, 1);
     EXPECT_EQ(countdown->window(), nullptr);
-    EXPECT_EQ(std::count(events.begin(), events.end(), "first"), 1);
+    EXPECT_EQ(firstEnds, 1);
 }
 
 TEST_F(CountdownTest, AwaitingResumesAfterTheCompletion) {
