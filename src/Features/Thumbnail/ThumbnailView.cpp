@@ -21,6 +21,8 @@
 #include <QToolButton>
 #include <QVariantAnimation>
 
+#include <cmath>
+
 namespace zentola {
 namespace {
 
@@ -179,7 +181,7 @@ void ThumbnailView::mouseMoveEvent(QMouseEvent* event) {
     if (!pressed_)
         return;
     const QPoint translation = event->position().toPoint() - pressPos_;
-    if (!isDragging_ && translation.manhattanLength() < swipeMinimum)
+    if (!isDragging_ && std::hypot(translation.x(), translation.y()) < swipeMinimum)
         return;
     isDragging_ = true;
     setDragOffset(translation);

@@ -117,9 +117,11 @@ TEST_F(ThumbnailViewTest, HoverShowsTheCloseButtonAndReportsEachChange) {
 TEST_F(ThumbnailViewTest, ClickOpensAndSwipesRightDismiss) {
     auto view = make(capture(300, 200));
     mouse(view.get(), QEvent::MouseButtonPress, QPoint(50, 50));
-    mouse(view.get(), QEvent::MouseMove, QPoint(53, 52));  // under the swipe threshold
-    mouse(view.get(), QEvent::MouseButtonRelease, QPoint(53, 52));
+    // 9.9 points away on the diagonal: still under the swipe's 10-point distance, so a click.
+    mouse(view.get(), QEvent::MouseMove, QPoint(57, 57));
+    mouse(view.get(), QEvent::MouseButtonRelease, QPoint(57, 57));
     EXPECT_EQ(opens, 1);
+    EXPECT_TRUE(view->dragOffset().isNull());
 
     swipe(view.get(), QPoint(20, 100), 90);
     EXPECT_EQ(dismissed, 0);
