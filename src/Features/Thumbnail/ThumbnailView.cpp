@@ -18,6 +18,7 @@
 #include <QPainterPath>
 #include <QPropertyAnimation>
 #include <QSaveFile>
+#include <QThreadPool>
 #include <QToolButton>
 #include <QVariantAnimation>
 
@@ -46,7 +47,9 @@ QIcon closeIcon() {
     return QIcon(pixmap);
 }
 
-bool writePNGFile(const platform::BitmapRef& bitmap, const QString& path) {
+}  // namespace
+
+bool ThumbnailView::writePNG(const platform::BitmapRef& bitmap, const QString& path) {
     if (!bitmap || path.isEmpty())
         return false;
     QByteArray png;
@@ -64,8 +67,6 @@ bool writePNGFile(const platform::BitmapRef& bitmap, const QString& path) {
     }
     return file.commit();
 }
-
-}  // namespace
 
 ThumbnailView::ThumbnailView(CapturedImage image, Actions actions, QWidget* parent)
     : QWidget(parent), image_(std::move(image)), actions_(std::move(actions)) {
@@ -283,14 +284,13 @@ QFileDialog* ThumbnailView::saveAs() {
     dialog->setDefaultSuffix("png");
     dialog->selectFile("Screenshot.png");
     // The card may be gone when the user answers; the dialog keeps its own reference to the pixels.
+    // Encoding a large capture takes a while, so it is written off the main thread.
     const platform::BitmapRef bitmap = image_.image.bitmap();
-    connect(dialog, &QFileDialog::fileSelected, dialog, [bitmap](const QString& path) { writePNGFile(bitmap, path); });
+    connect(dialog, &QFileDialog::fileSelected, dialog, [bitmap](const QString& path) {
+        QThreadPool::globalInstance()->start([bitmap, path] { writePNG(bitmap, path); });
+    });
     dialog->open();
     return dialog;
-}
-
-bool ThumbnailView::writePNG(const QString& path) const {
-    return writePNGFile(image_.image.bitmap(), path);
 }
 
 void ThumbnailView::copy() const {

@@ -41,10 +41,11 @@ public:
     QMenu* makeContextMenu();
     // What a drag out of the card carries: the saved file, else the image.
     QMimeData* makeDragData() const;
-    // Opens the save dialog without waiting; the PNG is written when the user confirms.
+    // Opens the save dialog without waiting; the PNG is written on a worker thread when the user
+    // confirms.
     QFileDialog* saveAs();
-    // Writes the capture as PNG; false when encoding or writing fails.
-    bool writePNG(const QString& path) const;
+    // Writes a bitmap as a PNG file, whole or not at all; false when encoding or writing fails.
+    static bool writePNG(const platform::BitmapRef& bitmap, const QString& path);
     void copy() const;
 
     static constexpr int padding = 8;

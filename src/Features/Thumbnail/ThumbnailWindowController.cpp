@@ -3,11 +3,11 @@
 #include "Features/Thumbnail/ThumbnailView.h"
 #include "platform/desktop/WindowPlacement.h"
 #include "platform/desktop/Workspace.h"
-#include "platform/imageio/ImageCodec.h"
+#include "platform/core/MainThread.h"
 
 #include <QDir>
-#include <QFile>
 #include <QPropertyAnimation>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUuid>
 #include <QVBoxLayout>
@@ -150,8 +150,12 @@ void ThumbnailWindowController::openInPreview() {
         hide();
         return;
     }
-    if (const auto path = saveTempFile(currentImage_->image.bitmap()))
-        open_(QUrl::fromLocalFile(*path));
+    // Encoding a large capture takes a while: written off the main thread, opened back on it.
+    QThreadPool::globalInstance()->start([bitmap = currentImage_->image.bitmap(), open = open_] {
+        const auto path = saveTempFile(bitmap);
+        if (path && QCoreApplication::instance())
+            platform::postToMain([open, url = QUrl::fromLocalFile(*path)] { open(url); });
+    });
 }
 
 void ThumbnailWindowController::revealInFileManager() {
@@ -160,25 +164,10 @@ void ThumbnailWindowController::revealInFileManager() {
 }
 
 std::optional<QString> ThumbnailWindowController::saveTempFile(const platform::BitmapRef& bitmap) {
-    if (!bitmap)
-        return std::nullopt;
-    QByteArray png;
-    try {
-        png = platform::ImageCodec::pngData(*bitmap);
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
     const QString path = QDir::temp().filePath(
         "Zentola-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + ".png");
-    QFile file(path);
-    if (png.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    if (!ThumbnailView::writePNG(bitmap, path))
         return std::nullopt;
-    if (file.write(png) != png.size()) {
-        file.close();
-        file.remove();
-        return std::nullopt;
-    }
-    file.close();
     return path;
 }
 

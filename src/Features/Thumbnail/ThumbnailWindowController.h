@@ -48,7 +48,8 @@ public:
     void setOpener(std::function<bool(const QUrl&)> open) { open_ = std::move(open); }
     void setRevealer(std::function<bool(const QString&)> reveal) { reveal_ = std::move(reveal); }
 
-    // Opens the capture: its saved file (then slides out), else a temporary PNG of it.
+    // Opens the capture: its saved file (then slides out), else a temporary PNG of it, written on a
+    // worker thread and opened once it is whole.
     void openInPreview();
     // Shows the saved file in the file manager; nothing for an unsaved capture.
     void revealInFileManager();

@@ -128,7 +128,9 @@ TEST_F(ThumbnailWindowTest, ANewCaptureReplacesTheCardEvenDuringTheSlideOut) {
 TEST_F(ThumbnailWindowTest, OpeningAnUnsavedCaptureWritesATemporaryPng) {
     controller.show(capture(64, 48, fake->list[0]));
     controller.openInPreview();
-    ASSERT_EQ(opened.size(), 1);
+    // Written off the main thread, so the file opens only once the event loop runs again.
+    EXPECT_TRUE(opened.isEmpty());
+    ASSERT_TRUE(waitUntil([&] { return opened.size() == 1; }));
     const QString path = opened[0].toLocalFile();
     const QFileInfo info(path);
     EXPECT_EQ(info.absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
@@ -145,7 +147,7 @@ TEST_F(ThumbnailWindowTest, OpeningAnUnsavedCaptureWritesATemporaryPng) {
 
     // Every open gets its own file.
     controller.openInPreview();
-    ASSERT_EQ(opened.size(), 2);
+    ASSERT_TRUE(waitUntil([&] { return opened.size() == 2; }));
     EXPECT_NE(opened[1], opened[0]);
     QFile::remove(opened[1].toLocalFile());
 }
