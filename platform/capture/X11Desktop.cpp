@@ -122,6 +122,39 @@ std::vector<X11Desktop::TopLevel> X11Desktop::topLevels(bool withDetails) {
     return result;
 }
 
+std::optional<X11Desktop::TopLevel> X11Desktop::topLevel(quint32 window) {
+    xcb_connection_t* c = x_->get();
+    // Up to the root's child: a client sits at most two levels inside its window manager's frame.
+    xcb_window_t frame = window;
+    for (int depth = 0;; ++depth) {
+        Freed tree(xcb_query_tree_reply(c, xcb_query_tree(c, frame), nullptr));
+        if (!tree || depth > 2)
+            return std::nullopt;
+        if (tree->parent == x_->root() || tree->parent == XCB_WINDOW_NONE)
+            break;
+        frame = tree->parent;
+    }
+    if (frame == x_->root())
+        return std::nullopt;
+    auto attrCookie = xcb_get_window_attributes(c, frame);
+    auto geoCookie = xcb_get_geometry(c, frame);
+    auto stateCookie = xcb_get_property(c, 0, window, x_->atom("WM_STATE"), XCB_ATOM_ANY, 0, 0);
+    Freed attr(xcb_get_window_attributes_reply(c, attrCookie, nullptr));
+    Freed geo(xcb_get_geometry_reply(c, geoCookie, nullptr));
+    Freed state(xcb_get_property_reply(c, stateCookie, nullptr));
+    if (!attr || !geo || attr->_class == XCB_WINDOW_CLASS_INPUT_ONLY)
+        return std::nullopt;
+    // Inside a frame only the application's own window counts, not the frame's decorations.
+    if (frame != window && !(state && state->type != XCB_ATOM_NONE))
+        return std::nullopt;
+    TopLevel t;
+    t.frame = frame;
+    t.client = window;
+    t.geometry = QRect(geo->x, geo->y, geo->width + 2 * geo->border_width, geo->height + 2 * geo->border_width);
+    t.viewable = attr->map_state == XCB_MAP_STATE_VIEWABLE;
+    return t;
+}
+
 void X11Desktop::fillOwners(std::vector<TopLevel>& windows) {
     // Asked afresh every time: the server hands a departed client's window ids to the next client.
     xcb_connection_t* c = x_->get();

@@ -46,6 +46,9 @@ public:
     // mapped and unmapped children in the X server's order.
     // withDetails also reads titles, classes and layers (the grabs need only frames and owners).
     std::vector<TopLevel> topLevels(bool withDetails);
+    // The top-level window that is window itself (a root child) or whose client it is, read on
+    // its own without listing the others; no owner or details. None when there is no such window.
+    std::optional<TopLevel> topLevel(quint32 window);
     // Front to back.
     std::vector<WindowListEntry> windowList(const Layout& layout, bool onScreenOnly, bool excludeDesktopElements);
 

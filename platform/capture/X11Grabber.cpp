@@ -9,6 +9,10 @@
 
 #include <QImage>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -39,15 +43,30 @@ void inBands(int height, std::size_t bytes, const std::function<void(int, int)>&
         t.join();
 }
 
-// The X server leaves the fourth byte undefined; the toolkit expects 0xff in opaque pixels.
+// The X server leaves the fourth byte undefined; the toolkit expects 0xff in opaque pixels. Only
+// groups that are not opaque yet are written back, so a server that fills the byte costs one read.
 void makeOpaque(std::uint8_t* pixels, int bytesPerRow, int width, int height) {
-    inBands(height, std::size_t(bytesPerRow) * height, [=](int first, int end) {
-        for (int y = first; y < end; ++y) {
-            auto* p = reinterpret_cast<std::uint32_t*>(pixels + std::size_t(y) * bytesPerRow);
-            for (int x = 0; x < width; ++x)
-                p[x] |= 0xff000000u;
+    for (int y = 0; y < height; ++y) {
+        auto* p = reinterpret_cast<std::uint32_t*>(pixels + std::size_t(y) * bytesPerRow);
+        int x = 0;
+#ifdef __SSE2__
+        const __m128i alpha = _mm_set1_epi32(int(0xff000000u));
+        for (; x + 16 <= width; x += 16) {
+            auto* q = reinterpret_cast<__m128i*>(p + x);
+            const __m128i v0 = _mm_loadu_si128(q), v1 = _mm_loadu_si128(q + 1);
+            const __m128i v2 = _mm_loadu_si128(q + 2), v3 = _mm_loadu_si128(q + 3);
+            const __m128i all = _mm_and_si128(_mm_and_si128(v0, v1), _mm_and_si128(v2, v3));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_or_si128(all, alpha), all)) == 0xffff)
+                continue;
+            _mm_storeu_si128(q, _mm_or_si128(v0, alpha));
+            _mm_storeu_si128(q + 1, _mm_or_si128(v1, alpha));
+            _mm_storeu_si128(q + 2, _mm_or_si128(v2, alpha));
+            _mm_storeu_si128(q + 3, _mm_or_si128(v3, alpha));
         }
-    });
+#endif
+        for (; x < width; ++x)
+            p[x] |= 0xff000000u;
+    }
 }
 
 void copyRows(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int rowBytes, int rows) {
@@ -193,30 +212,59 @@ BitmapRef X11Grabber::grabDrawable(quint32 drawable, const QRect& rect) {
 
 bool X11Grabber::redirect(const std::vector<quint32>& frames) {
     // Automatic redirection keeps each window on screen as before and gives it a pixmap of its
-    // own; the server drops it when the window or this connection goes away. A window that is
-    // redirected already (by an earlier grab or a compositing manager) refuses, and its pixmap is
-    // current; a fresh one must first be repainted by its client.
+    // own; the server drops it when the window or this connection goes away. The server keeps a
+    // record for every request, even for a window this connection redirected before, so each
+    // window is asked for once. A fresh one must first be repainted by its client.
+    std::vector<quint32> fresh;
+    {
+        std::lock_guard lock(redirectedMutex_);
+        for (quint32 f : frames)
+            if (redirected_.insert(f).second)
+                fresh.push_back(f);
+    }
     xcb_connection_t* c = x_->get();
     std::vector<xcb_void_cookie_t> cookies;
-    for (quint32 f : frames)
+    for (quint32 f : fresh)
         cookies.push_back(xcb_composite_redirect_window_checked(c, f, XCB_COMPOSITE_REDIRECT_AUTOMATIC));
-    bool fresh = false;
-    for (auto cookie : cookies) {
-        xcb_generic_error_t* err = xcb_request_check(c, cookie);
-        fresh = fresh || !err;
+    bool any = false;
+    for (std::size_t i = 0; i < cookies.size(); ++i) {
+        xcb_generic_error_t* err = xcb_request_check(c, cookies[i]);
+        if (err) {
+            std::lock_guard lock(redirectedMutex_);
+            redirected_.erase(fresh[i]);
+        }
+        any = any || !err;
         free(err);
     }
-    return fresh;
+    return any;
 }
 
-// Reads rect (window coordinates) of a window's own pixmap into dst.
-static bool readWindowPixels(xcb_connection_t* c, quint32 frame, const QRect& rect, std::uint8_t* dst, int dstStride) {
-    const xcb_pixmap_t pixmap = xcb_generate_id(c);
-    xcb_generic_error_t* err = xcb_request_check(c, xcb_composite_name_window_pixmap_checked(c, frame, pixmap));
-    if (err) {
+quint32 X11Grabber::windowPixmap(quint32 frame) {
+    xcb_connection_t* c = x_->get();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (redirect({frame})) {
+            sync();
+            std::this_thread::sleep_for(repaintDelay);
+        }
+        const xcb_pixmap_t pixmap = xcb_generate_id(c);
+        xcb_generic_error_t* err = xcb_request_check(c, xcb_composite_name_window_pixmap_checked(c, frame, pixmap));
+        if (!err)
+            return pixmap;
         free(err);
-        return false;
+        // The server gives a destroyed window's id to later windows, which are not redirected:
+        // drop this connection's record, if any, and ask once more.
+        free(xcb_request_check(c, xcb_composite_unredirect_window_checked(c, frame, XCB_COMPOSITE_REDIRECT_AUTOMATIC)));
+        std::lock_guard lock(redirectedMutex_);
+        redirected_.erase(frame);
     }
+    return XCB_PIXMAP_NONE;
+}
+
+bool X11Grabber::readWindowPixels(quint32 frame, const QRect& rect, std::uint8_t* dst, int dstStride) {
+    xcb_connection_t* c = x_->get();
+    const xcb_pixmap_t pixmap = windowPixmap(frame);
+    if (pixmap == XCB_PIXMAP_NONE)
+        return false;
     auto* r = xcb_get_image_reply(
         c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap, rect.x(), rect.y(), rect.width(), rect.height(), ~0u),
         nullptr);
@@ -259,7 +307,7 @@ void X11Grabber::repaintRegion(std::uint8_t* pixels, int bytesPerRow, const QRec
         if (part.isEmpty())
             continue;
         std::uint8_t* dst = pixels + std::size_t(part.y() - area.y()) * bytesPerRow + std::size_t(part.x() - area.x()) * 4;
-        readWindowPixels(c, t->frame, part.translated(-t->geometry.topLeft()), dst, bytesPerRow);
+        readWindowPixels(t->frame, part.translated(-t->geometry.topLeft()), dst, bytesPerRow);
     }
 }
 
@@ -326,26 +374,28 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
 }
 
 BitmapRef X11Grabber::grabWindow(quint32 window, bool showCursor) {
-    const auto tops = desktop_.topLevels(false);
-    auto it = std::find_if(tops.begin(), tops.end(), [&](const auto& t) { return t.client == window || t.frame == window; });
-    if (it == tops.end() || !it->viewable)
+    const auto top = desktop_.topLevel(window);
+    if (!top || !top->viewable)
         fail(7, "The window is not on screen");
-    const QRect geometry = it->geometry;
+    const QRect geometry = top->geometry;
     if (!x_->hasComposite())
         return grabArea(geometry, {}, {}, showCursor);
 
-    if (redirect({it->frame})) {
-        sync();
-        std::this_thread::sleep_for(repaintDelay);
-    }
-    const int w = geometry.width(), h = geometry.height();
-    std::vector<std::uint8_t> pixels(std::size_t(w) * h * 4);
-    if (!readWindowPixels(x_->get(), it->frame, QRect(0, 0, w, h), pixels.data(), w * 4))
+    xcb_connection_t* c = x_->get();
+    const xcb_pixmap_t pixmap = windowPixmap(top->frame);
+    if (pixmap == XCB_PIXMAP_NONE)
         fail(8, "Cannot read the window's pixels");
-    makeOpaque(pixels.data(), w * 4, w, h);
+    BitmapRef bitmap;
+    try {
+        bitmap = grabDrawable(pixmap, QRect(QPoint(0, 0), geometry.size()));
+    } catch (const PlatformError&) {
+        xcb_free_pixmap(c, pixmap);
+        fail(8, "Cannot read the window's pixels");
+    }
+    xcb_free_pixmap(c, pixmap);
     if (showCursor)
-        drawCursor(pixels.data(), w * 4, geometry);
-    return Bitmap::create(w, h, w * 4, PixelFormat::BGRA, AlphaMode::opaque, std::move(pixels));
+        drawCursor(const_cast<std::uint8_t*>(bitmap->data()), bitmap->bytesPerRow(), geometry);
+    return bitmap;
 }
 
 void X11Grabber::sync() {
@@ -377,8 +427,15 @@ void X11Grabber::drawCursor(std::uint8_t* pixels, int bytesPerRow, const QRect& 
 BitmapRef X11Grabber::scaled(const BitmapRef& bitmap, QSize size) {
     if (!bitmap || size.isEmpty() || (bitmap->width() == size.width() && bitmap->height() == size.height()))
         return bitmap;
-    const QImage out = bitmap->asQImage().scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    return Bitmap::fromQImage(out);
+    const QImage view = bitmap->asQImage();
+    auto out = std::make_shared<QImage>(view.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    if (out->isNull())
+        fail(12, "Out of memory while resampling the picture");
+    if (out->format() != view.format())
+        out->convertTo(view.format());
+    // The bitmap keeps the resampled image alive instead of copying it.
+    return Bitmap::wrap(out->width(), out->height(), int(out->bytesPerLine()), bitmap->format(), bitmap->alpha(),
+                        out->constBits(), [out] {});
 }
 
 }  // namespace platform

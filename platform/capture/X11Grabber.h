@@ -7,6 +7,8 @@
 #include <QSize>
 
 #include <memory>
+#include <mutex>
+#include <unordered_set>
 #include <vector>
 
 namespace platform {
@@ -51,11 +53,17 @@ private:
     void drawCursor(std::uint8_t* pixels, int bytesPerRow, const QRect& area);
     // True when a window was not redirected before (its pixmap may still be repainting).
     bool redirect(const std::vector<quint32>& frames);
+    // The window's own pixmap, to be freed by the caller; none when it has none.
+    quint32 windowPixmap(quint32 frame);
+    // Reads rect (window coordinates) of a window's own pixmap into dst.
+    bool readWindowPixels(quint32 frame, const QRect& rect, std::uint8_t* dst, int dstStride);
     void sync();
 
     std::shared_ptr<X11Connection> x_;
     X11Desktop desktop_;
     std::shared_ptr<Pool> pool_;
+    std::mutex redirectedMutex_;
+    std::unordered_set<quint32> redirected_;  // frames this connection has redirected
 };
 
 }  // namespace platform

@@ -5,6 +5,9 @@
 #include "platform/capture/RunningApplication.h"
 #include "platform/capture/ScreenshotService.h"
 #include "platform/capture/ShareableContent.h"
+#include "platform/capture/X11Connection.h"
+#include "platform/capture/X11Grabber.h"
+#include "platform/core/Error.h"
 #include "platform/defaults/DefaultsStore.h"
 #include "unit/Capture/RunTask.h"
 
@@ -17,6 +20,8 @@
 #include <QThread>
 #include <QWidget>
 #include <gtest/gtest.h>
+
+#include <xcb/res.h>
 
 #include <unistd.h>
 
@@ -291,4 +296,109 @@ TEST(CaptureIntegration, AWindowManagersStackingListAndWindowTypesOrderTheList) 
         }
     EXPECT_EQ(ids, (std::vector<quint32>{windows.ids[2], windows.ids[1], windows.ids[0]}));
     EXPECT_EQ(layers, (std::vector<int>{20, 0, 0}));
+}
+
+namespace {
+
+// Every resource the X server keeps for the client with this connection's ids.
+int serverResources(platform::X11Connection& x) {
+    xcb_connection_t* c = x.get();
+    auto* r = xcb_res_query_client_resources_reply(
+        c, xcb_res_query_client_resources(c, xcb_get_setup(c)->resource_id_base), nullptr);
+    int total = 0;
+    if (r)
+        for (auto it = xcb_res_query_client_resources_types_iterator(r); it.rem; xcb_res_type_next(&it))
+            total += int(it.data->count);
+    free(r);
+    return total;
+}
+
+bool opaque(const platform::BitmapRef& b) {
+    for (int y = 0; y < b->height(); ++y)
+        for (int x = 0; x < b->width(); ++x)
+            if (b->row(y)[x * 4 + 3] != 0xff)
+                return false;
+    return true;
+}
+
+}  // namespace
+
+TEST(X11Grabber, RepeatedGrabsLeaveNothingBehindOnTheServer) {
+    TestWindows windows({spec(QRect(300, 300, 200, 160), red), spec(QRect(900, 300, 200, 160), blue)});
+    ASSERT_EQ(windows.ids.size(), 2u);
+    // One of ours over the blue window, so display grabs paint what lies beneath it.
+    QWidget own;
+    own.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+    own.setGeometry(950, 350, 100, 60);
+    own.show();
+    QApplication::processEvents();
+
+    auto x = std::make_shared<platform::X11Connection>();
+    platform::X11Grabber grabber(x);
+    const std::vector<qint32> ours{qint32(getpid())};
+    auto round = [&] {
+        EXPECT_TRUE(filled(grabber.grabWindow(windows.ids[0]), QRect(0, 0, 200, 160), red));
+        EXPECT_TRUE(filled(grabber.grabArea(QRect(900, 300, 200, 160), ours), QRect(0, 0, 200, 160), blue));
+    };
+    round();
+    const int afterFirst = serverResources(*x);
+    for (int i = 0; i < 4; ++i)
+        round();
+    EXPECT_EQ(serverResources(*x), afterFirst);
+}
+
+TEST(X11Grabber, ScreenWindowAndResampledPixelsAreOpaque) {
+    TestWindows windows({spec(QRect(101, 103, 333, 77), green)});
+    ASSERT_EQ(windows.ids.size(), 1u);
+    auto x = std::make_shared<platform::X11Connection>();
+    platform::X11Grabber oneOff(x), kept(x, 2);
+    // Odd widths, so the ends of rows are covered as well as their middles.
+    EXPECT_TRUE(opaque(oneOff.grabArea(QRect(97, 99, 341, 85))));
+    EXPECT_TRUE(opaque(kept.grabArea(QRect(97, 99, 341, 85))));
+    EXPECT_TRUE(opaque(kept.grabArea(QRect(97, 99, 341, 85))));
+    const auto window = kept.grabWindow(windows.ids[0]);
+    ASSERT_EQ(window->width(), 333);
+    EXPECT_TRUE(opaque(window));
+    const auto doubled = platform::X11Grabber::scaled(window, QSize(666, 154));
+    ASSERT_EQ(doubled->width(), 666);
+    ASSERT_EQ(doubled->height(), 154);
+    EXPECT_TRUE(opaque(doubled));
+    EXPECT_TRUE(filled(doubled, QRect(4, 4, 658, 146), green));
+}
+
+TEST(X11Grabber, AnApplicationsWindowInsideAFrameIsGrabbedWithItsFrame) {
+    // A window manager's frame (green) holding the application's window (red) and a decoration
+    // (blue), made on a connection of our own.
+    auto x = std::make_shared<platform::X11Connection>();
+    xcb_connection_t* c = x->get();
+    auto make = [&](xcb_window_t parent, QRect r, QRgb colour) {
+        const xcb_window_t w = xcb_generate_id(c);
+        const uint32_t values[] = {colour, 1};
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, parent, int16_t(r.x()), int16_t(r.y()), uint16_t(r.width()),
+                          uint16_t(r.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, x->screen()->root_visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+        return w;
+    };
+    const xcb_window_t frame = make(x->root(), QRect(700, 300, 300, 200), green);
+    const xcb_window_t client = make(frame, QRect(10, 20, 200, 100), red);
+    const xcb_window_t decoration = make(frame, QRect(250, 0, 40, 20), blue);
+    const uint32_t normalState[] = {1, 0};
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, client, x->atom("WM_STATE"), x->atom("WM_STATE"), 32, 2, normalState);
+    xcb_map_subwindows(c, frame);
+    xcb_map_window(c, frame);
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+
+    platform::X11Grabber grabber(x);
+    const auto shot = grabber.grabWindow(client);
+    ASSERT_EQ(shot->width(), 300);
+    ASSERT_EQ(shot->height(), 200);
+    EXPECT_TRUE(filled(shot, QRect(10, 20, 200, 100), red));
+    EXPECT_TRUE(filled(shot, QRect(0, 130, 300, 70), green));
+    EXPECT_TRUE(filled(grabber.grabWindow(frame), QRect(250, 0, 40, 20), blue));
+    // Neither a decoration nor a window that does not exist is a window to grab.
+    EXPECT_THROW(grabber.grabWindow(decoration), platform::PlatformError);
+    EXPECT_THROW(grabber.grabWindow(client + 1000), platform::PlatformError);
+    EXPECT_THROW(grabber.grabWindow(x->root()), platform::PlatformError);
+    xcb_destroy_window(c, frame);
+    xcb_flush(c);
 }
