@@ -70,9 +70,7 @@ void CountdownContainerView::startCountdown() {
 
 void CountdownContainerView::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.setCompositionMode(QPainter::CompositionMode_Source);
     p.fillRect(rect(), QColor::fromRgbF(0, 0, 0, 0.4f));
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     if (currentCount_ < 1)
         return;
     p.setRenderHint(QPainter::Antialiasing);

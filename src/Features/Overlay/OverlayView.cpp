@@ -133,13 +133,10 @@ void OverlayView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void OverlayView::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.setCompositionMode(QPainter::CompositionMode_Source);
-    p.fillRect(rect(), Qt::transparent);
     if (appState_.currentMode() != CaptureMode::screen)
         return;
+    QPainter p(this);
     p.fillRect(rect(), QColor::fromRgbF(0, 0, 0, static_cast<float>(veilOpacity())));
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     // A 4-point stroke centred on the view's edge: half of it shows.
     p.setPen(QPen(OverlayStyle::accent(), 4, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
     p.setBrush(Qt::NoBrush);
