@@ -111,7 +111,7 @@ void ThumbnailView::paintEvent(QPaintEvent*) {
     card.setAlpha(215);
     p.setPen(Qt::NoPen);
     p.setBrush(card);
-    p.drawRoundedRect(QRectF(rect()), 12, 12);
+    p.drawRoundedRect(QRectF(rect()), cornerRadius, cornerRadius);
 
     if (thumbnail_.isNull())
         return;

@@ -49,6 +49,7 @@ public:
     void copy() const;
 
     static constexpr int padding = 8;
+    static constexpr int cornerRadius = 12;
     static constexpr int swipeMinimum = 10;
     static constexpr int swipeDismissDistance = 100;
 

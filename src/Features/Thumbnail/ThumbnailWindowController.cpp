@@ -1,11 +1,13 @@
 #include "Features/Thumbnail/ThumbnailWindowController.h"
 
 #include "Features/Thumbnail/ThumbnailView.h"
+#include "platform/core/MainThread.h"
+#include "platform/desktop/Compositor.h"
 #include "platform/desktop/WindowPlacement.h"
 #include "platform/desktop/Workspace.h"
-#include "platform/core/MainThread.h"
 
 #include <QDir>
+#include <QPainterPath>
 #include <QPropertyAnimation>
 #include <QThreadPool>
 #include <QTimer>
@@ -22,7 +24,8 @@ ThumbnailWindowController& ThumbnailWindowController::shared() {
 
 ThumbnailWindowController::ThumbnailWindowController()
     : open_([](const QUrl& url) { return platform::Workspace::open(url); }),
-      reveal_([](const QString& path) { return platform::Workspace::revealInFileManager(path); }) {}
+      reveal_([](const QString& path) { return platform::Workspace::revealInFileManager(path); }),
+      compositing_(platform::Compositor::isRunning) {}
 
 ThumbnailWindowController::~ThumbnailWindowController() {
     delete window_;
@@ -46,7 +49,10 @@ QRectF ThumbnailWindowController::cardFrame(const QSizeF& size, const QRectF& vi
 QWidget* ThumbnailWindowController::createWindow() {
     auto* window = new QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                                             Qt::WindowDoesNotAcceptFocus);
-    window->setAttribute(Qt::WA_TranslucentBackground);
+    // Without a compositing manager, translucent pixels show dark on X11: the card is then opaque
+    // with its rounded corners cut out by a shape mask.
+    if (compositing_())
+        window->setAttribute(Qt::WA_TranslucentBackground);
     window->setAttribute(Qt::WA_ShowWithoutActivating);
     window->setWindowTitle(QStringLiteral("Zentola"));
     auto* layout = new QVBoxLayout(window);
@@ -96,6 +102,12 @@ void ThumbnailWindowController::show(const CapturedImage& image) {
 
     const QPoint offscreen = target.topLeft() + QPoint(target.width() + int(thumbnailPadding), 0);
     window_->setGeometry(QRect(offscreen, target.size()));
+    if (!window_->testAttribute(Qt::WA_TranslucentBackground)) {
+        QPainterPath card;
+        card.addRoundedRect(QRectF(QPointF(), QSizeF(target.size())), ThumbnailView::cornerRadius,
+                            ThumbnailView::cornerRadius);
+        window_->setMask(QRegion(card.toFillPolygon().toPolygon()));
+    }
     window_->show();
     window_->raise();
 

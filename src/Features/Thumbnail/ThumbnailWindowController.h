@@ -47,6 +47,8 @@ public:
     // How files are opened and revealed; tests replace them.
     void setOpener(std::function<bool(const QUrl&)> open) { open_ = std::move(open); }
     void setRevealer(std::function<bool(const QString&)> reveal) { reveal_ = std::move(reveal); }
+    // Whether the desktop blends translucent windows; asked when the card's window is made.
+    void setCompositing(std::function<bool()> compositing) { compositing_ = std::move(compositing); }
 
     // Opens the capture: its saved file (then slides out), else a temporary PNG of it, written on a
     // worker thread and opened once it is whole.
@@ -70,6 +72,7 @@ private:
     std::optional<CapturedImage> currentImage_;
     std::function<bool(const QUrl&)> open_;
     std::function<bool(const QString&)> reveal_;
+    std::function<bool()> compositing_;
 };
 
 }  // namespace zentola

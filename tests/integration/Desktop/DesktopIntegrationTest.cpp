@@ -311,6 +311,11 @@ TEST(DesktopIntegrationTest, ThumbnailLandsInTheCornerOfItsMonitor) {
     const QRect expected(3840 - 20 - 316, 1080 - 20 - 185, 316, 185);
     EXPECT_TRUE(waitUntil([&] { return x.window(id).viewable && x.window(id).geometry == expected; }, 3000))
         << x.window(id).geometry.x() << "," << x.window(id).geometry.y();
+    // No compositing manager runs here: the card's margin shows its colour, not a darkened one.
+    const QColor card = controller.window()->palette().color(QPalette::Window);
+    const auto margin = [&] { return x.pixel(expected.x() + 150, expected.y() + 3); };
+    EXPECT_TRUE(waitUntil([&] { return margin() == (card.rgb() & 0xFFFFFFu); }, 2000))
+        << std::hex << margin().value_or(0) << " " << card.rgb();
     controller.hide();
     EXPECT_TRUE(waitUntil([&] { return !x.window(id).viewable; }, 3000));
 }

@@ -91,6 +91,28 @@ TEST_F(ThumbnailWindowTest, SlidesInAtTheBottomRightOfItsDisplay) {
     EXPECT_EQ(window->size(), QSize(316, 185));
 }
 
+TEST_F(ThumbnailWindowTest, CardIsOpaqueWithRoundedCornersWithoutACompositor) {
+    ThumbnailWindowController plain;
+    plain.setCompositing([] { return false; });
+    plain.show(capture(1000, 1000, fake->list[0]));
+    QWidget* window = plain.window();
+    EXPECT_FALSE(window->testAttribute(Qt::WA_TranslucentBackground));
+    const QRegion mask = window->mask();
+    EXPECT_TRUE(mask.contains(QPoint(108, 108)));
+    EXPECT_TRUE(mask.contains(QPoint(108, 1)));
+    for (const QPoint corner : {QPoint(0, 0), QPoint(215, 0), QPoint(0, 215), QPoint(215, 215)})
+        EXPECT_FALSE(mask.contains(corner)) << corner.x() << "," << corner.y();
+    // A wider card gets a mask of its own size.
+    plain.show(capture(1920, 1080, fake->list[0]));
+    EXPECT_TRUE(window->mask().contains(QPoint(300, 92)));
+
+    ThumbnailWindowController composited;
+    composited.setCompositing([] { return true; });
+    composited.show(capture(1000, 1000, fake->list[0]));
+    EXPECT_TRUE(composited.window()->testAttribute(Qt::WA_TranslucentBackground));
+    EXPECT_TRUE(composited.window()->mask().isEmpty());
+}
+
 TEST_F(ThumbnailWindowTest, DismissesItselfAfterItsDurationUnlessHovered) {
     controller.show(capture(100, 100, fake->list[0]));
     ASSERT_TRUE(controller.dismissTimer()->isActive());
