@@ -16,18 +16,6 @@ namespace {
 
 constexpr double hitArea = 24;
 
-TEST(ResizeHandleTest, PositionsSitOnTheShownRectangle) {
-    const QRectF r(100, 100, 200, 100);
-    const std::vector<QPointF> expected = {{100, 100}, {200, 100}, {300, 100}, {100, 150},
-                                           {300, 150}, {100, 200}, {200, 200}, {300, 200}};
-    const auto all = ResizeHandle::allCases();
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        EXPECT_EQ(all[i].position(r), expected[i]) << i;
-        // A mirrored rectangle has its handles where it shows.
-        EXPECT_EQ(all[i].position(QRectF(300, 200, -200, -100)), expected[i]) << i;
-    }
-}
-
 TEST(ResizeHandleTest, MinimumSizeKeepsTheOppositeEdge) {
     const QRectF r(100, 100, 50, 50);
     EXPECT_EQ(ResizeHandle(ResizeHandle::bottomLeft).resize(r, {48, 48}, 10), QRectF(140, 100, 10, 98));
@@ -37,15 +25,6 @@ TEST(ResizeHandleTest, MinimumSizeKeepsTheOppositeEdge) {
     // Past the fixed edge by more than the minimum the size turns negative.
     EXPECT_EQ(ResizeHandle(ResizeHandle::bottomCenter).resize(r, {0, -70}, 10), QRectF(100, 100, 50, -20));
     EXPECT_EQ(ResizeHandle(ResizeHandle::topCenter).resize(r, {0, 65}, 10), QRectF(100, 165, 50, -15));
-}
-
-TEST(ResizeHandleTest, CursorsPairOppositeCorners) {
-    EXPECT_EQ(ResizeHandle(ResizeHandle::topLeft).cursor(), OverlayCursor::diagonalNWSE);
-    EXPECT_EQ(ResizeHandle(ResizeHandle::bottomRight).cursor(), OverlayCursor::diagonalNWSE);
-    EXPECT_EQ(ResizeHandle(ResizeHandle::topRight).cursor(), OverlayCursor::diagonalNESW);
-    EXPECT_EQ(ResizeHandle(ResizeHandle::bottomLeft).cursor(), OverlayCursor::diagonalNESW);
-    EXPECT_EQ(ResizeHandle(ResizeHandle::middleLeft).cursor(), OverlayCursor::resizeLeftRight);
-    EXPECT_EQ(ResizeHandle(ResizeHandle::bottomCenter).cursor(), OverlayCursor::resizeUpDown);
 }
 
 TEST(OverlayCursorTest, DiagonalsAreArrowsAcrossTheirOwnDiagonal) {
