@@ -346,3 +346,18 @@ TEST_F(CaptureManagerTest, AFailedSaveIsNoFailureOfTheCapture) {
     EXPECT_FALSE(thumbnail->fileURL);
     EXPECT_TRUE(savedFiles().isEmpty()) << savedFiles().join(", ").toStdString();
 }
+
+TEST_F(CaptureManagerTest, WithoutAnyDisplayOnlyAWindowCanBeTaken) {
+    screens->list.clear();
+    auto m = makeManager();
+    const SelectionRect rect{QPointF(10, 20), QSizeF(100, 100), 11};
+    EXPECT_EQ(caseOf([&] { runTask(m.performCaptureWorkflow(CaptureMode::screen, std::nullopt, std::nullopt, nullptr)); }),
+              Case::displayNotFound);
+    EXPECT_EQ(caseOf([&] { runTask(m.performCaptureWorkflow(CaptureMode::rect, rect, std::nullopt, nullptr)); }),
+              Case::displayNotFound);
+    EXPECT_TRUE(provider->captures.empty());
+    runTask(m.performCaptureWorkflow(CaptureMode::window, std::nullopt, editorWindow(501), nullptr));
+    ASSERT_TRUE(thumbnail);
+    EXPECT_EQ(flashScreen, nullptr);
+    EXPECT_EQ(savedFiles().size(), 1);
+}
