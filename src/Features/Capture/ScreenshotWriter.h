@@ -29,7 +29,7 @@ public:
     // The file's location, or none after logging why not. Never throws.
     std::optional<QUrl> saveScreenshot(const platform::BitmapRef& image);
 
-    // "Screenshot 2025-03-14 at 09.26.53.png"; copy 2 and up adds " (copy)" before the extension.
+    // "Screenshot 2025-03-14 at 09.26.53.png"; copy 2 and up adds " (2)", " (3)", ... before the extension.
     static QString fileName(const QDateTime& when, PersistenceManager::ImageFormat format, int copy = 1);
     // The format's case name as logged: "png", "jpeg", "webp", "heic", "tiff".
     static QString caseName(PersistenceManager::ImageFormat format);
