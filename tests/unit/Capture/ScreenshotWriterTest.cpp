@@ -157,3 +157,20 @@ TEST(ScreenshotWriterPixels, WebpUsesThePicturePresetAtTheQualityInPercent) {
     EXPECT_NE(written, direct(webp::WebpEncoderConfig::Preset::picture, 0.9f));
     EXPECT_NE(written, direct(webp::WebpEncoderConfig::Preset::text, 90));
 }
+
+TEST_F(ScreenshotWriterTest, NoFolderAndARefusedWebpAreLoggedAndLeaveNothing) {
+    std::optional<QUrl> result;
+    folder.clear();
+    EXPECT_EQ(saveLogged(gradient(8, 8), &result), "No screenshot folder access\n");
+    EXPECT_FALSE(result);
+
+    folder = dir.path() + "/Pictures/Zentola";
+    settings->setSaveFormat(Format::webp);
+    // WebP stops at 16383 pixels a side.
+    const std::string out = saveLogged(gradient(17000, 1), &result);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(out.rfind("Failed to save screenshot: ", 0), 0u) << out;
+    EXPECT_GT(out.size(), std::string("Failed to save screenshot: \n").size()) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
+    EXPECT_TRUE(entries().isEmpty()) << entries().join(", ").toStdString();
+}
