@@ -1,8 +1,8 @@
 #include "platform/desktop/Workspace.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QProcess>
@@ -28,17 +28,22 @@ bool Workspace::revealInFileManager(const QString& path) {
 
 bool Workspace::revealInFileManager(const QString& path, QDBusConnection bus) {
     const QFileInfo info(path);
-    const QString absolute = info.absoluteFilePath();
+    const QUrl folder = QUrl::fromLocalFile(info.absolutePath());
+    if (!bus.isConnected())
+        return open(folder);
     const QString service = QStringLiteral("org.freedesktop.FileManager1");
-    if (bus.isConnected() && bus.interface() && bus.interface()->isServiceRegistered(service).value()) {
-        QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
-                                                           service, QStringLiteral("ShowItems"));
-        call << QStringList{QUrl::fromLocalFile(absolute).toString(QUrl::FullyEncoded)} << QString();
-        const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
-        if (reply.type() == QDBusMessage::ReplyMessage)
-            return true;
-    }
-    return open(QUrl::fromLocalFile(info.absolutePath()));
+    QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
+                                                       service, QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded)} << QString();
+    // Not waited for: a busy file manager must not stall the caller, and one that is not running
+    // yet is started by the bus. When none answers, the folder opens instead.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, folder] {
+        if (watcher->isError())
+            open(folder);
+        watcher->deleteLater();
+    });
+    return true;
 }
 
 bool Workspace::openSettings(SettingsPage page) {

@@ -15,8 +15,8 @@ public:
     // Opens a file or URL with its default application. False when nothing could open it.
     static bool open(const QUrl& url);
     static bool openFile(const QString& path);
-    // Shows the file selected in the file manager; without one that answers on the session bus,
-    // opens the folder that holds it.
+    // Asks the file manager on the session bus to show the file selected, without waiting for it;
+    // when none answers, opens the folder that holds it.
     static bool revealInFileManager(const QString& path);
     static bool revealInFileManager(const QString& path, QDBusConnection bus);
     // Opens the desktop's settings for the page when a known settings program is installed.
