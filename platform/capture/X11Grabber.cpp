@@ -159,8 +159,8 @@ private:
     std::vector<Segment> free_;
 };
 
-X11Grabber::X11Grabber(std::shared_ptr<X11Connection> connection, int keptSegments)
-    : x_(std::move(connection)), desktop_(x_), pool_(std::make_shared<Pool>(x_, keptSegments)) {
+X11Grabber::X11Grabber(std::shared_ptr<X11Connection> connection, int keptSegments, bool fillsAlpha)
+    : x_(std::move(connection)), desktop_(x_), pool_(std::make_shared<Pool>(x_, keptSegments)), fillsAlpha_(fillsAlpha) {
     const xcb_setup_t* setup = xcb_get_setup(x_->get());
     bool ok = false;
     for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem; xcb_format_next(&it))
@@ -187,7 +187,8 @@ BitmapRef X11Grabber::grabDrawable(quint32 drawable, const QRect& rect) {
             fail(5, "Cannot read the screen's pixels");
         }
         free(r);
-        makeOpaque(s.address, w * 4, w, h);
+        if (fillsAlpha_)
+            makeOpaque(s.address, w * 4, w, h);
         std::weak_ptr<Pool> pool = pool_;
         return Bitmap::wrap(w, h, w * 4, PixelFormat::BGRA, AlphaMode::opaque, s.address, [pool, s] {
             if (auto p = pool.lock())
@@ -206,7 +207,8 @@ BitmapRef X11Grabber::grabDrawable(quint32 drawable, const QRect& rect) {
     }
     std::vector<std::uint8_t> pixels(xcb_get_image_data(r), xcb_get_image_data(r) + bytes);
     free(r);
-    makeOpaque(pixels.data(), w * 4, w, h);
+    if (fillsAlpha_)
+        makeOpaque(pixels.data(), w * 4, w, h);
     return Bitmap::create(w, h, w * 4, PixelFormat::BGRA, AlphaMode::opaque, std::move(pixels));
 }
 
@@ -354,9 +356,12 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
             sync();
             std::this_thread::sleep_for(repaintDelay);
         }
-        for (const QRect& r : hidden)
+        for (const QRect& r : hidden) {
             repaintRegion(pixels, stride, inside, r, shown);
-        makeOpaque(pixels, stride, inside.width(), inside.height());
+            if (fillsAlpha_)
+                makeOpaque(pixels + std::size_t(r.y() - inside.y()) * stride + std::size_t(r.x() - inside.x()) * 4, stride,
+                           r.width(), r.height());
+        }
     }
     if (showCursor)
         drawCursor(pixels, stride, inside);

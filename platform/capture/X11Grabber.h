@@ -21,8 +21,11 @@ class X11Connection;
 class X11Grabber {
 public:
     // keptSegments: how many shared-memory segments to keep for reuse (a stream wants a few, a
-    // one-off screenshot none). Throws PlatformError when the server's pixels are not 32-bit.
-    explicit X11Grabber(std::shared_ptr<X11Connection> connection, int keptSegments = 0);
+    // one-off screenshot none). With fillsAlpha false the fourth byte stays as the server leaves
+    // it, undefined, which saves a pass over every pixel: only for consumers that read colour
+    // alone (the encoders' colour conversion), never for bitmaps shown through Qt, whose opaque
+    // format wants 0xff there. Throws PlatformError when the server's pixels are not 32-bit.
+    explicit X11Grabber(std::shared_ptr<X11Connection> connection, int keptSegments = 0, bool fillsAlpha = true);
     ~X11Grabber();
     X11Grabber(const X11Grabber&) = delete;
     X11Grabber& operator=(const X11Grabber&) = delete;
@@ -62,6 +65,7 @@ private:
     std::shared_ptr<X11Connection> x_;
     X11Desktop desktop_;
     std::shared_ptr<Pool> pool_;
+    bool fillsAlpha_;
     std::mutex redirectedMutex_;
     std::unordered_set<quint32> redirected_;  // frames this connection has redirected
 };

@@ -364,6 +364,20 @@ TEST(X11Grabber, ScreenWindowAndResampledPixelsAreOpaque) {
     ASSERT_EQ(doubled->height(), 154);
     EXPECT_TRUE(opaque(doubled));
     EXPECT_TRUE(filled(doubled, QRect(4, 4, 658, 146), green));
+
+    // What is painted again beneath a window of ours is opaque too.
+    QWidget own;
+    own.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+    own.setGeometry(151, 111, 101, 41);
+    own.show();
+    QApplication::processEvents();
+    const auto beneath = kept.grabArea(QRect(97, 99, 341, 85), {qint32(getpid())});
+    EXPECT_TRUE(filled(beneath, QRect(4, 4, 333, 77), green));
+    EXPECT_TRUE(opaque(beneath));
+    // Left undefined, the fourth byte changes nothing else.
+    platform::X11Grabber colourOnly(x, 0, false);
+    EXPECT_TRUE(filled(colourOnly.grabArea(QRect(101, 103, 333, 77), {qint32(getpid())}), QRect(0, 0, 333, 77), green));
+    EXPECT_TRUE(filled(colourOnly.grabWindow(windows.ids[0]), QRect(0, 0, 333, 77), green));
 }
 
 TEST(X11Grabber, AnApplicationsWindowInsideAFrameIsGrabbedWithItsFrame) {
