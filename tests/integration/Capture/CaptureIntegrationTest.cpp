@@ -23,6 +23,7 @@
 
 #include <xcb/res.h>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace zentola;
@@ -415,4 +416,19 @@ TEST(X11Grabber, AnApplicationsWindowInsideAFrameIsGrabbedWithItsFrame) {
     EXPECT_THROW(grabber.grabWindow(x->root()), platform::PlatformError);
     xcb_destroy_window(c, frame);
     xcb_flush(c);
+}
+
+TEST(X11Grabber, ALostConnectionGivesErrorsNotCrashesOrHangs) {
+    TestWindows windows({spec(QRect(300, 300, 100, 100), red)});
+    ASSERT_EQ(windows.ids.size(), 1u);
+    auto x = std::make_shared<platform::X11Connection>();
+    platform::X11Grabber grabber(x, 2);
+    ASSERT_TRUE(filled(grabber.grabArea(QRect(300, 300, 100, 100)), QRect(0, 0, 100, 100), red));
+    // As when the server goes away.
+    ::shutdown(xcb_get_file_descriptor(x->get()), SHUT_RDWR);
+    EXPECT_THROW(grabber.grabArea(QRect(300, 300, 100, 100)), platform::PlatformError);
+    EXPECT_THROW(grabber.grabArea(QRect(0, 0, 1000, 1000)), platform::PlatformError);
+    EXPECT_THROW(grabber.grabArea(QRect(300, 300, 100, 100), {qint32(getpid())}), platform::PlatformError);
+    EXPECT_THROW(grabber.grabWindow(windows.ids[0]), platform::PlatformError);
+    EXPECT_NE(xcb_connection_has_error(x->get()), 0);
 }
