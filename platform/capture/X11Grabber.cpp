@@ -314,11 +314,11 @@ void X11Grabber::repaintRegion(std::uint8_t* pixels, int bytesPerRow, const QRec
 }
 
 BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& excludedPids,
-                               const std::vector<quint32>& keptWindows, bool showCursor) {
+                               const std::vector<quint32>& keptWindows, bool showCursor, const QRect& bounds) {
     if (area.isEmpty())
         fail(6, "The capture area is empty");
     const QRect rootRect(0, 0, x_->screen()->width_in_pixels, x_->screen()->height_in_pixels);
-    const QRect inside = area.intersected(rootRect);
+    const QRect inside = area.intersected(bounds.isNull() ? rootRect : rootRect.intersected(bounds));
     if (inside.isEmpty())
         fail(6, "The capture area is outside the screen");
 
@@ -368,7 +368,7 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
 
     if (inside == area)
         return grabbed;
-    // Parts of the area beyond the screen stay black.
+    // Parts of the area beyond the screen or the bounds stay black.
     std::vector<std::uint8_t> canvas(std::size_t(area.width()) * area.height() * 4, 0);
     for (std::size_t i = 3; i < canvas.size(); i += 4)
         canvas[i] = 0xff;

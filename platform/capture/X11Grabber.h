@@ -33,9 +33,11 @@ public:
     // The area of the root window (X11 pixels) as the screen shows it, except that the windows of
     // excludedPids are left out and what lies beneath them is shown instead; windows listed in
     // keptWindows (client ids) stay. With nothing excluded on screen this is one shared-memory
-    // grab. Throws PlatformError.
+    // grab. Parts of the area outside bounds (null: the root window) stay black. Throws
+    // PlatformError.
     BitmapRef grabArea(const QRect& area, const std::vector<qint32>& excludedPids = {},
-                       const std::vector<quint32>& keptWindows = {}, bool showCursor = false);
+                       const std::vector<quint32>& keptWindows = {}, bool showCursor = false,
+                       const QRect& bounds = QRect());
     // One top-level window's own pixels (client id or frame id), even where other windows cover
     // it. Throws PlatformError when there is no such window.
     BitmapRef grabWindow(quint32 window, bool showCursor = false);

@@ -158,8 +158,9 @@ BitmapRef X11ScreenCaptureProvider::capture(X11Grabber& grabber, const ContentFi
         std::vector<quint32> kept;
         for (const ShareableWindow& w : filter.exceptedWindows())
             kept.push_back(w.windowID);
+        // A rectangle reaching past its display shows black there, not the neighbouring display.
         bitmap = grabber.grabArea(nativeArea(filter.display(), configuration.sourceRect), pids, kept,
-                                  configuration.showsCursor);
+                                  configuration.showsCursor, filter.display().nativeGeometry);
     } else {
         bitmap = grabber.grabWindow(filter.window().windowID, configuration.showsCursor);
     }

@@ -133,6 +133,17 @@ TEST(CaptureIntegration, DisplayAndRectangleGrabsShowWhatIsOnScreen) {
     EXPECT_NE(pixel(doubled, 2, 2) & 0xffffff, blue);
 }
 
+TEST(CaptureIntegration, ARectangleReachingPastItsDisplayIsBlackThere) {
+    // Red at the right edge of A, blue at the left edge of B.
+    TestWindows windows({spec(QRect(1800, 500, 120, 100), red), spec(QRect(1920, 500, 100, 100), blue)});
+    ASSERT_EQ(windows.ids.size(), 2u);
+    const auto shot = grab(platform::ContentFilter::forDisplay(displayNamed("A"), {}, {}), QRectF(1850, 520, 140, 60), 140, 60);
+    ASSERT_EQ(shot->width(), 140);
+    ASSERT_EQ(shot->height(), 60);
+    EXPECT_TRUE(filled(shot, QRect(0, 0, 70, 60), red));
+    EXPECT_TRUE(filled(shot, QRect(70, 0, 70, 60), 0x000000));
+}
+
 TEST(CaptureIntegration, AWindowGrabShowsTheWindowAloneEvenWhenCovered) {
     TestWindows windows({spec(QRect(300, 300, 200, 160), red), spec(QRect(350, 350, 300, 300), green)});
     ASSERT_EQ(windows.ids.size(), 2u);
