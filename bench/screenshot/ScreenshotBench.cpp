@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <functional>
 
@@ -167,16 +168,28 @@ void tune() {
             }
 }
 
-double medianSeconds(int rounds, const std::function<void()>& fn) {
-    std::vector<double> times;
+double processSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + t.tv_nsec * 1e-9;
+}
+
+// Median wall time and this process's median processor time (all its threads) of fn, in ms.
+std::pair<double, double> median(int rounds, const std::function<void()>& fn) {
+    std::vector<double> wall, cpu;
     for (int i = 0; i < rounds; ++i) {
         const auto t0 = std::chrono::steady_clock::now();
+        const double c0 = processSeconds();
         fn();
-        times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        cpu.push_back(1e3 * (processSeconds() - c0));
+        wall.push_back(1e3 * std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    std::sort(wall.begin(), wall.end());
+    std::sort(cpu.begin(), cpu.end());
+    return {wall[wall.size() / 2], cpu[cpu.size() / 2]};
 }
+
+void report(const char* what, std::pair<double, double> t) { std::printf("%-28s %7.2f ms  cpu %7.2f ms\n", what, t.first, t.second); }
 
 void grabs() {
     auto x = std::make_shared<platform::X11Connection>();
@@ -195,15 +208,13 @@ void grabs() {
     platform::X11Grabber oneOff(x);
     platform::X11Grabber kept(x, 4);
     platform::BitmapRef keep;
-    std::printf("screen %dx%d\n", w, h);
-    std::printf("grabArea one-off      %.2f ms\n", 1e3 * medianSeconds(rounds, [&] { keep = oneOff.grabArea(QRect(0, 0, w, h)); }));
+    std::printf("screen %dx%d, window %dx%d\n", w, h, w * 3 / 4, h * 3 / 4);
+    report("grabArea one-off", median(rounds, [&] { keep = oneOff.grabArea(QRect(0, 0, w, h)); }));
     keep = nullptr;
-    std::printf("grabArea kept memory  %.2f ms\n", 1e3 * medianSeconds(rounds, [&] { kept.grabArea(QRect(0, 0, w, h)); }));
-    std::printf("grabWindow %dx%d    %.2f ms\n", w * 3 / 4, h * 3 / 4,
-                1e3 * medianSeconds(rounds, [&] { kept.grabWindow(window); }));
+    report("grabArea kept memory", median(rounds, [&] { kept.grabArea(QRect(0, 0, w, h)); }));
+    report("grabWindow", median(rounds, [&] { kept.grabWindow(window); }));
     const platform::BitmapRef frame = kept.grabArea(QRect(0, 0, w / 2, h / 2));
-    std::printf("scaled %dx%d to 2x   %.2f ms\n", w / 2, h / 2,
-                1e3 * medianSeconds(rounds, [&] { platform::X11Grabber::scaled(frame, QSize(w, h)); }));
+    report("scaled from half to full", median(rounds, [&] { platform::X11Grabber::scaled(frame, QSize(w, h)); }));
     xcb_destroy_window(c, window);
     xcb_flush(c);
 }
