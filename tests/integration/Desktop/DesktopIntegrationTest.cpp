@@ -189,6 +189,22 @@ TEST(DesktopIntegrationTest, AnotherClientPastesTheScreenshot) {
               QByteArray("file:///tmp/shots/a%20b.png\r\n"));
 }
 
+TEST(DesktopIntegrationTest, APasteRightAfterCopyingA4KCaptureGetsAllOfIt) {
+    QImage image(3840, 2160, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* row = reinterpret_cast<quint32*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            row[x] = 0xFF000000u | quint32((x * 7 + y * 13) & 0xFF) << 16 | quint32((x ^ y) & 0xFF) << 8 | quint32(y & 0xFF);
+    }
+    ClipboardManager::shared().copyImageWithFile(platform::Bitmap::fromQImage(image), std::nullopt);
+    // Asked at once, before the encoders are likely done: the reader waits and gets the whole picture.
+    const QImage pasted =
+        QImage::fromData(runServing("xclip", {"-o", "-selection", "clipboard", "-t", "image/png"}), "PNG");
+    ASSERT_EQ(pasted.size(), image.size());
+    for (const QPoint p : {QPoint(0, 0), QPoint(1234, 567), QPoint(3839, 2159)})
+        EXPECT_EQ(pasted.pixel(p), image.pixel(p)) << p.x() << "," << p.y();
+}
+
 TEST(DesktopIntegrationTest, ShutterSoundReachesTheSoundServer) {
     QProcess recorder;
     recorder.start("parec", {"-d", "zentola_sink.monitor", "--raw", "--format=s16le", "--rate=22050", "--channels=1"});
