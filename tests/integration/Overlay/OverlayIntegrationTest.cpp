@@ -3,6 +3,8 @@
 #include "Features/Overlay/KeyablePanel.h"
 #include "Features/Overlay/OverlayWindowController.h"
 #include "Services/PersistenceManager.h"
+#include "packages/GlobalShortcuts/GlobalShortcuts.h"
+#include "packages/GlobalShortcuts/SystemGlobalShortcuts.h"
 #include "platform/display/Screen.h"
 
 #include <QDir>
@@ -13,6 +15,8 @@
 #include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
+
+#include "ui/Overlay/WaitUntil.h"
 
 #include <unistd.h>
 
@@ -81,7 +85,7 @@ TEST_F(OverlayIntegrationTest, OnePanelPerMonitorOverItsNativeArea_ThePointersMo
         KeyablePanel* panel = controller.panels().at(screen).data();
         ASSERT_NE(panel, nullptr);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
-        QTRY_COMPARE(serverGeometry(panel->winId()), screen->nativeGeometry());
+        EXPECT_TRUE(waitUntil([&] { return serverGeometry(panel->winId()) == screen->nativeGeometry(); }));
         // Ours to the screen grabs: the window says which process it belongs to.
         const QString pid = run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(panel->winId()),
                                                           QStringLiteral("_NET_WM_PID")});
@@ -91,8 +95,27 @@ TEST_F(OverlayIntegrationTest, OnePanelPerMonitorOverItsNativeArea_ThePointersMo
     EXPECT_EQ(QWidget::keyboardGrabber(), controller.panels().at(state.activeScreen()).data());
 
     run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
-    QTRY_VERIFY(!controller.hasPanels());
+    ASSERT_TRUE(waitUntil([&] { return !controller.hasPanels(); }));
     EXPECT_FALSE(state.isOverlayVisible());
+
+    // A global shortcut pressed while the overlay holds the keyboard still arrives, once.
+    int downs = 0, ups = 0;
+    GlobalShortcuts::SystemGlobalShortcuts::registerShortcut(
+        GlobalShortcuts::Shortcut(22, 0x100 | 0x200),  // command-shift-6: Ctrl+Shift+6 here
+        [&](const GlobalShortcuts::Shortcut&) { ++downs; },
+        [&](const GlobalShortcuts::Shortcut&) {
+            ++ups;
+            controller.hide();
+        });
+    controller.show();
+    ASSERT_TRUE(waitUntil([&] { return controller.hasPanels(); }));
+    QTest::qWait(100);
+    run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+shift+6")});
+    ASSERT_TRUE(waitUntil([&] { return !controller.hasPanels(); }));
+    QTest::qWait(200);
+    EXPECT_EQ(downs, 1);
+    EXPECT_EQ(ups, 1);
+    GlobalShortcuts::resetForTesting();
 }
 
 TEST_F(OverlayIntegrationTest, ReturnOnARectangleWritesAScreenshotWithoutTheOverlay) {
@@ -113,10 +136,12 @@ TEST_F(OverlayIntegrationTest, ReturnOnARectangleWritesAScreenshotWithoutTheOver
     run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
     QStringList files;
     QImage shot;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        (files = QDir(folder.path()).entryList({QStringLiteral("*.png")}, QDir::Files), files.size() == 1 &&
-                                                                                        shot.load(folder.filePath(files.front()))),
-        15000);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            files = QDir(folder.path()).entryList({QStringLiteral("*.png")}, QDir::Files);
+            return files.size() == 1 && shot.load(folder.filePath(files.front()));
+        },
+        15000));
     EXPECT_FALSE(controller.hasPanels());
     ASSERT_EQ(shot.size(), QSize(400, 300));
     int foreign = 0;

@@ -3,6 +3,9 @@
 #include "Features/Capture/CaptureManager.h"
 #include "Features/Capture/VideoRecordingManager.h"
 
+#include "FakeHotKeyCenter.h"
+#include "packages/GlobalShortcuts/GlobalShortcuts.h"
+#include "packages/GlobalShortcuts/SystemGlobalShortcuts.h"
 #include "platform/core/MainThread.h"
 
 #include <QKeyEvent>
@@ -13,13 +16,16 @@ using namespace overlay_test;
 
 namespace {
 
-// Counts the key presses that get through to it.
+// Counts the key presses that get through to it, leaving out the modifier keys themselves.
 class KeyProbe : public QWidget {
 public:
     int presses = 0;
 
 protected:
-    void keyPressEvent(QKeyEvent*) override { ++presses; }
+    void keyPressEvent(QKeyEvent* e) override {
+        if (e->key() != Qt::Key_Control && e->key() != Qt::Key_Shift)
+            ++presses;
+    }
 };
 
 class OverlayWindowControllerTest : public OverlayFixture {
@@ -229,7 +235,7 @@ TEST_F(OverlayWindowControllerTest, ACaptureOutlivesItsController) {
     controller.reset();
     EXPECT_EQ(calls, (std::vector<std::string>{"pause", "countdown"}));
     countdownOver.resolve();
-    QTRY_COMPARE(calls.size(), 3u);
+    ASSERT_TRUE(waitUntil([&] { return calls.size() == 3u; }));
     EXPECT_EQ(calls.back(), "record rect");
 }
 
@@ -272,6 +278,58 @@ TEST_F(OverlayWindowControllerTest, ADroppedControllerTakesItsPanelsAndKeysAlong
     QTest::keyClick(&probe, Qt::Key_Return);
     EXPECT_EQ(probe.presses, 2);
     EXPECT_TRUE(calls.empty());
+}
+
+// The keyboard is the overlay's while it shows, so the desktop cannot fire the global shortcuts;
+// their keys come here and still reach the shortcut package.
+class OverlayShortcutTest : public OverlayWindowControllerTest {
+protected:
+    FakeHotKeyCenter hotKeys;
+    std::vector<std::string> fired;
+
+    void SetUp() override {
+        OverlayWindowControllerTest::SetUp();
+        platform::HotKeyCenter::setShared(&hotKeys);
+        GlobalShortcuts::SystemGlobalShortcuts::registerShortcut(
+            GlobalShortcuts::Shortcut(22, 0x100 | 0x200),  // command-shift-6
+            [this](const GlobalShortcuts::Shortcut&) { fired.push_back("down"); },
+            [this](const GlobalShortcuts::Shortcut&) {
+                fired.push_back("up");
+                controller.reset();  // what the application does to a visible overlay
+            });
+    }
+    void TearDown() override {
+        GlobalShortcuts::resetForTesting();
+        platform::HotKeyCenter::setShared(nullptr);
+        OverlayWindowControllerTest::TearDown();
+    }
+};
+
+TEST_F(OverlayShortcutTest, AGlobalShortcutStillFiresOnceWhileTheOverlayHoldsTheKeyboard) {
+    showOverlay();
+    KeyProbe probe;
+    QTest::keyClick(&probe, Qt::Key_6, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(fired, (std::vector<std::string>{"down", "up"}));
+    EXPECT_EQ(probe.presses, 0);
+    EXPECT_EQ(controller, nullptr);
+    // Other combinations of the key are the focused window's.
+    QTest::keyClick(&probe, Qt::Key_6, Qt::ControlModifier);
+    EXPECT_EQ(probe.presses, 1);
+
+    // The release counts even when the modifiers went up first.
+    showOverlay();
+    QTest::keyPress(&probe, Qt::Key_6, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyRelease(&probe, Qt::Key_6, Qt::NoModifier);
+    EXPECT_EQ(fired, (std::vector<std::string>{"down", "up", "down", "up"}));
+}
+
+TEST_F(OverlayShortcutTest, NothingFiresWhileShortcutsAreSwitchedOff) {
+    showOverlay();
+    GlobalShortcuts::setIsEnabled(false);
+    KeyProbe probe;
+    QTest::keyClick(&probe, Qt::Key_6, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(fired.empty());
+    EXPECT_EQ(probe.presses, 1);
 }
 
 }  // namespace
