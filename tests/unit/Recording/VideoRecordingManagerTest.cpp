@@ -108,6 +108,17 @@ protected:
         QCoro::waitFor(manager->startRecording(mode, rect, window, screen));
     }
     FakeMovieWriter& writer() { return *writers.back(); }
+    // The first frame has gone all the way through the video queue, so its log line is out too.
+    bool firstFrameWritten() {
+        return eventually([&] {
+            if (writer().status() != platform::AssetWriter::Status::writing)
+                return false;
+            for (const auto& input : writer().added)
+                if (input->name == "video" && input->appended >= 1)
+                    return true;
+            return false;
+        });
+    }
 
     FakeScreenProvider::Installation screens = FakeScreenProvider::install();
     std::shared_ptr<FakeCaptureProvider> provider = std::make_shared<FakeCaptureProvider>();
@@ -341,7 +352,7 @@ TEST_F(VideoRecordingManagerTest, FramesAndSoundReachTheWriterAndTheStopFinishes
     auto* audio = sources->source(StreamOutputType::audio);
     auto* mic = sources->source(StreamOutputType::microphone);
     screen->onSample(SampleBuffer::video(pixels(), MediaTime::fromSeconds(5.0)));
-    ASSERT_TRUE(eventually([&] { return writer().status() == platform::AssetWriter::Status::writing; }));
+    ASSERT_TRUE(firstFrameWritten());
     audio->onSample(SampleBuffer::audio(std::vector<std::uint8_t>(64), {}, MediaTime::fromSeconds(5.01)));
     mic->onSample(SampleBuffer::audio(std::vector<std::uint8_t>(64), {}, MediaTime::fromSeconds(5.01)));
     ASSERT_TRUE(eventually([&] { return writer().added[1]->appended == 1 && writer().added[2]->appended == 1; }));
@@ -364,7 +375,7 @@ TEST_F(VideoRecordingManagerTest, FramesAndSoundReachTheWriterAndTheStopFinishes
 TEST_F(VideoRecordingManagerTest, AFailedWriterOrAFailedFinishReportsTheErrorAndNoLocation) {
     start(CaptureMode::screen);
     sources->source(StreamOutputType::screen)->onSample(SampleBuffer::video(pixels(), MediaTime::fromSeconds(1)));
-    ASSERT_TRUE(eventually([&] { return writer().status() == platform::AssetWriter::Status::writing; }));
+    ASSERT_TRUE(firstFrameWritten());
     writer().failWith("No space left on device");
     testing::internal::CaptureStdout();
     EXPECT_FALSE(QCoro::waitFor(manager->stopRecording()));
@@ -377,7 +388,7 @@ TEST_F(VideoRecordingManagerTest, AFailedWriterOrAFailedFinishReportsTheErrorAnd
     start(CaptureMode::screen);
     writer().finishStatus = platform::AssetWriter::Status::failed;
     sources->source(StreamOutputType::screen)->onSample(SampleBuffer::video(pixels(), MediaTime::fromSeconds(1)));
-    ASSERT_TRUE(eventually([&] { return writer().status() == platform::AssetWriter::Status::writing; }));
+    ASSERT_TRUE(firstFrameWritten());
     testing::internal::CaptureStdout();
     EXPECT_FALSE(QCoro::waitFor(manager->stopRecording()));
     auto out = lines(testing::internal::GetCapturedStdout());
@@ -389,7 +400,7 @@ TEST_F(VideoRecordingManagerTest, AFailedWriterOrAFailedFinishReportsTheErrorAnd
 TEST_F(VideoRecordingManagerTest, ASecondStopWhileTheFirstFinishesReturnsNoneAtOnce) {
     start(CaptureMode::screen);
     sources->source(StreamOutputType::screen)->onSample(SampleBuffer::video(pixels(), MediaTime::fromSeconds(1)));
-    ASSERT_TRUE(eventually([&] { return writer().status() == platform::AssetWriter::Status::writing; }));
+    ASSERT_TRUE(firstFrameWritten());
     auto first = manager->stopRecording();
     EXPECT_EQ(manager->state(), RecordingState::stopping);
     testing::internal::CaptureStdout();
@@ -407,7 +418,7 @@ TEST_F(VideoRecordingManagerTest, ALostStreamFinishesTheMovieAndEndsIdle) {
     start(CaptureMode::screen);
     auto* screen = sources->source(StreamOutputType::screen);
     screen->onSample(SampleBuffer::video(pixels(), MediaTime::fromSeconds(1)));
-    ASSERT_TRUE(eventually([&] { return writer().status() == platform::AssetWriter::Status::writing; }));
+    ASSERT_TRUE(firstFrameWritten());
     const QString path = manager->outputURL()->toLocalFile();
     testing::internal::CaptureStdout();
     screen->onFailure(platform::PlatformError("X11", 3, "The window was closed"));
