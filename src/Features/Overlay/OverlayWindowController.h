@@ -9,14 +9,12 @@
 #include <QPointer>
 #include <qcoro/qcorotask.h>
 
-#include <chrono>
 #include <functional>
 #include <map>
 #include <optional>
 #include <vector>
 
 class QKeyEvent;
-class QWidget;
 
 namespace zentola {
 
