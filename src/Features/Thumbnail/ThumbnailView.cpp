@@ -224,7 +224,9 @@ void ThumbnailView::startDragOut() {
     pressed_ = false;
     isDragging_ = false;
     setDragOffset(QPointF());
-    auto* drag = new QDrag(this);
+    // Owned by the card's window, which outlives this view: a new capture may replace the view
+    // while the drag still runs its loop.
+    auto* drag = new QDrag(window());
     drag->setMimeData(makeDragData());
     if (!thumbnail_.isNull())
         drag->setPixmap(QPixmap::fromImage(thumbnail_.scaled(120, 120, Qt::KeepAspectRatio, Qt::SmoothTransformation)));

@@ -7,8 +7,10 @@
 #include "platform/desktop/SoundPlayer.h"
 #include "ui/Thumbnail/WaitUntil.h"
 
+#include <QDrag>
 #include <QImage>
 #include <QProcess>
+#include <QTimer>
 #include <qcoro/qcorotask.h>
 #include <qcoro/qcorotimer.h>
 
@@ -334,6 +336,56 @@ TEST(DesktopIntegrationTest, ThumbnailLandsInTheCornerOfItsMonitor) {
         << std::hex << margin().value_or(0) << " " << card.rgb();
     controller.hide();
     EXPECT_TRUE(waitUntil([&] { return !x.window(id).viewable; }, 3000));
+}
+
+TEST(DesktopIntegrationTest, ANewCaptureDuringADragOutLetsTheDragEnd) {
+    const auto b = screenNamed("B");
+    ASSERT_NE(b, nullptr);
+    auto capture = [&](QColor colour) {
+        QImage image(800, 600, QImage::Format_RGB32);
+        image.fill(colour);
+        CapturedImage c;
+        c.image = platform::Image(platform::Bitmap::fromQImage(image));
+        c.sourceScreen = b;
+        return c;
+    };
+    auto xdotool = [](const QStringList& arguments) { QProcess::execute("xdotool", arguments); };
+    ThumbnailWindowController controller;
+    controller.show(capture(Qt::red));
+    XClient x;
+    const xcb_window_t id = controller.window()->winId();
+    // Slid in: 20 in from B's right edge.
+    ASSERT_TRUE(waitUntil([&] { return x.window(id).viewable && x.window(id).geometry.right() == 3840 - 20 - 1; }, 3000));
+    const QRect card = x.window(id).geometry;
+    ThumbnailView* first = controller.view();
+
+    // Once the drag runs its own loop, the next capture replaces the card; then the pointer moves on
+    // and the button comes up.
+    bool replaced = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (replaced || !controller.window()->findChild<QDrag*>())
+            return;
+        replaced = true;
+        controller.show(capture(Qt::blue));
+        QTimer::singleShot(200, [&] {
+            xdotool({"mousemove", QString::number(card.left() - 300), QString::number(card.top() - 200)});
+            xdotool({"mouseup", "1"});
+        });
+    });
+    watch.start(10);
+    xdotool({"mousemove", QString::number(card.center().x()), QString::number(card.center().y())});
+    spinFor(100);
+    xdotool({"mousedown", "1"});
+    for (int step = 1; step <= 8; ++step) {
+        spinFor(20);
+        xdotool({"mousemove", QString::number(card.center().x() - step * 30), QString::number(card.center().y())});
+    }
+    ASSERT_TRUE(waitUntil([&] { return replaced; }, 5000));
+    // A drag whose source went away would never finish, and the app would hang in its loop.
+    EXPECT_TRUE(waitUntil([&] { return !controller.window()->findChild<QDrag*>(); }, 3000));
+    EXPECT_NE(controller.view(), first);
+    EXPECT_TRUE(controller.window()->isVisible());
 }
 
 TEST(DesktopIntegrationTest, PermissionsOnX11) {
