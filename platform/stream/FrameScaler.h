@@ -6,9 +6,9 @@
 
 namespace platform {
 
-// Resamples frames to the stream's output size. The toolkit's smooth scaler averages the pixels
-// each output pixel covers and spreads large frames over several threads; its result is wrapped,
-// not copied, so a scaled frame costs one pass over the pixels.
+// Resamples frames to the stream's output size with the grabber's resampler, which wraps its
+// result instead of copying it. Opaque frames are read as colour only: their fourth byte may be
+// left undefined by the grab and never reaches the result.
 class FrameScaler {
 public:
     // The same bitmap when it already has the size. Throws PlatformError for an empty size.

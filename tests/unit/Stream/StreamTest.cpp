@@ -13,6 +13,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <random>
 
 using namespace platform;
 
@@ -332,3 +333,32 @@ TEST(FrameScaler, ResamplesToTheSizeAndOutlivesItsSource) {
     EXPECT_EQ(down->row(1)[3 * 4 + 0], 255);
     EXPECT_THROW(FrameScaler::scale(up, QSize(0, 4)), PlatformError);
 }
+
+TEST(FrameScaler, TheFourthByteOfAnOpaqueFrameNeverReachesTheScaledColours) {
+    // The stream's grabs leave the fourth byte as the server left it: any value must give the
+    // colours an opaque frame gives, whatever the ratio.
+    const int w = 37, h = 23;
+    std::mt19937 rng(11);
+    std::vector<std::uint8_t> opaque(std::size_t(w * h * 4));
+    for (std::size_t i = 0; i < opaque.size(); ++i)
+        opaque[i] = i % 4 == 3 ? 255 : std::uint8_t(rng());
+    std::vector<std::uint8_t> junk = opaque;
+    for (std::size_t i = 3; i < junk.size(); i += 4)
+        junk[i] = std::uint8_t(rng() % 2 ? 0 : rng());
+    const BitmapRef a = Bitmap::create(w, h, w * 4, PixelFormat::BGRA, AlphaMode::opaque, std::move(opaque));
+    const BitmapRef b = Bitmap::create(w, h, w * 4, PixelFormat::BGRA, AlphaMode::opaque, std::move(junk));
+    for (QSize size : {QSize(16, 9), QSize(80, 50), QSize(36, 24)}) {
+        SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height());
+        const BitmapRef sa = FrameScaler::scale(a, size);
+        const BitmapRef sb = FrameScaler::scale(b, size);
+        ASSERT_EQ(sb->width(), size.width());
+        ASSERT_EQ(sb->height(), size.height());
+        int differing = 0;
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                for (int c = 0; c < 3; ++c)
+                    differing += sa->row(y)[x * 4 + c] != sb->row(y)[x * 4 + c];
+        EXPECT_EQ(differing, 0);
+    }
+}
+
