@@ -166,7 +166,10 @@ void VideoEncoderInput::scale(const Bitmap& image, AVFrame* frame) {
         sws_freeContext(scaler_);
         sourceWidth_ = image.width();
         sourceHeight_ = image.height();
-        AVPixelFormat in = image.format() == PixelFormat::BGRA ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGBA;
+        // Opaque frames may carry anything in their fourth byte (the grab leaves it undefined).
+        const bool opaque = image.alpha() == AlphaMode::opaque;
+        const bool bgra = image.format() == PixelFormat::BGRA;
+        AVPixelFormat in = bgra ? (opaque ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGRA) : (opaque ? AV_PIX_FMT_RGB0 : AV_PIX_FMT_RGBA);
         scaler_ = sws_getContext(sourceWidth_, sourceHeight_, in, width_, height_, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
                                  nullptr, nullptr, nullptr);
         if (!scaler_)

@@ -86,3 +86,23 @@ TEST(PixelConversionTest, ChromaIsTheAverageOfEachTwoByTwoBlockAndRowPaddingIsSk
             EXPECT_NEAR(c.v[std::size_t(by * w / 2 + bx)], want.v, 1.5);
         }
 }
+
+TEST(PixelConversionTest, TheFourthByteIsNeverRead) {
+    // Stream frames leave it as the X server left it.
+    const int w = 10, h = 6;
+    std::mt19937 rng(3);
+    std::vector<std::uint8_t> opaque(std::size_t(w * h * 4));
+    for (std::size_t i = 0; i < opaque.size(); ++i)
+        opaque[i] = i % 4 == 3 ? 255 : std::uint8_t(rng());
+    std::vector<std::uint8_t> junk = opaque;
+    for (std::size_t i = 3; i < junk.size(); i += 4)
+        junk[i] = std::uint8_t(rng());
+    for (auto format : {platform::PixelFormat::BGRA, platform::PixelFormat::RGBA}) {
+        auto a = convert(*Bitmap::create(w, h, w * 4, format, platform::AlphaMode::opaque, opaque), w, h);
+        auto b = convert(*Bitmap::create(w, h, w * 4, format, platform::AlphaMode::opaque, junk), w, h);
+        EXPECT_EQ(a.y, b.y);
+        EXPECT_EQ(a.u, b.u);
+        EXPECT_EQ(a.v, b.v);
+    }
+}
+
