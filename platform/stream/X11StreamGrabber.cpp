@@ -7,6 +7,7 @@
 #include "platform/core/Error.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace platform {
 
@@ -25,8 +26,9 @@ X11StreamGrabber::X11StreamGrabber(const ContentFilter& filter, const StreamConf
         throw PlatformError(errorDomain, 10, "Only the BGRA pixel format is supported");
     connection_ = std::make_shared<X11Connection>();
     // Frames wait in the video queue and the encoder's queue; enough segments for those to be
-    // reused rather than made and attached anew for every frame.
-    grabber_ = std::make_unique<X11Grabber>(connection_, keptSegments);
+    // reused rather than made and attached anew for every frame. Frames only go to the scaler
+    // and the encoders' colour conversion, which read colour alone: no pass to fill the fourth byte.
+    grabber_ = std::make_unique<X11Grabber>(connection_, keptSegments, false);
     desktop_ = std::make_unique<X11Desktop>(connection_);
     if (filter_.kind() == ContentFilter::Kind::display) {
         area_ = X11ScreenCaptureProvider::nativeArea(filter_.display(), configuration_.sourceRect);
@@ -35,6 +37,16 @@ X11StreamGrabber::X11StreamGrabber(const ContentFilter& filter, const StreamConf
                 excludedPids_.push_back(app.processID);
         for (const auto& w : filter_.exceptedWindows())
             keptWindows_.push_back(w.windowID);
+    } else {
+        // Told of every change to the windows on screen, so coverage is worked out again only
+        // then instead of listing every window for each frame.
+        xcb_connection_t* c = connection_->get();
+        const quint32 rootMask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
+                                 XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_change_window_attributes(c, connection_->root(), XCB_CW_EVENT_MASK, &rootMask);
+        const quint32 windowMask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        xcb_change_window_attributes(c, filter_.window().windowID, XCB_CW_EVENT_MASK, &windowMask);
+        xcb_flush(c);
     }
     // The first grab fixes a window's own size and proves the source can be read.
     BitmapRef first = grabSource();
@@ -50,29 +62,75 @@ BitmapRef X11StreamGrabber::grabSource() {
         throw PlatformError(errorDomain, e, "Lost the connection to the X server");
     if (filter_.kind() == ContentFilter::Kind::desktopIndependentWindow)
         return grabWindow();
+    // Nothing is selected here, but the server's error replies to the grabs' unchecked requests
+    // would otherwise gather for the whole recording.
+    stackingChanged();
     return grabber_->grabArea(area_, excludedPids_, keptWindows_, configuration_.showsCursor);
+}
+
+bool X11StreamGrabber::stackingChanged() {
+    bool changed = false;
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_->get())) {
+        switch (event->response_type & 0x7f) {
+        case 0:  // an error: perhaps the window is gone
+        case XCB_CREATE_NOTIFY:
+        case XCB_DESTROY_NOTIFY:
+        case XCB_UNMAP_NOTIFY:
+        case XCB_MAP_NOTIFY:
+        case XCB_REPARENT_NOTIFY:
+        case XCB_CONFIGURE_NOTIFY:
+        case XCB_GRAVITY_NOTIFY:
+        case XCB_CIRCULATE_NOTIFY:
+        case XCB_PROPERTY_NOTIFY:  // a window manager's stacking list
+            changed = true;
+            break;
+        default: break;
+        }
+        free(event);
+    }
+    return changed;
+}
+
+X11StreamGrabber::Placement X11StreamGrabber::place(quint32 id) {
+    ++coverageChecks_;
+    const auto tops = desktop_->topLevels(false);
+    const auto it = std::find_if(tops.begin(), tops.end(), [&](const auto& t) { return t.client == id || t.frame == id; });
+    if (it == tops.end())
+        throw PlatformError(errorDomain, 7, "The window was closed");
+    Placement p;
+    p.viewable = it->viewable;
+    p.area = it->geometry;
+    p.covered = std::any_of(std::next(it), tops.end(), [&](const auto& above) {
+        return above.viewable && above.geometry.intersects(p.area);
+    });
+    return p;
 }
 
 // A window that nothing covers is, on screen, exactly its own pixels: one shared-memory grab of
 // its area then, which is several times cheaper per frame than reading its own pixmap. A window
 // that is only hidden (minimised, unmapped) gives no frame until it shows again; one that is gone
 // ends the stream.
+BitmapRef X11StreamGrabber::grabPlaced(quint32 id, const Placement& p) {
+    if (!p.viewable)
+        return nullptr;
+    const QRect root(0, 0, connection_->screen()->width_in_pixels, connection_->screen()->height_in_pixels);
+    if (!p.covered && root.contains(p.area) && !p.area.isEmpty())
+        return grabber_->grabArea(p.area, {}, {}, configuration_.showsCursor);
+    return grabber_->grabWindow(id, configuration_.showsCursor);
+}
+
 BitmapRef X11StreamGrabber::grabWindow() {
     const quint32 id = filter_.window().windowID;
-    const auto tops = desktop_->topLevels(false);
-    const auto it = std::find_if(tops.begin(), tops.end(), [&](const auto& t) { return t.client == id || t.frame == id; });
-    if (it == tops.end())
-        throw PlatformError(errorDomain, 7, "The window was closed");
-    if (!it->viewable)
-        return nullptr;
-    const QRect area = it->geometry;
-    const QRect root(0, 0, connection_->screen()->width_in_pixels, connection_->screen()->height_in_pixels);
-    const bool covered = std::any_of(std::next(it), tops.end(), [&](const auto& above) {
-        return above.viewable && above.geometry.intersects(area);
-    });
-    if (!covered && root.contains(area) && !area.isEmpty())
-        return grabber_->grabArea(area, {}, {}, configuration_.showsCursor);
-    return grabber_->grabWindow(id, configuration_.showsCursor);
+    if (stackingChanged() || !placement_)
+        placement_ = place(id);
+    BitmapRef frame = grabPlaced(id, *placement_);
+    // The grab's reply comes after every event the server sent before it: a change that slipped
+    // in between the check and the grab is seen now, and that frame is taken again.
+    if (stackingChanged()) {
+        placement_ = place(id);
+        frame = grabPlaced(id, *placement_);
+    }
+    return frame;
 }
 
 BitmapRef X11StreamGrabber::grab() {

@@ -8,7 +8,9 @@
 #include <QRect>
 #include <QSize>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace platform {
@@ -35,10 +37,24 @@ public:
     static QSize outputSize(const StreamConfiguration& configuration, QSize sourceSize);
 
     QSize frameSize() const { return frameSize_; }
+    // How often a window stream has listed the windows to see whether its window is covered.
+    std::uint64_t coverageChecks() const { return coverageChecks_; }
 
 private:
+    // Where the window is and whether anything is over it, as of the last listing.
+    struct Placement {
+        bool viewable = false;
+        QRect area;
+        bool covered = true;
+    };
+
     BitmapRef grabSource();
     BitmapRef grabWindow();
+    BitmapRef grabPlaced(quint32 id, const Placement& placement);
+    Placement place(quint32 id);
+    // Reads what the server has sent; true when a window was created, mapped, unmapped, moved,
+    // restacked or destroyed (or a request failed) since the last call.
+    bool stackingChanged();
 
     ContentFilter filter_;
     StreamConfiguration configuration_;
@@ -49,6 +65,8 @@ private:
     QSize frameSize_;
     std::vector<qint32> excludedPids_;
     std::vector<quint32> keptWindows_;
+    std::optional<Placement> placement_;  // none: list the windows again
+    std::uint64_t coverageChecks_ = 0;
 };
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include "platform/audio/CaptureClock.h"
 #include "platform/capture/ShareableContent.h"
 #include "platform/core/SerialQueue.h"
+#include "platform/stream/X11StreamGrabber.h"
 
 #include <gtest/gtest.h>
 
@@ -196,6 +197,40 @@ TEST(StreamWindow, KeepsShowingOnlyTheWindowWhenAnotherComesOverItMidStream) {
         for (auto [x, y] : {std::pair{0, 0}, {160, 80}, {319, 199}, {150, 100}})
             EXPECT_EQ(rgbAt(*frame, x, y), 0xc08030u) << x << "," << y;
     }
+}
+
+TEST(StreamWindow, CoverageIsWorkedOutAgainOnlyWhenTheWindowsChange) {
+    TestWindows windows;
+    const xcb_window_t other = windows.create(400, 250, 300, 100, 0x2040e0);
+    const xcb_window_t target = windows.create(200, 200, 320, 200, 0xa0d020);  // above the other
+    ShareableWindow w;
+    w.windowID = target;
+    w.frame = QRectF(200, 200, 320, 200);
+    X11StreamGrabber grabber(ContentFilter::forWindow(w), videoConfiguration(320, 200));
+    auto colourAt = [&](int x, int y) {
+        const BitmapRef frame = grabber.grab();
+        if (!frame)
+            throw std::runtime_error("no frame");
+        return rgbAt(*frame, x, y);
+    };
+
+    EXPECT_EQ(colourAt(250, 100), 0xa0d020u);
+    const auto settled = grabber.coverageChecks();
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(colourAt(i * 15, 100), 0xa0d020u);
+    EXPECT_LT(grabber.coverageChecks() - settled, 3u) << "nothing changed, yet the windows were listed per frame";
+
+    windows.raise(other);  // now over its right part
+    EXPECT_EQ(colourAt(250, 100), 0xa0d020u);
+    EXPECT_EQ(colourAt(310, 60), 0xa0d020u);
+
+    windows.move(target, 900, 500);  // away from the other, where nothing covers it
+    windows.move(other, 100, 100);   // over where it was
+    for (auto [x, y] : {std::pair{1, 1}, {160, 100}, {318, 198}})
+        EXPECT_EQ(colourAt(x, y), 0xa0d020u) << x << "," << y;
+
+    windows.destroy(target);
+    EXPECT_THROW(grabber.grab(), PlatformError);
 }
 
 TEST(StreamWindow, AHiddenWindowPausesTheFramesAndAClosedOneEndsTheStream) {

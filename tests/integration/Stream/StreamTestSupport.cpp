@@ -119,6 +119,12 @@ void TestWindows::raise(xcb_window_t w) {
     sync();
 }
 
+void TestWindows::move(xcb_window_t w, int x, int y) {
+    const quint32 v[] = {quint32(x), quint32(y)};
+    xcb_configure_window(c_, w, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, v);
+    sync();
+}
+
 void TestWindows::setMapped(xcb_window_t w, bool mapped) {
     if (mapped)
         xcb_map_window(c_, w);

@@ -87,6 +87,7 @@ public:
     // A mapped, unmanaged window filled with 0xRRGGBB.
     xcb_window_t create(int x, int y, int w, int h, quint32 rgb);
     void raise(xcb_window_t w);
+    void move(xcb_window_t w, int x, int y);
     void setMapped(xcb_window_t w, bool mapped);
     void destroy(xcb_window_t w);
     void movePointer(int x, int y);
