@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -17,6 +18,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <csignal>
+#include <sys/resource.h>
 
 using namespace zentola;
 using PM = PersistenceManager;
@@ -264,3 +266,62 @@ TEST_F(RecordingSessionTest, ARecordingKilledMidwayStillPlaysUpToItsLastFragment
     EXPECT_EQ(decode.exitCode(), 0);
     EXPECT_EQ(decode.readAllStandardError(), "");
 }
+
+TEST_F(RecordingSessionTest, ADiskThatFillsUpFailsTheWriterAndLeavesWhatWasWritten) {
+    auto busy = std::make_unique<Busy>();
+    busy->setGeometry(0, 0, 320, 240);
+    busy->show();
+    pump(300);
+    RecorderHarness r(dir.path());
+    r.settings().setRecordAtRetina(false);
+    r.settings().setVideoContainer(PM::VideoContainer::mp4);
+    SelectionRect rect{QPointF(0, 0), QSizeF(320, 240), 0};
+    ASSERT_TRUE(r.start(CaptureMode::rect, rect)) << r.error().toStdString();
+    const QString path = r.manager().outputURL()->toLocalFile();
+
+    // The header, then the first fragment in full: its size stops changing until the next one.
+    qint64 header = 0;
+    for (int i = 0; i < 500 && (header = QFileInfo(path).size()) == 0; ++i)
+        pump(20);
+    ASSERT_GT(header, 0);
+    qint64 size = header;
+    for (int i = 0; i < 500 && (size = QFileInfo(path).size()) == header; ++i)
+        pump(20);
+    ASSERT_GT(size, header) << "no fragment reached the disk";
+    for (qint64 last = -1; last != size; size = QFileInfo(path).size()) {
+        last = size;
+        pump(300);
+    }
+
+    // From here on no byte more fits: writes fail as on a full disk.
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit full = saved;
+    full.rlim_cur = rlim_t(size);
+    setrlimit(RLIMIT_FSIZE, &full);
+    auto writerStatus = [&] {
+        auto writer = r.manager().writerContext().getWriterAndInputs().writer;
+        return writer ? writer->status() : platform::AssetWriter::Status::unknown;
+    };
+    for (int i = 0; i < 750 && writerStatus() != platform::AssetWriter::Status::failed; ++i)
+        pump(20);
+    const auto failed = writerStatus();
+    testing::internal::CaptureStdout();
+    auto url = r.stop();
+    const std::string out = testing::internal::GetCapturedStdout();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    ASSERT_EQ(failed, platform::AssetWriter::Status::failed) << "the writer went on past the full disk";
+    EXPECT_NE(out.find("[VideoRecording] Writer not in writing state, status: 3\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("[VideoRecording] Writer error: "), std::string::npos) << out;
+    EXPECT_EQ(r.manager().state(), RecordingState::idle);
+    ASSERT_TRUE(url) << "the part written is the user's";
+    EXPECT_EQ(url->toLocalFile(), path);
+    EXPECT_EQ(QFileInfo(path).size(), size);
+    auto m = MovieProbe::probe(path);
+    ASSERT_TRUE(m && m->video()) << "ffprobe cannot read what was written";
+    EXPECT_GE(m->video()->frames, 30) << "the first fragment is about two seconds";
+}
+
