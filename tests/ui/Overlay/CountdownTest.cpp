@@ -60,7 +60,7 @@ protected:
 
 TEST_F(CountdownTest, CountsDownWithATickPerNumberThenCompletes) {
     start(screens->list.at(1));
-    QWidget* veil = countdown->window();
+    QPointer<QWidget> veil = countdown->window();
     ASSERT_NE(veil, nullptr);
     EXPECT_EQ(countdown->countdownValue(), 3);
     EXPECT_EQ(veil->geometry(), QRect(1920, 0, 2560, 1440));
@@ -73,7 +73,7 @@ TEST_F(CountdownTest, CountsDownWithATickPerNumberThenCompletes) {
     ASSERT_TRUE(waitUntil([&] { return !events.empty() && events.back() == "done"; }));
     EXPECT_EQ(events, (std::vector<std::string>{"Tink", "show 3", "show 2", "Tink", "show 1", "Tink", "done"}));
     EXPECT_EQ(countdown->window(), nullptr);
-    EXPECT_FALSE(veil->isVisible());
+    EXPECT_TRUE(veil.isNull() || !veil->isVisible());
 }
 
 TEST_F(CountdownTest, ZeroCompletesAtOnceWithoutVeilOrSound) {

@@ -98,14 +98,10 @@ TEST_F(WindowHighlightViewTest, AClickConfirmsWithTheHoveredWindowOrNone) {
     };
     controller = std::make_unique<OverlayWindowController>(*state, env);
     controller->show();
-    // The press confirms; the release goes to a panel already hidden.
-    QPointer<QWindow> first = window(0);
+    // The press confirms; its release would go to a panel already hidden.
     press(0, {300, 300});
     EXPECT_FALSE(controller->hasPanels());
-    if (first)
-        QTest::mouseRelease(first, Qt::LeftButton, {}, QPoint(300, 300));
-    else
-        QTestPrivate::qtestMouseButtons = Qt::NoButton;
+    QTestPrivate::qtestMouseButtons = Qt::NoButton;
 
     controller->show();
     hover(1, {2100, -200});
