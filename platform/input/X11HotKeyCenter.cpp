@@ -4,6 +4,8 @@
 #include "platform/input/KeyCodeTable.h"
 
 #include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QWidget>
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
@@ -281,6 +283,10 @@ bool X11HotKeyCenter::isSecureEventInputEnabled() {
     // A hot key held down means the keyboard is ours: taking it and giving it back would end that
     // key's grab, and its release would go to another window.
     if (!held_.empty())
+        return false;
+    // Our own overlay or an open menu of ours holds the keyboard: that is not another program
+    // hiding keys from us.
+    if (QWidget::keyboardGrabber() || QApplication::activePopupWidget())
         return false;
     auto* reply = xcb_grab_keyboard_reply(
         connection_, xcb_grab_keyboard(connection_, 0, root_, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),

@@ -227,3 +227,20 @@ TEST(KeyboardIntegration, KeyboardHeldByAnotherClientReadsAsSecureInput) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(KeyboardIntegration, OurOwnKeyboardGrabIsNotSecureInput) {
+    // The overlay grabs the keyboard while it shows; its own shortcut must not then warn.
+    QWidget panel;
+    panel.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+    panel.resize(50, 50);
+    panel.show();
+    QApplication::processEvents();
+    panel.grabKeyboard();
+    QApplication::processEvents();
+    EXPECT_FALSE(platform::HotKeyCenter::shared().isSecureEventInputEnabled());
+    panel.releaseKeyboard();
+}
+
+}  // namespace
