@@ -58,6 +58,11 @@ double OverlayView::veilOpacity() const {
     return appState_.activeScreen() && appState_.activeScreen() == screen_ ? 0.0 : 0.1;
 }
 
+void OverlayView::setSnapshot(QImage snapshot) {
+    snapshot_ = std::move(snapshot);
+    update();
+}
+
 void OverlayView::rebuildEditor() {
     const CaptureMode mode = appState_.currentMode();
     if (mode != CaptureMode::rect && selectionView_) {
@@ -133,9 +138,11 @@ void OverlayView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void OverlayView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    if (!snapshot_.isNull())
+        p.drawImage(QRectF(rect()), snapshot_);
     if (appState_.currentMode() != CaptureMode::screen)
         return;
-    QPainter p(this);
     p.fillRect(rect(), QColor::fromRgbF(0, 0, 0, static_cast<float>(veilOpacity())));
     // A 4-point stroke centred on the view's edge: half of it shows.
     p.setPen(QPen(OverlayStyle::accent(), 4, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));

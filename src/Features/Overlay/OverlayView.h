@@ -3,6 +3,7 @@
 #include "Models/WindowInfo.h"
 #include "platform/display/Screen.h"
 
+#include <QImage>
 #include <QPointer>
 #include <QWidget>
 
@@ -18,7 +19,8 @@ class WindowHighlightView;
 
 // The content of one display's overlay panel, bottom to top: the veil (screen mode), the accent
 // border (screen mode), the mode's editor (rectangle or window picker) and, on one display only,
-// the control bar. Follows the shared state as it changes.
+// the control bar, all over the display's snapshot when it has one. Follows the shared state as it
+// changes.
 class OverlayView : public QWidget {
     Q_OBJECT
 
@@ -34,6 +36,11 @@ public:
     static platform::ScreenRef controlBarScreen(const AppState& appState);
     // The veil's black opacity in screen mode: clear over the active display, 0.1 elsewhere.
     double veilOpacity() const;
+
+    // The display as it looked before the overlay came, painted opaque beneath everything else
+    // where nothing blends the panel with the desktop; a null image paints nothing.
+    void setSnapshot(QImage snapshot);
+    const QImage& snapshot() const { return snapshot_; }
 
     SelectionRectView* selectionView() const;
     WindowHighlightView* windowHighlightView() const;
@@ -59,6 +66,7 @@ private:
     QPointer<WindowHighlightView> windowView_;
     QPointer<ControlBarView> controlBar_;
     bool tapPressed_ = false;
+    QImage snapshot_;
 };
 
 }  // namespace zentola

@@ -9,8 +9,12 @@
 #include "Features/Overlay/KeyablePanel.h"
 #include "Features/Overlay/OverlayKeyMonitor.h"
 #include "Features/Overlay/OverlayView.h"
+#include "platform/capture/ContentFilter.h"
+#include "platform/capture/ScreenshotService.h"
+#include "platform/capture/StreamConfiguration.h"
 #include "platform/core/Error.h"
 #include "platform/core/Log.h"
+#include "platform/desktop/Compositor.h"
 
 #include <QKeyEvent>
 #include <qcoro/qcorotimer.h>
@@ -35,6 +39,8 @@ std::string describe(std::exception_ptr error) {
 void retire(KeyablePanel* panel) {
     if (!panel)
         return;
+    if (OverlayView* view = panel->contentView())
+        view->setSnapshot(QImage());
     panel->resignKey();
     panel->hide();
     // Later: the panel may be the one whose key or click brought us here.
@@ -71,6 +77,21 @@ QCoro::Task<void> runCapture(OverlayWindowController::Environment env, CaptureTy
     }
 }
 
+// The display's native pixels as the X server shows them, cursor left out: the real one stays above.
+QCoro::Task<QImage> displaySnapshot(platform::ScreenRef screen) {
+    platform::ShareableDisplay display;
+    display.nativeGeometry = screen->nativeGeometry();
+    display.scaleFactor = screen->backingScaleFactor() > 0 ? screen->backingScaleFactor() : 1.0;
+    platform::StreamConfiguration configuration;
+    configuration.showsCursor = false;
+    const platform::BitmapRef bitmap = co_await platform::ScreenshotService::captureImage(
+        platform::ContentFilter::forDisplay(display, {}, {}), configuration);
+    // Over the grab's own pixels, no copy; the image keeps the bitmap alive.
+    co_return QImage(
+        bitmap->data(), bitmap->width(), bitmap->height(), bitmap->bytesPerRow(), bitmap->asQImage().format(),
+        [](void* kept) { delete static_cast<platform::BitmapRef*>(kept); }, new platform::BitmapRef(bitmap));
+}
+
 QCoro::Task<void> runDetached(QCoro::Task<void> task) {
     try {
         co_await std::move(task);
@@ -96,6 +117,8 @@ OverlayWindowController::Environment OverlayWindowController::Environment::syste
     e.countdown = [](platform::ScreenRef screen) { return CountdownWindowController::shared().countdown(std::move(screen)); };
     e.windows = [] { return WindowEnumerator::shared().getWindows(); };
     e.pause = []() -> QCoro::Task<void> { co_await QCoro::sleepFor(50ms); };
+    e.compositorRunning = [] { return platform::Compositor::isRunning(); };
+    e.snapshot = displaySnapshot;
     return e;
 }
 
@@ -108,6 +131,7 @@ OverlayWindowController::~OverlayWindowController() {
 }
 
 void OverlayWindowController::removePanels() {
+    ++showings_;
     for (auto& [screen, panel] : panels_)
         retire(panel);
     panels_.clear();
@@ -143,6 +167,39 @@ void OverlayWindowController::show() {
     for (const auto& screen : screens)
         panels_[screen] = createPanel(screen);
 
+    // Without a compositor a translucent panel shows black: it paints the desktop's picture first.
+    if (env_.compositorRunning && env_.snapshot && !env_.compositorRunning()) {
+        presentOverSnapshots(this, showings_, screens);
+        return;
+    }
+    presentPanels(screens);
+}
+
+QCoro::Task<void> OverlayWindowController::presentOverSnapshots(QPointer<OverlayWindowController> self,
+                                                                quint64 showing,
+                                                                std::vector<platform::ScreenRef> screens) {
+    // Our panels are not mapped yet, so a plain grab is the desktop alone.
+    const auto snapshot = self->env_.snapshot;
+    std::map<platform::ScreenRef, QImage> pictures;
+    for (const auto& screen : screens) {
+        QImage picture;
+        try {
+            picture = co_await snapshot(screen);
+        } catch (...) {
+            // That panel stays translucent.
+        }
+        // Hidden, shown afresh or gone meanwhile.
+        if (!self || self->showings_ != showing)
+            co_return;
+        pictures[screen] = std::move(picture);
+    }
+    for (const auto& [screen, panel] : self->panels_)
+        if (panel && panel->contentView())
+            panel->contentView()->setSnapshot(pictures[screen]);
+    self->presentPanels(screens);
+}
+
+void OverlayWindowController::presentPanels(const std::vector<platform::ScreenRef>& screens) {
     platform::ScreenRef active = ScreenExt::screenWithMouse();
     if (!active)
         active = platform::Screen::main();
@@ -150,6 +207,8 @@ void OverlayWindowController::show() {
         active = screens.front();
 
     for (const auto& [screen, panel] : panels_) {
+        if (!panel)
+            continue;
         panel->show();
         panel->raise();
         if (screen == active)

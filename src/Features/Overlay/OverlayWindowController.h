@@ -5,6 +5,7 @@
 #include "Models/WindowInfo.h"
 #include "platform/display/Screen.h"
 
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <qcoro/qcorotask.h>
@@ -42,6 +43,11 @@ public:
         std::function<std::vector<WindowInfo>()> windows;
         // The pause between hiding the overlay and capturing, so its panels are off the screen.
         std::function<QCoro::Task<void>()> pause;
+        // Whether translucent windows blend with what lies beneath them; unset counts as yes.
+        std::function<bool()> compositorRunning;
+        // The display as it looks now, at its native pixels; a null image when it cannot be had.
+        // Taken when nothing blends the panels, to paint beneath them.
+        std::function<QCoro::Task<QImage>(platform::ScreenRef screen)> snapshot;
 
         static Environment system();
     };
@@ -49,6 +55,7 @@ public:
     explicit OverlayWindowController(AppState& appState, Environment environment = Environment::system());
     ~OverlayWindowController() override;
 
+    // Without a compositor the panels appear once each display's snapshot is taken.
     void show();
     void hide();
     // True when there are panels and every one of them is visible.
@@ -72,6 +79,9 @@ public:
 
 private:
     KeyablePanel* createPanel(const platform::ScreenRef& screen);
+    void presentPanels(const std::vector<platform::ScreenRef>& screens);
+    static QCoro::Task<void> presentOverSnapshots(QPointer<OverlayWindowController> self, quint64 showing,
+                                                  std::vector<platform::ScreenRef> screens);
     void setupKeyboardHandlers();
     void removeKeyboardHandlers();
     void cycleMode();
@@ -82,6 +92,8 @@ private:
     std::map<platform::ScreenRef, QPointer<KeyablePanel>> panels_;
     OverlayKeyMonitor* localKeyMonitor_ = nullptr;
     QPointer<KeyablePanel> keyPanel_;
+    // Counts show() and hide() calls, so a snapshot that arrives late knows it is stale.
+    quint64 showings_ = 0;
 };
 
 }  // namespace zentola

@@ -5,6 +5,7 @@
 #include "Services/PersistenceManager.h"
 #include "packages/GlobalShortcuts/GlobalShortcuts.h"
 #include "packages/GlobalShortcuts/SystemGlobalShortcuts.h"
+#include "platform/desktop/Compositor.h"
 #include "platform/display/Screen.h"
 
 #include <QDir>
@@ -17,6 +18,8 @@
 #include <gtest/gtest.h>
 
 #include "ui/Overlay/WaitUntil.h"
+
+#include <cstdlib>
 
 #include <unistd.h>
 
@@ -68,6 +71,14 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
+    static void showAndWait(OverlayWindowController& controller) {
+        controller.show();
+        ASSERT_TRUE(waitUntil([&] { return controller.hasPanels(); }));
+        for (const auto& [screen, panel] : controller.panels())
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.data()));
+        QTest::qWait(200);  // the dimmed veil and the outline are on the screen now
+    }
+
     static void pointerTo(int x, int y) {
         run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(x), QString::number(y)});
         QTest::qWait(50);
@@ -81,6 +92,8 @@ TEST_F(OverlayIntegrationTest, OnePanelPerMonitorOverItsNativeArea_ThePointersMo
     controller.show();
     const auto screens = platform::Screen::screens();
     ASSERT_EQ(controller.panels().size(), 2u);
+    // No compositor here: the panels come once the displays' pictures are taken.
+    ASSERT_TRUE(waitUntil([&] { return controller.hasPanels(); }));
     for (const auto& screen : screens) {
         KeyablePanel* panel = controller.panels().at(screen).data();
         ASSERT_NE(panel, nullptr);
@@ -128,10 +141,7 @@ TEST_F(OverlayIntegrationTest, ReturnOnARectangleWritesAScreenshotWithoutTheOver
     state.updateSelectionRect(QRectF(200, 150, 400, 300), screenA);
 
     OverlayWindowController controller(state);
-    controller.show();
-    for (const auto& [screen, panel] : controller.panels())
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.data()));
-    QTest::qWait(200);  // the dimmed veil and the outline are on the screen now
+    showAndWait(controller);
 
     run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
     QStringList files;
@@ -150,6 +160,44 @@ TEST_F(OverlayIntegrationTest, ReturnOnARectangleWritesAScreenshotWithoutTheOver
             if ((shot.pixel(x, y) & 0xffffff) != background)
                 ++foreign;
     EXPECT_EQ(foreign, 0) << "corner " << std::hex << shot.pixel(0, 0) << ", middle " << shot.pixel(200, 150);
+}
+
+TEST_F(OverlayIntegrationTest, WithoutACompositorTheOverlayShowsTheDesktopBeneathItsVeil) {
+    ASSERT_FALSE(platform::Compositor::isRunning());
+    pointerTo(300, 900);
+    AppState& state = AppState::shared();
+    state.setCaptureType(CaptureType::photo);
+    state.setMode(CaptureMode::rect);
+    const auto screenA = platform::Screen::screens().front();
+    state.updateSelectionRect(QRectF(200, 150, 400, 300), screenA);
+
+    OverlayWindowController controller(state);
+    showAndWait(controller);
+    // What the X server shows now, overlay and all, read by a tool of its own.
+    const QString file = folder.filePath(QStringLiteral("root.png"));
+    run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file});
+    QImage root;
+    ASSERT_TRUE(root.load(file));
+    ASSERT_EQ(root.size(), QSize(3840, 1080));
+    EXPECT_TRUE(controller.hasPanels());
+    controller.hide();
+
+    const auto near = [](QRgb actual, QRgb expected) {
+        return std::abs(qRed(actual) - qRed(expected)) <= 3 && std::abs(qGreen(actual) - qGreen(expected)) <= 3 &&
+               std::abs(qBlue(actual) - qBlue(expected)) <= 3;
+    };
+    // Black at 0.3 over the desktop around the selection; the desktop itself inside it and on B.
+    const QRgb dimmed = qRgb(qRound(qRed(background) * 0.7), qRound(qGreen(background) * 0.7),
+                             qRound(qBlue(background) * 0.7));
+    const struct {
+        QPoint at;
+        QRgb expected;
+    } probes[] = {{{50, 50}, dimmed},      {{1800, 1000}, dimmed},     {{400, 300}, background},
+                  {{210, 160}, background}, {{2880, 540}, background}, {{3830, 1070}, background}};
+    for (const auto& probe : probes)
+        EXPECT_TRUE(near(root.pixel(probe.at), probe.expected))
+            << probe.at.x() << "," << probe.at.y() << ": " << std::hex << root.pixel(probe.at) << " wanted "
+            << probe.expected;
 }
 
 }  // namespace

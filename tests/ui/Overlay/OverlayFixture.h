@@ -10,6 +10,7 @@
 #include "WaitUntil.h"
 
 #include <QCoreApplication>
+#include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
@@ -95,6 +96,14 @@ protected:
     zentola::KeyablePanel* panel(int index) const { return controller->panels().at(display(index)).data(); }
     zentola::OverlayView* view(int index) const { return panel(index)->contentView(); }
     QWindow* window(int index) const { return panel(index)->windowHandle(); }
+
+    // A display's view as it paints, over transparency.
+    QImage picture(int index) const {
+        QImage image(view(index)->size(), QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        view(index)->render(&image);
+        return image;
+    }
 
     // Synthesized pointer input on a display's panel, in its local points.
     void press(int index, QPointF at, Qt::KeyboardModifiers modifiers = {}) {

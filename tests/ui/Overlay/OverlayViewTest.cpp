@@ -27,13 +27,6 @@ protected:
         controller = std::make_unique<OverlayWindowController>(*state, env);
         controller->show();
     }
-
-    QImage picture(int index) const {
-        QImage image(view(index)->size(), QImage::Format_ARGB32);
-        image.fill(Qt::transparent);
-        view(index)->render(&image);
-        return image;
-    }
 };
 
 TEST_F(OverlayViewTest, ScreenModeVeilsOnlyTheOtherDisplaysAndOutlinesEvery) {
