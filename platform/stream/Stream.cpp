@@ -35,6 +35,14 @@ struct Stream::Shared : std::enable_shared_from_this<Stream::Shared> {
     bool sourcesStopped = false;
     std::vector<Completion<void>> stopWaiters;
 
+    ~Shared() {
+        // The last holder can be a job that a capture thread handed over just as the stream went
+        // away; its queue cannot join its own thread, so another thread lets it go.
+        for (auto& o : outputs)
+            if (o.queue && o.queue->isCurrent())
+                std::thread([queue = std::move(o.queue)] {}).detach();
+    }
+
     void deliver(std::size_t index, SampleBuffer buffer) {
         if (!delivering.load(std::memory_order_acquire))
             return;

@@ -11,9 +11,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <random>
+#include <thread>
+#include <utility>
 
 using namespace platform;
 
@@ -241,6 +244,37 @@ TEST_F(StreamWithFakes, AFailureBeforeTheStartFailsTheStartAndADestroyedStreamTe
     }
     spinUntil([] { return false; }, 100);
     EXPECT_EQ(recorder.stops, 0);
+}
+
+// An output may let its stream go from its own queue; the stream's last holder is then that
+// queue's job, and the queue must still be let go of on another thread, not joined from itself.
+TEST_F(StreamWithFakes, AStreamReleasedFromItsOwnQueueEndsCleanly) {
+    struct Releasing : StreamOutput {
+        Stream* stream = nullptr;
+        FakeSource* source = nullptr;
+        std::atomic<bool> released{false};
+        void didOutputSampleBuffer(Stream&, const SampleBuffer&, StreamOutputType) override {
+            delete std::exchange(stream, nullptr);
+            // Every other holder goes first: the stopping thread, then its message to the main thread.
+            while (source->stops == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            std::atomic<bool> seen{false};
+            postToMain([&] { seen = true; });
+            while (!seen)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            released = true;
+        }
+    } output;
+    auto queue = std::make_shared<SerialQueue>("com.zentola.videoCapture");
+    std::weak_ptr<SerialQueue> watched = queue;
+    output.stream = new Stream(ContentFilter::forDisplay(display, {}, {}), config, nullptr);
+    output.stream->addStreamOutput(&output, StreamOutputType::screen, std::move(queue));
+    output.source = factory->made.at(StreamOutputType::screen);
+    run(output.stream->startCapture());
+    output.source->push(SampleBuffer::video(solid(2, 2, 0xff0000ffu), MediaTime::make(1, 30)));
+    ASSERT_TRUE(spinUntil([&] { return output.released.load(); }));
+    EXPECT_TRUE(spinUntil([&] { return watched.expired(); })) << "the queue outlives its stream";
 }
 
 namespace {
