@@ -9,7 +9,7 @@
 #include "platform/capture/X11Grabber.h"
 #include "platform/core/Error.h"
 #include "platform/defaults/DefaultsStore.h"
-#include "unit/Capture/RunTask.h"
+#include "support/RunTask.h"
 
 #include <QApplication>
 #include <QDir>

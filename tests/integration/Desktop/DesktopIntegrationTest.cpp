@@ -5,7 +5,7 @@
 #include "platform/desktop/Compositor.h"
 #include "platform/desktop/Permissions.h"
 #include "platform/desktop/SoundPlayer.h"
-#include "ui/Thumbnail/WaitUntil.h"
+#include "support/WaitUntil.h"
 
 #include <QDrag>
 #include <QImage>

@@ -1,6 +1,6 @@
 #include "FakeFileManager.h"
 #include "platform/desktop/Workspace.h"
-#include "ui/Thumbnail/WaitUntil.h"
+#include "support/WaitUntil.h"
 
 #include <QDesktopServices>
 #include <QProcess>

@@ -17,7 +17,7 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
-#include "ui/Overlay/WaitUntil.h"
+#include "support/WaitUntil.h"
 
 #include <cstdlib>
 

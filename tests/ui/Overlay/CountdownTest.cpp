@@ -7,7 +7,7 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
-#include "WaitUntil.h"
+#include "support/WaitUntil.h"
 
 #include <chrono>
 #include <string>

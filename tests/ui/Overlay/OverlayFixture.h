@@ -7,7 +7,7 @@
 #include "Services/PersistenceManager.h"
 #include "platform/defaults/DefaultsStore.h"
 #include "platform/display/FakeScreenProvider.h"
-#include "WaitUntil.h"
+#include "support/WaitUntil.h"
 
 #include <QCoreApplication>
 #include <QImage>

@@ -1,5 +1,5 @@
 #include "Features/Thumbnail/ThumbnailView.h"
-#include "ui/Thumbnail/WaitUntil.h"
+#include "support/WaitUntil.h"
 
 #include <QClipboard>
 #include <QFileDialog>

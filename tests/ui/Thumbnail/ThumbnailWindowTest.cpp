@@ -1,6 +1,6 @@
 #include "Features/Thumbnail/ThumbnailView.h"
 #include "Features/Thumbnail/ThumbnailWindowController.h"
-#include "ui/Thumbnail/WaitUntil.h"
+#include "support/WaitUntil.h"
 
 #include "platform/display/FakeScreenProvider.h"
 

@@ -2,7 +2,7 @@
 #include "Services/PersistenceManager.h"
 #include "platform/defaults/DefaultsStore.h"
 #include "unit/Capture/FakeCaptureProvider.h"
-#include "unit/Capture/RunTask.h"
+#include "support/RunTask.h"
 
 #include <QDir>
 #include <QImage>
