@@ -2,7 +2,9 @@
 // zentola_screenshot_bench desktop W H PATH   draw a busy desktop picture to show as the root background
 // zentola_screenshot_bench png-tune           grab once and time PNG settings (level, filter, strategy)
 // zentola_screenshot_bench grabs               median times of the X11 grabs: whole screen, a large
-//                                              window, and a resampling to twice the size
+//                                              window, a resampling to twice the size, and a
+//                                              recording's frame that leaves this process's windows out
+//                                              (with ZENTOLA_BENCH_SERVER_PID also the X server's time)
 #include "Features/Capture/ScreenshotWriter.h"
 #include "Services/PersistenceManager.h"
 #include "platform/capture/ContentFilter.h"
@@ -27,6 +29,8 @@
 #include <qcoro/qcorotask.h>
 
 #include <zlib.h>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -174,6 +178,19 @@ double processSeconds() {
     return double(t.tv_sec) + t.tv_nsec * 1e-9;
 }
 
+// The X server's processor time so far, when ZENTOLA_BENCH_SERVER_PID names it; else -1.
+double serverSeconds() {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(qEnvironmentVariable("ZENTOLA_BENCH_SERVER_PID")));
+    if (qEnvironmentVariableIsEmpty("ZENTOLA_BENCH_SERVER_PID") || !stat.open(QIODevice::ReadOnly))
+        return -1;
+    // utime and stime are the 14th and 15th fields, counted after the parenthesised name.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
+
 // Median wall time and this process's median processor time (all its threads) of fn, in ms.
 std::pair<double, double> median(int rounds, const std::function<void()>& fn) {
     std::vector<double> wall, cpu;
@@ -215,6 +232,26 @@ void grabs() {
     report("grabWindow", median(rounds, [&] { kept.grabWindow(window); }));
     const platform::BitmapRef frame = kept.grabArea(QRect(0, 0, w / 2, h / 2));
     report("scaled from half to full", median(rounds, [&] { platform::X11Grabber::scaled(frame, QSize(w, h)); }));
+
+    // A recording's frame leaving this process's windows out while none is on screen: the large
+    // window hidden, and the unmapped windows a desktop has plenty of.
+    xcb_unmap_window(c, window);
+    std::vector<xcb_window_t> hidden(60);
+    for (xcb_window_t& each : hidden) {
+        each = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, each, x->root(), 10, 10, 50, 50, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          x->screen()->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    }
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    const std::vector<qint32> ours{qint32(getpid())};
+    platform::X11Grabber recording(x, 4, false);
+    const int frames = rounds * 8;
+    const double server0 = serverSeconds();
+    report("frame leaving ours out", median(frames, [&] { recording.grabArea(QRect(0, 0, w, h), ours); }));
+    if (server0 >= 0)
+        std::printf("%-28s %7s     cpu %7.2f ms (mean, X server)\n", "", "", 1e3 * (serverSeconds() - server0) / frames);
+    for (xcb_window_t each : hidden)
+        xcb_destroy_window(c, each);
     xcb_destroy_window(c, window);
     xcb_flush(c);
 }
