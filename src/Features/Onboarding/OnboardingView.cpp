@@ -272,6 +272,16 @@ void OnboardingView::stopPermissionPolling() {
     permissionTimer_ = nullptr;
 }
 
+void OnboardingView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // A window minimised while the user grants a permission elsewhere comes back polling, with
+    // what changed meanwhile.
+    if (currentStep_ == OnboardingStep::permissions && !permissionTimer_) {
+        refreshPermissions();
+        startPermissionPolling();
+    }
+}
+
 void OnboardingView::hideEvent(QHideEvent* event) {
     stopPermissionPolling();
     QWidget::hideEvent(event);

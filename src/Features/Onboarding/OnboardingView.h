@@ -61,6 +61,7 @@ public:
     QLabel* grantBothNotice() const { return grantBoth_; }
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:

@@ -138,6 +138,28 @@ TEST_F(Onboarding, OpenSettingsButtonsAskAndPoll) {
     EXPECT_EQ(view->permissionTimer(), nullptr);
 }
 
+TEST_F(Onboarding, PermissionsPageShownAgainPollsAgainAndReadsWhatChanged) {
+    keyboard = false;
+    auto view = makeView();
+    view->show();
+    view->getStartedButton()->click();
+    view->hide();  // minimised while the user is in the desktop's settings
+    EXPECT_EQ(view->permissionTimer(), nullptr);
+    keyboard = true;
+    view->show();
+    ASSERT_NE(view->permissionTimer(), nullptr);
+    EXPECT_TRUE(view->permissionTimer()->isActive());
+    EXPECT_TRUE(view->hasAccessibilityPermission());
+    EXPECT_TRUE(view->permissionsChanged());
+    EXPECT_EQ(footer(*view), 1);
+
+    auto welcome = makeView();  // the welcome page never polls, however often it is shown
+    welcome->show();
+    welcome->hide();
+    welcome->show();
+    EXPECT_EQ(welcome->permissionTimer(), nullptr);
+}
+
 TEST_F(Onboarding, QuitAndReopenRelaunchesThisProgramAfterHalfASecond) {
     auto view = makeView();
     view->quitAndReopen();
