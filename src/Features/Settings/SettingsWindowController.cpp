@@ -16,6 +16,9 @@ SettingsWindowController& SettingsWindowController::shared() {
 void SettingsWindowController::show() {
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w->windowTitle() == QStringLiteral("Settings") && w->isVisible()) {
+            // A minimised window counts as visible; raising alone would leave it minimised.
+            if (w->isMinimized())
+                w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
             w->raise();
             w->activateWindow();
             return;

@@ -65,6 +65,10 @@ TEST_F(SettingsWindow, ControllerOpensOneWindowAndJumpsToAbout) {
     EXPECT_TRUE(window->isVisible());
     controller.show();
     EXPECT_EQ(controller.window(), window);
+    window->setWindowState(Qt::WindowMinimized);
+    controller.show();  // brings a minimised window back rather than leaving it out of sight
+    EXPECT_EQ(controller.window(), window);
+    EXPECT_FALSE(window->isMinimized());
 
     controller.showAbout();
     EXPECT_EQ(window->selectedTab(), SettingsTab::general);  // a moment later, not at once
