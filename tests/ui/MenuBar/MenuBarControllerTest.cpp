@@ -171,8 +171,9 @@ TEST_F(MenuBar, PulseFollowsElapsedTimeNotTicks) {
     for (int i = 1; i <= 78; ++i) {  // regular ticks for 2.6 s
         now = 100 + i / 30.0;
         controller->animatePulse();
-        if (i == 45)
+        if (i == 45) {
             EXPECT_NEAR(controller->pulsePhase(), 1.5 * pi, 1e-9);
+        }
     }
     EXPECT_NEAR(controller->pulsePhase(), 0.6 * pi, 1e-9);
 
