@@ -4,16 +4,17 @@
 #include "platform/core/Log.h"
 #include "platform/desktop/Permissions.h"
 #include "platform/desktop/Workspace.h"
+#include "resources/Bundle.h"
 
 #include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -33,6 +34,19 @@ QLabel* text(const QString& s, double scale = 1.0, bool bold = false, bool secon
     if (secondary)
         label->setForegroundRole(QPalette::PlaceholderText);
     return label;
+}
+
+// The application's own viewfinder glyph at full size in the accent colour; a theme icon only
+// when the glyph is missing (theme icons often stop at small sizes).
+QPixmap viewfinder(const QColor& tint) {
+    const auto path = Bundle::imagePath(QStringLiteral("menubar-icon"));
+    if (!path)
+        return QIcon::fromTheme(QStringLiteral("camera-photo")).pixmap(64, 64);
+    QPixmap glyph = QIcon(*path).pixmap(64, 64);
+    QPainter painter(&glyph);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(glyph.rect(), tint);
+    return glyph;
 }
 
 QPushButton* prominent(const QString& title) {
@@ -97,8 +111,7 @@ QWidget* OnboardingView::welcomeStep() {
     column->addStretch(1);
     auto* icon = new QLabel;
     icon->setAlignment(Qt::AlignCenter);
-    icon->setPixmap(QIcon::fromTheme(QStringLiteral("camera-photo"), style()->standardIcon(QStyle::SP_DesktopIcon))
-                        .pixmap(64, 64));
+    icon->setPixmap(viewfinder(page->palette().color(QPalette::Highlight)));
     column->addWidget(icon);
     column->addWidget(text(QStringLiteral("Welcome to Zentola"), 2.0, true));
     column->addWidget(text(QStringLiteral("Fast, minimal screen capture.\nJust press \u2318\u21e76 to capture."), 1.0,
