@@ -9,7 +9,6 @@
 #include <QMouseEvent>
 #include <QWidget>
 
-#include <cmath>
 
 namespace zentola {
 
@@ -35,11 +34,8 @@ OverlayCursor CursorTrackingLayer::cursorAt(const QPointF& point, const std::opt
                                             double handleHitArea, bool moveModifierHeld) {
     if (!rect)
         return OverlayCursor::crosshair;
-    for (ResizeHandle handle : ResizeHandle::allCases()) {
-        const QPointF d = point - handle.position(*rect);
-        if (std::hypot(d.x(), d.y()) <= handleHitArea * 0.5)
-            return handle.cursor();
-    }
+    if (const auto handle = ResizeHandle::at(point, *rect, handleHitArea))
+        return handle->cursor();
     const QRectF r = rect->normalized();
     // Inside by the desktop's rule: left and top edges in, right and bottom out.
     const bool inside = point.x() >= r.left() && point.x() < r.right() && point.y() >= r.top() && point.y() < r.bottom();

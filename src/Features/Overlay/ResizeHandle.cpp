@@ -71,6 +71,20 @@ QRectF ResizeHandle::resize(const QRectF& start, const QSizeF& t, double minSize
     return QRectF(nx, ny, nw, nh);
 }
 
+std::optional<ResizeHandle> ResizeHandle::at(const QPointF& point, const QRectF& rect, double hitArea) {
+    std::optional<ResizeHandle> found;
+    double nearest = hitArea * 0.5;
+    for (ResizeHandle handle : allCases()) {
+        const QPointF d = point - handle.position(rect);
+        const double distance = std::hypot(d.x(), d.y());
+        if (distance <= nearest && (!found || distance < nearest)) {
+            found = handle;
+            nearest = distance;
+        }
+    }
+    return found;
+}
+
 OverlayCursor ResizeHandle::cursor() const {
     switch (v_) {
     case topLeft:

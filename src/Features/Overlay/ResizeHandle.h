@@ -8,6 +8,7 @@
 #include <QSizeF>
 
 #include <array>
+#include <optional>
 
 namespace zentola {
 
@@ -30,6 +31,9 @@ public:
     // opposite edge kept. A handle dragged well past the opposite edge gives a negative size.
     QRectF resize(const QRectF& start, const QSizeF& translation, double minSize) const;
     OverlayCursor cursor() const;
+    // The handle whose hit circle of diameter hitArea holds point: the nearest one, the earlier in
+    // order on a tie. The cursor and a press both ask here, so they agree on a small rectangle.
+    static std::optional<ResizeHandle> at(const QPointF& point, const QRectF& rect, double hitArea);
 
     bool isLeft() const { return v_ == topLeft || v_ == middleLeft || v_ == bottomLeft; }
     bool isTop() const { return v_ == topLeft || v_ == topCenter || v_ == topRight; }

@@ -45,17 +45,6 @@ void SelectionRectView::syncCursorLayer() {
 
 void SelectionRectView::storeRect(const QRectF& rect) { appState_.updateSelectionRect(rect, screen_); }
 
-std::optional<ResizeHandle> SelectionRectView::handleAt(const QPointF& point, const QRectF& rect) const {
-    // Later handles lie above earlier ones where their hit circles overlap.
-    const auto all = ResizeHandle::allCases();
-    for (auto it = all.rbegin(); it != all.rend(); ++it) {
-        const QPointF d = point - it->position(rect);
-        if (std::hypot(d.x(), d.y()) <= handleHitArea * 0.5)
-            return *it;
-    }
-    return std::nullopt;
-}
-
 void SelectionRectView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || pending_ != Gesture::none) {
         event->ignore();
@@ -64,7 +53,7 @@ void SelectionRectView::mousePressEvent(QMouseEvent* event) {
     const QPointF at = event->position();
     const auto rect = currentRect();
     if (rect && !isCreatingNewRect_) {
-        if (auto handle = handleAt(at, *rect)) {
+        if (auto handle = ResizeHandle::at(at, *rect, handleHitArea)) {
             pending_ = Gesture::handle;
             pressedHandle_ = *handle;
             handleRect_ = *rect;

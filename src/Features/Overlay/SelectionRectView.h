@@ -58,7 +58,6 @@ private:
     void drawingEnded(bool moveModifierHeld);
     void handleChanged(ResizeHandle handle, const QSizeF& translation);
     void handleEnded();
-    std::optional<ResizeHandle> handleAt(const QPointF& point, const QRectF& rect) const;
     void syncCursorLayer();
 
     AppState& appState_;

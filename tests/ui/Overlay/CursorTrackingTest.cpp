@@ -53,9 +53,12 @@ TEST(CursorTrackingLayerTest, HandlesThenInsideThenEverywhereElse) {
     EXPECT_EQ(CursorTrackingLayer::cursorAt({312.1, 150}, r, hitArea, false), OverlayCursor::crosshair);
     EXPECT_EQ(CursorTrackingLayer::cursorAt({200, 100 - 12 / std::sqrt(2.0) * 1.01}, r, hitArea, false),
               OverlayCursor::resizeUpDown);
-    // Overlapping circles of a small rectangle: the first handle in order wins.
-    EXPECT_EQ(CursorTrackingLayer::cursorAt({105, 105}, QRectF(100, 100, 10, 10), hitArea, false),
-              OverlayCursor::diagonalNWSE);
+    // Overlapping circles of a small rectangle: the nearest handle wins, the first in order on a tie.
+    const QRectF small(100, 100, 10, 10);
+    EXPECT_EQ(CursorTrackingLayer::cursorAt({110, 110}, small, hitArea, false), OverlayCursor::diagonalNWSE);
+    EXPECT_EQ(CursorTrackingLayer::cursorAt({110, 100}, small, hitArea, false), OverlayCursor::diagonalNESW);
+    EXPECT_EQ(CursorTrackingLayer::cursorAt({100, 105}, small, hitArea, false), OverlayCursor::resizeLeftRight);
+    EXPECT_EQ(CursorTrackingLayer::cursorAt({105, 105}, small, hitArea, false), OverlayCursor::resizeUpDown);
 }
 
 class CursorOverEditorTest : public OverlayFixture {

@@ -144,6 +144,18 @@ TEST_F(SelectionRectViewTest, ResizingKeepsTheMinimumSizeThenCrossesOver) {
     EXPECT_EQ(state->selectionRect()->rect(), QRectF(100, 140, 50, 10));
 }
 
+TEST_F(SelectionRectViewTest, OnASmallRectangleThePressedKnobIsTheNearestOne) {
+    showOverlay();
+    // Every hit circle of a 10-point square overlaps its neighbours'.
+    select(QRectF(100, 100, 10, 10));
+    drag(0, {100, 100}, {80, 90});
+    EXPECT_EQ(state->selectionRect()->rect(), QRectF(80, 90, 30, 20));
+
+    select(QRectF(100, 100, 10, 10));
+    drag(0, {110, 110}, {130, 140});
+    EXPECT_EQ(state->selectionRect()->rect(), QRectF(100, 100, 30, 40));
+}
+
 TEST_F(SelectionRectViewTest, AMirroredRectangleIsResizedByTheEdgesOnScreen) {
     showOverlay();
     // Shown from x 150 to 180; its left handle sits at 150.
