@@ -27,6 +27,11 @@ void MouseTrackingView::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void MouseTrackingView::mousePressEvent(QMouseEvent* event) {
+    // Only the primary button picks; a right or middle click is not a confirmation.
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
     event->accept();
     if (onSelect)
         onSelect();

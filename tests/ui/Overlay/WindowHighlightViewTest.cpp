@@ -98,6 +98,12 @@ TEST_F(WindowHighlightViewTest, AClickConfirmsWithTheHoveredWindowOrNone) {
     };
     controller = std::make_unique<OverlayWindowController>(*state, env);
     controller->show();
+    // Other buttons pick nothing.
+    for (Qt::MouseButton other : {Qt::RightButton, Qt::MiddleButton}) {
+        QTest::mouseClick(window(0), other, {}, QPoint(300, 300));
+        EXPECT_TRUE(controller->hasPanels());
+    }
+    EXPECT_TRUE(captured.empty());
     // The press confirms; its release would go to a panel already hidden.
     press(0, {300, 300});
     EXPECT_FALSE(controller->hasPanels());
