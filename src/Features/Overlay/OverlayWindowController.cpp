@@ -200,10 +200,13 @@ QCoro::Task<void> OverlayWindowController::presentOverSnapshots(QPointer<Overlay
 }
 
 void OverlayWindowController::presentPanels(const std::vector<platform::ScreenRef>& screens) {
+    // Only a display that has a panel can take the keys and the bar: the list may have changed
+    // while the snapshots were taken.
+    const auto covered = [&](const platform::ScreenRef& screen) { return screen && panels_.count(screen) > 0; };
     platform::ScreenRef active = ScreenExt::screenWithMouse();
-    if (!active)
+    if (!covered(active))
         active = platform::Screen::main();
-    if (!active)
+    if (!covered(active))
         active = screens.front();
 
     for (const auto& [screen, panel] : panels_) {

@@ -172,4 +172,19 @@ TEST_F(OverlaySnapshotTest, ASlowSnapshotShowsThePanelsOnlyWhenDone_NotAfterAHid
         EXPECT_FALSE(qobject_cast<KeyablePanel*>(w) && w->isVisible());
 }
 
+TEST_F(OverlaySnapshotTest, DisplaysReplacedWhileGrabbingStillLeaveOnePanelWithTheKeysAndTheBar) {
+    grabTime = 30ms;
+    showOverDesktop();
+    const auto before = controller->panels().size();
+    // The same two monitors come back as new displays before the grabs are done.
+    useDisplays({platform::FakeScreenProvider::display("A", QRect(0, 0, 1920, 1080), 11),
+                 platform::FakeScreenProvider::display("B", QRect(1920, 0, 1920, 1080), 22)});
+    ASSERT_TRUE(waitUntil([&] { return controller->hasPanels(); }));
+    ASSERT_EQ(controller->panels().size(), before);
+    ASSERT_EQ(controller->panels().count(state->activeScreen()), 1u);
+    const auto keyPanel = controller->panels().at(state->activeScreen());
+    EXPECT_EQ(QWidget::keyboardGrabber(), keyPanel.data());
+    EXPECT_NE(keyPanel->contentView()->controlBar(), nullptr);
+}
+
 }  // namespace
