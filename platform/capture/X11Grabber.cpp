@@ -1,6 +1,7 @@
 #include "platform/capture/X11Grabber.h"
 
 #include "platform/capture/X11Connection.h"
+#include "platform/capture/X11WindowWatch.h"
 #include "platform/core/Error.h"
 
 #include <xcb/composite.h>
@@ -281,7 +282,7 @@ bool X11Grabber::readWindowPixels(quint32 frame, const QRect& rect, std::uint8_t
     return true;
 }
 
-void X11Grabber::repaintRegion(std::uint8_t* pixels, int bytesPerRow, const QRect& area, const QRect& region,
+bool X11Grabber::repaintRegion(std::uint8_t* pixels, int bytesPerRow, const QRect& area, const QRect& region,
                                const std::vector<const X11Desktop::TopLevel*>& shown) {
     xcb_connection_t* c = x_->get();
     // The desktop background first: the root pixmap that background setters publish, else black.
@@ -304,13 +305,24 @@ void X11Grabber::repaintRegion(std::uint8_t* pixels, int bytesPerRow, const QRec
         for (int y = 0; y < region.height(); ++y)
             std::memset(origin + std::size_t(y) * bytesPerRow, 0, std::size_t(region.width()) * 4);
 
+    bool read = true;
     for (const X11Desktop::TopLevel* t : shown) {
         const QRect part = t->geometry.intersected(region);
         if (part.isEmpty())
             continue;
         std::uint8_t* dst = pixels + std::size_t(part.y() - area.y()) * bytesPerRow + std::size_t(part.x() - area.x()) * 4;
-        readWindowPixels(t->frame, part.translated(-t->geometry.topLeft()), dst, bytesPerRow);
+        read = readWindowPixels(t->frame, part.translated(-t->geometry.topLeft()), dst, bytesPerRow) && read;
     }
+    return read;
+}
+
+const std::vector<X11Desktop::TopLevel>& X11Grabber::currentWindows() {
+    if (watch_->changed() || windowsStale_) {
+        windowsStale_ = false;
+        windows_ = desktop_.topLevels(false);
+        ++windowListings_;
+    }
+    return windows_;
 }
 
 BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& excludedPids,
@@ -322,19 +334,41 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
     if (inside.isEmpty())
         fail(6, "The capture area is outside the screen");
 
-    std::vector<X11Desktop::TopLevel> tops;
-    std::vector<QRect> hidden;
-    if (!excludedPids.empty()) {
-        tops = desktop_.topLevels(false);
-        for (const auto& t : tops) {
-            const bool ours = std::find(excludedPids.begin(), excludedPids.end(), t.pid) != excludedPids.end() &&
-                              std::find(keptWindows.begin(), keptWindows.end(), t.client) == keptWindows.end();
-            if (ours && t.viewable && t.geometry.intersects(inside))
+    auto ours = [&](const X11Desktop::TopLevel& t) {
+        return std::find(excludedPids.begin(), excludedPids.end(), t.pid) != excludedPids.end() &&
+               std::find(keptWindows.begin(), keptWindows.end(), t.client) == keptWindows.end();
+    };
+    auto addHidden = [&](const std::vector<X11Desktop::TopLevel>& tops, std::vector<QRect>& hidden) {
+        for (const auto& t : tops)
+            if (ours(t) && t.viewable && t.geometry.intersects(inside))
                 hidden.push_back(t.geometry.intersected(inside));
+    };
+
+    std::unique_lock watchLock(watchMutex_, std::defer_lock);
+    BitmapRef grabbed;
+    std::vector<QRect> hidden;
+    if (excludedPids.empty()) {
+        grabbed = grabDrawable(x_->root(), inside);
+    } else {
+        watchLock.lock();
+        if (!watch_)
+            watch_ = std::make_unique<X11WindowWatch>();
+        for (int attempt = 0;; ++attempt) {
+            hidden.clear();
+            addHidden(currentWindows(), hidden);
+            grabbed = grabDrawable(x_->root(), inside);
+            // The server made every change it reports here before it answered the grab: with none
+            // since the listing, the list shows the windows as they were grabbed.
+            if (!watch_->changedUpToNow())
+                break;
+            windowsStale_ = true;
+            if (attempt == 2) {
+                // Still changing: leave out where our windows were before the grab and after it.
+                addHidden(currentWindows(), hidden);
+                break;
+            }
         }
     }
-
-    BitmapRef grabbed = grabDrawable(x_->root(), inside);
     // The pixels are ours until the bitmap is handed out.
     auto* pixels = const_cast<std::uint8_t*>(grabbed->data());
     const int stride = grabbed->bytesPerRow();
@@ -342,10 +376,8 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
     if (!hidden.empty() && x_->hasComposite()) {
         std::vector<const X11Desktop::TopLevel*> shown;
         std::vector<quint32> frames;
-        for (const auto& t : tops) {
-            const bool ours = std::find(excludedPids.begin(), excludedPids.end(), t.pid) != excludedPids.end() &&
-                              std::find(keptWindows.begin(), keptWindows.end(), t.client) == keptWindows.end();
-            if (ours || !t.viewable)
+        for (const auto& t : windows_) {
+            if (ours(t) || !t.viewable)
                 continue;
             if (std::any_of(hidden.begin(), hidden.end(), [&](const QRect& r) { return r.intersects(t.geometry); })) {
                 shown.push_back(&t);
@@ -357,7 +389,9 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
             std::this_thread::sleep_for(repaintDelay);
         }
         for (const QRect& r : hidden) {
-            repaintRegion(pixels, stride, inside, r, shown);
+            // A window that cannot be read is likely gone: list them again next time.
+            if (!repaintRegion(pixels, stride, inside, r, shown))
+                windowsStale_ = true;
             if (fillsAlpha_)
                 makeOpaque(pixels + std::size_t(r.y() - inside.y()) * stride + std::size_t(r.x() - inside.x()) * 4, stride,
                            r.width(), r.height());

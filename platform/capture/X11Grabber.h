@@ -6,6 +6,8 @@
 #include <QRect>
 #include <QSize>
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <unordered_set>
@@ -14,6 +16,7 @@
 namespace platform {
 
 class X11Connection;
+class X11WindowWatch;
 
 // Reads screen and window pixels from the X server, for screenshots and for each frame of a stream.
 // Bitmaps are BGRA and opaque. Thread-safe; a stream keeps one grabber for its whole life so the
@@ -33,8 +36,8 @@ public:
     // The area of the root window (X11 pixels) as the screen shows it, except that the windows of
     // excludedPids are left out and what lies beneath them is shown instead; windows listed in
     // keptWindows (client ids) stay. With nothing excluded on screen this is one shared-memory
-    // grab. Parts of the area outside bounds (null: the root window) stay black. Throws
-    // PlatformError.
+    // grab; the windows are listed again only after the server reports a change to them.
+    // Parts of the area outside bounds (null: the root window) stay black. Throws PlatformError.
     BitmapRef grabArea(const QRect& area, const std::vector<qint32>& excludedPids = {},
                        const std::vector<quint32>& keptWindows = {}, bool showCursor = false,
                        const QRect& bounds = QRect());
@@ -46,14 +49,20 @@ public:
     static BitmapRef scaled(const BitmapRef& bitmap, QSize size);
 
     std::shared_ptr<X11Connection> connection() const { return x_; }
+    // How often grabArea has listed the top-level windows.
+    std::uint64_t windowListings() const { return windowListings_.load(); }
 
 private:
     struct Segment;
     class Pool;
 
     BitmapRef grabDrawable(quint32 drawable, const QRect& rect);
-    // Paints region (root coordinates, inside area) afresh: background, then the shown windows bottom to top.
-    void repaintRegion(std::uint8_t* pixels, int bytesPerRow, const QRect& area, const QRect& region,
+    // The top-level windows, listed again when the watch reports a change or a request failed.
+    // Called with watchMutex_ held.
+    const std::vector<X11Desktop::TopLevel>& currentWindows();
+    // Paints region (root coordinates, inside area) afresh: background, then the shown windows
+    // bottom to top. False when a window's pixels could not be read.
+    bool repaintRegion(std::uint8_t* pixels, int bytesPerRow, const QRect& area, const QRect& region,
                        const std::vector<const X11Desktop::TopLevel*>& shown);
     void drawCursor(std::uint8_t* pixels, int bytesPerRow, const QRect& area);
     // True when a window was not redirected before (its pixmap may still be repainting).
@@ -70,6 +79,11 @@ private:
     bool fillsAlpha_;
     std::mutex redirectedMutex_;
     std::unordered_set<quint32> redirected_;  // frames this connection has redirected
+    std::mutex watchMutex_;
+    std::unique_ptr<X11WindowWatch> watch_;  // made by the first grab that leaves windows out
+    std::vector<X11Desktop::TopLevel> windows_;
+    bool windowsStale_ = true;
+    std::atomic<std::uint64_t> windowListings_{0};
 };
 
 }  // namespace platform

@@ -443,3 +443,126 @@ TEST(X11Grabber, ALostConnectionGivesErrorsNotCrashesOrHangs) {
     EXPECT_THROW(grabber.grabWindow(windows.ids[0]), platform::PlatformError);
     EXPECT_NE(xcb_connection_has_error(x->get()), 0);
 }
+
+namespace {
+
+// A plain window of this process on a connection of its own, as a panel of the app would be.
+class OwnWindow {
+public:
+    OwnWindow(QRect r, QRgb colour) : x_(std::make_shared<platform::X11Connection>()) {
+        xcb_connection_t* c = x_->get();
+        id_ = xcb_generate_id(c);
+        const uint32_t values[] = {colour, 1};
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, id_, x_->root(), int16_t(r.x()), int16_t(r.y()), uint16_t(r.width()),
+                          uint16_t(r.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, x_->screen()->root_visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+        done();
+    }
+    ~OwnWindow() {
+        xcb_destroy_window(x_->get(), id_);
+        done();
+    }
+    void map() {
+        xcb_map_window(x_->get(), id_);
+        done();
+    }
+    void unmap() {
+        xcb_unmap_window(x_->get(), id_);
+        done();
+    }
+    void move(QPoint to) {
+        const uint32_t values[] = {uint32_t(to.x()), uint32_t(to.y())};
+        xcb_configure_window(x_->get(), id_, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
+        done();
+    }
+
+private:
+    // Returns once the server has carried the requests out.
+    void done() { free(xcb_get_input_focus_reply(x_->get(), xcb_get_input_focus(x_->get()), nullptr)); }
+
+    std::shared_ptr<platform::X11Connection> x_;
+    xcb_window_t id_ = 0;
+};
+
+bool hasColour(const platform::BitmapRef& b, QRgb colour) {
+    for (int y = 0; y < b->height(); ++y)
+        for (int x = 0; x < b->width(); ++x)
+            if ((pixel(b, x, y) & 0xffffff) == colour)
+                return true;
+    return false;
+}
+
+bool samePixels(const platform::BitmapRef& a, const platform::BitmapRef& b) {
+    if (a->width() != b->width() || a->height() != b->height())
+        return false;
+    for (int y = 0; y < a->height(); ++y)
+        for (int x = 0; x < a->width(); ++x)
+            if ((pixel(a, x, y) & 0xffffff) != (pixel(b, x, y) & 0xffffff))
+                return false;
+    return true;
+}
+
+}  // namespace
+
+TEST(X11Grabber, OurWindowsMappedMovedOrUnmappedBetweenFramesAreLeftOutOfTheNextFrame) {
+    // Another application's red window fills most of the recorded area.
+    TestWindows windows({spec(QRect(400, 400, 400, 300), red)});
+    ASSERT_EQ(windows.ids.size(), 1u);
+    auto x = std::make_shared<platform::X11Connection>();
+    platform::X11Grabber grabber(x, 4);
+    const std::vector<qint32> ours{qint32(getpid())};
+    const QRect area(300, 300, 600, 500);
+    const QRect redInArea(100, 100, 400, 300);
+
+    const auto before = grabber.grabArea(area, ours);
+    ASSERT_TRUE(filled(before, redInArea, red));
+    // Frames with nothing changed between them do not list the windows again.
+    const auto listings = grabber.windowListings();
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(samePixels(grabber.grabArea(area, ours), before));
+    EXPECT_EQ(grabber.windowListings(), listings);
+
+    // Each change is made right before the next frame, with nothing else in between.
+    OwnWindow panel(QRect(450, 450, 120, 80), green);
+    EXPECT_TRUE(samePixels(grabber.grabArea(area, ours), before));
+    panel.map();
+    auto frame = grabber.grabArea(area, ours);
+    EXPECT_FALSE(hasColour(frame, green));
+    EXPECT_TRUE(filled(frame, redInArea, red));
+    for (QPoint to : {QPoint(600, 500), QPoint(400, 420), QPoint(670, 610)}) {
+        panel.move(to);
+        frame = grabber.grabArea(area, ours);
+        EXPECT_FALSE(hasColour(frame, green)) << to.x() << "," << to.y();
+        EXPECT_TRUE(filled(frame, redInArea, red)) << to.x() << "," << to.y();
+    }
+    // Kept out of the area, it is no longer painted over; back in and unmapped, the desktop shows.
+    panel.move(QPoint(1200, 900));
+    EXPECT_TRUE(samePixels(grabber.grabArea(area, ours), before));
+    panel.move(QPoint(500, 500));
+    EXPECT_FALSE(hasColour(grabber.grabArea(area, ours), green));
+    panel.unmap();
+    EXPECT_TRUE(samePixels(grabber.grabArea(area, ours), before));
+    // Without leaving ours out, the screen did show the window all along.
+    panel.map();
+    EXPECT_TRUE(filled(grabber.grabArea(area), QRect(200, 200, 120, 80), green));
+}
+
+TEST(X11Grabber, AnotherWindowMappedOverOursIsPaintedWhereOursIsLeftOut) {
+    TestWindows beneath({spec(QRect(400, 400, 300, 300), red)});
+    ASSERT_EQ(beneath.ids.size(), 1u);
+    OwnWindow panel(QRect(450, 450, 200, 200), green);
+    panel.map();
+    auto x = std::make_shared<platform::X11Connection>();
+    platform::X11Grabber grabber(x, 4);
+    const std::vector<qint32> ours{qint32(getpid())};
+    const QRect area(400, 400, 300, 300);
+    EXPECT_TRUE(filled(grabber.grabArea(area, ours), QRect(0, 0, 300, 300), red));
+
+    // Above ours, so the grab shows it where ours is: it must be painted again there too.
+    TestWindows above({spec(QRect(500, 500, 100, 100), blue)});
+    ASSERT_EQ(above.ids.size(), 1u);
+    const auto frame = grabber.grabArea(area, ours);
+    EXPECT_FALSE(hasColour(frame, green));
+    EXPECT_TRUE(filled(frame, QRect(100, 100, 100, 100), blue));
+    EXPECT_TRUE(filled(frame, QRect(0, 0, 300, 100), red));
+}
