@@ -74,6 +74,30 @@ TEST_F(WindowHighlightViewTest, AWindowOnTheSecondDisplayIsOutlinedInItsLocalSpa
     EXPECT_EQ(picker(1)->localFrame(*picker(1)->hoveredWindow()), QRectF(80, 60, 800, 600));
 }
 
+TEST_F(WindowHighlightViewTest, DisplaysAboveLeftAndBelowThePrimaryPickAndOutlineInTheirOwnSpace) {
+    // B above and left of the primary A, C below it.
+    useDisplays({platform::FakeScreenProvider::display("A", QRect(0, 0, 1920, 1080), 11),
+                 platform::FakeScreenProvider::display("B", QRect(-1280, -1024, 1280, 1024), 22),
+                 platform::FakeScreenProvider::display("C", QRect(0, 1080, 1920, 1080), 33)});
+    windowList = {listed(1, QRectF(-1200, -1000, 300, 200)), listed(2, QRectF(100, 1200, 400, 300))};
+    showOverlay();
+
+    // Pointer at (-1100, -950) of the window list: 1080 + 950 up from A's bottom.
+    screens->mouse = QPointF(-1100, 2030);
+    moveTo(1, {180, 74});
+    ASSERT_TRUE(picker(1)->hoveredWindow().has_value());
+    EXPECT_EQ(picker(1)->hoveredWindow()->id, 1u);
+    EXPECT_EQ(picker(1)->localFrame(*picker(1)->hoveredWindow()), QRectF(80, 24, 300, 200));
+
+    // Pointer at (300, 1300): 220 below A's bottom.
+    screens->mouse = QPointF(300, -220);
+    moveTo(2, {300, 220});
+    ASSERT_TRUE(picker(2)->hoveredWindow().has_value());
+    EXPECT_EQ(picker(2)->hoveredWindow()->id, 2u);
+    EXPECT_EQ(state->highlightedWindow()->id, 2u);
+    EXPECT_EQ(picker(2)->localFrame(*picker(2)->hoveredWindow()), QRectF(100, 120, 400, 300));
+}
+
 TEST_F(WindowHighlightViewTest, TheDesktopClearsTheOutlineOnlyWhereThePointerIs) {
     showOverlay();
     hover(0, {200, 200});
