@@ -1,7 +1,9 @@
 #include "App/AppDelegate.h"
 #include "App/AppState.h"
+#include "resources/Bundle.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <qcoro/qcorotask.h>
@@ -44,6 +46,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Zentola");
     QApplication::setDesktopFileName("com.zentola.Zentola");
+    // The onboarding and settings windows carry the application's icon rather than a generic one.
+    if (const auto icon = zentola::Bundle::imagePath(QStringLiteral("AppIcon")))
+        QApplication::setWindowIcon(QIcon(*icon));
     QApplication::setQuitOnLastWindowClosed(false);
     quitOnSignals(app);
 
