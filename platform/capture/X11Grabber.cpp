@@ -161,7 +161,8 @@ private:
 };
 
 X11Grabber::X11Grabber(std::shared_ptr<X11Connection> connection, int keptSegments, bool fillsAlpha)
-    : x_(std::move(connection)), desktop_(x_), pool_(std::make_shared<Pool>(x_, keptSegments)), fillsAlpha_(fillsAlpha) {
+    : x_(std::move(connection)), desktop_(x_), pool_(std::make_shared<Pool>(x_, keptSegments)), fillsAlpha_(fillsAlpha),
+      watchesWindows_(keptSegments > 0) {
     const xcb_setup_t* setup = xcb_get_setup(x_->get());
     bool ok = false;
     for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem; xcb_format_next(&it))
@@ -317,7 +318,7 @@ bool X11Grabber::repaintRegion(std::uint8_t* pixels, int bytesPerRow, const QRec
 }
 
 const std::vector<X11Desktop::TopLevel>& X11Grabber::currentWindows() {
-    if (watch_->changed() || windowsStale_) {
+    if (!watch_ || watch_->changed() || windowsStale_) {
         windowsStale_ = false;
         windows_ = desktop_.topLevels(false);
         ++windowListings_;
@@ -351,7 +352,7 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
         grabbed = grabDrawable(x_->root(), inside);
     } else {
         watchLock.lock();
-        if (!watch_)
+        if (!watch_ && watchesWindows_)
             watch_ = std::make_unique<X11WindowWatch>();
         for (int attempt = 0;; ++attempt) {
             hidden.clear();
@@ -359,7 +360,7 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
             grabbed = grabDrawable(x_->root(), inside);
             // The server made every change it reports here before it answered the grab: with none
             // since the listing, the list shows the windows as they were grabbed.
-            if (!watch_->changedUpToNow())
+            if (!watch_ || !watch_->changedUpToNow())
                 break;
             windowsStale_ = true;
             if (attempt == 2) {

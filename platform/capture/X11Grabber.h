@@ -27,7 +27,10 @@ public:
     // one-off screenshot none). With fillsAlpha false the fourth byte stays as the server leaves
     // it, undefined, which saves a pass over every pixel: only for consumers that read colour
     // alone (the encoders' colour conversion), never for bitmaps shown through Qt, whose opaque
-    // format wants 0xff there. Throws PlatformError when the server's pixels are not 32-bit.
+    // format wants 0xff there. A grabber that keeps segments serves a stream of grabs and also
+    // watches the windows (see grabArea); the server holds the watch's reports until the next
+    // grab reads them, which only a steady stream of grabs keeps short. Throws PlatformError
+    // when the server's pixels are not 32-bit.
     explicit X11Grabber(std::shared_ptr<X11Connection> connection, int keptSegments = 0, bool fillsAlpha = true);
     ~X11Grabber();
     X11Grabber(const X11Grabber&) = delete;
@@ -36,7 +39,8 @@ public:
     // The area of the root window (X11 pixels) as the screen shows it, except that the windows of
     // excludedPids are left out and what lies beneath them is shown instead; windows listed in
     // keptWindows (client ids) stay. With nothing excluded on screen this is one shared-memory
-    // grab; the windows are listed again only after the server reports a change to them.
+    // grab; a grabber that watches the windows lists them again only after the server reports a
+    // change to them, one that does not lists them every time.
     // Parts of the area outside bounds (null: the root window) stay black. Throws PlatformError.
     BitmapRef grabArea(const QRect& area, const std::vector<qint32>& excludedPids = {},
                        const std::vector<quint32>& keptWindows = {}, bool showCursor = false,
@@ -80,6 +84,7 @@ private:
     std::mutex redirectedMutex_;
     std::unordered_set<quint32> redirected_;  // frames this connection has redirected
     std::mutex watchMutex_;
+    bool watchesWindows_;
     std::unique_ptr<X11WindowWatch> watch_;  // made by the first grab that leaves windows out
     std::vector<X11Desktop::TopLevel> windows_;
     bool windowsStale_ = true;

@@ -529,6 +529,9 @@ TEST(X11Grabber, OurWindowsMappedMovedOrUnmappedBetweenFramesAreLeftOutOfTheNext
     auto frame = grabber.grabArea(area, ours);
     EXPECT_FALSE(hasColour(frame, green));
     EXPECT_TRUE(filled(frame, redInArea, red));
+    // A grabber for one-off screenshots does not watch, and leaves it out as well.
+    platform::X11Grabber oneOff(x);
+    EXPECT_TRUE(samePixels(oneOff.grabArea(area, ours), frame));
     for (QPoint to : {QPoint(600, 500), QPoint(400, 420), QPoint(670, 610)}) {
         panel.move(to);
         frame = grabber.grabArea(area, ours);
