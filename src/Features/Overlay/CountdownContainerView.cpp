@@ -8,8 +8,37 @@
 #include <QVariantAnimation>
 
 #include <algorithm>
+#include <cmath>
 
 namespace zentola {
+
+namespace {
+
+constexpr double largestScale = 1.2;
+constexpr int shadowWidth = 30;
+constexpr int shadowOffset = 10;
+
+// The number's outline, centred on the origin.
+QPainterPath numberPath(int count) {
+    QPainterPath text;
+    text.addText(0, 0, OverlayStyle::font(180, QFont::Bold), QString::number(count));
+    text.translate(-text.boundingRect().center());
+    return text;
+}
+
+}  // namespace
+
+QSize CountdownContainerView::badgeSize(int countdownValue) {
+    QRectF bounds;
+    for (int count = std::max(countdownValue, 1); count >= 1; --count)
+        bounds = bounds.united(numberPath(count).boundingRect());
+    // Symmetric about the centre, so the number keeps its place on the display.
+    // The shadow is drawn in the number's scaled space, so it grows with it.
+    const double halfWidth = (std::max(-bounds.left(), bounds.right()) + shadowWidth / 2.0) * largestScale;
+    const double halfHeight =
+        (std::max(-bounds.top(), bounds.bottom()) + shadowWidth / 2.0 + shadowOffset) * largestScale;
+    return QSize(2 * int(std::ceil(halfWidth)) + 2, 2 * int(std::ceil(halfHeight)) + 2);
+}
 
 CountdownContainerView::CountdownContainerView(int countdownValue, std::function<void()> onComplete,
                                                std::function<void()> onTick, std::chrono::milliseconds step,
@@ -38,9 +67,9 @@ void CountdownContainerView::showEvent(QShowEvent* event) {
 }
 
 void CountdownContainerView::animateNumber() {
-    scale_ = 1.2;
+    scale_ = largestScale;
     scaleAnimation_->stop();
-    scaleAnimation_->setStartValue(1.2);
+    scaleAnimation_->setStartValue(largestScale);
     scaleAnimation_->setEndValue(1.0);
     scaleAnimation_->start();
     update();
@@ -75,19 +104,15 @@ void CountdownContainerView::paintEvent(QPaintEvent*) {
         return;
     p.setRenderHint(QPainter::Antialiasing);
 
-    QFont font = OverlayStyle::font(180, QFont::Bold);
-    QPainterPath text;
-    text.addText(0, 0, font, QString::number(currentCount_));
-    const QRectF bounds = text.boundingRect();
-    text.translate(-bounds.center());
+    const QPainterPath text = numberPath(currentCount_);
 
     p.translate(QRectF(rect()).center());
     p.scale(scale_, scale_);
     // A soft shadow below the number, built up from widening strokes.
     p.save();
-    p.translate(0, 10);
+    p.translate(0, shadowOffset);
     p.setBrush(Qt::NoBrush);
-    for (int w = 30; w >= 2; w -= 4) {
+    for (int w = shadowWidth; w >= 2; w -= 4) {
         p.setPen(QPen(QColor::fromRgbF(0, 0, 0, 0.4f / 8), w, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         p.drawPath(text);
     }

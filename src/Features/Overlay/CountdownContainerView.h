@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSize>
 #include <QWidget>
 
 #include <chrono>
@@ -22,6 +23,10 @@ public:
     int currentCount() const { return currentCount_; }
     double scale() const { return scale_; }
     bool hasStarted() const { return started_; }
+
+    // The smallest area, centred on the veil's centre, that holds every number of a countdown of
+    // this length at its largest scale together with its shadow.
+    static QSize badgeSize(int countdownValue);
 
 signals:
     void currentCountChanged(int count);

@@ -3,6 +3,7 @@
 #include "Features/Overlay/CountdownContainerView.h"
 #include "Services/PersistenceManager.h"
 #include "platform/core/MainThread.h"
+#include "platform/desktop/Compositor.h"
 #include "platform/desktop/SoundPlayer.h"
 #include "platform/desktop/WindowPlacement.h"
 
@@ -17,6 +18,7 @@ CountdownWindowController::Environment CountdownWindowController::Environment::s
     Environment e;
     e.recordingCountdown = [] { return PersistenceManager::shared().recordingCountdown(); };
     e.playSounds = [] { return PersistenceManager::shared().playSounds(); };
+    e.compositorRunning = [] { return platform::Compositor::isRunning(); };
     e.playSystemSound = [](const QString& name) {
         // Kept until the next tick: a player stops its sound when it goes.
         static std::shared_ptr<platform::SoundPlayer> player;
@@ -88,7 +90,15 @@ void CountdownWindowController::showCountdown(platform::ScreenRef screen, std::f
     window->setWindowTitle(QStringLiteral("Zentola Countdown"));
     if (QScreen* qs = screen->qscreen())
         window->setScreen(qs);
-    window->setGeometry(platform::WindowPlacement::geometryForScreen(*screen));
+    QRect frame = platform::WindowPlacement::geometryForScreen(*screen);
+    // Nothing blends a translucent window without a compositor: a veil over the whole display
+    // would blacken the desktop, so only the number's badge is covered, at the same place.
+    if (env_.compositorRunning && !env_.compositorRunning()) {
+        const QSize badge = CountdownContainerView::badgeSize(n).boundedTo(frame.size());
+        frame = QRect(frame.x() + (frame.width() - badge.width()) / 2,
+                      frame.y() + (frame.height() - badge.height()) / 2, badge.width(), badge.height());
+    }
+    window->setGeometry(frame);
     window_ = window;
     windows_.push_back(window);
 

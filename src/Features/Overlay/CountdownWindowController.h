@@ -20,6 +20,7 @@ class CountdownContainerView;
 
 // Counts down on a display before a recording the overlay confirmed: a dimmed veil with a large
 // number, a tick sound each step, then the caller's completion. Clicks pass through the veil.
+// Without a compositor the veil would hide the desktop in black, so it shrinks to the number's badge.
 class CountdownWindowController : public QObject {
     Q_OBJECT
 
@@ -30,6 +31,8 @@ public:
         std::function<bool()> playSounds;
         std::function<void(const QString& name)> playSystemSound;
         std::chrono::milliseconds step = std::chrono::seconds(1);
+        // Unset counts as running: the veil covers the whole display.
+        std::function<bool()> compositorRunning;
 
         static Environment system();
     };
