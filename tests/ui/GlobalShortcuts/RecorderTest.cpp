@@ -181,8 +181,6 @@ TEST_F(RecorderUi, LabelledRecordersPutTheTitleFirstLookedUpOrVerbatim) {
     EXPECT_FALSE(recorder->hasLabel() || Constants::isSandboxed());
 }
 
-
-
 const QKeySequence ctrlShift6(Qt::CTRL | Qt::SHIFT | Qt::Key_6), ctrlShift7(Qt::CTRL | Qt::SHIFT | Qt::Key_7);
 
 TEST_F(PackageFixture, MenuItemsAndActionsFollowTheirNameOnTheNextTurnAndLetARecordingRecorderHaveTheKeys) {
