@@ -1,8 +1,10 @@
 #include "PackageFixture.h"
 
 #include "packages/GlobalShortcuts/Constants.h"
+#include "packages/GlobalShortcuts/EventMask.h"
 #include "packages/GlobalShortcuts/GlobalKeyboardShortcut.h"
 #include "packages/GlobalShortcuts/KeyboardShortcutEvents.h"
+#include "packages/GlobalShortcuts/LocalEventMonitor.h"
 #include "packages/GlobalShortcuts/MenuItemSupport.h"
 #include "packages/GlobalShortcuts/Recorder.h"
 #include "support/AlertAnswerer.h"
@@ -120,6 +122,12 @@ TEST_F(RecorderUi, EndsOnFocusLossEscapeTabClicksOutsideAndLeavingTheWindow) {
         EXPECT_FALSE(field->isRecording());
     }
     EXPECT_TRUE(other->hasFocus());  // Tab went on to the next field
+    int seen = 0;  // a monitor of its own sees the focused field's keys only while started
+    LocalEventMonitor monitor(EventMask::bit(EventMask::keyDown), [&](QEvent* e) { return ++seen, e; });
+    QTest::keyClick(other, Qt::Key_A);
+    monitor.start();
+    QTest::keyClick(other, Qt::Key_A);
+    EXPECT_EQ(seen, 1);
     startRecording();
     QWidget elsewhere;
     elsewhere.show();

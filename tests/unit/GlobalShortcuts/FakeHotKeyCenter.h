@@ -41,8 +41,7 @@ public:
         return noErr;
     }
     int removeEventTypes(HandlerRef, const std::vector<quint32>& k) override {
-        for (quint32 kind : k)
-            kinds.erase(kind);
+        std::erase_if(kinds, [&](quint32 kind) { return std::count(k.begin(), k.end(), kind) > 0; });
         return noErr;
     }
     std::optional<QVariantList> copySymbolicHotKeys() override { return symbolic; }

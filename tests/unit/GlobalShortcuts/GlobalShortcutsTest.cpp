@@ -33,10 +33,7 @@ protected:
     int press6() { return center.send(HotKeyCenter::kindHotKeyPressed, 22, 768); }
     int release6() { return center.send(HotKeyCenter::kindHotKeyReleased, 22, 768); }
     static int raw(quint32 kind, quint32 keyCode, quint32 modifiers = 0x300) {
-        platform::HotKeyEvent event;
-        event.kind = kind;
-        event.keyCode = keyCode;
-        event.modifiers = modifiers;
+        const platform::HotKeyEvent event{kind, std::nullopt, keyCode, modifiers};
         return SystemGlobalShortcuts::handleEvent(&event);
     }
 };
