@@ -37,14 +37,12 @@ TEST(SoundManagerTest, PlaysTheFirstSoundThatExistsElseTheBell) {
         std::optional<QString> bundled;
         bool playable;
         QString events;
-        std::string log;
     } cases[] = {
-        {{theme[0], theme[1]}, shutter, true, "open " + theme[0] + ", volume 0.5, play", ""},
-        {{theme[1]}, shutter, true, "open " + theme[1] + ", volume 0.5, play", ""},
-        {{}, shutter, true, "bundle shutter.aiff, open " + shutter + ", volume 0.5, play", ""},
-        {{}, std::nullopt, true, "bundle shutter.aiff, beep", ""},
-        {{}, shutter, false, "bundle shutter.aiff, open " + shutter + ", beep",
-         "Failed to play sound: cannot decode sound: bad header\n"},
+        {{theme[0], theme[1]}, shutter, true, "open " + theme[0] + ", volume 0.5, play"},
+        {{theme[1]}, shutter, true, "open " + theme[1] + ", volume 0.5, play"},
+        {{}, shutter, true, "bundle shutter.aiff, open " + shutter + ", volume 0.5, play"},
+        {{}, std::nullopt, true, "bundle shutter.aiff, beep"},
+        {{}, shutter, false, "bundle shutter.aiff, open " + shutter + ", beep"},
     };
     for (const auto& c : cases) {
         QStringList events;
@@ -64,7 +62,8 @@ TEST(SoundManagerTest, PlaysTheFirstSoundThatExistsElseTheBell) {
         });
         testing::internal::CaptureStdout();
         manager.playShutterSound();
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.log);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  c.playable ? "" : "Failed to play sound: cannot decode sound: bad header\n");
         EXPECT_EQ(events.join(", "), c.events);
         EXPECT_EQ(manager.audioPlayer() != nullptr, c.events.endsWith("play"));
         std::weak_ptr<platform::SoundPlayer> first = manager.audioPlayer();
@@ -80,7 +79,6 @@ TEST(SoundPlayerTest, DecodesSoundsFindsThemeSoundsAndRejectsGarbage) {
     EXPECT_LT(player->duration(), 0.5);
     player->setVolume(3.0f);
     EXPECT_FLOAT_EQ(player->volume(), 1.0f);
-    EXPECT_FALSE(player->isPlaying());
 
     const QString theme = "/usr/share/sounds/freedesktop/stereo/";
     EXPECT_EQ(platform::SoundPlayer::systemSoundPath("Tink"), theme + "audio-volume-change.oga");
@@ -89,7 +87,6 @@ TEST(SoundPlayerTest, DecodesSoundsFindsThemeSoundsAndRejectsGarbage) {
     auto tink = platform::SoundPlayer::systemSound("Tink");
     ASSERT_NE(tink, nullptr);
     EXPECT_EQ(platform::SoundPlayer::systemSound("Tink"), tink);
-    EXPECT_LT(tink->duration(), 1.0);
 
     EXPECT_FALSE(platform::SoundPlayer::systemSoundPath("no-such-sound").has_value());
     EXPECT_EQ(platform::SoundPlayer::systemSound("no-such-sound"), nullptr);
