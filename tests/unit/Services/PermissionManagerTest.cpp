@@ -73,15 +73,14 @@ TEST_F(PermissionManagerTest, ScreenRecordingCheckResetsOnlyForACountedEntry) {
     }
     // A quote in an identifier stays inside its literal.
     EXPECT_EQ(PermissionManager::permissionQuery("x' OR '1'='1", "s"),
-              "    SELECT COUNT(*) FROM access \n    WHERE service='s' AND client_type=0 AND client='x'' OR ''1''=''1'");
+              "    SELECT COUNT(*) FROM access \n    WHERE service='s' AND client_type=0 AND "
+              "client='x'' OR ''1''=''1'");
 }
 
 // Only an undetermined status asks, and the answer is published.
 TEST_F(PermissionManagerTest, MicrophoneRequestFollowsTheStatus) {
-    const struct {
-        int status;
-        bool answer, result;
-    } cases[] = {{0, true, true}, {0, false, false}, {3, false, true}, {1, true, false}, {2, true, false}, {9, true, false}};
+    const struct { int status; bool answer, result; } cases[] = {
+        {0, true, true}, {0, false, false}, {3, false, true}, {1, true, false}, {2, true, false}, {9, true, false}};
     PermissionManager manager(environment());
     QList<bool> published;
     QObject::connect(&manager, &PermissionManager::hasMicrophonePermissionChanged, [&](bool v) { published << v; });

@@ -32,12 +32,7 @@ TEST(SoundManagerTest, PlaysTheFirstSoundThatExistsElseTheBell) {
     const QStringList& theme = SoundManager::systemScreenshotSoundPaths();
     ASSERT_EQ(theme.size(), 2);
     const QString shutter = ":/bundle/shutter.aiff";
-    const struct {
-        QSet<QString> files;
-        std::optional<QString> bundled;
-        bool playable;
-        QString events;
-    } cases[] = {
+    const struct { QSet<QString> files; std::optional<QString> bundled; bool playable; QString events; } cases[] = {
         {{theme[0], theme[1]}, shutter, true, "open " + theme[0] + ", volume 0.5, play"},
         {{theme[1]}, shutter, true, "open " + theme[1] + ", volume 0.5, play"},
         {{}, shutter, true, "bundle shutter.aiff, open " + shutter + ", volume 0.5, play"},
@@ -88,8 +83,8 @@ TEST(SoundPlayerTest, DecodesSoundsFindsThemeSoundsAndRejectsGarbage) {
     ASSERT_NE(tink, nullptr);
     EXPECT_EQ(platform::SoundPlayer::systemSound("Tink"), tink);
 
-    EXPECT_FALSE(platform::SoundPlayer::systemSoundPath("no-such-sound").has_value());
-    EXPECT_EQ(platform::SoundPlayer::systemSound("no-such-sound"), nullptr);
+    EXPECT_FALSE(platform::SoundPlayer::systemSoundPath("no-such-sound") ||
+                 platform::SoundPlayer::systemSound("no-such-sound"));
     EXPECT_THROW(platform::SoundPlayer::fromData(QByteArray("FORM\0\0\0\4AIFFjunkjunk", 20)), platform::PlatformError);
     EXPECT_THROW(platform::SoundPlayer::fromData(QByteArray()), platform::PlatformError);
     EXPECT_THROW(platform::SoundPlayer::fromFile("/nonexistent/sound.oga"), platform::PlatformError);
