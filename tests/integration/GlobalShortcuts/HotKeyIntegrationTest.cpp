@@ -122,8 +122,7 @@ TEST_F(HotKeyIntegration, GrabsCoverEveryLockVariantAndAnotherClientsHoldIsFound
     for (quint16 v : lockVariants)
         EXPECT_FALSE(other.grab(Key::six, ctrlShift | v)) << v;
     EXPECT_FALSE(center.isHotKeyTakenElsewhere(22, 0x300) || center.isHotKeyTakenElsewhere(28, 0x300));  // ours; free
-    EXPECT_TRUE(other.grab(Key::eight, ctrlShift));  // the trial gave it back
-    ASSERT_TRUE(other.grab(Key::seven, ctrlShift));
+    ASSERT_TRUE(other.grab(Key::eight, ctrlShift) && other.grab(Key::seven, ctrlShift));  // the trial gave 8 back
     EXPECT_TRUE(center.isHotKeyTakenElsewhere(26, 0x300));
     testing::internal::CaptureStdout();
     setShortcut(ctrlShift7, name);
@@ -221,6 +220,9 @@ TEST(X11HotKeyCenter, LostServerConnectionNeitherCrashesNorSpins) {
     ASSERT_EQ(center.registerHotKey(22, 0x300, {signature, 1}, &ref), HotKeyCenter::noErr);
     server.kill();
     server.waitForFinished(5000);
+    // A killed server leaves its lock and socket behind, which would use up the display numbers.
+    QFile::remove("/tmp/.X" + display.mid(1) + "-lock");
+    QFile::remove("/tmp/.X11-unix/X" + display.mid(1));
     int wakeUps = 0;
     QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, &server, [&] { ++wakeUps; });
     QEventLoop idle;
