@@ -5,6 +5,7 @@
 #include "Features/Overlay/OverlayView.h"
 #include "Features/Overlay/OverlayWindowController.h"
 #include "Services/PersistenceManager.h"
+#include "platform/core/Error.h"
 #include "platform/defaults/DefaultsStore.h"
 #include "platform/display/FakeScreenProvider.h"
 #include "support/WaitUntil.h"
@@ -34,8 +35,11 @@ protected:
     zentola::PersistenceManager settings{store};
     platform::FakeScreenProvider::Installation screens = platform::FakeScreenProvider::install();
     std::unique_ptr<AppState> state;
+    // "pause", "countdown", "capture rect A", "record screen B", ...
     std::vector<std::string> calls;
     std::vector<zentola::WindowInfo> windowList;
+    int fetches = 0;  // of the window list
+    std::unique_ptr<OverlayWindowController> controller;
 
     void SetUp() override {
         useDisplays({platform::FakeScreenProvider::display("A", QRect(0, 0, 1920, 1080), 11),
@@ -47,7 +51,6 @@ protected:
         // A press whose release went to a panel already gone must not leave the button down.
         QTestPrivate::qtestMouseButtons = Qt::NoButton;
         controller.reset();
-        // Panels go with deleteLater.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
@@ -58,40 +61,47 @@ protected:
 
     platform::ScreenRef display(int index) const { return screens->list.at(index); }
 
+    // Capture and recording calls are noted with their mode and display ("capture screen A"),
+    // or refused while failing is set; the pause notes whether the overlay was still up.
+    bool failing = false;
     OverlayWindowController::Environment fakeEnvironment() {
         OverlayWindowController::Environment e;
-        e.performCaptureWorkflow = [this](zentola::CaptureMode mode, std::optional<zentola::SelectionRect>,
-                                          std::optional<zentola::WindowInfo>, platform::ScreenRef) -> QCoro::Task<void> {
-            calls.push_back("capture " + mode.rawValue().toStdString());
-            co_return;
+        auto noted = [this](std::string what) {
+            return [this, what](zentola::CaptureMode mode, std::optional<zentola::SelectionRect> rect,
+                                std::optional<zentola::WindowInfo> window, platform::ScreenRef s) -> QCoro::Task<void> {
+                if (failing)
+                    throw platform::PlatformError("test", 1, "refused");
+                lastRect = rect;
+                lastWindow = window;
+                calls.push_back(what + " " + mode.rawValue().toStdString() + (s ? " " + s->name().toStdString() : ""));
+                co_return;
+            };
         };
-        e.startRecording = [this](zentola::CaptureMode mode, std::optional<zentola::SelectionRect>,
-                                  std::optional<zentola::WindowInfo>, platform::ScreenRef) -> QCoro::Task<void> {
-            calls.push_back("record " + mode.rawValue().toStdString());
-            co_return;
-        };
+        e.performCaptureWorkflow = noted("capture");
+        e.startRecording = noted("record");
         e.countdown = [this](platform::ScreenRef) -> QCoro::Task<void> {
             calls.push_back("countdown");
             co_return;
         };
         e.windows = [this] {
-            calls.push_back("windows");
+            ++fetches;
             return windowList;
         };
         e.pause = [this]() -> QCoro::Task<void> {
-            calls.push_back("pause");
+            calls.push_back(state->isOverlayVisible() || (controller && controller->hasPanels()) ? "pause shown" : "pause");
             co_return;
         };
         return e;
     }
+    std::optional<zentola::SelectionRect> lastRect;
+    std::optional<zentola::WindowInfo> lastWindow;
 
-    std::unique_ptr<OverlayWindowController> controller;
-
-    OverlayWindowController& showOverlay() {
-        controller = std::make_unique<OverlayWindowController>(*state, fakeEnvironment());
+    OverlayWindowController& showOverlay(OverlayWindowController::Environment env) {
+        controller = std::make_unique<OverlayWindowController>(*state, std::move(env));
         controller->show();
         return *controller;
     }
+    OverlayWindowController& showOverlay() { return showOverlay(fakeEnvironment()); }
 
     zentola::KeyablePanel* panel(int index) const { return controller->panels().at(display(index)).data(); }
     zentola::OverlayView* view(int index) const { return panel(index)->contentView(); }
@@ -121,6 +131,10 @@ protected:
     void release(int index, QPointF at, Qt::KeyboardModifiers modifiers = {}) {
         lastPointer = window(index)->mapToGlobal(at.toPoint());
         QTest::mouseRelease(window(index), Qt::LeftButton, modifiers, at.toPoint());
+    }
+    void click(int index, QPointF at) {
+        press(index, at);
+        release(index, at);
     }
     static inline QPoint lastPointer{-1, -1};
     // A press, moves in four steps, and a release.
