@@ -193,6 +193,10 @@ void OverlayWindowController::show() {
     // Without a display there is nothing to cover, and keys must keep reaching other windows.
     if (screens.empty())
         return;
+    // The keyboard first: a key typed while the panels get ready must not go to another window.
+    takeKeyboard();
+    setupKeyboardHandlers();
+
     // Without a compositor a translucent panel shows black: it paints the desktop's picture
     // beneath its veil instead, and an opaque window costs the X server no blending.
     const bool snapshots = env_.compositorRunning && env_.snapshot && !env_.compositorRunning();
@@ -204,15 +208,10 @@ void OverlayWindowController::show() {
     appState_.setActiveScreen(chooseActiveScreen());
     appState_.setHighlightedWindow(std::nullopt);
 
-    // The pictures come first, and the keys typed meanwhile must not go to another window.
-    if (snapshots) {
-        takeKeyboard();
-        setupKeyboardHandlers();
+    if (snapshots)
         presentOverSnapshots(this, showings_, screens);
-        return;
-    }
-    presentPanels();
-    setupKeyboardHandlers();
+    else
+        presentPanels();
 }
 
 void OverlayWindowController::takeKeyboard() {

@@ -27,51 +27,46 @@ using zentola::AppState;
 using zentola::OverlayWindowController;
 
 // Two displays side by side, A (number 11, the main one) and B (number 22), a private settings
-// store, and an overlay controller whose capture calls are recorded instead of run.
+// store, and an overlay controller whose capture calls are noted instead of run.
 class OverlayFixture : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     platform::DefaultsStore store{dir.path() + "/defaults.json"};
     zentola::PersistenceManager settings{store};
     platform::FakeScreenProvider::Installation screens = platform::FakeScreenProvider::install();
-    std::unique_ptr<AppState> state;
-    // "pause", "countdown", "capture rect A", "record screen B", ...
+    std::unique_ptr<AppState> state = std::make_unique<AppState>(settings);
+    // "pause", "countdown", "capture rect A", "record screen B", ...; "pause shown" if the overlay
+    // was still up at the pause.
     std::vector<std::string> calls;
     std::vector<zentola::WindowInfo> windowList;
     int fetches = 0;  // of the window list
+    bool failing = false;  // captures and recordings are refused
+    std::optional<zentola::WindowInfo> lastWindow;
     std::unique_ptr<OverlayWindowController> controller;
 
     void SetUp() override {
         useDisplays({platform::FakeScreenProvider::display("A", QRect(0, 0, 1920, 1080), 11),
                      platform::FakeScreenProvider::display("B", QRect(1920, 0, 1920, 1080), 22)});
-        state = std::make_unique<AppState>(settings);
     }
-
     void TearDown() override {
         // A press whose release went to a panel already gone must not leave the button down.
         QTestPrivate::qtestMouseButtons = Qt::NoButton;
         controller.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
-
     void useDisplays(std::vector<platform::Screen::Description> displays, QPointF mouse = QPointF(100, 100)) {
         screens->setDisplays(std::move(displays));
         screens->mouse = mouse;
     }
-
     platform::ScreenRef display(int index) const { return screens->list.at(index); }
 
-    // Capture and recording calls are noted with their mode and display ("capture screen A"),
-    // or refused while failing is set; the pause notes whether the overlay was still up.
-    bool failing = false;
     OverlayWindowController::Environment fakeEnvironment() {
         OverlayWindowController::Environment e;
         auto noted = [this](std::string what) {
-            return [this, what](zentola::CaptureMode mode, std::optional<zentola::SelectionRect> rect,
+            return [this, what](zentola::CaptureMode mode, std::optional<zentola::SelectionRect>,
                                 std::optional<zentola::WindowInfo> window, platform::ScreenRef s) -> QCoro::Task<void> {
                 if (failing)
                     throw platform::PlatformError("test", 1, "refused");
-                lastRect = rect;
                 lastWindow = window;
                 calls.push_back(what + " " + mode.rawValue().toStdString() + (s ? " " + s->name().toStdString() : ""));
                 co_return;
@@ -83,19 +78,13 @@ protected:
             calls.push_back("countdown");
             co_return;
         };
-        e.windows = [this] {
-            ++fetches;
-            return windowList;
-        };
+        e.windows = [this] { return ++fetches, windowList; };
         e.pause = [this]() -> QCoro::Task<void> {
             calls.push_back(state->isOverlayVisible() || (controller && controller->hasPanels()) ? "pause shown" : "pause");
             co_return;
         };
         return e;
     }
-    std::optional<zentola::SelectionRect> lastRect;
-    std::optional<zentola::WindowInfo> lastWindow;
-
     OverlayWindowController& showOverlay(OverlayWindowController::Environment env) {
         controller = std::make_unique<OverlayWindowController>(*state, std::move(env));
         controller->show();
@@ -121,21 +110,17 @@ protected:
         QTest::mousePress(window(index), Qt::LeftButton, modifiers, at.toPoint());
     }
     void moveTo(int index, QPointF at, Qt::KeyboardModifiers modifiers = {}) {
-        const QPoint global = window(index)->mapToGlobal(at.toPoint());
         // The toolkit drops a move to where the pointer already is, even from an earlier test.
-        if (global == lastPointer)
+        if (window(index)->mapToGlobal(at.toPoint()) == lastPointer)
             QTest::mouseEvent(QTest::MouseMove, window(index), Qt::NoButton, modifiers, at.toPoint() + QPoint(1, 1));
-        lastPointer = global;
+        lastPointer = window(index)->mapToGlobal(at.toPoint());
         QTest::mouseEvent(QTest::MouseMove, window(index), Qt::NoButton, modifiers, at.toPoint());
     }
     void release(int index, QPointF at, Qt::KeyboardModifiers modifiers = {}) {
         lastPointer = window(index)->mapToGlobal(at.toPoint());
         QTest::mouseRelease(window(index), Qt::LeftButton, modifiers, at.toPoint());
     }
-    void click(int index, QPointF at) {
-        press(index, at);
-        release(index, at);
-    }
+    void click(int index, QPointF at) { press(index, at), release(index, at); }
     static inline QPoint lastPointer{-1, -1};
     // A press, moves in four steps, and a release.
     void drag(int index, QPointF from, QPointF to, Qt::KeyboardModifiers modifiers = {}) {

@@ -5,7 +5,6 @@
 #include "Features/Overlay/SelectionRectView.h"
 
 #include <QCursor>
-#include <QPixmap>
 
 #include <cmath>
 
@@ -25,64 +24,44 @@ protected:
     void select(const QRectF& r, int index = 0) { state->updateSelectionRect(r, display(index)); }
 };
 
-TEST_F(SelectionRectViewTest, DrawingStoresEveryStepStandardisedOnTheDisplayDrawnOn) {
-    showOverlay();
-    EXPECT_TRUE(editor(0)->isActive());
-    EXPECT_FALSE(editor(1)->isActive());
-    press(0, {300, 200});
-    for (int i = 1; i <= 4; ++i) {
-        moveTo(0, QPointF(300, 200) - QPointF(50, 40) * i);
-        EXPECT_TRUE(editor(0)->isCreatingNewRect());
-        EXPECT_EQ(selection(), QRectF(300 - 50 * i, 200 - 40 * i, 50 * i, 40 * i));
-        EXPECT_EQ(settings.savedRect()->rect(), selection());
-    }
-    release(0, {100, 40});
-    EXPECT_FALSE(editor(0)->isCreatingNewRect());
-    EXPECT_EQ(state->selectionRect()->screenDisplayID, 11u);
-    EXPECT_FALSE(editor(1)->currentRect().has_value());
-
-    // Five points along one axis draw a flat rectangle; fewer draw nothing.
-    drag(0, {400, 400}, {405, 400});
-    EXPECT_EQ(selection(), QRectF(400, 400, 5, 0));
-    drag(0, {600, 600}, {603, 602});
-    EXPECT_EQ(selection(), QRectF(400, 400, 5, 0));
-}
-
-TEST_F(SelectionRectViewTest, OnlyTheActiveOrOwningDisplayTakesDrags) {
+TEST_F(SelectionRectViewTest, DrawingStoresEveryStepOnTheActiveOrOwningDisplay_AltMovesTheRectangleEvenOffIt) {
     showOverlay();
     drag(1, {100, 100}, {400, 300});
     EXPECT_FALSE(state->selectionRect().has_value());
+    press(0, {300, 200});
+    for (int i = 1; i <= 4; ++i) {
+        moveTo(0, QPointF(300, 200) - QPointF(50, 40) * i);
+        EXPECT_TRUE(editor(0)->isCreatingNewRect() && selection() == QRectF(300 - 50 * i, 200 - 40 * i, 50 * i, 40 * i));
+        EXPECT_EQ(settings.savedRect()->rect(), selection());
+    }
+    release(0, {100, 40});
+    EXPECT_TRUE(!editor(0)->isCreatingNewRect() && state->selectionRect()->screenDisplayID == 11u && !editor(1)->currentRect());
+    // Five points along one axis draw a flat rectangle; fewer draw nothing.
+    drag(0, {400, 400}, {405, 400});
+    drag(0, {600, 600}, {603, 602});
+    EXPECT_EQ(selection(), QRectF(400, 400, 5, 0));
     // B owns the selection: it takes drags although A is active, until A draws one of its own.
     select(QRectF(100, 100, 200, 100), 1);
     drag(1, {300, 200}, {340, 230});  // bottom-right handle
-    EXPECT_EQ(selection(), QRectF(100, 100, 240, 130));
-    EXPECT_EQ(state->selectionRect()->screenDisplayID, 22u);
+    EXPECT_TRUE(selection() == QRectF(100, 100, 240, 130) && state->selectionRect()->screenDisplayID == 22u);
     drag(0, {500, 500}, {600, 650});
-    EXPECT_EQ(state->selectionRect()->screenDisplayID, 11u);
     drag(1, {300, 200}, {340, 230});
-    EXPECT_EQ(selection(), QRectF(500, 500, 100, 150));
-}
+    EXPECT_TRUE(selection() == QRectF(500, 500, 100, 150) && state->selectionRect()->screenDisplayID == 11u);
 
-TEST_F(SelectionRectViewTest, DraggingInsideDrawsAfresh_WithAltItMovesTheRectangleEvenOffTheDisplay) {
-    select(QRectF(100, 100, 200, 100));
-    showOverlay();
-    drag(0, {150, 150}, {180, 170});
-    EXPECT_EQ(selection(), QRectF(150, 150, 30, 20));
-
+    // Inside without Alt draws afresh; with Alt it moves, and letting go of Alt does not end that.
+    drag(0, {550, 550}, {580, 570});
+    EXPECT_EQ(selection(), QRectF(550, 550, 30, 20));
     select(QRectF(100, 100, 200, 100));
     press(0, {150, 150}, Qt::AltModifier);
     moveTo(0, {170, 160}, Qt::AltModifier);
-    EXPECT_TRUE(editor(0)->isDraggingRect());
-    EXPECT_EQ(editor(0)->dragStartRect(), QRectF(100, 100, 200, 100));
+    EXPECT_TRUE(editor(0)->isDraggingRect() && editor(0)->dragStartRect() == QRectF(100, 100, 200, 100));
     EXPECT_EQ(editor(0)->cursorLayer()->currentCursor(), OverlayCursor::closedHand);
-    // Letting go of Alt does not end the move.
     moveTo(0, {-150, 120});
     release(0, {-150, 120});
     EXPECT_EQ(selection(), QRectF(-200, 70, 200, 100));
     EXPECT_FALSE(editor(0)->isDraggingRect() || editor(0)->dragStartRect().has_value());
     EXPECT_EQ(editor(0)->cursorLayer()->currentCursor(), OverlayCursor::crosshair);
-    // Alt outside the rectangle draws.
-    drag(0, {600, 600}, {620, 640}, Qt::AltModifier);
+    drag(0, {600, 600}, {620, 640}, Qt::AltModifier);  // Alt outside the rectangle draws
     EXPECT_EQ(selection(), QRectF(600, 600, 20, 40));
 }
 
@@ -93,18 +72,13 @@ TEST_F(SelectionRectViewTest, HandlesMoveTheirOwnEdges_KeepTheMinimumAndCrossOve
         QPointF from, to;
         QRectF expected;
     } cases[] = {
-        {{400, 300, 200, 100}, {400, 300}, {420, 315}, {420, 315, 180, 85}},
-        {{400, 300, 200, 100}, {500, 300}, {520, 315}, {400, 315, 200, 85}},
-        {{400, 300, 200, 100}, {600, 300}, {620, 315}, {400, 315, 220, 85}},
-        {{400, 300, 200, 100}, {400, 350}, {420, 365}, {420, 300, 180, 100}},
-        {{400, 300, 200, 100}, {600, 350}, {620, 365}, {400, 300, 220, 100}},
-        {{400, 300, 200, 100}, {400, 400}, {420, 415}, {420, 300, 180, 115}},
-        {{400, 300, 200, 100}, {500, 400}, {520, 415}, {400, 300, 200, 115}},
-        {{400, 300, 200, 100}, {600, 400}, {620, 415}, {400, 300, 220, 115}},
+        {{400, 300, 200, 100}, {400, 300}, {420, 315}, {420, 315, 180, 85}}, {{400, 300, 200, 100}, {500, 300}, {520, 315}, {400, 315, 200, 85}},
+        {{400, 300, 200, 100}, {600, 300}, {620, 315}, {400, 315, 220, 85}}, {{400, 300, 200, 100}, {400, 350}, {420, 365}, {420, 300, 180, 100}},
+        {{400, 300, 200, 100}, {600, 350}, {620, 365}, {400, 300, 220, 100}}, {{400, 300, 200, 100}, {400, 400}, {420, 415}, {420, 300, 180, 115}},
+        {{400, 300, 200, 100}, {500, 400}, {520, 415}, {400, 300, 200, 115}}, {{400, 300, 200, 100}, {600, 400}, {620, 415}, {400, 300, 220, 115}},
         {{100, 100, 50, 50}, {100, 100}, {145, 100}, {140, 100, 10, 50}},    // minimum width
         {{100, 100, 50, 50}, {100, 100}, {180, 100}, {180, 100, -30, 50}},   // past the fixed edge
-        {{100, 100, 50, 50}, {150, 150}, {105, 105}, {100, 100, 10, 10}},
-        {{100, 100, 50, 50}, {125, 100}, {125, 148}, {100, 140, 50, 10}},
+        {{100, 100, 50, 50}, {150, 150}, {105, 105}, {100, 100, 10, 10}}, {{100, 100, 50, 50}, {125, 100}, {125, 148}, {100, 140, 50, 10}},
         {{100, 100, 50, 50}, {150, 150}, {156, 152}, {100, 100, 50, 50}},    // under 10 points: nothing
         {{100, 100, 10, 10}, {100, 100}, {80, 90}, {80, 90, 30, 20}},        // overlapping circles
         {{100, 100, 10, 10}, {110, 110}, {130, 140}, {100, 100, 30, 40}},
@@ -131,7 +105,7 @@ TEST_F(SelectionRectViewTest, HandlesMoveTheirOwnEdges_KeepTheMinimumAndCrossOve
     EXPECT_EQ(ResizeHandle(ResizeHandle::topCenter).resize(r, {0, 65}, 10), QRectF(100, 165, 50, -15));
 }
 
-TEST(CursorTrackingLayerTest, HandlesThenInsideThenEverywhereElse_DiagonalsAreDrawnArrows) {
+TEST(CursorTrackingLayerTest, HandlesThenInsideThenEverywhereElse) {
     constexpr double hit = 24;
     const QRectF r(100, 100, 200, 100), small(100, 100, 10, 10);
     const struct {
@@ -153,16 +127,6 @@ TEST(CursorTrackingLayerTest, HandlesThenInsideThenEverywhereElse_DiagonalsAreDr
         EXPECT_EQ(CursorTrackingLayer::cursorAt(c.at, c.rect, hit, c.alt), c.expected) << c.at.x() << "," << c.at.y();
     EXPECT_EQ(CursorTrackingLayer::cursorAt({200, 150}, std::nullopt, hit, true), OverlayCursor::crosshair);
 
-    const QCursor nwse = cursorFor(OverlayCursor::diagonalNWSE), nesw = cursorFor(OverlayCursor::diagonalNESW);
-    EXPECT_EQ(nwse.hotSpot(), QPoint(9, 9));
-    const QImage a = nwse.pixmap().toImage(), b = nesw.pixmap().toImage();
-    ASSERT_EQ(a.size(), QSize(18, 18));
-    // Black ink along each shaft, none in the other's far corners.
-    EXPECT_LT(qGray(a.pixel(9, 9)), 64);
-    EXPECT_GT(qAlpha(a.pixel(3, 3)), 0);
-    EXPECT_EQ(qAlpha(a.pixel(16, 1)), 0);
-    EXPECT_GT(qAlpha(b.pixel(15, 3)), 0);
-    EXPECT_EQ(qAlpha(b.pixel(1, 1)), 0);
 }
 
 TEST_F(SelectionRectViewTest, TheCursorFollowsThePointerAndAltButNotADrag) {
@@ -173,26 +137,20 @@ TEST_F(SelectionRectViewTest, TheCursorFollowsThePointerAndAltButNotADrag) {
     QCoreApplication::processEvents();
     CursorTrackingLayer* layer = editor(0)->cursorLayer();
     moveTo(0, {110, 105});
-    EXPECT_EQ(layer->currentCursor(), OverlayCursor::diagonalNWSE);
-    EXPECT_EQ(editor(0)->cursor().shape(), Qt::BitmapCursor);
+    EXPECT_TRUE(layer->currentCursor() == OverlayCursor::diagonalNWSE && editor(0)->cursor().shape() == Qt::BitmapCursor);
     moveTo(0, {200, 150}, Qt::AltModifier);
     EXPECT_EQ(editor(0)->cursor().shape(), Qt::OpenHandCursor);
-
-    // A drag keeps its cursor; the pointer decides again afterwards.
+    // A drag keeps its cursor.
     press(0, {300, 150});
     moveTo(0, {320, 150});
-    EXPECT_TRUE(layer->isDragging());
     moveTo(0, {200, 150}, Qt::AltModifier);
-    EXPECT_EQ(layer->currentCursor(), OverlayCursor::resizeLeftRight);
+    EXPECT_TRUE(layer->isDragging() && layer->currentCursor() == OverlayCursor::resizeLeftRight);
     release(0, {200, 150});
-    EXPECT_FALSE(layer->isDragging());
     moveTo(0, {700, 700});
-    EXPECT_EQ(editor(0)->cursor().shape(), Qt::CrossCursor);
-
-    // Alt alone turns the crosshair inside the rectangle into the hand and back.
-    select(QRectF(100, 100, 200, 100));
-    QCursor::setPos(panel(0)->mapToGlobal(QPoint(200, 150)));
-    moveTo(0, {200, 150});
+    EXPECT_TRUE(!layer->isDragging() && editor(0)->cursor().shape() == Qt::CrossCursor);
+    // Alt alone turns the crosshair inside the rectangle into the hand and back; leaving sets the crosshair.
+    QCursor::setPos(panel(0)->mapToGlobal(QPoint(150, 150)));
+    moveTo(0, {150, 150});
     QTest::keyPress(panel(0), Qt::Key_Alt);
     EXPECT_EQ(layer->currentCursor(), OverlayCursor::openHand);
     QTest::keyRelease(panel(0), Qt::Key_Alt, Qt::AltModifier);

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QImage>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <gtest/gtest.h>
 #include <qcoro/qcorotimer.h>
 
@@ -65,9 +64,7 @@ protected:
         e.preflightScreenCaptureAccess = [this] { return ++preflights, permission; };
         e.bundleIdentifier = [] { return QStringLiteral("com.zentola.Zentola"); };
         e.copyImageWithFile = [this](const platform::BitmapRef& image, const std::optional<QString>& path) {
-            events.push_back("clipboard");
-            clipboardImage = image;
-            clipboardPath = path;
+            events.push_back("clipboard"), clipboardImage = image, clipboardPath = path;
             if (onClipboard)
                 onClipboard();
         };
@@ -77,18 +74,11 @@ protected:
                 onSound();
         };
         e.showFlash = [this](platform::ScreenRef screen) -> QCoro::Task<void> {
-            events.push_back("flash-start");
-            flashScreen = screen;
-            QTimer timer;
-            timer.setSingleShot(true);
-            timer.start(20);
-            co_await timer;
+            events.push_back("flash-start"), flashScreen = screen;
+            co_await QCoro::sleepFor(std::chrono::milliseconds(20));
             events.push_back("flash-end");
         };
-        e.showThumbnail = [this](const CapturedImage& image) {
-            events.push_back("thumbnail");
-            thumbnail = image;
-        };
+        e.showThumbnail = [this](const CapturedImage& image) { events.push_back("thumbnail"), thumbnail = image; };
         e.now = [] { return QDateTime(QDate(2025, 3, 14), QTime(9, 26, 53)); };
         return e;
     }
