@@ -3,7 +3,6 @@
 #include "platform/capture/X11Grabber.h"
 #include "platform/capture/X11ScreenCaptureProvider.h"
 #include "platform/core/Error.h"
-#include "unit/Capture/FakeCaptureProvider.h"
 
 #include <gtest/gtest.h>
 
@@ -72,14 +71,4 @@ TEST(WindowEnumerator, OthersWindowsBigEnoughAndAboveTheDesktopHighestLayerFirst
     EXPECT_EQ(ids, (std::vector<quint32>{10, 7, 11, 1}));
     EXPECT_TRUE(!list[0].isOnScreen && !list[0].ownerName && !list[1].title && list[1].frame == QRectF(10, 20, 300, 200));
     EXPECT_TRUE(list[1].ownerName == "owner12" && list[1].ownerPID == 12 && list[1].isOnScreen);
-
-    // The installed provider is asked each time.
-    auto provider = std::make_shared<FakeCaptureProvider>();
-    platform::ScreenCaptureProvider::install(provider);
-    zentola::WindowEnumerator enumerator(99);
-    provider->entries = {entry(2, 99, QRectF(0, 0, 100, 100), 0), entry(3, 10, QRectF(0, 0, 100, 100), 0)};
-    EXPECT_EQ(enumerator.getWindows().size(), 1u);
-    provider->entries.clear();
-    EXPECT_TRUE(enumerator.getWindows().empty());
-    platform::ScreenCaptureProvider::install(nullptr);
 }
