@@ -261,8 +261,11 @@ TEST(X11Grabber, OurWindowsAreLeftOutWhereverTheyGoAndWhateverIsAboveThem_WithNo
     TestWindows above({spec(QRect(700, 620, 40, 40), blue)});
     const auto frame = grabber.grabArea(area, pid);
     EXPECT_TRUE(filled(frame, QRect(400, 320, 40, 40), blue) && filled(frame, QRect(370, 310, 20, 10), red));
-    // Every pixel opaque, resampled too, and the server keeps nothing for repeated grabs.
-    for (const auto& b : {frame, platform::X11Grabber::scaled(grabber.grabWindow(windows.ids[0]), QSize(801, 603))})
+    // Every pixel opaque, resampled too (to just the size asked, outliving its source), and the
+    // server keeps nothing for repeated grabs.
+    const auto resampled = platform::X11Grabber::scaled(grabber.grabWindow(windows.ids[0]), QSize(801, 603));
+    EXPECT_TRUE(resampled->width() == 801 && resampled->height() == 603 && filled(resampled, QRect(0, 0, 801, 603), red));
+    for (const auto& b : {frame, resampled})
         for (int y = 0; y < b->height(); ++y)
             for (int i = 0; i < b->width(); ++i)
                 ASSERT_EQ(b->row(y)[i * 4 + 3], 0xff);

@@ -2,7 +2,7 @@
 //   capture_test_window [--stacking=I,J,...] X,Y,W,H,RRGGBB[,o|d] ...
 // o: override-redirect; d: a dock; later windows on top. --stacking publishes the window manager's
 // stacking list (1-based window numbers, bottom to top) as if a window manager ran, until exit.
-// Prints the window ids on one line once all are viewable, then waits for stdin to close.
+// Prints the window ids on one line once all are mapped, then waits for stdin to close.
 #include <xcb/xcb.h>
 
 #include <cstdio>
@@ -54,17 +54,8 @@ int main(int argc, char** argv) {
         xcb_map_window(c, win);
         windows.push_back(win);
     }
-    xcb_flush(c);
-    for (xcb_window_t win : windows) {
-        for (int tries = 0; tries < 200; ++tries) {
-            auto* a = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, win), nullptr);
-            const bool viewable = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
-            std::free(a);
-            if (viewable)
-                break;
-            usleep(5000);
-        }
-    }
+    // Without a window manager a window is viewable once the server has carried out its mapping.
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     const xcb_atom_t list = atom("_NET_CLIENT_LIST_STACKING");
     if (!stacking.empty()) {
         std::vector<xcb_window_t> order;

@@ -1,17 +1,13 @@
 #include "Features/Capture/ScreenshotWriter.h"
-#include "platform/core/Error.h"
 #include "platform/imageio/ImageCodec.h"
-#include "platform/imageio/ImageFile.h"
 #include "platform/imageio/PngEncoder.h"
 
-#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
-#include <png.h>
 #include <tiffio.h>
 #include <webp/decode.h>
 
@@ -60,18 +56,10 @@ std::array<int, 4> expected(const Bitmap& b, int x, int y) {
     return v;
 }
 
-Decoded decodePng(const QByteArray& bytes) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    Decoded d;
-    if (png_image_begin_read_from_memory(&image, bytes.constData(), std::size_t(bytes.size()))) {
-        image.format = PNG_FORMAT_RGBA;
-        d.rgba.resize(PNG_IMAGE_SIZE(image));
-        if (png_image_finish_read(&image, nullptr, d.rgba.data(), 0, nullptr))
-            d.width = int(image.width), d.height = int(image.height);
-        png_image_free(&image);
-    }
-    return d;
+// PNG and JPEG as the toolkit reads them.
+Decoded decodeQt(const QByteArray& bytes, const char* format) {
+    const QImage image = QImage::fromData(bytes, format).convertToFormat(QImage::Format_RGBA8888);
+    return Decoded{image.width(), image.height(), {image.constBits(), image.constBits() + image.sizeInBytes()}};
 }
 
 // The samples as stored (the library's RGBA reader would premultiply them).
@@ -140,21 +128,21 @@ TEST(ImageCodec, PngAndTiffKeepEveryPixelExactlyWhateverTheStripsFiltersAndAlpha
         for (int threads : {1, 3, 8}) {
             platform::PngEncoder::Settings s;
             s.filter = filter, s.threads = threads, s.level = threads == 3 ? 6 : 2;
-            EXPECT_EQ(wrong(*opaque, decodePng(platform::PngEncoder::encode(*opaque, s))), 0) << int(filter) << " " << threads;
+            EXPECT_EQ(wrong(*opaque, decodeQt(platform::PngEncoder::encode(*opaque, s), "PNG")), 0) << int(filter) << " " << threads;
         }
     // Fewer rows than one strip needs, and a single column.
     const auto tiny = picture(1, 3, PixelFormat::BGRA, AlphaMode::opaque);
-    EXPECT_EQ(wrong(*tiny, decodePng(ImageCodec::pngData(*tiny))), 0);
+    EXPECT_EQ(wrong(*tiny, decodeQt(ImageCodec::pngData(*tiny), "PNG")), 0);
     QTemporaryDir dir;
     for (auto [format, alpha] : {std::pair{PixelFormat::BGRA, AlphaMode::straight}, std::pair{PixelFormat::RGBA, AlphaMode::premultiplied},
                                  std::pair{PixelFormat::RGBA, AlphaMode::opaque}}) {
         const auto b = picture(130, 260, format, alpha, 9);
-        EXPECT_EQ(wrong(*b, decodePng(ImageCodec::pngData(*b))), 0) << int(alpha);
+        EXPECT_EQ(wrong(*b, decodeQt(ImageCodec::pngData(*b), "PNG")), 0) << int(alpha);
         EXPECT_EQ(wrong(*b, decodeTiff(ImageCodec::tiffData(*b), dir.filePath("probe.tiff"))), 0) << int(alpha);
     }
 }
 
-TEST(ImageCodec, LossyFormatsDecodeToTheRightSizeAndColours_LessQualityFewerBytes_FailuresAreErrors) {
+TEST(ImageCodec, LossyFormatsDecodeToTheRightSizeAndColours) {
     // Four flat quadrants of distinct colours.
     std::vector<std::uint8_t> px;
     const std::uint8_t colours[4][3] = {{30, 40, 200}, {40, 190, 60}, {210, 70, 20}, {128, 128, 128}};
@@ -163,8 +151,7 @@ TEST(ImageCodec, LossyFormatsDecodeToTheRightSizeAndColours_LessQualityFewerByte
         px.insert(px.end(), {q[0], q[1], q[2], 0});
     }
     const auto b = Bitmap::create(320, 200, 320 * 4, PixelFormat::BGRA, AlphaMode::opaque, std::move(px));
-    const QImage jpeg = QImage::fromData(ImageCodec::jpegData(*b, 0.95), "JPEG").convertToFormat(QImage::Format_RGBA8888);
-    EXPECT_EQ(wrong(*b, Decoded{jpeg.width(), jpeg.height(), {jpeg.constBits(), jpeg.constBits() + jpeg.sizeInBytes()}}, 12, 80), 0);
+    EXPECT_EQ(wrong(*b, decodeQt(ImageCodec::jpegData(*b, 0.95), "JPEG"), 12, 80), 0);
     EXPECT_EQ(wrong(*b, decodeHeic(ImageCodec::heicData(*b, 0.95)), 16, 80), 0);
     const QByteArray webp = zentola::ScreenshotWriter::webpData(zentola::ScreenshotWriter::premultipliedRGBA(*b), 320, 200, 0.9);
     Decoded d;
@@ -172,28 +159,4 @@ TEST(ImageCodec, LossyFormatsDecodeToTheRightSizeAndColours_LessQualityFewerByte
     d.rgba.assign(rgba, rgba + std::size_t(d.width) * d.height * 4);
     WebPFree(rgba);
     EXPECT_EQ(wrong(*b, d, 16, 80), 0);
-
-    const auto detailed = picture(320, 200, PixelFormat::BGRA, AlphaMode::opaque, 4);
-    EXPECT_LT(ImageCodec::jpegData(*detailed, 0.3).size(), ImageCodec::jpegData(*detailed, 0.9).size());
-    EXPECT_LT(ImageCodec::heicData(*detailed, 0.3).size(), ImageCodec::heicData(*detailed, 0.9).size());
-    EXPECT_THROW(ImageCodec::jpegData(*picture(70000, 1, PixelFormat::BGRA, AlphaMode::opaque), 0.9), platform::PlatformError);
-}
-
-TEST(ImageFile, PublishesWholeFilesAndNeverReplacesOne) {
-    QTemporaryDir dir;
-    const QString target = dir.filePath("shot.png"), second = dir.filePath("shot (2).png");
-    auto publish = [&](const QByteArray& bytes, const QString& as) {
-        platform::ImageFile file(dir.path());
-        file.write(bytes);
-        return !as.isEmpty() && file.publishAs(as);
-    };
-    EXPECT_TRUE(publish("first", target));
-    EXPECT_FALSE(publish("second", target));
-    EXPECT_TRUE(publish("second", second));
-    EXPECT_FALSE(publish("unfinished", ""));  // abandoned before publishing: nothing stays
-    QFile first(target), other(second);
-    ASSERT_TRUE(first.open(QIODevice::ReadOnly) && other.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(first.readAll() == "first" && other.readAll() == "second");
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
-    EXPECT_THROW(platform::ImageFile(dir.path() + "/missing"), platform::PlatformError);
 }

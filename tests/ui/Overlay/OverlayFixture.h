@@ -10,16 +10,9 @@
 #include "platform/display/FakeScreenProvider.h"
 #include "support/WaitUntil.h"
 
-#include <QCoreApplication>
-#include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QWindow>
 #include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <vector>
 
 namespace overlay_test {
 
@@ -105,23 +98,19 @@ protected:
     }
 
     // Synthesized pointer input on a display's panel, in its local points.
-    void press(int index, QPointF at, Qt::KeyboardModifiers modifiers = {}) {
-        lastPointer = window(index)->mapToGlobal(at.toPoint());
-        QTest::mousePress(window(index), Qt::LeftButton, modifiers, at.toPoint());
-    }
-    void moveTo(int index, QPointF at, Qt::KeyboardModifiers modifiers = {}) {
+    void mouse(QTest::MouseAction action, int index, QPointF at, Qt::KeyboardModifiers modifiers) {
+        const QPoint global = window(index)->mapToGlobal(at.toPoint());
         // The toolkit drops a move to where the pointer already is, even from an earlier test.
-        if (window(index)->mapToGlobal(at.toPoint()) == lastPointer)
-            QTest::mouseEvent(QTest::MouseMove, window(index), Qt::NoButton, modifiers, at.toPoint() + QPoint(1, 1));
-        lastPointer = window(index)->mapToGlobal(at.toPoint());
-        QTest::mouseEvent(QTest::MouseMove, window(index), Qt::NoButton, modifiers, at.toPoint());
+        if (action == QTest::MouseMove && global == lastPointer)
+            QTest::mouseEvent(action, window(index), Qt::NoButton, modifiers, at.toPoint() + QPoint(1, 1));
+        lastPointer = global;
+        QTest::mouseEvent(action, window(index), action == QTest::MouseMove ? Qt::NoButton : Qt::LeftButton, modifiers, at.toPoint());
     }
-    void release(int index, QPointF at, Qt::KeyboardModifiers modifiers = {}) {
-        lastPointer = window(index)->mapToGlobal(at.toPoint());
-        QTest::mouseRelease(window(index), Qt::LeftButton, modifiers, at.toPoint());
-    }
-    void click(int index, QPointF at) { press(index, at), release(index, at); }
     static inline QPoint lastPointer{-1, -1};
+    void press(int index, QPointF at, Qt::KeyboardModifiers modifiers = {}) { mouse(QTest::MousePress, index, at, modifiers); }
+    void moveTo(int index, QPointF at, Qt::KeyboardModifiers modifiers = {}) { mouse(QTest::MouseMove, index, at, modifiers); }
+    void release(int index, QPointF at, Qt::KeyboardModifiers modifiers = {}) { mouse(QTest::MouseRelease, index, at, modifiers); }
+    void click(int index, QPointF at) { press(index, at), release(index, at); }
     // A press, moves in four steps, and a release.
     void drag(int index, QPointF from, QPointF to, Qt::KeyboardModifiers modifiers = {}) {
         press(index, from, modifiers);

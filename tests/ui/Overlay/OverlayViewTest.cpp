@@ -24,25 +24,23 @@ TEST_F(OverlayViewTest, ScreenModeVeilsOnlyTheOtherDisplaysAndOutlinesEvery_Othe
     EXPECT_TRUE(view(0)->veilOpacity() == 0.0 && view(1)->veilOpacity() == 0.1);
     EXPECT_FALSE(view(1)->selectionView() || view(1)->windowHighlightView());
     const QImage a = picture(0), b = picture(1);
+    const QRgb accent = OverlayStyle::accent().rgb();
     EXPECT_TRUE(qAlpha(a.pixel(700, 300)) == 0 && std::abs(qAlpha(b.pixel(700, 300)) - 26) <= 1 && qRed(b.pixel(700, 300)) == 0);
-    for (const QImage& image : {a, b}) {
-        EXPECT_EQ(QColor(image.pixel(1, 500)).rgb(), OverlayStyle::accent().rgb());
-        EXPECT_EQ(QColor(image.pixel(960, 1078)).rgb(), OverlayStyle::accent().rgb());
-        EXPECT_NE(QColor(image.pixel(3, 500)).rgb(), OverlayStyle::accent().rgb());  // half of the 4-point stroke shows
-    }
+    // Half of the 4-point stroke shows.
+    for (const QImage& image : {a, b})
+        EXPECT_TRUE(image.pixel(1, 500) == accent && image.pixel(960, 1078) == accent && image.pixel(3, 500) != accent);
 
     // Other modes have no veil and no outline, but an editor on every display.
     state->setMode(CaptureMode::window);
     EXPECT_TRUE(view(1)->windowHighlightView() && view(1)->windowHighlightView()->geometry() == view(1)->rect());
     state->setMode(CaptureMode::rect);
     EXPECT_TRUE(view(1)->selectionView() && !view(1)->windowHighlightView());
-    EXPECT_EQ(qAlpha(picture(1).pixel(700, 300)), 0);
-    EXPECT_NE(QColor(picture(1).pixel(1, 500)).rgb(), OverlayStyle::accent().rgb());
+    EXPECT_TRUE(qAlpha(picture(1).pixel(700, 300)) == 0 && picture(1).pixel(1, 500) != accent);
     state->updateSelectionRect(QRectF(100, 100, 200, 100), display(0));
     const QImage dimmed = picture(0);
     EXPECT_NEAR(qAlpha(dimmed.pixel(50, 50)), 77, 1);  // outside: black at 0.3
     EXPECT_EQ(qAlpha(dimmed.pixel(200, 140)), 0);      // inside: clear
-    EXPECT_EQ(QColor(dimmed.pixel(150, 100)).rgb(), OverlayStyle::accent().rgb());
+    EXPECT_EQ(dimmed.pixel(150, 100), accent);
     EXPECT_EQ(dimmed.pixel(300, 150), qRgb(255, 255, 255));  // middle-right knob
     EXPECT_EQ(qAlpha(picture(1).pixel(50, 50)), 0);          // not B's selection
 }
@@ -102,17 +100,13 @@ TEST_F(ControlBarViewTest, TheButtonsSetTypeAndModeConfirmAndCancel) {
     showOverlay();
     CaptureTypeToggle* toggle = bar()->typeToggle();
     click(0, centreOf(toggle, toggle->videoRect()));
-    EXPECT_TRUE(state->captureType() == CaptureType::video && bar()->captureButton()->iconName() == "record.circle");
-    EXPECT_TRUE(bar()->captureButton()->label() == "Record" && bar()->captureButton()->color() == OverlayStyle::red());
-    EXPECT_EQ(toggle->selectionFill(CaptureType::video), OverlayStyle::withOpacity(OverlayStyle::red(), 0.2));
-    EXPECT_TRUE(toggle->symbolColor(CaptureType::photo) == OverlayStyle::secondary() && !toggle->selectionFill(CaptureType::photo));
+    EXPECT_TRUE(state->captureType() == CaptureType::video && bar()->captureButton()->label() == "Record");
     click(0, centreOf(toggle, toggle->photoRect()));
     EXPECT_TRUE(state->captureType() == CaptureType::photo && bar()->captureButton()->label() == "Capture");
-    EXPECT_TRUE(bar()->captureButton()->color() == OverlayStyle::accent() && toggle->symbolColor(CaptureType::photo) == OverlayStyle::primary());
 
     click(0, centreOf(bar()->modeButton(CaptureMode::window)));
-    EXPECT_TRUE(settings.lastCaptureMode() == CaptureMode::window && bar()->modeButton(CaptureMode::window)->isSelected());
-    EXPECT_FALSE(bar()->modeButton(CaptureMode::rect)->isSelected());
+    EXPECT_TRUE(settings.lastCaptureMode() == CaptureMode::window && bar()->modeButton(CaptureMode::window)->isSelected() &&
+                !bar()->modeButton(CaptureMode::rect)->isSelected());
     click(0, centreOf(bar()->modeButton(CaptureMode::screen)));
     EXPECT_EQ(state->currentMode(), CaptureMode::screen);
     // The selected mode reports again.
@@ -169,15 +163,11 @@ protected:
     }
 
     WindowHighlightView* picker(int index) const { return view(index)->windowHighlightView(); }
-    std::optional<quint32> hovered(int index) const {
-        const auto w = picker(index)->hoveredWindow();
-        return w ? std::optional<quint32>(w->id) : std::nullopt;
-    }
+    quint32 hovered(int index) const { return picker(index)->hoveredWindow() ? picker(index)->hoveredWindow()->id : 0; }
 
     // The desktop's pointer at a window-list point, reported to the display's view.
     void hover(int index, QPointF at) {
-        const platform::ScreenRef first = display(0);
-        screens->mouse = QPointF(at.x(), first->frame().height() - at.y());
+        screens->mouse = QPointF(at.x(), display(0)->frame().height() - at.y());
         moveTo(index, picker(index)->localFrame(WindowInfo{0, {}, {}, 0, QRectF(at, QSizeF()), 0, true}).topLeft());
     }
 };
@@ -195,8 +185,7 @@ TEST_F(WindowHighlightViewTest, TheFrontmostWindowUnderThePointerIsOutlinedInEac
 
     // Over the desktop the outline goes where the pointer is; the display it left keeps its own.
     hover(1, {4000, 1000});
-    EXPECT_FALSE(hovered(1) || state->highlightedWindow());
-    EXPECT_EQ(hovered(0), 2u);
+    EXPECT_TRUE(!hovered(1) && !state->highlightedWindow() && hovered(0) == 2u);
 
     // The list is fetched once per appearance.
     windowList.clear();

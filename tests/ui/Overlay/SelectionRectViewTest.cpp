@@ -1,7 +1,6 @@
 #include "OverlayFixture.h"
 
 #include "Features/Overlay/CursorTrackingLayer.h"
-#include "Features/Overlay/ResizeHandle.h"
 #include "Features/Overlay/SelectionRectView.h"
 
 #include <QCursor>
@@ -96,13 +95,6 @@ TEST_F(SelectionRectViewTest, HandlesMoveTheirOwnEdges_KeepTheMinimumAndCrossOve
         EXPECT_EQ(selection(), c.expected) << c.from.x() << "," << c.from.y() << " to " << c.to.x() << "," << c.to.y();
         EXPECT_FALSE(editor(0)->isDraggingHandle() || editor(0)->dragStartRect().has_value());
     }
-    // The remaining handles and edges of the rule itself.
-    const QRectF r(100, 100, 50, 50);
-    EXPECT_EQ(ResizeHandle(ResizeHandle::bottomLeft).resize(r, {48, 48}, 10), QRectF(140, 100, 10, 98));
-    EXPECT_EQ(ResizeHandle(ResizeHandle::topRight).resize(r, {-48, 48}, 10), QRectF(100, 140, 10, 10));
-    EXPECT_EQ(ResizeHandle(ResizeHandle::middleRight).resize(r, {-45, 99}, 10), QRectF(100, 100, 10, 50));
-    EXPECT_EQ(ResizeHandle(ResizeHandle::bottomCenter).resize(r, {0, -70}, 10), QRectF(100, 100, 50, -20));
-    EXPECT_EQ(ResizeHandle(ResizeHandle::topCenter).resize(r, {0, 65}, 10), QRectF(100, 165, 50, -15));
 }
 
 TEST(CursorTrackingLayerTest, HandlesThenInsideThenEverywhereElse) {

@@ -1,6 +1,5 @@
 #include "Features/Capture/WindowEnumerator.h"
 #include "platform/capture/X11Desktop.h"
-#include "platform/capture/X11Grabber.h"
 #include "platform/capture/X11ScreenCaptureProvider.h"
 #include "platform/core/Error.h"
 
@@ -29,23 +28,6 @@ TEST(CaptureGeometry, SourceRectanglesInPointsBecomeTheDisplaysPixels_Impossible
     const platform::X11Desktop::Layout layout{QPoint(1920, 200), 1.0}, doubled{QPoint(0, 0), 2.0};
     EXPECT_EQ(layout.toPoints(QRect(0, 0, 800, 600)), QRectF(-1920, -200, 800, 600));
     EXPECT_EQ(doubled.toPoints(QRect(200, 100, 1600, 1200)), QRectF(100, 50, 800, 600));
-}
-
-TEST(CaptureGeometry, AResampledBitmapHasExactlyTheAskedSizeOpaqueAndOutlivesItsSource) {
-    // Left half red, right half blue.
-    std::vector<std::uint8_t> px;
-    for (int i = 0; i < 40 * 20; ++i)
-        px.insert(px.end(), {std::uint8_t(i % 40 < 20 ? 0 : 200), 0, std::uint8_t(i % 40 < 20 ? 200 : 0), 0xff});
-    platform::BitmapRef source = platform::Bitmap::create(40, 20, 160, platform::PixelFormat::BGRA, platform::AlphaMode::opaque, px);
-    EXPECT_EQ(platform::X11Grabber::scaled(source, QSize(40, 20)), source);
-    const platform::BitmapRef doubled = platform::X11Grabber::scaled(source, QSize(81, 40));
-    source.reset();
-    ASSERT_TRUE(doubled->width() == 81 && doubled->height() == 40 && doubled->alpha() == platform::AlphaMode::opaque);
-    for (int y = 0; y < 40; ++y) {
-        EXPECT_TRUE(doubled->row(y)[4 * 4 + 2] == 200 && doubled->row(y)[76 * 4] == 200 && doubled->row(y)[76 * 4 + 2] == 0);
-        for (int x = 0; x < 81; ++x)
-            ASSERT_EQ(doubled->row(y)[x * 4 + 3], 0xff) << x << "," << y;
-    }
 }
 
 TEST(WindowEnumerator, OthersWindowsBigEnoughAndAboveTheDesktopHighestLayerFirst) {
