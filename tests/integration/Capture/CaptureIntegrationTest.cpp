@@ -116,26 +116,25 @@ TEST(CaptureIntegration, DisplayAndRectangleGrabsShowTheScreen_PastTheDisplayIsB
     TestWindows windows({spec(QRect(1800, 500, 120, 100), red), spec(QRect(1920, 200, 300, 400), blue),
                          spec(QRect(600, 600, 200, 200), 0xffffff)});
     ASSERT_EQ(windows.ids.size(), 3u);
-    const auto a = grabA(false);
+    const auto onA = platform::ContentFilter::forDisplay(displayNamed("A"), {}, {});
+    const auto a = grab(onA);
     ASSERT_TRUE(a->width() == 1920 && a->height() == 1080);
-    EXPECT_TRUE(filled(a, QRect(1800, 500, 120, 100), red));
-    EXPECT_NE(pixel(a, 1799, 499), red);
+    EXPECT_TRUE(filled(a, QRect(1800, 500, 120, 100), red) && pixel(a, 1799, 499) != red);
     // A rectangle in B's own points, at its own size or another.
     const auto b = platform::ContentFilter::forDisplay(displayNamed("B"), {}, {});
     const auto exact = grab(b, QRectF(10, 210, 200, 100), 200, 100);
     EXPECT_TRUE(exact->width() == 200 && filled(exact, QRect(0, 0, 200, 100), blue));
     const auto doubled = grab(b, QRectF(0, 190, 100, 50), 200, 100);
-    EXPECT_TRUE(doubled->width() == 200 && doubled->height() == 100 && filled(doubled, QRect(4, 24, 190, 70), blue));
-    EXPECT_NE(pixel(doubled, 2, 2), blue);
-    const auto past = grab(platform::ContentFilter::forDisplay(displayNamed("A"), {}, {}), QRectF(1850, 520, 140, 60), 140, 60);
+    EXPECT_TRUE(doubled->width() == 200 && doubled->height() == 100 && filled(doubled, QRect(4, 24, 190, 70), blue) &&
+                pixel(doubled, 2, 2) != blue);
+    const auto past = grab(onA, QRectF(1850, 520, 140, 60), 140, 60);
     EXPECT_TRUE(filled(past, QRect(0, 0, 70, 60), red) && filled(past, QRect(70, 0, 70, 60), 0));
 
     ASSERT_EQ(QProcess::execute("xdotool", {"mousemove", "700", "700"}), 0);
-    const auto filter = platform::ContentFilter::forDisplay(displayNamed("A"), {}, {});
-    EXPECT_TRUE(filled(grab(filter, QRectF(600, 600, 200, 200)), QRect(0, 0, 200, 200), 0xffffff));
-    const auto with = grab(filter, QRectF(600, 600, 200, 200), 0, 0, true);
-    EXPECT_FALSE(filled(with, QRect(80, 80, 40, 40), 0xffffff));
-    EXPECT_TRUE(filled(with, QRect(0, 0, 40, 40), 0xffffff) && filled(with, QRect(160, 160, 40, 40), 0xffffff));
+    EXPECT_TRUE(filled(grab(onA, QRectF(600, 600, 200, 200)), QRect(0, 0, 200, 200), 0xffffff));
+    const auto with = grab(onA, QRectF(600, 600, 200, 200), 0, 0, true);
+    EXPECT_TRUE(!filled(with, QRect(80, 80, 40, 40), 0xffffff) && filled(with, QRect(0, 0, 40, 40), 0xffffff) &&
+                filled(with, QRect(160, 160, 40, 40), 0xffffff));
 }
 
 TEST(CaptureIntegration, AWindowGrabIsTheWindowAloneWithItsFrameEvenWhenCovered) {
@@ -144,11 +143,9 @@ TEST(CaptureIntegration, AWindowGrabIsTheWindowAloneWithItsFrameEvenWhenCovered)
     const auto content = runTask(platform::ShareableContent::get(false, true));
     auto it = std::find_if(content.windows.begin(), content.windows.end(), [&](const auto& w) { return w.windowID == windows.ids[0]; });
     ASSERT_NE(it, content.windows.end());
-    EXPECT_EQ(it->frame, QRectF(300, 300, 200, 160));
-    EXPECT_EQ(it->owningApplication->processID, windows.processId());
+    EXPECT_TRUE(it->frame == QRectF(300, 300, 200, 160) && it->owningApplication->processID == windows.processId());
     const auto shot = grab(platform::ContentFilter::forWindow(*it));
-    EXPECT_TRUE(shot->width() == 200 && filled(shot, QRect(0, 0, 200, 160), red));
-    EXPECT_EQ(pixel(grabA(), 450, 450), green);
+    EXPECT_TRUE(shot->width() == 200 && filled(shot, QRect(0, 0, 200, 160), red) && pixel(grabA(), 450, 450) == green);
 
     // A window manager's frame (green) holding the application's window (red) and a decoration (blue).
     auto x = std::make_shared<platform::X11Connection>();
@@ -355,11 +352,8 @@ TEST_P(BeneathOurWindows, ACaptureShowsTheDesktopBeneathTheCardAndTheFlash) {
 
     QImage card(1920, 1080, QImage::Format_RGB32);
     card.fill(Qt::magenta);
-    CapturedImage image;
-    image.image = platform::Image(platform::Bitmap::fromQImage(card));
-    image.sourceScreen = platform::Screen::main();
     ThumbnailWindowController thumbnail;
-    thumbnail.show(image);
+    thumbnail.show({platform::Image(platform::Bitmap::fromQImage(card)), {}, CaptureMode::screen, platform::Screen::main(), std::nullopt});
     // Up and painted, as the screen itself shows it.
     const QRect onScreen(1920 - 20 - 316 + 40, 1080 - 20 - 185 + 40, 236, 105);
     ASSERT_TRUE(waitUntil([&] { return unlike(grabA(false), onScreen, 0, desktop) == onScreen.width() * onScreen.height(); }));

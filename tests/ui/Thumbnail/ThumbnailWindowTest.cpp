@@ -5,7 +5,6 @@
 
 #include <QClipboard>
 #include <QDir>
-#include <QEnterEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMenu>
@@ -26,11 +25,7 @@ namespace {
 CapturedImage capture(int w, int h, platform::ScreenRef screen = nullptr, std::optional<QUrl> file = std::nullopt) {
     QImage image(w, h, QImage::Format_ARGB32);
     image.fill(QColor(20, 120, 220));
-    CapturedImage c;
-    c.image = platform::Image(platform::Bitmap::fromQImage(image));
-    c.sourceScreen = std::move(screen);
-    c.fileURL = std::move(file);
-    return c;
+    return {platform::Image(platform::Bitmap::fromQImage(image)), {}, CaptureMode::screen, std::move(screen), std::move(file)};
 }
 
 void hover(QWidget* view, bool inside) {
@@ -79,9 +74,9 @@ struct ThumbnailWindowTest : testing::Test {
 }  // namespace
 
 TEST_F(ThumbnailWindowTest, TheCardSlidesInAtTheBottomRightOfItsDisplaySizedByTheAspectRatio) {
-    EXPECT_EQ(ThumbnailWindowController::cardSize(1920, 1080), QSizeF(316, 184.75));
-    EXPECT_EQ(ThumbnailWindowController::cardSize(3000, 2000), QSizeF(316, 216));  // exactly 1.5 is not wide
-    EXPECT_EQ(ThumbnailWindowController::cardSize(500, 1000), QSizeF(116, 216));
+    // Exactly 1.5 is not wide.
+    for (const auto& [w, h, size] : {std::tuple(1920, 1080, QSizeF(316, 184.75)), {3000, 2000, QSizeF(316, 216)}, {500, 1000, QSizeF(116, 216)}})
+        EXPECT_EQ(ThumbnailWindowController::cardSize(w, h), size);
     // Display B: 1280 x 1024 at x 1920; the card sits 20 in from its right and bottom. A window
     // capture has no display: the main one.
     controller.show(capture(800, 800, fake->list[1]));
@@ -94,9 +89,8 @@ TEST_F(ThumbnailWindowTest, TheCardSlidesInAtTheBottomRightOfItsDisplaySizedByTh
         ThumbnailWindowController other;
         other.setCompositing([compositing] { return compositing; });
         other.show(capture(1000, 1000, fake->list[0]));
-        EXPECT_EQ(other.window()->testAttribute(Qt::WA_TranslucentBackground), compositing);
         const QRegion mask = other.window()->mask();
-        EXPECT_EQ(mask.contains(QPoint(108, 1)), !compositing);
+        EXPECT_TRUE(other.window()->testAttribute(Qt::WA_TranslucentBackground) == compositing && mask.contains(QPoint(108, 1)) == !compositing);
         EXPECT_FALSE(mask.contains(QPoint(0, 0)) || mask.contains(QPoint(215, 215)));
     }
     fake->setDisplays({});
@@ -112,16 +106,14 @@ TEST_F(ThumbnailWindowTest, TheCardLeavesAfterItsDurationUnlessHovered_ANewCaptu
     spinFor(700);
     EXPECT_TRUE(controller.window()->isVisible());
     hover(controller.view(), false);
-    EXPECT_EQ(controller.dismissTimer()->interval(), 300);
-    EXPECT_TRUE(waitUntil([&] { return !controller.window()->isVisible(); }));
+    EXPECT_TRUE(controller.dismissTimer()->interval() == 300 && waitUntil([&] { return !controller.window()->isVisible(); }));
 
     ThumbnailView* first = controller.view();
     controller.show(capture(100, 100, fake->list[0]));
     controller.hide();
     controller.show(capture(300, 100, fake->list[0]));
-    EXPECT_NE(controller.view(), first);
     spinFor(400);
-    EXPECT_TRUE(controller.window()->isVisible());
+    EXPECT_TRUE(controller.view() != first && controller.window()->isVisible());
 }
 
 TEST_F(ThumbnailWindowTest, OpeningWritesATemporaryPngOfAnUnsavedCapture_ASavedOneOpensItsFileAndLeaves) {
@@ -131,12 +123,10 @@ TEST_F(ThumbnailWindowTest, OpeningWritesATemporaryPngOfAnUnsavedCapture_ASavedO
     // Written off the main thread, each open to a file of its own.
     EXPECT_TRUE(opened.isEmpty());
     ASSERT_TRUE(waitUntil([&] { return opened.size() == 2; }));
-    EXPECT_NE(opened[0], opened[1]);
     const QFileInfo info(opened[0].toLocalFile());
-    EXPECT_EQ(info.absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
+    EXPECT_TRUE(opened[0] != opened[1] && info.absolutePath() == QFileInfo(QDir::tempPath()).absoluteFilePath());
     EXPECT_TRUE(QRegularExpression("^Zentola-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.png$").match(info.fileName()).hasMatch());
-    EXPECT_EQ(QColor(QImage(info.filePath(), "PNG").pixel(3, 3)), QColor(20, 120, 220));
-    EXPECT_TRUE(controller.dismissTimer()->isActive());
+    EXPECT_TRUE(QColor(QImage(info.filePath(), "PNG").pixel(3, 3)) == QColor(20, 120, 220) && controller.dismissTimer()->isActive());
     QFile::remove(opened[0].toLocalFile()), QFile::remove(opened[1].toLocalFile());
 
     const QUrl file = QUrl::fromLocalFile("/tmp/shots/Zentola 2026-12-06.png");
@@ -166,21 +156,19 @@ TEST_F(ThumbnailWindowTest, ClicksOpen_SwipesRightDismissWhereverTheyStart_Other
     swipe(card.get(), QPoint(20, 100), 150);
     EXPECT_EQ(dismissed, 6);
     swipe(card.get(), QPoint(200, 100), 150);
-    EXPECT_EQ(dismissed, 11);
-    EXPECT_EQ(opens, 1);
+    EXPECT_TRUE(dismissed == 11 && opens == 1);
     EXPECT_TRUE(waitUntil([&] { return card->dragOffset().isNull(); }));
 
     QTemporaryDir dir;
     const QString path = dir.filePath("shot.png");
     QImage(12, 8, QImage::Format_RGB32).save(path, "PNG");
     std::unique_ptr<QMimeData> file(view(capture(12, 8, {}, QUrl::fromLocalFile(path)))->makeDragData());
-    EXPECT_EQ(file->urls(), QList<QUrl>{QUrl::fromLocalFile(path)});
-    EXPECT_TRUE(QImage::fromData(file->data("image/png")).size() == QSize(12, 8) && !file->hasImage());
-    std::unique_ptr<QMimeData> gone(view(capture(12, 8, {}, QUrl::fromLocalFile(dir.filePath("x.png"))))->makeDragData());
-    EXPECT_TRUE(gone->formats().isEmpty());
+    EXPECT_TRUE(file->urls() == QList<QUrl>{QUrl::fromLocalFile(path)} && !file->hasImage() &&
+                QImage::fromData(file->data("image/png")).size() == QSize(12, 8));
+    // A saved file since removed: nothing to drag.
+    EXPECT_TRUE(std::unique_ptr<QMimeData>(view(capture(12, 8, {}, QUrl::fromLocalFile(dir.filePath("x.png"))))->makeDragData())->formats().isEmpty());
     std::unique_ptr<QMimeData> image(card->makeDragData());
-    EXPECT_FALSE(image->hasUrls());
-    EXPECT_EQ(qvariant_cast<QImage>(image->imageData()).size(), QSize(300, 200));
+    EXPECT_TRUE(!image->hasUrls() && qvariant_cast<QImage>(image->imageData()).size() == QSize(300, 200));
 }
 
 TEST_F(ThumbnailWindowTest, TheMenuActs_CopyHasNoFileOfAnUnsavedCapture_SaveAsAlwaysWritesAPngName) {
@@ -204,8 +192,7 @@ TEST_F(ThumbnailWindowTest, TheMenuActs_CopyHasNoFileOfAnUnsavedCapture_SaveAsAl
     EXPECT_EQ(QFileInfo(dialog->selectedFiles().first()).fileName(), "Screenshot.png");
     dialog->selectFile(dir.filePath("copy.jpg"));
     QMetaObject::invokeMethod(dialog, "accept");
-    const QString written = dir.filePath("copy.jpg.png");
-    EXPECT_TRUE(waitUntil([&] { return QImage(written, "PNG").size() == QSize(50, 40); }));
+    EXPECT_TRUE(waitUntil([&] { return QImage(dir.filePath("copy.jpg.png"), "PNG").size() == QSize(50, 40); }));
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("copy.jpg")));
     QFileDialog* cancelled = card->saveAs();
     cancelled->selectFile(dir.filePath("Other.png"));
