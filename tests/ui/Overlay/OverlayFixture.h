@@ -67,14 +67,10 @@ protected:
         };
         e.performCaptureWorkflow = noted("capture");
         e.startRecording = noted("record");
-        e.countdown = [this](platform::ScreenRef) -> QCoro::Task<void> {
-            calls.push_back("countdown");
-            co_return;
-        };
+        e.countdown = [this](platform::ScreenRef) -> QCoro::Task<void> { co_return calls.push_back("countdown"); };
         e.windows = [this] { return ++fetches, windowList; };
         e.pause = [this]() -> QCoro::Task<void> {
-            calls.push_back(state->isOverlayVisible() || (controller && controller->hasPanels()) ? "pause shown" : "pause");
-            co_return;
+            co_return calls.push_back(state->isOverlayVisible() || (controller && controller->hasPanels()) ? "pause shown" : "pause");
         };
         return e;
     }

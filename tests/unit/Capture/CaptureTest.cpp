@@ -1,9 +1,17 @@
+// The capture core against fakes of the X server: the workflow, the screenshot writer, the
+// geometry of grabs and the window list's rules.
 #include "Features/Capture/CaptureManager.h"
+#include "Features/Capture/ScreenshotWriter.h"
+#include "Features/Capture/WindowEnumerator.h"
 #include "Services/PersistenceManager.h"
+#include "packages/webp/WebPEncoder.h"
+#include "packages/webp/WebpEncoderConfig.h"
+#include "platform/capture/ScreenCaptureProvider.h"
+#include "platform/capture/X11Desktop.h"
+#include "platform/capture/X11ScreenCaptureProvider.h"
+#include "platform/core/Error.h"
 #include "platform/defaults/DefaultsStore.h"
 #include "platform/display/FakeScreenProvider.h"
-#include "platform/capture/ScreenCaptureProvider.h"
-#include "platform/core/Error.h"
 #include "support/RunTask.h"
 
 #include <QDir>
@@ -17,9 +25,17 @@
 using namespace zentola;
 using testing_support::runTask;
 using Case = CaptureManager::CaptureErrorCase;
+using Format = PersistenceManager::ImageFormat;
 using platform::FakeScreenProvider;
 
 namespace {
+
+// A private settings store.
+struct WithSettings : ::testing::Test {
+    QTemporaryDir dir;
+    platform::DefaultsStore store{dir.path() + "/defaults.json"};
+    PersistenceManager settings{store};
+};
 
 // Answers from fixed data, noting each call among the test's events.
 struct FakeCaptureProvider : platform::ScreenCaptureProvider {
@@ -52,11 +68,8 @@ platform::ShareableDisplay shareable(quint32 id, QRect native, double scale) {
     return platform::ShareableDisplay{id, int(native.width() / scale), int(native.height() / scale), native, scale, {}};
 }
 
-class CaptureManagerTest : public ::testing::Test {
+class CaptureManagerTest : public WithSettings {
 protected:
-    QTemporaryDir dir;
-    platform::DefaultsStore store{dir.path() + "/defaults.json"};
-    PersistenceManager settings{store};
     FakeScreenProvider::Installation screens = FakeScreenProvider::install();
     std::vector<std::string> events;
     std::shared_ptr<FakeCaptureProvider> provider = std::make_shared<FakeCaptureProvider>(events);
@@ -130,6 +143,36 @@ protected:
 WindowInfo editorWindow(quint32 id) {
     return WindowInfo{id, QStringLiteral("Notes.txt"), QStringLiteral("Editor"), 200, QRectF(100, 100, 800, 600), 0, true};
 }
+
+platform::BitmapRef gradient(int w, int h) {
+    std::vector<std::uint8_t> px(std::size_t(w) * h * 4);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            std::uint8_t* p = px.data() + (std::size_t(y) * w + x) * 4;
+            p[0] = std::uint8_t(x * 7), p[1] = std::uint8_t(y * 5), p[2] = std::uint8_t(x ^ y), p[3] = 255;
+        }
+    return platform::Bitmap::create(w, h, w * 4, platform::PixelFormat::BGRA, platform::AlphaMode::opaque, std::move(px));
+}
+
+class ScreenshotWriterTest : public WithSettings {
+protected:
+    QString folder = dir.path() + "/Pictures/Zentola";
+
+    // The file written, and what was logged.
+    std::pair<std::optional<QUrl>, std::string> save(const platform::BitmapRef& image) {
+        ScreenshotWriter w(settings);
+        w.now = [] { return QDateTime(QDate(2025, 3, 14), QTime(9, 26, 53)); };
+        w.folderURL = [this] { return QUrl::fromLocalFile(folder); };
+        testing::internal::CaptureStdout();
+        auto url = w.saveScreenshot(image);
+        return {url, testing::internal::GetCapturedStdout()};
+    }
+    QByteArray bytes(const std::optional<QUrl>& url) const {
+        QFile f(url ? url->toLocalFile() : QString());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    QStringList entries() const { return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System); }
+};
 
 }  // namespace
 
@@ -255,4 +298,138 @@ TEST_F(CaptureManagerTest, FailuresOfTheServiceOrTheSaveOrNoDisplayAtAll) {
     settings.setSaveFormat(PersistenceManager::ImageFormat::png);
     take(CaptureMode::window, {}, editorWindow(501));
     EXPECT_TRUE(flashScreen == nullptr && saved().size() == 1);
+}
+
+TEST_F(ScreenshotWriterTest, NamesFollowTheDate_TheFolderIsMade_AndAnEarlierCaptureIsNeverReplaced) {
+    std::vector<QString> names;
+    for (int i = 0; i < 3; ++i)
+        names.push_back(save(gradient(40 + i, 30)).first->toLocalFile());
+    EXPECT_EQ(names, (std::vector<QString>{folder + "/Screenshot 2025-03-14 at 09.26.53.png",
+                                           folder + "/Screenshot 2025-03-14 at 09.26.53 (2).png",
+                                           folder + "/Screenshot 2025-03-14 at 09.26.53 (3).png"}));
+    EXPECT_EQ(QImage(names[1]).size(), QSize(41, 30));
+    // Nothing but the three files: no temporary left beside them.
+    EXPECT_EQ(entries().size(), 3);
+}
+
+TEST_F(ScreenshotWriterTest, EachFailureIsLoggedWithWhereAndWhyAndLeavesNoFile) {
+    const std::string prefix = "Failed to save screenshot: ";
+    // WebP stops at 16383 pixels a side, JPEG at 65500.
+    settings.setSaveFormat(Format::webp);
+    auto [url, log] = save(gradient(17000, 1));
+    EXPECT_TRUE(!url && log.rfind(prefix, 0) == 0 && log.size() > prefix.size() + 1) << log;
+    settings.setSaveFormat(Format::jpeg);
+    std::tie(url, log) = save(gradient(70000, 1));
+    EXPECT_TRUE(!url && log.rfind("Failed to finalize image destination (" + folder.toStdString() +
+                                      "/Screenshot 2025-03-14 at 09.26.53.jpg: ", 0) == 0) << log;
+    EXPECT_TRUE(entries().isEmpty()) << entries().join(", ").toStdString();
+
+    // A folder where no file can be made (a name too long for the system, even as root).
+    settings.setSaveFormat(Format::png);
+    folder = dir.path() + "/" + QString(250, 'a') + "/" + QString(250, 'b');
+    while (folder.size() < 4080)
+        folder += "/" + QString(std::min<qsizetype>(250, 4080 - folder.size()), 'c');
+    std::tie(url, log) = save(gradient(8, 8));
+    EXPECT_TRUE(!url && log == "Failed to create image destination for format: png (" + folder.toStdString() +
+                                   "/Screenshot 2025-03-14 at 09.26.53.png: File name too long)\n") << log;
+
+    // A folder that cannot be made, and none at all.
+    ASSERT_TRUE(QFile(dir.path() + "/Blocked").open(QIODevice::WriteOnly));
+    for (const QString& blocked : {dir.path() + "/Blocked", dir.path() + "/Blocked/inside"}) {
+        folder = blocked;
+        std::tie(url, log) = save(gradient(8, 8));
+        EXPECT_TRUE(!url && log.rfind(prefix, 0) == 0 && std::count(log.begin(), log.end(), '\n') == 1) << log;
+    }
+    folder.clear();
+    EXPECT_EQ(save(gradient(8, 8)).second, "No screenshot folder access\n");
+}
+
+TEST_F(ScreenshotWriterTest, QualityCountsForTheLossyFormatsOnly_AndAnyStoredValueIsKeptWithinZeroToOne) {
+    const auto image = gradient(256, 128);
+    auto sizeAt = [&](Format f, double q) {
+        settings.setSaveFormat(f);
+        settings.setJpegQuality(q);
+        const auto url = save(image).first;
+        EXPECT_TRUE(url && url->toLocalFile().endsWith("." + f.fileExtension()));
+        return bytes(url).size();
+    };
+    for (Format lossy : {Format::jpeg, Format::heic, Format::webp})
+        EXPECT_LT(sizeAt(lossy, 0.2), sizeAt(lossy, 0.95)) << ScreenshotWriter::caseName(lossy).toStdString();
+    for (Format lossless : {Format::png, Format::tiff})
+        EXPECT_EQ(sizeAt(lossless, 0.2), sizeAt(lossless, 0.95));
+
+    // A hand-edited store: every format takes the nearest quality it can use.
+    for (Format f : {Format::webp, Format::jpeg}) {
+        settings.setSaveFormat(f);
+        for (const auto& [stored, meant] : {std::pair(5.0, 1.0), std::pair(-3.0, 0.0)}) {
+            store.set(QStringLiteral("zentola.jpegQuality"), stored);
+            const QByteArray clamped = bytes(save(image).first);
+            store.set(QStringLiteral("zentola.jpegQuality"), meant);
+            EXPECT_TRUE(!clamped.isEmpty() && clamped == bytes(save(image).first)) << stored;
+        }
+    }
+}
+
+TEST(ScreenshotWriterPixels, WebpGetsPremultipliedRgbaRowsWithThePicturePresetAtTheQualityInPercent) {
+    // Straight-alpha BGRA, premultiplied RGBA, opaque BGRA with padded rows.
+    const auto straight = platform::Bitmap::create(1, 1, 4, platform::PixelFormat::BGRA, platform::AlphaMode::straight,
+                                                   {50, 100, 200, 128});
+    EXPECT_EQ(ScreenshotWriter::premultipliedRGBA(*straight), (std::vector<std::uint8_t>{100, 50, 25, 128}));
+    const auto premultiplied = platform::Bitmap::create(1, 1, 4, platform::PixelFormat::RGBA,
+                                                        platform::AlphaMode::premultiplied, {10, 20, 30, 40});
+    EXPECT_EQ(ScreenshotWriter::premultipliedRGBA(*premultiplied), (std::vector<std::uint8_t>{10, 20, 30, 40}));
+    const auto opaque = platform::Bitmap::create(1, 2, 8, platform::PixelFormat::BGRA, platform::AlphaMode::opaque,
+                                                 {1, 2, 3, 0, 9, 9, 9, 9, 4, 5, 6, 0, 9, 9, 9, 9});
+    EXPECT_EQ(ScreenshotWriter::premultipliedRGBA(*opaque), (std::vector<std::uint8_t>{3, 2, 1, 255, 6, 5, 4, 255}));
+
+    const auto rgba = ScreenshotWriter::premultipliedRGBA(*gradient(96, 64));
+    const webp::Data direct = webp::WebPEncoder().encode(
+        webp::RGBA, rgba.data(), webp::WebpEncoderConfig::preset(webp::WebpEncoderConfig::Preset::picture, 90), 96, 64, 96 * 4, 0, 0);
+    EXPECT_EQ(ScreenshotWriter::webpData(rgba, 96, 64, 0.9), QByteArray(reinterpret_cast<const char*>(direct.data()), qsizetype(direct.size())));
+}
+
+TEST(CaptureGeometry, SourceRectanglesInPointsBecomeTheDisplaysPixels_ImpossibleOnesAreErrors) {
+    auto area = [](QRect native, double scale, QRectF source) {
+        return platform::X11ScreenCaptureProvider::nativeArea(platform::ShareableDisplay{0, 0, 0, native, scale, {}}, source);
+    };
+    // No rectangle: the whole display, wherever it sits (left of and below the origin here).
+    EXPECT_EQ(area(QRect(-1920, 300, 1920, 1080), 1.0, QRectF()), QRect(-1920, 300, 1920, 1080));
+    EXPECT_EQ(area(QRect(-1920, 300, 1920, 1080), 1.0, QRectF(10, 20, 300, 200)), QRect(-1910, 320, 300, 200));
+    // Right of it at scale 2: points double, the display's own origin stays in pixels.
+    EXPECT_EQ(area(QRect(3840, 0, 3840, 2160), 2.0, QRectF(10.25, 20, 300.5, 200)), QRect(3861, 40, 601, 400));
+    // Above, drawn up and to the left; never less than a pixel.
+    EXPECT_EQ(area(QRect(0, -1080, 1920, 1080), 1.0, QRectF(310, 220, -300, -200)), QRect(10, -1060, 300, 200));
+    EXPECT_EQ(area(QRect(0, 0, 1920, 1080), 1.0, QRectF(5, 5, 0.2, 0.2)).size(), QSize(1, 1));
+    for (const QRectF& impossible : {QRectF(0, 0, std::numeric_limits<double>::infinity(), 10), QRectF(std::nan(""), 0, 10, 10),
+                                     QRectF(0, 0, 1e12, 10)})
+        EXPECT_THROW(area(QRect(0, 0, 1920, 1080), 1.0, impossible), platform::PlatformError);
+    // Window bounds count from the first display's corner, which need not be the X server's origin.
+    const platform::X11Desktop::Layout layout{QPoint(1920, 200), 1.0}, doubled{QPoint(0, 0), 2.0};
+    EXPECT_EQ(layout.toPoints(QRect(0, 0, 800, 600)), QRectF(-1920, -200, 800, 600));
+    EXPECT_EQ(doubled.toPoints(QRect(200, 100, 1600, 1200)), QRectF(100, 50, 800, 600));
+}
+
+TEST(WindowEnumerator, OthersWindowsBigEnoughAndAboveTheDesktopHighestLayerFirst) {
+    auto entry = [](quint32 number, qint32 pid, QRectF bounds, int layer) {
+        platform::WindowListEntry e;
+        e.number = number, e.ownerPID = pid, e.bounds = bounds, e.layer = layer, e.name = "w";
+        e.ownerName = QStringLiteral("owner%1").arg(pid), e.isOnscreen = true;
+        return e;
+    };
+    const qint32 own = 4242;
+    std::vector<platform::WindowListEntry> entries{
+        entry(1, 10, QRectF(0, 0, 50, 50), 0),      entry(2, 10, QRectF(0, 0, 49, 200), 0),  // too narrow
+        entry(3, 10, QRectF(0, 0, 200, 49.5), 0),   entry(4, own, QRectF(0, 0, 800, 600), 0),  // too low; ours
+        entry(6, 11, QRectF(0, 0, 800, 600), -1),   entry(7, 12, QRectF(10, 20, 300, 200), 3),   // below the desktop
+        entry(8, 13, QRectF(0, 0, 500, 500), 0),    entry(9, 13, QRectF(0, 0, 500, 500), 0),
+        entry(10, 14, QRectF(0, 0, 500, 500), 20),  entry(11, 15, QRectF(0, 0, 500, 500), 3)};
+    entries[6].layer.reset(), entries[7].ownerPID.reset();  // incomplete: left out
+    entries[5].name.reset(), entries[8].isOnscreen.reset(), entries[8].ownerName.reset();
+    const auto list = zentola::WindowEnumerator::windows(entries, own);
+    std::vector<quint32> ids;
+    for (const auto& w : list)
+        ids.push_back(w.id);
+    EXPECT_EQ(ids, (std::vector<quint32>{10, 7, 11, 1}));
+    EXPECT_TRUE(!list[0].isOnScreen && !list[0].ownerName && !list[1].title && list[1].frame == QRectF(10, 20, 300, 200));
+    EXPECT_TRUE(list[1].ownerName == "owner12" && list[1].ownerPID == 12 && list[1].isOnScreen);
 }
