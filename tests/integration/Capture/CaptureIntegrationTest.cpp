@@ -44,6 +44,9 @@ struct TestWindows : QProcess {
         if (waitForStarted(5000) && waitForReadyRead(10000))
             for (const QString& id : QString::fromLatin1(readLine()).split(' ', Qt::SkipEmptyParts))
                 ids.push_back(id.trimmed().toUInt());
+        // Missing ones fail the test and stay 0, no window.
+        EXPECT_EQ(ids.size(), std::size_t(specs.size())) << "test windows";
+        ids.resize(specs.size());
     }
     ~TestWindows() override {
         closeWriteChannel();
@@ -115,7 +118,6 @@ TEST(CaptureIntegration, DisplayAndRectangleGrabsShowTheScreen_PastTheDisplayIsB
     // Red on display A's right edge, blue at B's left edge (B starts at x = 1920), white under the pointer.
     TestWindows windows({spec(QRect(1800, 500, 120, 100), red), spec(QRect(1920, 200, 300, 400), blue),
                          spec(QRect(600, 600, 200, 200), 0xffffff)});
-    ASSERT_EQ(windows.ids.size(), 3u);
     const auto onA = platform::ContentFilter::forDisplay(displayNamed("A"), {}, {});
     const auto a = grab(onA);
     ASSERT_TRUE(a->width() == 1920 && a->height() == 1080);
@@ -139,7 +141,6 @@ TEST(CaptureIntegration, DisplayAndRectangleGrabsShowTheScreen_PastTheDisplayIsB
 
 TEST(CaptureIntegration, AWindowGrabIsTheWindowAloneWithItsFrameEvenWhenCovered) {
     TestWindows windows({spec(QRect(300, 300, 200, 160), red), spec(QRect(350, 350, 300, 300), green)});
-    ASSERT_EQ(windows.ids.size(), 2u);
     const auto content = runTask(platform::ShareableContent::get(false, true));
     auto it = std::find_if(content.windows.begin(), content.windows.end(), [&](const auto& w) { return w.windowID == windows.ids[0]; });
     ASSERT_NE(it, content.windows.end());
@@ -171,7 +172,6 @@ TEST(CaptureIntegration, AWindowGrabIsTheWindowAloneWithItsFrameEvenWhenCovered)
 TEST(CaptureIntegration, TheWindowListNamesOtherProcessesWindowsFrontToBackInTheWindowManagersOrder) {
     TestWindows windows({spec(QRect(40, 60, 400, 300), red), spec(QRect(600, 60, 120, 90), blue),
                          spec(QRect(900, 60, 40, 300), green)});
-    ASSERT_EQ(windows.ids.size(), 3u);
     QWidget own(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
     own.setGeometry(1000, 500, 300, 300);
     own.show();
@@ -188,19 +188,24 @@ TEST(CaptureIntegration, TheWindowListNamesOtherProcessesWindowsFrontToBackInThe
     EXPECT_EQ(ids, (std::vector<quint32>{windows.ids[1], windows.ids[0]}));
 
     // A window manager stacks them 3, 1, 2 from the bottom and does not manage 4; 3 is a dock.
-    TestWindows managed({"--stacking=3,1,2", spec(QRect(10, 10, 100, 100), red), spec(QRect(20, 20, 100, 100), green),
+    TestWindows managed({spec(QRect(10, 10, 100, 100), red), spec(QRect(20, 20, 100, 100), green),
                          spec(QRect(30, 30, 100, 100), blue) + ",d", spec(QRect(40, 40, 100, 100), red)});
-    ASSERT_EQ(managed.ids.size(), 4u);
+    platform::X11Connection x;
+    const xcb_atom_t stacking = x.atom("_NET_CLIENT_LIST_STACKING");
+    const quint32 order[] = {managed.ids[2], managed.ids[0], managed.ids[1]};
+    xcb_change_property(x.get(), XCB_PROP_MODE_REPLACE, x.root(), stacking, XCB_ATOM_WINDOW, 32, 3, order);
+    sync(x.get());
     std::vector<std::pair<quint32, int>> stacked;
     for (const auto& w : WindowEnumerator::shared().getWindows())
         if (w.ownerPID == managed.processId())
             stacked.emplace_back(w.id, w.layer);
+    xcb_delete_property(x.get(), x.root(), stacking);
+    sync(x.get());
     EXPECT_EQ(stacked, (std::vector<std::pair<quint32, int>>{{managed.ids[2], 20}, {managed.ids[1], 0}, {managed.ids[0], 0}}));
 }
 
 TEST(CaptureIntegration, TheWorkflowSavesTheSecondDisplayAndAWindow) {
     TestWindows windows({spec(QRect(2000, 200, 300, 100), blue), spec(QRect(200, 700, 160, 120), red)});
-    ASSERT_EQ(windows.ids.size(), 2u);
     QTemporaryDir dir;
     platform::DefaultsStore store(dir.path() + "/defaults.json");
     PersistenceManager settings(store);
@@ -225,7 +230,6 @@ TEST(CaptureIntegration, TheWorkflowSavesTheSecondDisplayAndAWindow) {
 
 TEST(X11Grabber, OurWindowsAreLeftOutWhereverTheyGoAndWhateverIsAboveThem_WithNothingLeftOnTheServer) {
     TestWindows windows({spec(QRect(400, 400, 400, 300), red)});
-    ASSERT_EQ(windows.ids.size(), 1u);
     auto x = std::make_shared<platform::X11Connection>();
     platform::X11Grabber grabber(x, 4), oneOff(x), colourOnly(x, 0, false);
     const std::vector<qint32> pid{qint32(getpid())};
@@ -329,6 +333,7 @@ protected:
             // It paints its own picture of the screen at the first change.
             const xcb_window_t poke = plainWindow(x, QRect(0, 0, 8, 8), 0);
             xcb_map_window(x.get(), poke);
+            sync(x.get());
             xcb_destroy_window(x.get(), poke);
             sync(x.get());
             spinFor(300);

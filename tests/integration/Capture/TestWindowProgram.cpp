@@ -1,8 +1,7 @@
 // Maps plain coloured windows for the capture tests, from another process than the test's:
-//   capture_test_window [--stacking=I,J,...] X,Y,W,H,RRGGBB[,o|d] ...
-// o: override-redirect; d: a dock; later windows on top. --stacking publishes the window manager's
-// stacking list (1-based window numbers, bottom to top) as if a window manager ran, until exit.
-// Prints the window ids on one line once all are mapped, then waits for stdin to close.
+//   capture_test_window X,Y,W,H,RRGGBB[,d] ...
+// d: a dock; later windows on top. Prints the window ids on one line once all are mapped, then
+// waits for stdin to close.
 #include <xcb/xcb.h>
 
 #include <cstdio>
@@ -24,30 +23,20 @@ int main(int argc, char** argv) {
         return a;
     };
     std::vector<xcb_window_t> windows;
-    std::vector<int> stacking;
-    int first = 1;
-    if (argc > 1 && std::strncmp(argv[1], "--stacking=", 11) == 0) {
-        for (const char* p = argv[1] + 11; *p; ++p)
-            if (*p >= '1' && *p <= '9')
-                stacking.push_back(*p - '1');
-        first = 2;
-    }
-    for (int i = first; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i) {
         int x, y, w, h;
         unsigned colour;
         char flag = 0;
         if (std::sscanf(argv[i], "%d,%d,%d,%d,%x,%c", &x, &y, &w, &h, &colour, &flag) < 5)
             return 2;
         const xcb_window_t win = xcb_generate_id(c);
-        const uint32_t values[] = {colour, flag == 'o' ? 1u : 0u};
         xcb_create_window(c, XCB_COPY_FROM_PARENT, win, screen->root, int16_t(x), int16_t(y), uint16_t(w), uint16_t(h), 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT,
-                          values);
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL, &colour);
         if (flag == 'd') {
             const xcb_atom_t dock = atom("_NET_WM_WINDOW_TYPE_DOCK");
             xcb_change_property(c, XCB_PROP_MODE_REPLACE, win, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, 1, &dock);
         }
-        const std::string title = "Test window " + std::to_string(i - first + 1);
+        const std::string title = "Test window " + std::to_string(i);
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, win, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, title.size(), title.data());
         const char wmClass[] = "testwindow\0TestWindow";
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, win, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, sizeof(wmClass), wmClass);
@@ -56,24 +45,12 @@ int main(int argc, char** argv) {
     }
     // Without a window manager a window is viewable once the server has carried out its mapping.
     std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-    const xcb_atom_t list = atom("_NET_CLIENT_LIST_STACKING");
-    if (!stacking.empty()) {
-        std::vector<xcb_window_t> order;
-        for (int k : stacking)
-            order.push_back(windows.at(k));
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, screen->root, list, XCB_ATOM_WINDOW, 32, order.size(), order.data());
-        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-    }
     for (size_t i = 0; i < windows.size(); ++i)
         std::printf(i ? " %u" : "%u", windows[i]);
     std::printf("\n");
     std::fflush(stdout);
     char buffer[64];
     while (read(0, buffer, sizeof buffer) > 0) {
-    }
-    if (!stacking.empty()) {
-        xcb_delete_property(c, screen->root, list);
-        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     }
     xcb_disconnect(c);
     return 0;
