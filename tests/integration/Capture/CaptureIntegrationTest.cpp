@@ -16,7 +16,6 @@
 #include "support/WaitUntil.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>

@@ -24,7 +24,6 @@
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
-#include <unistd.h>
 
 #include <memory>
 #include <set>

@@ -1,7 +1,5 @@
 #include "OverlayFixture.h"
 
-#include "Features/Overlay/ControlBarView.h"
-
 #include "FakeHotKeyCenter.h"
 #include "packages/GlobalShortcuts/GlobalShortcuts.h"
 #include "packages/GlobalShortcuts/SystemGlobalShortcuts.h"
