@@ -2,7 +2,6 @@
 #include "platform/imageio/ImageCodec.h"
 #include "platform/imageio/PngEncoder.h"
 
-#include <QFile>
 #include <QImage>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -10,6 +9,8 @@
 #include <libheif/heif.h>
 #include <tiffio.h>
 #include <webp/decode.h>
+
+#include <fstream>
 
 using platform::AlphaMode;
 using platform::Bitmap;
@@ -64,10 +65,7 @@ Decoded decodeQt(const QByteArray& bytes, const char* format) {
 
 // The samples as stored (the library's RGBA reader would premultiply them).
 Decoded decodeTiff(const QByteArray& bytes, const QString& path) {
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(bytes);
-    f.close();
+    std::ofstream(path.toStdString(), std::ios::binary).write(bytes.constData(), bytes.size());
     Decoded d;
     TIFF* tif = TIFFOpen(path.toLocal8Bit().constData(), "r");
     uint32_t w = 0, h = 0;
