@@ -297,10 +297,10 @@ TEST(CursorTrackingLayerTest, HandlesThenInsideThenEverywhereElse) {
         bool alt;
         OverlayCursor expected;
     } cases[] = {
-        {{110, 105}, r, false, OverlayCursor::diagonalNWSE},   {{200, 150}, r, false, OverlayCursor::crosshair},
-        {{200, 150}, r, true, OverlayCursor::openHand},        {{350, 150}, r, true, OverlayCursor::crosshair},
-        {{312, 150}, r, false, OverlayCursor::resizeLeftRight},  // the hit circle's edge counts
-        {{312.1, 150}, r, false, OverlayCursor::crosshair},
+        // Inside without Alt and outside with it; a handle and inside with Alt are the pointer test's below.
+        {{200, 150}, r, false, OverlayCursor::crosshair}, {{350, 150}, r, true, OverlayCursor::crosshair},
+        // The hit circle's edge counts, no further.
+        {{312, 150}, r, false, OverlayCursor::resizeLeftRight}, {{312.1, 150}, r, false, OverlayCursor::crosshair},
         {{200, 100 - 12 / std::sqrt(2.0) * 1.01}, r, false, OverlayCursor::resizeUpDown},
         // Overlapping circles: the nearest handle, the earlier in order on a tie.
         {{110, 110}, small, false, OverlayCursor::diagonalNWSE},  {{110, 100}, small, false, OverlayCursor::diagonalNESW},

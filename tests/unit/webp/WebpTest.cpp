@@ -263,40 +263,29 @@ TEST(WebpRGBAMultiplier, EdgeValuesAndARoundTripOfEveryValidPixel) {
 TEST(WebPEncoder, EveryChannelOrderRoundTripsExactly_FromRowsOrFromA32BitBitmap) {
     const int w = 37, h = 23;
     const auto reference = rgbaPattern(w, h, true);
-    const auto config = losslessConfig();
-    const WebPEncoder enc;
-    struct Order {
-        const char* name;
-        int bpp;
-        std::array<int, 4> map;  // memory position of R, G, B, A (-1: not stored)
-        std::function<webp::Data(const std::uint8_t*, int)> rows;
-        std::function<webp::Data(const platform::Bitmap&)> bitmap;
-    };
-    auto order = [&](const char* name, int bpp, std::array<int, 4> map, auto tag) {
-        return Order{name, bpp, map, [&, tag](const std::uint8_t* px, int stride) { return enc.encode(tag, px, config, w, h, stride, 0, 0); },
-                     [&, tag](const platform::Bitmap& b) { return enc.encode(tag, b, config, 0, 0); }};
-    };
-    const Order orders[] = {order("RGB", 3, {0, 1, 2, -1}, webp::RGB),   order("RGBA", 4, {0, 1, 2, 3}, webp::RGBA),
-                            order("RGBX", 4, {0, 1, 2, -1}, webp::RGBX), order("BGR", 3, {2, 1, 0, -1}, webp::BGR),
-                            order("BGRA", 4, {2, 1, 0, 3}, webp::BGRA),  order("BGRX", 4, {2, 1, 0, -1}, webp::BGRX)};
-    for (const Order& o : orders)
+    // map: the memory position of R, G, B and A (-1: not stored).
+    auto check = [&](const char* name, int bytesPerPixel, std::array<int, 4> map, auto order) {
         // Rows padded, as many real buffers are; a bitmap always has four bytes a pixel.
         for (bool asBitmap : {false, true}) {
-            const int bpp = asBitmap ? 4 : o.bpp, stride = w * bpp + 5;
+            const int bpp = asBitmap ? 4 : bytesPerPixel, stride = w * bpp + 5;
             std::vector<std::uint8_t> buffer(static_cast<std::size_t>(stride) * h, 0x5a);
             for (int i = 0; i < w * h; ++i)
                 for (int c = 0; c < 4; ++c)
-                    if (o.map[c] >= 0)
-                        buffer[(i / w) * stride + (i % w) * bpp + o.map[c]] = reference[i * 4 + c];
-            const Decoded d = libraryDecode(asBitmap ? o.bitmap(*platform::Bitmap::create(w, h, stride, platform::PixelFormat::RGBA,
-                                                                                          platform::AlphaMode::straight, buffer))
-                                                     : o.rows(buffer.data(), stride));
+                    if (map[c] >= 0)
+                        buffer[(i / w) * stride + (i % w) * bpp + map[c]] = reference[i * 4 + c];
+            const Decoded d = libraryDecode(
+                asBitmap ? WebPEncoder().encode(order, *platform::Bitmap::create(w, h, stride, platform::PixelFormat::RGBA,
+                                                                                 platform::AlphaMode::straight, buffer), losslessConfig(), 0, 0)
+                         : WebPEncoder().encode(order, buffer.data(), losslessConfig(), w, h, stride, 0, 0));
             ASSERT_TRUE(d.width == w && d.height == h);
             int mismatches = 0;
             for (std::size_t i = 0; i < d.rgba.size(); ++i)
-                mismatches += d.rgba[i] != ((i % 4 == 3 && o.map[3] < 0) ? 255 : reference[i]);
-            EXPECT_EQ(mismatches, 0) << o.name << (asBitmap ? " bitmap" : " rows");
+                mismatches += d.rgba[i] != ((i % 4 == 3 && map[3] < 0) ? 255 : reference[i]);
+            EXPECT_EQ(mismatches, 0) << name << (asBitmap ? " bitmap" : " rows");
         }
+    };
+    check("RGB", 3, {0, 1, 2, -1}, webp::RGB), check("RGBA", 4, {0, 1, 2, 3}, webp::RGBA), check("RGBX", 4, {0, 1, 2, -1}, webp::RGBX);
+    check("BGR", 3, {2, 1, 0, -1}, webp::BGR), check("BGRA", 4, {2, 1, 0, 3}, webp::BGRA), check("BGRX", 4, {2, 1, 0, -1}, webp::BGRX);
 }
 
 TEST(WebPEncoder, RawMembersIgnoreResizes_TheImageMemberEncodesPointsInStraightColour) {
