@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "support/WaitUntil.h"
+#include "support/XClient.h"
 
 #include <csignal>
 #include <memory>
@@ -178,15 +179,11 @@ TEST_F(ZentolaAppTest, InTheTray_ShortcutsCaptureAndRecord_SigtermFinishesTheMov
     QProcess& zentola = launch();
     ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
     EXPECT_FALSE(log(zentola).contains("No system tray"));
-    const auto brightest = [] {
-        QProcess grab;
-        grab.start("import", {"-window", "root", "-crop", "100x24+1820+0", "png:-"});
-        grab.waitForFinished(10000);
-        const QImage panel = QImage::fromData(grab.readAllStandardOutput(), "PNG");
+    const auto brightest = [x = XClient()] {  // on the panel, top right of the first monitor
         int most = 0;
-        for (int y = 0; y < panel.height(); ++y)
-            for (int x = 0; x < panel.width(); ++x)
-                most = std::max(most, qGray(panel.pixel(x, y)));
+        for (int y = 0; y < 24; ++y)
+            for (int left = 1820; left < 1920; ++left)
+                most = std::max(most, qGray(QRgb(x.pixel(left, y).value_or(0))));
         return most;
     };
     EXPECT_TRUE(waitUntil([&] { return brightest() >= 200; }, 5000)) << brightest();

@@ -6,8 +6,10 @@
 #include "platform/desktop/Compositor.h"
 #include "platform/desktop/Permissions.h"
 #include "platform/desktop/SoundPlayer.h"
+#include "support/Printed.h"
 #include "support/WaitUntil.h"
-#include "ui/Settings/SettingsFixture.h"
+#include "support/XClient.h"
+#include "support/SettingsFixture.h"
 
 #include <QDir>
 #include <QDrag>
@@ -18,10 +20,8 @@
 
 #include <gtest/gtest.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
 #include <cmath>
-#include <cstring>
 
 using namespace zentola;
 
@@ -42,80 +42,12 @@ platform::ScreenRef screenB() {
     return nullptr;
 }
 
-template <typename R>
-std::unique_ptr<R, decltype(&free)> freed(R* reply) {
-    return {reply, &free};
-}
-
-// A second X connection, as another client (or a window manager) sees our windows.
-struct XClient {
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    ~XClient() { xcb_disconnect(c); }
-
-    void sync() const { free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
-    xcb_atom_t atom(const char* name) const {
-        return freed(xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr))->atom;
-    }
-    bool viewable(xcb_window_t w) const {
-        auto a = freed(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr));
-        return a && a->map_state == XCB_MAP_STATE_VIEWABLE;
-    }
-    QRect geometry(xcb_window_t w) const {  // root coordinates
-        auto g = freed(xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr));
-        auto at = freed(xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, w, root, 0, 0), nullptr));
-        return g && at ? QRect(at->dst_x, at->dst_y, g->width, g->height) : QRect();
-    }
-    std::optional<quint32> cardinal(xcb_window_t w, const char* name) const {
-        auto p = freed(xcb_get_property_reply(c, xcb_get_property(c, 0, w, atom(name), XCB_ATOM_CARDINAL, 0, 1), nullptr));
-        if (!p || xcb_get_property_value_length(p.get()) < 4)
-            return std::nullopt;
-        return *static_cast<quint32*>(xcb_get_property_value(p.get()));
-    }
-    // The screen's colour at a root position, as 0xRRGGBB.
-    std::optional<quint32> pixel(int x, int y) const {
-        auto image = freed(xcb_get_image_reply(c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, x, y, 1, 1, ~0u), nullptr));
-        if (!image || xcb_get_image_data_length(image.get()) < 4)
-            return std::nullopt;
-        quint32 value;
-        std::memcpy(&value, xcb_get_image_data(image.get()), 4);
-        return value & 0xFFFFFF;
-    }
-    // A window of another application: mapped when a class is given, else an input-only one.
-    xcb_window_t window(const char* wmClass = nullptr) const {
-        const xcb_window_t w = xcb_generate_id(c);
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, root, 0, 0, 50, 50, 0,
-                          wmClass ? XCB_WINDOW_CLASS_INPUT_OUTPUT : XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0,
-                          nullptr);
-        if (wmClass) {
-            const std::string value = std::string(wmClass) + '\0' + wmClass + '\0';
-            xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, value.size(), value.data());
-            xcb_map_window(c, w);
-        }
-        sync();
-        return w;
-    }
-    // Takes a selection as another client would (a compositing manager, say).
-    xcb_window_t ownSelection(const char* name) const {
-        const xcb_window_t w = window();
-        xcb_set_selection_owner(c, w, atom(name), XCB_CURRENT_TIME);
-        sync();
-        return w;
-    }
-    // What a window manager does when the user switches windows.
-    void activate(xcb_window_t w) const {
-        xcb_set_input_focus(c, XCB_INPUT_FOCUS_POINTER_ROOT, w, XCB_CURRENT_TIME);
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 32, 1, &w);
-        sync();
-    }
-    xcb_window_t focus() const { return freed(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr))->focus; }
-    void destroy(xcb_window_t w) const { xcb_destroy_window(c, w), sync(); }
-};
-
+// The loudest 16-bit sample from the byte offset on.
 int peak(const QByteArray& pcm, qsizetype from) {
+    const auto* samples = reinterpret_cast<const qint16*>(pcm.constData());
     int p = 0;
-    for (qsizetype i = from & ~qsizetype(1); i + 1 < pcm.size(); i += 2)
-        p = std::max(p, std::abs(int(qint16(quint8(pcm[i]) | (quint8(pcm[i + 1]) << 8)))));
+    for (qsizetype i = from / 2; i < pcm.size() / 2; ++i)
+        p = std::max(p, std::abs(int(samples[i])));
     return p;
 }
 
@@ -228,8 +160,11 @@ TEST(DesktopIntegrationTest, FlashCoversOnlyItsMonitor_WhiteWithoutACompositorAn
     EXPECT_TRUE(held.flashWindows().empty());
     EXPECT_TRUE(waitUntil([&] { return !x.viewable(id) && x.pixel(insideB.x(), insideB.y()) == before; }, 2000));
 
-    // With a compositing manager the window itself fades: 0.3 of the full scale.
-    const xcb_window_t manager = x.ownSelection("_NET_WM_CM_S0");
+    // With a compositing manager (here a client that takes its selection) the window itself fades:
+    // 0.3 of the full scale.
+    const xcb_window_t manager = x.window("compositor");
+    xcb_set_selection_owner(x.c, manager, x.atom("_NET_WM_CM_S0"), XCB_CURRENT_TIME);
+    x.sync();
     EXPECT_TRUE(platform::Compositor::isRunning());
     auto faded = held.showFlash(screenB());
     const xcb_window_t fadedId = held.flashWindows().front()->winId();
@@ -237,7 +172,8 @@ TEST(DesktopIntegrationTest, FlashCoversOnlyItsMonitor_WhiteWithoutACompositorAn
         [&] { return std::abs(double(x.cardinal(fadedId, "_NET_WM_WINDOW_OPACITY").value_or(0)) / 0xFFFFFFFFu - 0.3) < 0.01; },
         1400));
     ASSERT_TRUE(waitUntil([&] { return faded.isReady(); }, 5000));
-    x.destroy(manager);
+    xcb_destroy_window(x.c, manager);
+    x.sync();
     EXPECT_FALSE(platform::Compositor::isRunning());
 }
 
@@ -305,10 +241,12 @@ TEST_F(LeavingTheDesktopSettings, BringsOnboardingAndTheSettingsWindowBackToTheF
     onboarding.show([] {});
     ASSERT_TRUE(waitUntil([&] { return x.viewable(onboarding.window()->winId()); }));
     switchTo(settingsProgram, "pavucontrol");
-    testing::internal::CaptureStdout();
-    switchTo(editor, "gedit");  // the user leaves the settings program for another one
-    EXPECT_TRUE(waitUntil([&] { return x.focus() == onboarding.window()->winId(); }));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[Zentola] System Settings deactivated, activating ourselves\n");
+    // The user leaves the settings program for another one.
+    EXPECT_EQ(printedBy([&] {
+                  switchTo(editor, "gedit");
+                  EXPECT_TRUE(waitUntil([&] { return x.focus() == onboarding.window()->winId(); }));
+              }),
+              std::vector<std::string>{"[Zentola] System Settings deactivated, activating ourselves"});
     EXPECT_EQ(deactivated, (std::vector<QString>{"pavucontrol"}));
     onboarding.hide();
 

@@ -23,7 +23,7 @@ public slots:
 
 }  // namespace
 
-TEST(WorkspaceIntegrationTest, RevealAsksTheFileManagerWithoutWaitingAndFallsBackToTheFolder) {
+TEST(WorkspaceIntegrationTest, RevealAsksTheFileManagerOnTheBusWithoutWaitingForIt) {
     QProcess daemon;
     daemon.start("dbus-daemon", {"--config-file=/usr/share/dbus-1/session.conf", "--print-address=1", "--nofork"});
     ASSERT_TRUE(daemon.waitForStarted(5000) && daemon.waitForReadyRead(5000));
@@ -33,12 +33,6 @@ TEST(WorkspaceIntegrationTest, RevealAsksTheFileManagerWithoutWaitingAndFallsBac
     {
         QDBusConnection caller = QDBusConnection::connectToBus(address, "workspace-caller");
         ASSERT_TRUE(caller.isConnected());
-        // No file manager on the bus: the folder opens.
-        EXPECT_TRUE(platform::Workspace::revealInFileManager("/tmp/shots/Zentola 1.png", caller));
-        EXPECT_TRUE(waitUntil([&] { return !fileManager.opened.isEmpty(); }));
-        EXPECT_EQ(fileManager.opened, QList<QUrl>{QUrl::fromLocalFile("/tmp/shots")});
-        fileManager.opened.clear();
-
         // A file manager that answers only once this thread runs its loop again: the reveal has
         // returned by then, and no folder opens.
         QDBusConnection service = QDBusConnection::connectToBus(address, "workspace-file-manager");
