@@ -3,6 +3,7 @@
 #include "platform/desktop/ActiveApplicationWatch.h"
 #include "platform/desktop/ApplicationX11.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -137,7 +138,7 @@ Workspace::ObserverToken Workspace::addApplicationObserver(ApplicationEvent even
     ApplicationObservers& all = observers();
     const ObserverToken token = all.next++;
     all.list.push_back({token, event, std::move(observer)});
-    if (!all.watch)
+    if (!all.watch) {
         all.watch = std::make_unique<ActiveApplicationWatch>(
             [](const std::optional<RunningApplication>& previous, const std::optional<RunningApplication>& current) {
                 if (previous)
@@ -145,6 +146,12 @@ Workspace::ObserverToken Workspace::addApplicationObserver(ApplicationEvent even
                 if (current)
                     observers().notify(ApplicationEvent::didActivate, *current);
             });
+        // An observer may stay until the end: the watch goes with the event loop, not after it.
+        static const bool once = QCoreApplication::instance() &&
+                                 QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
+                                                  [] { observers().watch.reset(); });
+        Q_UNUSED(once);
+    }
     return token;
 }
 

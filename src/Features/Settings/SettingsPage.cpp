@@ -32,7 +32,6 @@ SettingsPage::SettingsPage(QWidget* parent) : QScrollArea(parent) {
 QGroupBox* SettingsPage::addGroup(const QString& title, const QString& symbol) {
     // The title with its symbol above the box, as a group box's own title has no room for one.
     auto* label = new QWidget;
-    label->setObjectName(title);
     auto* line = new QHBoxLayout(label);
     line->setContentsMargins(0, 0, 0, 0);
     line->setSpacing(6);

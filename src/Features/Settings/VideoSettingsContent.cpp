@@ -7,8 +7,8 @@
 #include "platform/desktop/Workspace.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QPointer>
 #include <QStandardItemModel>
 #include <QTimer>
@@ -147,7 +147,7 @@ void VideoSettingsContent::setAudioOptionNone() {
 
 void VideoSettingsContent::openMicrophoneSettingsWithFocusHandling() {
     permissionManager_.openMicrophoneSettings();
-    // Outlives this page: the window comes back even when the page or the window closed meanwhile.
+    // Outlives this page: the desktop's settings may be left after the page has gone.
     auto token = std::make_shared<platform::Workspace::ObserverToken>();
     *token = platform::Workspace::addApplicationObserver(
         platform::Workspace::ApplicationEvent::didDeactivate, [token](const platform::RunningApplication& app) {

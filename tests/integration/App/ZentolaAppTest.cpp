@@ -21,7 +21,6 @@
 
 namespace {
 
-using Process = std::unique_ptr<QProcess>;
 const QString app = QStringLiteral(ZENTOLA_APP_PATH);
 
 // The real program in a private home and session, driven by real key presses and pointer moves.
@@ -40,7 +39,7 @@ protected:
         seed.insert("zentola.screenshotFolderBookmark", root.filePath("shots"));
         seed.insert("zentola.videoFolderBookmark", root.filePath("videos"));
         seed.insert("zentola.playSounds", false);
-        QFile file(settingsPath());
+        QFile file(home.filePath("config/zentola/defaults.json"));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(QJsonDocument(seed).toJson());
         file.close();
@@ -53,7 +52,7 @@ protected:
     }
 
     void TearDown() override {
-        for (Process& p : processes)
+        for (auto& p : processes)
             if (p->state() != QProcess::NotRunning) {
                 p->kill();
                 p->waitForFinished();
@@ -61,22 +60,14 @@ protected:
     }
 
     QProcess& launch(const QString& program = app, const QStringList& arguments = {}) {
-        processes.push_back(std::make_unique<QProcess>());
-        QProcess& p = *processes.back();
+        QProcess& p = *processes.emplace_back(std::make_unique<QProcess>());
+        p.setObjectName(QStringLiteral("log-%1").arg(processes.size()));
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::MergedChannels);
-        p.setStandardOutputFile(home.filePath(QStringLiteral("log-%1").arg(processes.size())));
+        p.setStandardOutputFile(home.filePath(p.objectName()));
         p.start(program, arguments);
         EXPECT_TRUE(p.waitForStarted());
         return p;
-    }
-    QString log(const QProcess& p) const {
-        for (size_t i = 0; i < processes.size(); ++i)
-            if (processes[i].get() == &p) {
-                QFile f(home.filePath(QStringLiteral("log-%1").arg(i + 1)));
-                return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-            }
-        return {};
     }
     void terminate(QProcess& p, int signal = SIGTERM) {
         ::kill(pid_t(p.processId()), signal);
@@ -84,23 +75,19 @@ protected:
         if (signal == SIGTERM)
             EXPECT_EQ(p.exitCode(), 0) << log(p).toStdString();
     }
-
-    QString settingsPath() const { return home.filePath("config/zentola/defaults.json"); }
-    QByteArray settingsBytes() const {
-        QFile f(settingsPath());
+    QByteArray read(const QString& name) const {
+        QFile f(home.filePath(name));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
+    QString log(const QProcess& p) const { return QString::fromUtf8(read(p.objectName())); }
+    QByteArray settingsBytes() const { return read("config/zentola/defaults.json"); }
     QJsonObject settings() const { return QJsonDocument::fromJson(settingsBytes()).object(); }
-    // The process the session's lock names.
-    qint64 lockHolder() const {
-        QFile f(home.filePath("run/com.zentola.Zentola.lock"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll().toLongLong() : 0;
-    }
     // Start-up ends by storing the default shortcuts; from then on the keys are grabbed.
     bool started() const { return settings().contains("GlobalShortcuts_quickRecord"); }
-    // Without a tray host, the tray's line tells that a copy is up (and answers signals).
+    // Holds the session's lock and, without a tray host, has said so: it is up and answers signals.
     bool upWithoutTray(const QProcess& p) const {
-        return lockHolder() == p.processId() && log(p).contains("[Zentola] No system tray is available");
+        return read("run/com.zentola.Zentola.lock").toLongLong() == p.processId() &&
+               log(p).contains("[Zentola] No system tray is available");
     }
     static void xdotool(const QString& commands) {
         ASSERT_EQ(QProcess::execute("xdotool", commands.split(' ')), 0) << commands.toStdString();
@@ -109,7 +96,7 @@ protected:
     QTemporaryDir home;
     QJsonObject foreign;
     QProcessEnvironment env;
-    std::vector<Process> processes;
+    std::vector<std::unique_ptr<QProcess>> processes;
 };
 
 TEST_F(ZentolaAppTest, OneCopyPerSession_SettingsKeptWhole_WrittenInBatchesAndOnSigterm) {
@@ -130,12 +117,12 @@ TEST_F(ZentolaAppTest, OneCopyPerSession_SettingsKeptWhole_WrittenInBatchesAndOn
     EXPECT_EQ(settingsBytes(), before);
 
     // A drag in the overlay changes the rectangle at every step; the file is replaced a few times.
-    xdotool("key --clearmodifiers ctrl+shift+6");
+    xdotool("mousemove 300 300 key --clearmodifiers ctrl+shift+6");  // the overlay's active display is the pointer's
     const QStringList panels = {"search", "--onlyvisible", "--pid", QString::number(first.processId())};
     ASSERT_TRUE(waitUntil([&] { return QProcess::execute("xdotool", panels) == 0; }, 10000));
     const int watch = inotify_init1(IN_NONBLOCK);
-    inotify_add_watch(watch, QFile::encodeName(home.filePath("config/zentola")).constData(), IN_MOVED_TO | IN_CLOSE_WRITE);
-    QString drag = "mousemove 300 300 mousedown 1";
+    inotify_add_watch(watch, QFile::encodeName(home.filePath("config/zentola")).constData(), IN_MOVED_TO);
+    QString drag = "mousedown 1";
     for (int step = 1; step <= 40; ++step)
         drag += QStringLiteral(" sleep 0.02 mousemove %1 %2").arg(300 + step * 10).arg(300 + step * 7);
     xdotool(drag + " mouseup 1 key --clearmodifiers ctrl+shift+6");
@@ -153,20 +140,16 @@ TEST_F(ZentolaAppTest, OneCopyPerSession_SettingsKeptWhole_WrittenInBatchesAndOn
     EXPECT_LE(replaced, 4);
     const auto rect = QJsonDocument::fromJson(
         QByteArray::fromBase64(settings().value("zentola.savedRect").toObject().value("data").toString().toLatin1()));
-    EXPECT_EQ(rect["origin"].toArray(), (QJsonArray{300, 300})) << rect.toJson().toStdString();
+    EXPECT_EQ(rect["origin"].toArray(), (QJsonArray{300, 300})) << settingsBytes().toStdString();
     EXPECT_EQ(rect["size"].toArray(), (QJsonArray{400, 280}));
 
-    // A copy that was killed does not block the next one.
+    // "Quit and Reopen" starts the new copy once this one has gone, however long that takes; and a
+    // copy that was killed blocks nothing.
     QProcess& killed = launch();
-    ASSERT_TRUE(waitUntil([&] { return lockHolder() == killed.processId(); }, 10000));
-    terminate(killed, SIGKILL);
-    QProcess& fourth = launch();
-    ASSERT_TRUE(waitUntil([&] { return upWithoutTray(fourth); }, 10000)) << log(fourth).toStdString();
-
-    // "Quit and Reopen": the new copy waits for this one, however long it takes to quit.
-    QProcess& reopened = launch("/bin/sh", {"-c", zentola::OnboardingView::reopenCommand(app, fourth.processId())});
+    ASSERT_TRUE(waitUntil([&] { return upWithoutTray(killed); }, 10000)) << log(killed).toStdString();
+    QProcess& reopened = launch("/bin/sh", {"-c", zentola::OnboardingView::reopenCommand(app, killed.processId())});
     spinFor(1000);
-    terminate(fourth);
+    terminate(killed, SIGKILL);
     ASSERT_TRUE(waitUntil([&] { return upWithoutTray(reopened); }, 10000)) << log(reopened).toStdString();
     terminate(reopened);
 }

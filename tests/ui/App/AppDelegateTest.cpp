@@ -1,7 +1,6 @@
 #include "App/AppDelegate.h"
 #include "App/AppState.h"
 #include "App/HotkeyManager.h"
-#include "App/ShortcutDefaults.h"
 #include "Features/Capture/CaptureManager.h"
 #include "Services/PersistenceManager.h"
 #include "packages/GlobalShortcuts/GlobalShortcuts.h"
@@ -249,23 +248,8 @@ TEST_F(DelegateFixture, MenuCallbacksReachTheDelegateAndQuitReleasesShortcutsThe
     menuCallbacks[0]();  // a released delegate is not called
 }
 
-using namespace GlobalShortcuts;
-const ModifierFlags commandShift(ModifierFlags::command | ModifierFlags::shift);
 // Key code 26 is 7; 0x300 is command with shift.
 constexpr quint32 seven = 26;
-
-TEST_F(DelegateFixture, DefaultShortcutsAreStoredOnlyWhereNoneIs) {
-    const Shortcut custom(Key::nine, ModifierFlags(ModifierFlags::option));
-    setShortcut(custom, Name::instantCapture());
-    ShortcutDefaults::registerDefaults();
-    EXPECT_EQ(getShortcut(Name::openOverlay()), Shortcut(Key::six, commandShift));
-    EXPECT_EQ(getShortcut(Name::instantCapture()), custom);
-    EXPECT_EQ(Shortcut::decode(store.stringForKey("GlobalShortcuts_quickRecord").value_or("").toUtf8()),
-              Shortcut(28, 0x300));
-    setShortcut(std::nullopt, Name::quickRecord());  // cleared in the recorder: back at the next launch
-    ShortcutDefaults::registerDefaults();
-    EXPECT_EQ(getShortcut(Name::quickRecord()), Shortcut(Key::eight, commandShift));
-}
 
 TEST_F(DelegateFixture, KeyReleasesReachTheTriggersOfTheCurrentManagerOnly) {
     delegate->setupHotkey();

@@ -40,17 +40,18 @@ protected:
     std::unique_ptr<OnboardingView> makeView() {
         return std::make_unique<OnboardingView>([this] { calls.push_back("complete"); }, environment());
     }
-    // The footer's one form: "start", "restart" (notice and button) or "grant".
-    static std::string footer(const OnboardingView& v) {
-        const bool start = !v.startButton()->isHidden(), restart = !v.quitAndReopenButton()->isHidden(),
-                   grant = !v.grantBothNotice()->isHidden();
-        EXPECT_EQ(int(start) + int(restart) + int(grant), 1);
-        EXPECT_EQ(restart, !v.restartNotice()->isHidden());
-        return start ? "start" : restart ? "restart" : "grant";
-    }
-    static bool granted(const OnboardingView& v, int row) {
-        EXPECT_NE(v.grantedMark(row)->isHidden(), v.openSettingsButton(row)->isHidden());
-        return !v.grantedMark(row)->isHidden();
+    // The rows' states (+ granted, - with its "Open Settings" button) and the footer's one form.
+    static std::string shown(const OnboardingView& v) {
+        std::string out;
+        for (int row = 0; row < 3; ++row)
+            out += v.grantedMark(row)->isHidden() == v.openSettingsButton(row)->isHidden() ? '?'
+                   : v.grantedMark(row)->isHidden()                                       ? '-'
+                                                                                           : '+';
+        for (auto [form, hidden] : {std::pair{" start", v.startButton()->isHidden()},
+                                    {" restart", v.quitAndReopenButton()->isHidden() || v.restartNotice()->isHidden()},
+                                    {" grant", v.grantBothNotice()->isHidden()}})
+            out += hidden ? "" : form;
+        return out;
     }
 
     bool screen = false, keyboard = true, microphone = false, childStarts = true;
@@ -58,7 +59,7 @@ protected:
     Calls calls;
 };
 
-TEST_F(Onboarding, PermissionsPagePollsAndItsFooterFollowsTheRequiredGrants) {
+TEST_F(Onboarding, PermissionsPagePollsAndFollowsTheGrants_OnlyTheTwoRequiredOnesDecide) {
     keyboard = false;
     auto view = makeView();
     view->refreshPermissions();
@@ -66,51 +67,38 @@ TEST_F(Onboarding, PermissionsPagePollsAndItsFooterFollowsTheRequiredGrants) {
     view->getStartedButton()->click();
     ASSERT_NE(view->permissionTimer(), nullptr);
     EXPECT_EQ(view->permissionTimer()->interval(), 1000);
-    EXPECT_EQ(footer(*view), "grant");
-    EXPECT_FALSE(granted(*view, 1));
-
-    keyboard = true;  // granted meanwhile
-    view->refreshPermissions();
-    EXPECT_TRUE(granted(*view, 1));
-    EXPECT_EQ(footer(*view), "restart");
-    keyboard = false;  // revoked: the row goes back, the notice stays
-    view->refreshPermissions();
-    EXPECT_FALSE(granted(*view, 1));
-    EXPECT_EQ(footer(*view), "restart");
-    keyboard = screen = true;
-    view->refreshPermissions();
-    EXPECT_EQ(footer(*view), "start");
-    view->show();
-    view->startButton()->click();
-    EXPECT_EQ(view->permissionTimer(), nullptr);
-    EXPECT_EQ(calls, Calls{"complete"});
-    view->getStartedButton()->click();
-
-    // Hidden (minimised) and shown again: polling stops, then resumes.
-    view->hide();
-    EXPECT_EQ(view->permissionTimer(), nullptr);
-    view->show();
-    EXPECT_NE(view->permissionTimer(), nullptr);
-}
-
-TEST_F(Onboarding, ButtonsAskAndTheMicrophoneCountsAsAGrantButNeverDecides) {
-    auto view = makeView();
-    EXPECT_FALSE(view->permissionsChanged());  // what was granted before the view came up is no change
+    EXPECT_EQ(shown(*view), "--- grant");
+    for (auto [now, expected] : {std::pair{true, "-+- restart"}, {false, "--- restart"}}) {  // granted, then revoked
+        keyboard = now;
+        view->refreshPermissions();
+        EXPECT_EQ(shown(*view), expected);
+    }
     view->openSettingsButton(0)->click();
-    EXPECT_NE(view->permissionTimer(), nullptr);
     view->openSettingsButton(1)->click();
     view->openSettingsButton(2)->click();
     microphoneAnswer.resolve(true);
     for (int i = 0; i < 3; ++i)
         QCoreApplication::processEvents();
     EXPECT_EQ(calls, (Calls{"requestScreen", "openAccessibility", "requestMicrophone"}));
-    EXPECT_TRUE(granted(*view, 2));
-    EXPECT_EQ(footer(*view), "restart");
+    EXPECT_EQ(shown(*view), "--+ restart");  // the microphone alone finishes nothing
+    keyboard = screen = true;
+    view->refreshPermissions();
+    EXPECT_EQ(shown(*view), "+++ start");
+    view->show();
+    view->startButton()->click();
+    EXPECT_EQ(view->permissionTimer(), nullptr);
+    EXPECT_EQ(calls.back(), "complete");
     // Every row shows its own symbol, not the desktop theme's.
-    for (QLabel* symbol : view->findChildren<QLabel*>("rowSymbol"))
-        EXPECT_FALSE(symbol->pixmap().isNull());
     EXPECT_EQ(view->findChildren<QLabel*>("rowSymbol").size(), 3);
-    EXPECT_FALSE(view->grantedMark(2)->pixmap().isNull());
+    for (QLabel* symbol : view->findChildren<QLabel*>("rowSymbol") << view->grantedMark(0))
+        EXPECT_FALSE(symbol->pixmap().isNull());
+
+    view->getStartedButton()->click();  // hidden (minimised) and shown again: polling stops, then resumes
+    view->hide();
+    EXPECT_EQ(view->permissionTimer(), nullptr);
+    view->show();
+    EXPECT_NE(view->permissionTimer(), nullptr);
+    EXPECT_FALSE(makeView()->permissionsChanged());  // what was granted before the view came up is no change
 }
 
 TEST_F(Onboarding, QuitAndReopenQuitsOnlyOnceTheRelaunchHasStarted) {

@@ -123,6 +123,7 @@ TEST_F(Settings, FolderPickersStartInTheUserFoldersAndStoreOnlyAChoice) {
     for (auto [path, name] : {std::pair{"/home/ann/Pictures/Zentola", "~/Pictures/Zentola"}, {"/home/ann", "~"},
                               {"/home/ann2/Shots", "Shots"}})
         EXPECT_EQ(SaveLocationRow::displayName(QUrl::fromLocalFile(path), "/home/ann"), name);
+    EXPECT_EQ(SaveLocationRow::displayName(std::nullopt, "/home/ann"), "Not set");
     // The desktop's user folders; the videos folder is not made, so its picker starts in its parent.
     ASSERT_TRUE(QDir(dir.path()).mkpath("Bilder") && QDir(dir.path()).mkpath("Filme"));
     QDir().mkpath(qEnvironmentVariable("XDG_CONFIG_HOME"));
@@ -208,7 +209,8 @@ TEST_F(Settings, ShortcutRecordersAndTheAboutPageWithItsTerms) {
     ASSERT_TRUE(latin1.open(QIODevice::WriteOnly));
     latin1.write("caf\xe9 terms");
     latin1.close();
-    for (const QString& bad : {latin1.fileName(), dir.filePath("none")})
+    for (const std::optional<QString>& bad : {std::optional(latin1.fileName()), std::optional(dir.filePath("none")),
+                                              std::optional<QString>()})
         EXPECT_EQ(TermsSheetView::termsContent(bad), TermsSheetView::fallbackText());
     EXPECT_EQ(AboutSettingsContent::appVersion(std::nullopt, std::nullopt), "1.0 (1)");
     AboutSettingsContent about;

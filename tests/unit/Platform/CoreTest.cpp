@@ -55,6 +55,8 @@ TEST(Completion, ResumesOnTheMainThreadOnceWithTheFirstValueOrWithAnErrorGivenBe
     }(failed, &message);
     EXPECT_TRUE(waitUntil([&] { return !message.empty(); }));
     EXPECT_EQ(message, "it broke");
+    EXPECT_STREQ(PlatformError("Test", 3, "it broke").what(), "it broke");
+    EXPECT_EQ(plainText(std::runtime_error("raw")), "raw");
 }
 
 TEST(Bitmap, RefusesBuffersShorterThanTheirRowsAndReleasesWrappedMemoryWithTheLastReference) {
