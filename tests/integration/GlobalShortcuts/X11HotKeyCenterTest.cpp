@@ -49,6 +49,10 @@ public:
             return;
         process_.kill();
         process_.waitForFinished(5000);
+        // A killed server leaves its lock and socket behind, which would use up the display numbers.
+        const QString n = display_.mid(1);
+        QFile::remove("/tmp/.X" + n + "-lock");
+        QFile::remove("/tmp/.X11-unix/X" + n);
     }
     const QString& display() const { return display_; }
 

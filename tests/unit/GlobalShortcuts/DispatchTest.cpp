@@ -274,6 +274,7 @@ TEST_F(Dispatch, StreamBuffersUntilAwaitedAndDropsTheRestWhenFinished) {
     std::vector<EventType> got;
     collect(stream, &got);  // takes what was buffered, then waits
     EXPECT_EQ(got, (std::vector<EventType>{EventType::keyDown, EventType::keyUp}));
+    stream->finish();  // its consumer holds it and would wait for good
 
     auto late = events(name);
     turn();
