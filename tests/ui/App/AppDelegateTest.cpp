@@ -216,34 +216,22 @@ TEST_F(DelegateFixture, FailuresAreLoggedByTheirPlainText) {
     EXPECT_EQ(run([&] { delegate->quickRecord(); }), Lines{"[Zentola] Quick record started"});
 }
 
-class Launch : public DelegateFixture, public testing::WithParamInterface<std::pair<bool, bool>> {};
-
-TEST_P(Launch, WithoutBothPermissionsOnlyOnboardingUntilItCompletes) {
-    std::tie(screenPermission, accessibility) = GetParam();
+TEST_F(DelegateFixture, WithoutKeyboardAccessOnlyOnboardingRunsUntilItCompletes_ThenTheMenuReachesTheDelegate) {
+    accessibility = false;
     delegate->applicationDidFinishLaunching();
-    const bool both = screenPermission && accessibility;
-    EXPECT_EQ(events, (Events{"permission.check", both ? "menubar" : "onboarding"}));
-    EXPECT_EQ(center.live.size(), both ? 3u : 0u);
-    if (!both)
-        onboardingCompletion();
-    EXPECT_EQ(events.back(), "menubar");
+    EXPECT_EQ(events, (Events{"permission.check", "onboarding"}));
+    EXPECT_TRUE(center.live.empty());
+    onboardingCompletion();
     EXPECT_EQ(center.live.size(), 3u);
-}
-
-INSTANTIATE_TEST_SUITE_P(ScreenAndKeyboard, Launch,
-                         testing::Values(std::pair{true, true}, std::pair{false, true}, std::pair{true, false}));
-
-TEST_F(DelegateFixture, MenuCallbacksReachTheDelegateAndQuitReleasesShortcutsThenFinishesTheRecording) {
-    delegate->startApp();
     menuCallbacks[0]();  // Capture Screen
     menuCallbacks[1]();  // Cancel Capture
     menuCallbacks[3]();
-    EXPECT_EQ(events, (Events{"menubar", "overlay.make", "overlay.show", "overlay.hide", "quit"}));
-    state = RecordingState::recording;
+    EXPECT_EQ(events, (Events{"permission.check", "onboarding", "menubar", "overlay.make", "overlay.show",
+                              "overlay.hide", "quit"}));
+    state = RecordingState::recording;  // quit: the shortcuts go, the recording is finished
     QCoro::waitFor(delegate->applicationWillTerminate());
     EXPECT_TRUE(center.live.empty());
     EXPECT_EQ(events.back(), "recorder.stop");
-    EXPECT_TRUE(GlobalShortcuts::getShortcut(GlobalShortcuts::Name::openOverlay()).has_value());
     delegate.reset();
     menuCallbacks[0]();  // a released delegate is not called
 }

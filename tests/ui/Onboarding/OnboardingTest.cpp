@@ -89,8 +89,9 @@ TEST_F(Onboarding, PermissionsPagePollsAndFollowsTheGrants_OnlyTheTwoRequiredOne
     EXPECT_EQ(view->permissionTimer(), nullptr);
     EXPECT_EQ(calls.back(), "complete");
     // Every row shows its own symbol, not the desktop theme's.
-    EXPECT_EQ(view->findChildren<QLabel*>("rowSymbol").size(), 3);
-    for (QLabel* symbol : view->findChildren<QLabel*>("rowSymbol") << view->grantedMark(0))
+    QList<QLabel*> symbols = view->findChildren<QLabel*>("rowSymbol");
+    EXPECT_EQ(symbols.size(), 3);
+    for (QLabel* symbol : symbols << view->grantedMark(0))
         EXPECT_FALSE(symbol->pixmap().isNull());
 
     view->getStartedButton()->click();  // hidden (minimised) and shown again: polling stops, then resumes
