@@ -54,9 +54,12 @@ TEST_F(DefaultsStoreTest, TypesAndAbsenceSurviveAReopen_ValuesItDoesNotModelStay
     DefaultsStore s(path());
     EXPECT_EQ(s.object("zero"), QVariant(qint64(0)));
     EXPECT_EQ(s.dataForKey("data"), QByteArray("\x00\xff", 2));
+    // Typed reads convert as the desktop's store does.
     EXPECT_EQ(QStringList({s.stringForKey("d").value_or("-"), s.stringForKey("zentola.showFlash").value_or("-"),
-                           QString::number(s.integerForKey("d")), s.boolForKey("yes") ? "yes" : "no"}),
-              (QStringList{"2.5", "0", "2", "yes"}));
+                           QString::number(s.integerForKey("d")), QString::number(s.integerForKey("zentola.showFlash")),
+                           QString::number(s.doubleForKey("yes")), s.boolForKey("yes") ? "yes" : "no",
+                           s.boolForKey("zero") ? "yes" : "no", QString::fromUtf8(s.dataForKey("yes").value_or(""))}),
+              (QStringList{"2.5", "0", "2", "0", "0", "yes", "no", "YES"}));
     EXPECT_FALSE(s.contains("zentola.savedRect"));
     QJsonObject expected = QJsonDocument::fromJson(file).object();
     expected.remove("zentola.savedRect");
