@@ -102,7 +102,7 @@ QWidget* OnboardingView::welcomeStep() {
                                    devicePixelRatioF()));
     column->addWidget(icon);
     column->addWidget(text(QStringLiteral("Welcome to Zentola"), 2.0, true));
-    column->addWidget(text(QStringLiteral("Fast, minimal screen capture.\nJust press \u2318\u21e76 to capture."), 1.0,
+    column->addWidget(text(QStringLiteral("Fast, minimal screen capture.\nJust press Ctrl+Shift+6 to capture."), 1.0,
                            false, true));
     getStarted_ = prominent(QStringLiteral("Get Started"));
     connect(getStarted_, &QPushButton::clicked, this, &OnboardingView::goToPermissions);
@@ -136,7 +136,7 @@ QWidget* OnboardingView::permissionsStep() {
         rows->addLayout(padded);
         if (i == 1)
             rows->addWidget(permissionRow(QStringLiteral("Accessibility"),
-                                          QStringLiteral("Required for global shortcut \u2318\u21e76."), true, 1,
+                                          QStringLiteral("Required for global shortcut Ctrl+Shift+6."), true, 1,
                                           [this] { openAccessibilitySettings(); }));
         else
             rows->addWidget(permissionRow(QStringLiteral("Microphone"), QStringLiteral("Optional for voice recording."),

@@ -43,7 +43,7 @@ ShortcutsSettingsContent::ShortcutsSettingsContent(QWidget* parent) : SettingsPa
     QGroupBox* overlay = addGroup(QStringLiteral("While in Overlay"), QStringLiteral("rectangle.dashed"));
     addRow(overlay, QStringLiteral("Close overlay"), {keyCap(QStringLiteral("Escape"))});
     // The overlay's move key is Alt on this desktop.
-    addRow(overlay, QStringLiteral("Move existing area (in rect mode)"), {keyCap(QStringLiteral("\u2325 + Drag"))});
+    addRow(overlay, QStringLiteral("Move existing area (in rect mode)"), {keyCap(QStringLiteral("Alt + Drag"))});
 }
 
 }  // namespace zentola

@@ -71,7 +71,7 @@ VideoSettingsContent::VideoSettingsContent(PersistenceManager& persistence, Perm
     QGroupBox* countdown = addGroup(QStringLiteral("Countdown"), QStringLiteral("timer"));
     addRow(countdown, QStringLiteral("Duration"), {countdown_});
     addNote(countdown,
-            QStringLiteral("Only applies when starting from overlay. Quick record (\u2318\u21e78) always starts immediately."));
+            QStringLiteral("Only applies when starting from overlay. Quick record (Ctrl+Shift+8) always starts immediately."));
     saveLocation_ = new SaveLocationRow([this] { return persistence_.videoFolderURL(); },
                                         [this](std::function<void(bool)> done) {
                                             persistence_.requestVideoFolderAccess(std::move(done));
