@@ -19,6 +19,9 @@ std::unique_ptr<R, decltype(&free)> freed(R* reply) {
 struct XClient {
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    XClient() = default;
+    XClient(const XClient&) = delete;
+    XClient& operator=(const XClient&) = delete;
     ~XClient() { xcb_disconnect(c); }
 
     void sync() const { free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }

@@ -118,8 +118,12 @@ TEST_F(ZentolaAppTest, OneCopyPerSession_SettingsKeptWhole_WrittenInBatchesAndOn
 
     // A drag in the overlay changes the rectangle at every step; the file is replaced a few times.
     xdotool("mousemove 300 300 key --clearmodifiers ctrl+shift+6");  // the overlay's active display is the pointer's
-    const QStringList panels = {"search", "--onlyvisible", "--pid", QString::number(first.processId())};
-    ASSERT_TRUE(waitUntil([&] { return QProcess::execute("xdotool", panels) == 0; }, 10000));
+    XClient x;
+    const auto overlayUnderPointer = [&] {
+        auto pointer = freed(xcb_query_pointer_reply(x.c, xcb_query_pointer(x.c, x.root), nullptr));
+        return pointer && x.cardinal(pointer->child, "_NET_WM_PID") == quint32(first.processId());
+    };
+    ASSERT_TRUE(waitUntil(overlayUnderPointer, 10000));
     const int watch = inotify_init1(IN_NONBLOCK);
     inotify_add_watch(watch, QFile::encodeName(home.filePath("config/zentola")).constData(), IN_MOVED_TO);
     QString drag = "mousedown 1";
@@ -162,7 +166,8 @@ TEST_F(ZentolaAppTest, InTheTray_ShortcutsCaptureAndRecord_SigtermFinishesTheMov
     QProcess& zentola = launch();
     ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
     EXPECT_FALSE(log(zentola).contains("No system tray"));
-    const auto brightest = [x = XClient()] {  // on the panel, top right of the first monitor
+    XClient x;
+    const auto brightest = [&] {  // on the panel, top right of the first monitor
         int most = 0;
         for (int y = 0; y < 24; ++y)
             for (int left = 1820; left < 1920; ++left)
