@@ -292,8 +292,11 @@ bool X11HotKeyCenter::isHotKeyTakenElsewhere(quint32 keyCode, quint32 modifiers)
         return false;
     const std::vector<quint16> variants = lockVariants();
     const int status = grabAll(code, mods, variants);
-    if (status == noErr)
+    if (status == noErr) {
         ungrabAll(code, mods, variants);
+        // Handled before returning, so that no other client finds the trial still holding the key.
+        free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    }
     return status == eventHotKeyExistsErr;
 }
 

@@ -12,9 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <optional>
 
-// A private settings store and a permission manager whose microphone answers the test sets.
+// A private settings store and a permission manager whose microphone answers what the test sets.
 class SettingsFixture : public testing::Test {
 protected:
     void SetUp() override {
@@ -36,11 +35,8 @@ protected:
     }
 
     zentola::SettingsView::Dependencies dependencies() {
-        zentola::SettingsView::Dependencies deps;
-        deps.persistence = [this]() -> zentola::PersistenceManager& { return *persistence; };
-        deps.permissionManager = [this]() -> zentola::PermissionManager& { return *permissions; };
-        deps.microphoneStatus = [this] { ++statusQueries; return microphoneStatus; };
-        return deps;
+        return {[this]() -> zentola::PersistenceManager& { return *persistence; },
+                [this]() -> zentola::PermissionManager& { return *permissions; }, [this] { return microphoneStatus; }};
     }
 
     // Chooses the picker item with the given text, as a click on it would.
@@ -49,7 +45,6 @@ protected:
         ASSERT_GE(index, 0) << text.toStdString();
         picker->setCurrentIndex(index);
     }
-
     static void settle() {
         for (int i = 0; i < 5; ++i)
             QCoreApplication::processEvents();
@@ -60,7 +55,6 @@ protected:
     std::unique_ptr<zentola::PersistenceManager> persistence;
     std::unique_ptr<zentola::PermissionManager> permissions;
     int microphoneStatus = 3;
-    int statusQueries = 0;
     int requests = 0;
     int settingsOpened = 0;
     platform::Completion<bool> pendingRequest;
