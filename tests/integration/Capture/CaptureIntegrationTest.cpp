@@ -326,14 +326,18 @@ protected:
             sync(x.get());
         }
         if (composited) {
+            const platform::BitmapRef served = grabA(false);
             compositor.start("xcompmgr", {});
             ASSERT_TRUE(waitUntil([] { return platform::Compositor::isRunning(); }));
-            // It paints its own picture of the screen at the first change.
+            // It paints its own picture of the screen at the first change, with its own background
+            // where none is published: that picture is the desktop. A busy machine may take a while.
             const xcb_window_t poke = plainWindow(x, QRect(0, 0, 8, 8), 0);
             xcb_map_window(x.get(), poke);
             sync(x.get());
             xcb_destroy_window(x.get(), poke);
             sync(x.get());
+            if (background != Background::publishedPixmap)
+                waitUntil([&] { return unlike(grabA(false), QRect(0, 0, 1920, 1080), 0, served) > 0; }, 1500);
             spinFor(300);
         }
     }
