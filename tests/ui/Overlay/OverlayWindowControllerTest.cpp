@@ -210,7 +210,7 @@ TEST_F(OverlayWindowControllerTest, AGlobalShortcutStillFiresOnceWhileTheOverlay
     platform::HotKeyCenter::setShared(&hotKeys);
     std::vector<std::string> fired;
     GlobalShortcuts::SystemGlobalShortcuts::registerShortcut(
-        GlobalShortcuts::Shortcut(22, 0x100 | 0x200),  // command-shift-6
+        GlobalShortcuts::Shortcut(22, 0x100 | 0x200),  // Ctrl+Shift+6
         [&](const GlobalShortcuts::Shortcut&) { fired.push_back("down"); },
         [&](const GlobalShortcuts::Shortcut&) { fired.push_back("up"), controller.reset(); });
     showOverlay();
