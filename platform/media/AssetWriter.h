@@ -27,6 +27,9 @@ public:
     static std::shared_ptr<AssetWriter> create(const std::string& path, FileType type);
     // Replaces the writer create() makes (nullptr restores the FFmpeg writer).
     static void setFactory(Factory factory);
+    // Hands back to the system the memory writers freed: encoders free hundreds of megabytes on
+    // threads of their own, which the allocator would otherwise keep from one recording to the next.
+    static void releaseFreedMemory();
 
     virtual ~AssetWriter() = default;
 

@@ -14,6 +14,7 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <malloc.h>
 #include <thread>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -51,6 +52,8 @@ void AssetWriter::setFactory(Factory factory) {
     std::lock_guard lock(factoryMutex);
     installedFactory() = std::move(factory);
 }
+
+void AssetWriter::releaseFreedMemory() { malloc_trim(0); }
 
 FfmpegAssetWriter::FfmpegAssetWriter(std::string path, FileType type) {
     static std::once_flag quiet;
@@ -196,8 +199,11 @@ void FfmpegAssetWriter::finishWriting(std::function<void()> done) {
         finishing_ = true;
     }
     // Draining the encoders and rewriting the file take a while; never on the caller's thread.
-    std::thread([self = shared_from_this(), done = std::move(done)] {
+    // The writer is let go before the caller hears of it, so it goes (and its encoders with it)
+    // where the caller lets go of it, not here.
+    std::thread([self = shared_from_this(), done = std::move(done)]() mutable {
         self->finish();
+        self.reset();
         if (done)
             done();
     }).detach();

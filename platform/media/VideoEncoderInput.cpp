@@ -54,7 +54,7 @@ long long VideoEncoderInput::frameSlot(double position, long long lastSlot) {
 
 std::size_t VideoEncoderInput::queueCapacity(long long width, long long height) {
     const long long frameBytes = std::max(1LL, width) * std::max(1LL, height) * 3 / 2;
-    return std::size_t(std::clamp(60LL * 1024 * 1024 / frameBytes, 4LL, 16LL));
+    return std::size_t(std::clamp(30LL * 1024 * 1024 / frameBytes, 4LL, 16LL));
 }
 
 bool VideoEncoderInput::supports(const VideoOutputSettings& s) {
@@ -113,6 +113,9 @@ void VideoEncoderInput::open() {
     } else {
         av_dict_set(&options, "preset", "superfast", 0);
         av_dict_set(&options, "crf", "23", 0);
+        // This preset's look-ahead is light work; on a thread of its own it would hold several
+        // more frames in flight (some 40 MB at 1080p) for nothing.
+        av_dict_set(&options, "x264-params", "sync-lookahead=0", 0);
     }
     av_dict_set(&options, "forced-idr", "1", 0);
     int rc = avcodec_open2(encoder_, codec, &options);
@@ -147,7 +150,10 @@ std::shared_ptr<AVFrame> VideoEncoderInput::takeFrame() {
     }
     return std::shared_ptr<AVFrame>(f, [this](AVFrame* done) {
         std::lock_guard lock(spareMutex_);
-        spare_.push_back(done);
+        if (spare_.size() < keptFrames)
+            spare_.push_back(done);
+        else
+            av_frame_free(&done);
     });
 }
 

@@ -17,8 +17,8 @@ namespace platform {
 // once: a grab never has to make new shared memory because frames wait for the encoder.
 class VideoEncoderInput : public EncoderInput {
 public:
-    // Frames waiting for the encoder: a quarter second at 60 fps rides out an encoder's stalls;
-    // at large sizes fewer, so the frames held stay under about 60 MB.
+    // Frames waiting for the encoder: up to a quarter second at 60 fps rides out an encoder's
+    // stalls; at large sizes fewer, so the frames held stay under about 30 MB (nine at 1080p).
     static std::size_t queueCapacity(long long width, long long height);
 
     VideoEncoderInput(std::shared_ptr<MovieMuxer> muxer, const VideoOutputSettings& settings);
@@ -60,6 +60,9 @@ private:
     SwsContext* scaler_ = nullptr;
     int sourceWidth_ = 0;
     int sourceHeight_ = 0;
+    // Converted frames kept for reuse: enough for the encoder keeping up; more, after a backlog,
+    // are let go.
+    static constexpr std::size_t keptFrames = 3;
     std::mutex spareMutex_;
     std::vector<AVFrame*> spare_;
     long long lastSlot_ = -1;

@@ -396,9 +396,10 @@ QCoro::Task<std::optional<QUrl>> VideoRecordingManager::stopRecording() {
     if (writer && !saved && url && QFileInfo(url->toLocalFile()).isFile())
         logLine("[VideoRecording] Partial recording kept: " + url->toLocalFile().toStdString());
 
-    // The writer and its encoders go now, not when this task ends.
+    // The writer and its encoders go now, not when this task ends, and what they held goes back.
     writer.reset(), videoInput.reset(), audioInput.reset(), microphoneInput.reset();
     writerContext_.reset();
+    platform::AssetWriter::releaseFreedMemory();
     outputURL_.reset();
     recordingStartTime_.reset();
     interruptedOutputs_.clear();
