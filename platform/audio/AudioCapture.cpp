@@ -101,13 +101,6 @@ AudioCapture::AudioCapture(Source source, Settings settings, SampleHandler onSam
 
 AudioCapture::~AudioCapture() { stop(); }
 
-std::string AudioCapture::deviceName() const {
-    if (!mainloop_)
-        return deviceName_;
-    MainloopLock lock(mainloop_);
-    return stream_ ? deviceName_ : std::string();
-}
-
 void AudioCapture::connect() {
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
     context_ = pa_context_new(api, "Zentola");

@@ -60,8 +60,6 @@ public:
     // Closes the source; once it returns no handler runs again. Safe to call twice.
     void stop();
 
-    // The server's name of the source being read (empty while there is none).
-    std::string deviceName() const;
     SampleBuffer::AudioFormat format() const;
 
 private:

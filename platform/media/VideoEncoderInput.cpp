@@ -137,13 +137,12 @@ std::shared_ptr<AVFrame> VideoEncoderInput::takeFrame() {
     // The encoder copies each picture it is sent; one it still holds a reference to gets buffers of its own.
     if (!f || av_frame_make_writable(f) < 0) {
         av_frame_free(&f);
-        f = av_frame_alloc();
-        if (!f)
-            throw mediaError("Cannot allocate a video frame", AVERROR(ENOMEM));
-        f->format = AV_PIX_FMT_YUV420P;
-        f->width = width_;
-        f->height = height_;
-        if (av_frame_get_buffer(f, 0) < 0) {
+        if ((f = av_frame_alloc())) {
+            f->format = AV_PIX_FMT_YUV420P;
+            f->width = width_;
+            f->height = height_;
+        }
+        if (!f || av_frame_get_buffer(f, 0) < 0) {
             av_frame_free(&f);
             throw mediaError("Cannot allocate a video frame", AVERROR(ENOMEM));
         }

@@ -74,6 +74,7 @@ TEST_F(StreamWithFakes, DeliversOnEachOutputsQueueOnlyWhileRunningAndNeverBuilds
     s->addStreamOutput(&recorder, StreamOutputType::microphone, std::make_shared<SerialQueue>("m"));
     EXPECT_EQ(sources->sources.size(), 2u);
     EXPECT_THROW(s->addStreamOutput(&recorder, StreamOutputType::screen, videoQueue), PlatformError);
+    EXPECT_THROW(s->addStreamOutput(nullptr, StreamOutputType::microphone, audioQueue), PlatformError);
     source(StreamOutputType::screen).push(frame(1));  // before the start: dropped
     runTask(s->startCapture());
     EXPECT_TRUE(source(StreamOutputType::screen).running && source(StreamOutputType::audio).running);
@@ -90,6 +91,10 @@ TEST_F(StreamWithFakes, DeliversOnEachOutputsQueueOnlyWhileRunningAndNeverBuilds
         source(StreamOutputType::audio).push(chunk(i + 2));
     }
     open = true;
+    auto& audio = source(StreamOutputType::audio);  // a source that pauses a while is no failure
+    audio.run([&] { audio.handlers.onInterruption(PlatformError("Fake", 9, "lost")); });
+    audio.run([&] { audio.handlers.onInterruption(std::nullopt); });
+    spinFor(20);
     runTask(s->stopCapture());
     // The stop waited for both queues: everything handed over before it has arrived.
     EXPECT_EQ(recorder.count(StreamOutputType::screen), std::size_t(Stream::maxPendingFrames));
