@@ -1,5 +1,8 @@
 #include "App/AppDelegate.h"
 #include "App/AppState.h"
+#include "platform/core/Log.h"
+#include "platform/defaults/DefaultsStore.h"
+#include "platform/desktop/InstanceLock.h"
 #include "resources/Bundle.h"
 
 #include <QApplication>
@@ -9,6 +12,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <csignal>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,7 +26,7 @@ void onSignal(int) {
 }
 
 // SIGINT and SIGTERM end the event loop normally, so clean-up (stopping a recording, releasing
-// hot keys) runs as on a quit from the menu.
+// hot keys, writing the settings) runs as on a quit from the menu.
 void quitOnSignals(QApplication& app) {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return;
@@ -43,6 +47,14 @@ void quitOnSignals(QApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything else, so a second copy neither shows an icon nor touches the settings file.
+    platform::InstanceLock instance(zentola::Bundle::identifier());
+    if (!instance.isOwner()) {
+        platform::logLine("[Zentola] Zentola is already running" +
+                          (instance.holder() ? " (process " + std::to_string(instance.holder()) + ")" : std::string()) +
+                          "; this launch ends");
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Zentola");
     QApplication::setDesktopFileName("com.zentola.Zentola");
@@ -56,5 +68,6 @@ int main(int argc, char** argv) {
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
     const int status = app.exec();
     QCoro::waitFor(delegate.applicationWillTerminate());
+    platform::DefaultsStore::standard().flush();
     return status;
 }

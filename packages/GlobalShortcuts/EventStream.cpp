@@ -40,15 +40,17 @@ void EventStream::finish() {
         return;
     state_->finished = true;
     platform::postToMain([name = name_, id = id_] { detail::detachStream(name, id); });
-    // The waiter learns of the end on the next turn, outside whatever finished the stream.
+    // The waiter learns of the end on the next turn, outside whatever finished the stream; if no turn
+    // comes (the application is going away), as the pending call is dropped: a consumer left suspended
+    // would keep itself, the stream and its state alive for good.
     if (state_->waiter) {
-        auto state = state_;
-        platform::postToMain([state] {
+        std::shared_ptr<void> wake(nullptr, [state = state_](void*) {
             if (auto waiter = state->waiter) {
                 state->waiter = nullptr;
                 waiter.resume();
             }
         });
+        platform::postToMain([wake] {});
     }
 }
 

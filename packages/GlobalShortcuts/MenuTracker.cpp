@@ -23,7 +23,7 @@ bool MenuTracker::eventFilter(QObject* watched, QEvent* event) {
     auto* menu = qobject_cast<QMenu*>(watched);
     if (!menu)
         return false;
-    std::erase_if(open_, [menu](const QPointer<QMenu>& m) { return m.isNull() || m == menu; });
+    std::erase_if(open_, [menu](const QPointer<QObject>& m) { return m.isNull() || m == menu; });
     if (event->type() == QEvent::Show) {
         open_.push_back(menu);
         // A menu deleted while open sends no hide event; it is forgotten by address, since a widget
@@ -35,12 +35,12 @@ bool MenuTracker::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MenuTracker::forget(QObject* menu) {
-    std::erase_if(open_, [menu](const QPointer<QMenu>& m) { return m.data() == menu; });
+    std::erase_if(open_, [menu](const QPointer<QObject>& m) { return m.data() == menu; });
     update();
 }
 
 void MenuTracker::update() {
-    std::erase_if(open_, [](const QPointer<QMenu>& m) { return m.isNull(); });
+    std::erase_if(open_, [](const QPointer<QObject>& m) { return m.isNull(); });
     onChange_(!open_.empty());
 }
 

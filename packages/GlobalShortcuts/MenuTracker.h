@@ -6,8 +6,6 @@
 #include <functional>
 #include <vector>
 
-class QMenu;
-
 namespace GlobalShortcuts {
 
 // Tells whether any menu of the application is open, from the menus' show and hide events. A menu
@@ -26,7 +24,8 @@ private:
     void update();
 
     std::function<void(bool)> onChange_;
-    std::vector<QPointer<QMenu>> open_;
+    // Held as plain objects: a menu tells of its end when it is no longer a QMenu.
+    std::vector<QPointer<QObject>> open_;
 };
 
 }  // namespace GlobalShortcuts

@@ -1,5 +1,7 @@
 #include "packages/GlobalShortcuts/ModifierFlags.h"
 
+#include <QCoreApplication>
+
 namespace GlobalShortcuts {
 
 namespace {
@@ -65,17 +67,18 @@ Qt::KeyboardModifiers ModifierFlags::toQt() const {
 }
 
 QString ModifierFlags::symbolicRepresentation() const {
+    // Names and order as the toolkit writes a shortcut in menus, with the Linux name of the Super
+    // key; "QShortcut" is the toolkit's own context, so a translation of it applies here too.
     QString s;
-    if (rawValue & control)
-        s += QChar(0x2303);
-    if (rawValue & option)
-        s += QChar(0x2325);
-    if (rawValue & shift)
-        s += QChar(0x21E7);
-    if (rawValue & command)
-        s += QChar(0x2318);
-    if (rawValue & function)
-        s += QString::fromUtf8("\U0001F310\uFE0E");
+    auto add = [&](quint64 flag, const char* name, const char* context) {
+        if (rawValue & flag)
+            s += (context ? QCoreApplication::translate(context, name) : QString::fromLatin1(name)) + u'+';
+    };
+    add(control, "Super", nullptr);
+    add(command, "Ctrl", "QShortcut");
+    add(option, "Alt", "QShortcut");
+    add(shift, "Shift", "QShortcut");
+    add(function, "Fn", nullptr);
     return s;
 }
 

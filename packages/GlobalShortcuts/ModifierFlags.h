@@ -34,7 +34,8 @@ struct ModifierFlags {
     static ModifierFlags fromQt(Qt::KeyboardModifiers modifiers);
     Qt::KeyboardModifiers toQt() const;
 
-    // The glyphs of the set modifiers, always in the order ⌃⌥⇧⌘ then the globe.
+    // The names of the set modifiers as on a Linux keyboard, each followed by "+", in the order
+    // Super, Ctrl, Alt, Shift, Fn: "Ctrl+Shift+".
     QString symbolicRepresentation() const;
 
     constexpr bool contains(quint64 flags) const { return (rawValue & flags) == flags; }

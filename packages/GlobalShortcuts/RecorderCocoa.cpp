@@ -191,6 +191,9 @@ void RecorderCocoa::startRecording() {
     setPlaceholderText(localized("press_shortcut"));
     setShowsCancelButton(!text().isEmpty());
     setIsPaused(true);
+    // Held keys never reach a window: the application's own hot keys and other programs' go to
+    // their grabs. Holding the keyboard brings every combination here, so the checks below run.
+    grabKeyboard();
     platform::NotificationCenter::defaultCenter().post(recorderActiveStatusDidChange, {{"isActive", true}});
     QPointer<RecorderCocoa> self(this);
     eventMonitor_ = std::make_unique<LocalEventMonitor>(
@@ -202,6 +205,8 @@ void RecorderCocoa::startRecording() {
 
 void RecorderCocoa::endRecording() {
     eventMonitor_.reset();
+    if (QWidget::keyboardGrabber() == this)
+        releaseKeyboard();
     setPlaceholderText(localized("record_shortcut"));
     setShowsCancelButton(!text().isEmpty());
     setIsPaused(false);
@@ -229,8 +234,11 @@ QEvent* RecorderCocoa::handleMonitoredEvent(QEvent* event) {
     const bool noRequiredModifier = (flags & requiredModifierMask) == 0;
 
     if (noModifier && key->key() == Qt::Key_Tab) {
+        // On to the next control while the focus is still here: with none, the window's own Tab
+        // would start over at the first control, which may be this one.
+        focusNextChild();
         resignFocus();
-        return event;
+        return nullptr;
     }
     if (noModifier && platform::KeyCodeTable::virtualKeyCode(*key) == Key::escape.rawValue) {
         resignFocus();
@@ -264,7 +272,7 @@ QEvent* RecorderCocoa::handleMonitoredEvent(QEvent* event) {
 
     // F12 alone is always allowed, whatever the desktop uses it for.
     const bool f12Alone = shortcut->carbonKeyCode == Key::f12.rawValue && shortcut->carbonModifiers == 0;
-    if (!f12Alone && SystemGlobalShortcuts::system().contains(*shortcut)) {
+    if (!f12Alone && SystemGlobalShortcuts::isSystemShortcut(*shortcut)) {
         resignFocus();
         Alert alert;
         alert.messageText = localized("keyboard_shortcut_used_by_system");

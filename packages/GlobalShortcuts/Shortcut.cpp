@@ -23,59 +23,55 @@ namespace GlobalShortcuts {
 
 namespace {
 
-// A key with a fixed rendering: its text, its menu key equivalent, its Qt key.
+// A key with a fixed rendering: the toolkit's key the position produces on a Linux keyboard (which
+// also names it), and its menu key equivalent. Keypad keys have no place in menus.
 struct SpecialKey {
-    QString presentable;
+    QKeyCombination name;
     std::optional<QString> menuEquivalent;
-    std::optional<int> qtKey;
+    bool inMenus = true;
 };
-
-QString keypadGlyph(const QString& base) { return base + QChar(0x20E3); }
 
 const std::unordered_map<qint64, SpecialKey>& keyToSpecialKeyMapping() {
     static const std::unordered_map<qint64, SpecialKey> map = [] {
         std::unordered_map<qint64, SpecialKey> m;
-        auto glyph = [&](Key key, char16_t g, int qtKey) {
-            m.emplace(key.rawValue, SpecialKey{QString(QChar(g)), QString(QChar(g)), qtKey});
-        };
-        glyph(Key::return_, 0x21A9, Qt::Key_Return);
-        glyph(Key::delete_, 0x232B, Qt::Key_Backspace);
-        glyph(Key::deleteForward, 0x2326, Qt::Key_Delete);
-        glyph(Key::end, 0x2198, Qt::Key_End);
-        glyph(Key::escape, 0x238B, Qt::Key_Escape);
-        glyph(Key::home, 0x2196, Qt::Key_Home);
-        glyph(Key::tab, 0x21E5, Qt::Key_Tab);
-        glyph(Key::pageUp, 0x21DE, Qt::Key_PageUp);
-        glyph(Key::pageDown, 0x21DF, Qt::Key_PageDown);
-        glyph(Key::upArrow, 0x2191, Qt::Key_Up);
-        glyph(Key::rightArrow, 0x2192, Qt::Key_Right);
-        glyph(Key::downArrow, 0x2193, Qt::Key_Down);
-        glyph(Key::leftArrow, 0x2190, Qt::Key_Left);
-        const QString help = QStringLiteral("?") + QChar(0x20DD);
-        m.emplace(Key::help.rawValue, SpecialKey{help, help, Qt::Key_Help});
-        // The space bar's text is looked up when shown, so it follows the package's texts.
-        m.emplace(Key::space.rawValue, SpecialKey{QString(), QStringLiteral(" "), Qt::Key_Space});
+        const struct {
+            Key key;
+            int qtKey;
+            char16_t glyph;
+        } glyphs[] = {{Key::return_, Qt::Key_Return, 0x21A9},   {Key::delete_, Qt::Key_Backspace, 0x232B},
+                      {Key::deleteForward, Qt::Key_Delete, 0x2326}, {Key::end, Qt::Key_End, 0x2198},
+                      {Key::escape, Qt::Key_Escape, 0x238B},    {Key::home, Qt::Key_Home, 0x2196},
+                      {Key::tab, Qt::Key_Tab, 0x21E5},          {Key::pageUp, Qt::Key_PageUp, 0x21DE},
+                      {Key::pageDown, Qt::Key_PageDown, 0x21DF}, {Key::upArrow, Qt::Key_Up, 0x2191},
+                      {Key::rightArrow, Qt::Key_Right, 0x2192}, {Key::downArrow, Qt::Key_Down, 0x2193},
+                      {Key::leftArrow, Qt::Key_Left, 0x2190}};
+        for (const auto& g : glyphs)
+            m.emplace(g.key.rawValue, SpecialKey{QKeyCombination(Qt::Key(g.qtKey)), QString(QChar(g.glyph))});
+        // The help key sits where a PC keyboard has Insert.
+        m.emplace(Key::help.rawValue, SpecialKey{QKeyCombination(Qt::Key_Insert), QStringLiteral("?") + QChar(0x20DD)});
+        m.emplace(Key::space.rawValue, SpecialKey{QKeyCombination(Qt::Key_Space), QStringLiteral(" ")});
         const Key fkeys[] = {Key::f1,  Key::f2,  Key::f3,  Key::f4,  Key::f5,  Key::f6,  Key::f7,
                              Key::f8,  Key::f9,  Key::f10, Key::f11, Key::f12, Key::f13, Key::f14,
                              Key::f15, Key::f16, Key::f17, Key::f18, Key::f19, Key::f20};
         for (int i = 0; i < 20; ++i)
-            m.emplace(fkeys[i].rawValue, SpecialKey{QStringLiteral("F%1").arg(i + 1),
-                                                    characterFromUnicodeScalar(0xF704 + i), Qt::Key_F1 + i});
+            m.emplace(fkeys[i].rawValue,
+                      SpecialKey{QKeyCombination(Qt::Key(Qt::Key_F1 + i)), characterFromUnicodeScalar(0xF704 + i)});
+        auto pad = [&](Key key, int qtKey) {
+            m.emplace(key.rawValue, SpecialKey{QKeyCombination(Qt::KeypadModifier, Qt::Key(qtKey)), std::nullopt, false});
+        };
         const Key keypad[] = {Key::keypad0, Key::keypad1, Key::keypad2, Key::keypad3, Key::keypad4,
                               Key::keypad5, Key::keypad6, Key::keypad7, Key::keypad8, Key::keypad9};
         for (int i = 0; i < 10; ++i)
-            m.emplace(keypad[i].rawValue, SpecialKey{keypadGlyph(QString::number(i)), std::nullopt, std::nullopt});
-        auto pad = [&](Key key, const QString& base) {
-            m.emplace(key.rawValue, SpecialKey{keypadGlyph(base), std::nullopt, std::nullopt});
-        };
-        pad(Key::keypadClear, QString(QChar(0x2612)));
-        pad(Key::keypadDecimal, QStringLiteral("."));
-        pad(Key::keypadDivide, QStringLiteral("/"));
-        pad(Key::keypadEnter, QString(QChar(0x21A9)));
-        pad(Key::keypadEquals, QStringLiteral("="));
-        pad(Key::keypadMinus, QStringLiteral("-"));
-        pad(Key::keypadMultiply, QStringLiteral("*"));
-        pad(Key::keypadPlus, QStringLiteral("+"));
+            pad(keypad[i], Qt::Key_0 + i);
+        pad(Key::keypadDecimal, Qt::Key_Period);
+        pad(Key::keypadDivide, Qt::Key_Slash);
+        pad(Key::keypadEnter, Qt::Key_Enter);
+        pad(Key::keypadEquals, Qt::Key_Equal);
+        pad(Key::keypadMinus, Qt::Key_Minus);
+        pad(Key::keypadMultiply, Qt::Key_Asterisk);
+        pad(Key::keypadPlus, Qt::Key_Plus);
+        // The keypad's clear key sits where a PC keyboard has Num Lock.
+        m.emplace(Key::keypadClear.rawValue, SpecialKey{QKeyCombination(Qt::Key_NumLock), std::nullopt, false});
         return m;
     }();
     return map;
@@ -93,23 +89,6 @@ bool isSingleCharacter(const QString& text) {
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     return finder.toNextBoundary() == text.size();
 }
-
-QString capitalized(const QString& text) {
-    // A key shows one character: ß stays ß rather than growing into SS.
-    if (isSingleCharacter(text)) {
-        const QString upper = text.toUpper();
-        return isSingleCharacter(upper) ? upper : text;
-    }
-    QString result = text.toLower();
-    bool wordStart = true;
-    for (QChar& c : result) {
-        if (wordStart && c.isLetter())
-            c = c.toUpper();
-        wordStart = c.isSpace();
-    }
-    return result;
-}
-
 
 }  // namespace
 
@@ -167,28 +146,33 @@ std::optional<Shortcut> Shortcut::decode(const QByteArray& json) {
     return Shortcut(Raw{}, *code, *mods);
 }
 
-std::optional<QString> Shortcut::keyToCharacter() const {
+std::optional<platform::KeyboardLayout::KeyText> Shortcut::keyToCharacter() const {
     if (specialKey(carbonKeyCode) || carbonKeyCode < 0 || carbonKeyCode > 0xFFFF)
         return std::nullopt;
     auto text = platform::KeyboardLayout::translate(static_cast<int>(carbonKeyCode));
-    if (!text || !isSingleCharacter(*text))
+    if (!text || !isSingleCharacter(text->character))
         return std::nullopt;
     return text;
 }
 
 QString Shortcut::presentableDescription() const {
     QString text = modifiers().symbolicRepresentation();
-    if (carbonKeyCode == Key::space.rawValue)
-        return text + capitalized(localized("space_key"));
+    if (carbonKeyCode == Key::space.rawValue) {
+        // The package's word for the space bar, its first letter a capital.
+        const QString word = localized("space_key");
+        return text + word.left(1).toUpper() + word.mid(1);
+    }
     if (const SpecialKey* special = specialKey(carbonKeyCode))
-        return text + special->presentable;
-    return text + capitalized(keyToCharacter().value_or(QString(QChar(0xFFFD))));
+        return text + QKeySequence(special->name).toString(QKeySequence::NativeText);
+    auto key = keyToCharacter();
+    return text + (key ? key->capital : QString(QChar(0xFFFD)));
 }
 
 std::optional<QString> Shortcut::menuItemKeyEquivalent() const {
     if (const SpecialKey* special = specialKey(carbonKeyCode))
         return special->menuEquivalent;
-    return keyToCharacter();
+    auto key = keyToCharacter();
+    return key ? std::optional(key->character) : std::nullopt;
 }
 
 std::optional<QKeyCombination> Shortcut::toKeyCombination() const {
@@ -197,15 +181,16 @@ std::optional<QKeyCombination> Shortcut::toKeyCombination() const {
         return std::nullopt;
     int qtKey = 0;
     if (const SpecialKey* special = specialKey(carbonKeyCode)) {
-        if (!special->qtKey)
+        if (!special->inMenus)
             return std::nullopt;
-        qtKey = *special->qtKey;
+        qtKey = special->name.key();
     } else {
-        auto character = keyToCharacter();
-        if (!character)
+        auto key = keyToCharacter();
+        if (!key)
             return std::nullopt;
-        // Qt names a character key by its upper-case code point.
-        qtKey = static_cast<int>(character->toUpper().toUcs4().value(0));
+        // Qt names a character key by the character's single upper case, as its key events do:
+        // ß stays ß (Key_ssharp), where the full upper case "SS" would make it the S key.
+        qtKey = static_cast<int>(QChar::toUpper(key->character.toUcs4().value(0)));
     }
     return QKeyCombination(modifiers().toQt(), static_cast<Qt::Key>(qtKey));
 }

@@ -2,6 +2,7 @@
 
 #include "packages/GlobalShortcuts/Key.h"
 #include "packages/GlobalShortcuts/ModifierFlags.h"
+#include "platform/input/KeyboardLayout.h"
 
 #include <QByteArray>
 #include <QEvent>
@@ -44,8 +45,9 @@ struct Shortcut {
     Key key() const { return Key(carbonKeyCode); }
     ModifierFlags modifiers() const { return ModifierFlags::fromCarbon(carbonModifiers); }
 
-    // Modifier glyphs then the key: a glyph for special keys, else the key's character on the
-    // current layout, capitalised (U+FFFD when it types nothing single).
+    // The modifiers' names then the key's, as on a Linux keyboard and in menus ("Ctrl+Shift+6"):
+    // the key's name for special keys, else its character on the current layout in capitals
+    // (U+FFFD when it types nothing single).
     QString presentableDescription() const;
     QString description() const { return presentableDescription(); }
     // The key alone as a menu shows it; none for keypad keys and keys the layout cannot type.
@@ -63,7 +65,7 @@ struct Shortcut {
 private:
     struct Raw {};
     Shortcut(Raw, qint64 code, qint64 modifiers) : carbonKeyCode(code), carbonModifiers(modifiers) {}
-    std::optional<QString> keyToCharacter() const;
+    std::optional<platform::KeyboardLayout::KeyText> keyToCharacter() const;
 };
 
 size_t qHash(const Shortcut& shortcut, size_t seed = 0);

@@ -225,6 +225,14 @@ QList<Shortcut> SystemGlobalShortcuts::system() {
     return result;
 }
 
+bool SystemGlobalShortcuts::isSystemShortcut(const Shortcut& shortcut) {
+    if (system().contains(shortcut))
+        return true;
+    return fitsUInt32(shortcut.carbonKeyCode) && fitsUInt32(shortcut.carbonModifiers) &&
+           HotKeyCenter::shared().isHotKeyTakenElsewhere(static_cast<quint32>(shortcut.carbonKeyCode),
+                                                         static_cast<quint32>(shortcut.carbonModifiers));
+}
+
 int SystemGlobalShortcuts::handleEvent(const HotKeyEvent* event) {
     if (!event)
         return HotKeyCenter::eventNotHandledErr;

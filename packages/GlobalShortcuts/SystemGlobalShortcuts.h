@@ -29,6 +29,9 @@ public:
     static void updateEventHandler();
     // The desktop's own enabled shortcuts, where they can be read.
     static QList<Shortcut> system();
+    // Whether the desktop or another program has the shortcut: it is in the list, or, where the
+    // list cannot be read, a trial registration finds it held. This application's own are not.
+    static bool isSystemShortcut(const Shortcut& shortcut);
 
     // The installed handler: noErr when the event was ours and consumed, eventNotHandledErr (or a
     // parameter error) when it was not.

@@ -93,8 +93,9 @@ Data WebPEncoder::encode(const std::uint8_t* pixels, Importer import, const Webp
     return Data::adopt(writer.mem, writer.size);
 }
 
-// The six channel orders differ only in the library's import function.
-#define WEBP_RAW_MEMBER(ORDER, IMPORT)                                                                    \
+// The six channel orders differ only in the library's import function. A bitmap always has four
+// bytes per pixel, so the three-channel orders read it with the importer that skips the fourth.
+#define WEBP_RAW_MEMBER(ORDER, IMPORT, BITMAP_IMPORT)                                                     \
     Data WebPEncoder::encode(PixelOrderTag<PixelOrder::ORDER>, const std::uint8_t* pixels,                 \
                              const WebpEncoderConfig& config, std::int64_t originWidth,                    \
                              std::int64_t originHeight, std::int64_t stride, std::int64_t,                 \
@@ -103,15 +104,16 @@ Data WebPEncoder::encode(const std::uint8_t* pixels, Importer import, const Webp
     }                                                                                                      \
     Data WebPEncoder::encode(PixelOrderTag<PixelOrder::ORDER>, const platform::Bitmap& image,              \
                              const WebpEncoderConfig& config, std::int64_t, std::int64_t) const {          \
-        return encode(image.data(), IMPORT, config, image.width(), image.height(), image.bytesPerRow());  \
+        return encode(image.data(), BITMAP_IMPORT, config, image.width(), image.height(),                  \
+                      image.bytesPerRow());                                                                \
     }
 
-WEBP_RAW_MEMBER(RGB, WebPPictureImportRGB)
-WEBP_RAW_MEMBER(RGBA, WebPPictureImportRGBA)
-WEBP_RAW_MEMBER(RGBX, WebPPictureImportRGBX)
-WEBP_RAW_MEMBER(BGR, WebPPictureImportBGR)
-WEBP_RAW_MEMBER(BGRA, WebPPictureImportBGRA)
-WEBP_RAW_MEMBER(BGRX, WebPPictureImportBGRX)
+WEBP_RAW_MEMBER(RGB, WebPPictureImportRGB, WebPPictureImportRGBX)
+WEBP_RAW_MEMBER(RGBA, WebPPictureImportRGBA, WebPPictureImportRGBA)
+WEBP_RAW_MEMBER(RGBX, WebPPictureImportRGBX, WebPPictureImportRGBX)
+WEBP_RAW_MEMBER(BGR, WebPPictureImportBGR, WebPPictureImportBGRX)
+WEBP_RAW_MEMBER(BGRA, WebPPictureImportBGRA, WebPPictureImportBGRA)
+WEBP_RAW_MEMBER(BGRX, WebPPictureImportBGRX, WebPPictureImportBGRX)
 
 #undef WEBP_RAW_MEMBER
 

@@ -42,7 +42,8 @@ public:
                 std::int64_t resizeWidth, std::int64_t resizeHeight) const;
 
     // A bitmap's stored bytes read in the named channel order, with its width, height and row
-    // length; the caller picks the member matching the bitmap. Resize sizes are not used.
+    // length; the caller picks the member matching the bitmap. The three-channel orders read the
+    // first three bytes of each four-byte pixel. Resize sizes are not used.
     Data encode(PixelOrderTag<PixelOrder::RGB>, const platform::Bitmap& image, const WebpEncoderConfig& config,
                 std::int64_t resizeWidth, std::int64_t resizeHeight) const;
     Data encode(PixelOrderTag<PixelOrder::RGBA>, const platform::Bitmap& image, const WebpEncoderConfig& config,

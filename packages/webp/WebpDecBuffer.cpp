@@ -2,6 +2,8 @@
 
 #include "packages/webp/Narrow.h"
 
+#include <cstring>
+
 namespace webp {
 
 WebPDecBuffer WebpDecBuffer::rawValue() const {
@@ -21,7 +23,12 @@ WebPDecBuffer WebpDecBuffer::rawValue() const {
 }
 
 std::optional<WebpDecBuffer> WebpDecBuffer::fromRawValue(const WebPDecBuffer& r) {
-    const auto mode = colorspaceModeFromRawValue(r.colorspace);
+    // A record filled elsewhere may hold any 32-bit value here; read it as the integer it is, since
+    // loading it as the enumeration would already be undefined for values past its range.
+    int rawMode = 0;
+    static_assert(sizeof rawMode == sizeof r.colorspace);
+    std::memcpy(&rawMode, &r.colorspace, sizeof rawMode);
+    const auto mode = colorspaceModeFromRawValue(rawMode);
     if (!mode)
         return std::nullopt;
     WebpDecBuffer b;

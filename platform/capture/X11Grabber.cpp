@@ -1,5 +1,6 @@
 #include "platform/capture/X11Grabber.h"
 
+#include "platform/capture/OwnWindows.h"
 #include "platform/capture/X11Connection.h"
 #include "platform/capture/X11WindowWatch.h"
 #include "platform/core/Error.h"
@@ -147,6 +148,13 @@ public:
         destroy(s);
     }
 
+    void trim() {
+        std::lock_guard lock(mutex_);
+        for (const Segment& s : free_)
+            destroy(s);
+        free_.clear();
+    }
+
 private:
     void destroy(const Segment& s) {
         xcb_shm_detach(x_->get(), s.seg);
@@ -160,9 +168,10 @@ private:
     std::vector<Segment> free_;
 };
 
-X11Grabber::X11Grabber(std::shared_ptr<X11Connection> connection, int keptSegments, bool fillsAlpha)
+X11Grabber::X11Grabber(std::shared_ptr<X11Connection> connection, int keptSegments, bool fillsAlpha,
+                       std::optional<bool> watchesWindows)
     : x_(std::move(connection)), desktop_(x_), pool_(std::make_shared<Pool>(x_, keptSegments)), fillsAlpha_(fillsAlpha),
-      watchesWindows_(keptSegments > 0) {
+      watchesWindows_(watchesWindows.value_or(keptSegments > 0)) {
     const xcb_setup_t* setup = xcb_get_setup(x_->get());
     bool ok = false;
     for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem; xcb_format_next(&it))
@@ -173,6 +182,8 @@ X11Grabber::X11Grabber(std::shared_ptr<X11Connection> connection, int keptSegmen
 }
 
 X11Grabber::~X11Grabber() = default;
+
+void X11Grabber::releaseKeptMemory() { pool_->trim(); }
 
 BitmapRef X11Grabber::grabDrawable(quint32 drawable, const QRect& rect) {
     xcb_connection_t* c = x_->get();
@@ -283,28 +294,49 @@ bool X11Grabber::readWindowPixels(quint32 frame, const QRect& rect, std::uint8_t
     return true;
 }
 
-bool X11Grabber::repaintRegion(std::uint8_t* pixels, int bytesPerRow, const QRect& area, const QRect& region,
-                               const std::vector<const X11Desktop::TopLevel*>& shown) {
+void X11Grabber::paintBackground(std::uint8_t* pixels, int bytesPerRow, const QRect& area, const Hidden& hidden) {
     xcb_connection_t* c = x_->get();
-    // The desktop background first: the root pixmap that background setters publish, else black.
-    std::uint8_t* origin = pixels + std::size_t(region.y() - area.y()) * bytesPerRow + std::size_t(region.x() - area.x()) * 4;
-    bool painted = false;
-    for (const char* name : {"_XROOTPMAP_ID", "ESETROOT_PMAP_ID"}) {
-        const auto ids = x_->cardinalProperty(x_->root(), x_->atom(name), XCB_ATOM_PIXMAP);
-        if (ids.empty() || painted)
-            continue;
-        auto* r = xcb_get_image_reply(c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, ids.front(), region.x(), region.y(),
-                                                       region.width(), region.height(), ~0u), nullptr);
-        const int rowBytes = region.width() * 4;
-        if (r && std::size_t(xcb_get_image_data_length(r)) >= std::size_t(rowBytes) * region.height()) {
-            copyRows(origin, bytesPerRow, xcb_get_image_data(r), rowBytes, rowBytes, region.height());
-            painted = true;
+    const QRect& region = hidden.region;
+    auto at = [&](const QRect& r) {
+        return pixels + std::size_t(r.y() - area.y()) * bytesPerRow + std::size_t(r.x() - area.x()) * 4;
+    };
+    // What the screen showed beneath the window as it came on is what the desktop shows there,
+    // whoever paints its background, as long as the window has not moved.
+    const auto beneath = OwnWindows::beneath(hidden.window);
+    QRect known = beneath ? beneath->area.intersected(region) : QRect();
+    if (beneath && (beneath->pixels->width() != beneath->area.width() || beneath->pixels->height() != beneath->area.height()))
+        known = QRect();
+    if (known != region) {
+        // Else the root pixmap that background setters publish; black where nothing is known.
+        bool painted = false;
+        for (const char* name : {"_XROOTPMAP_ID", "ESETROOT_PMAP_ID"}) {
+            const auto ids = x_->cardinalProperty(x_->root(), x_->atom(name), XCB_ATOM_PIXMAP);
+            if (ids.empty() || painted)
+                continue;
+            auto* r = xcb_get_image_reply(c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, ids.front(), region.x(),
+                                                           region.y(), region.width(), region.height(), ~0u),
+                                          nullptr);
+            const int rowBytes = region.width() * 4;
+            painted = r && std::size_t(xcb_get_image_data_length(r)) >= std::size_t(rowBytes) * region.height();
+            if (painted)
+                copyRows(at(region), bytesPerRow, xcb_get_image_data(r), rowBytes, rowBytes, region.height());
+            free(r);
         }
-        free(r);
+        if (!painted)
+            for (int y = 0; y < region.height(); ++y)
+                std::memset(at(region) + std::size_t(y) * bytesPerRow, 0, std::size_t(region.width()) * 4);
     }
-    if (!painted)
-        for (int y = 0; y < region.height(); ++y)
-            std::memset(origin + std::size_t(y) * bytesPerRow, 0, std::size_t(region.width()) * 4);
+    if (known.isEmpty())
+        return;
+    const std::uint8_t* from =
+        beneath->pixels->row(known.y() - beneath->area.y()) + std::size_t(known.x() - beneath->area.x()) * 4;
+    copyRows(at(known), bytesPerRow, from, beneath->pixels->bytesPerRow(), known.width() * 4, known.height());
+}
+
+bool X11Grabber::repaintRegion(std::uint8_t* pixels, int bytesPerRow, const QRect& area, const Hidden& hidden,
+                               const std::vector<const X11Desktop::TopLevel*>& shown) {
+    const QRect& region = hidden.region;
+    paintBackground(pixels, bytesPerRow, area, hidden);
 
     bool read = true;
     for (const X11Desktop::TopLevel* t : shown) {
@@ -339,15 +371,23 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
         return std::find(excludedPids.begin(), excludedPids.end(), t.pid) != excludedPids.end() &&
                std::find(keptWindows.begin(), keptWindows.end(), t.client) == keptWindows.end();
     };
-    auto addHidden = [&](const std::vector<X11Desktop::TopLevel>& tops, std::vector<QRect>& hidden) {
-        for (const auto& t : tops)
-            if (ours(t) && t.viewable && t.geometry.intersects(inside))
-                hidden.push_back(t.geometry.intersected(inside));
+    auto addHidden = [&](const std::vector<X11Desktop::TopLevel>& tops, std::vector<Hidden>& hidden) {
+        for (const auto& t : tops) {
+            if (!ours(t) || !t.viewable)
+                continue;
+            // A window of ours that moves (a card sliding in) keeps what lies along its whole way,
+            // since a compositing manager may still show it where it was a moment ago.
+            QRect covered = t.geometry;
+            if (const auto beneath = OwnWindows::beneath(t.client))
+                covered = covered.united(beneath->area);
+            if (covered.intersects(inside))
+                hidden.push_back({covered.intersected(inside), t.client});
+        }
     };
 
     std::unique_lock watchLock(watchMutex_, std::defer_lock);
     BitmapRef grabbed;
-    std::vector<QRect> hidden;
+    std::vector<Hidden> hidden;
     if (excludedPids.empty()) {
         grabbed = grabDrawable(x_->root(), inside);
     } else {
@@ -380,7 +420,7 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
         for (const auto& t : windows_) {
             if (ours(t) || !t.viewable)
                 continue;
-            if (std::any_of(hidden.begin(), hidden.end(), [&](const QRect& r) { return r.intersects(t.geometry); })) {
+            if (std::any_of(hidden.begin(), hidden.end(), [&](const Hidden& h) { return h.region.intersects(t.geometry); })) {
                 shown.push_back(&t);
                 frames.push_back(t.frame);
             }
@@ -389,9 +429,10 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
             sync();
             std::this_thread::sleep_for(repaintDelay);
         }
-        for (const QRect& r : hidden) {
+        for (const Hidden& h : hidden) {
+            const QRect& r = h.region;
             // A window that cannot be read is likely gone: list them again next time.
-            if (!repaintRegion(pixels, stride, inside, r, shown))
+            if (!repaintRegion(pixels, stride, inside, h, shown))
                 windowsStale_ = true;
             if (fillsAlpha_)
                 makeOpaque(pixels + std::size_t(r.y() - inside.y()) * stride + std::size_t(r.x() - inside.x()) * 4, stride,

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_set>
 #include <vector>
 
@@ -29,15 +30,17 @@ public:
     // alone (the encoders' colour conversion), never for bitmaps shown through Qt, whose opaque
     // format wants 0xff there. A grabber that keeps segments serves a stream of grabs and also
     // watches the windows (see grabArea); the server holds the watch's reports until the next
-    // grab reads them, which only a steady stream of grabs keeps short. Throws PlatformError
-    // when the server's pixels are not 32-bit.
-    explicit X11Grabber(std::shared_ptr<X11Connection> connection, int keptSegments = 0, bool fillsAlpha = true);
+    // grab reads them, which only a steady stream of grabs keeps short; watchesWindows false keeps
+    // the segments without the watch. Throws PlatformError when the server's pixels are not 32-bit.
+    explicit X11Grabber(std::shared_ptr<X11Connection> connection, int keptSegments = 0, bool fillsAlpha = true,
+                        std::optional<bool> watchesWindows = std::nullopt);
     ~X11Grabber();
     X11Grabber(const X11Grabber&) = delete;
     X11Grabber& operator=(const X11Grabber&) = delete;
 
     // The area of the root window (X11 pixels) as the screen shows it, except that the windows of
-    // excludedPids are left out and what lies beneath them is shown instead; windows listed in
+    // excludedPids are left out and what lies beneath them is shown instead (what the window
+    // kept from beneath it, see OwnWindows, else the published root pixmap); windows listed in
     // keptWindows (client ids) stay. With nothing excluded on screen this is one shared-memory
     // grab; a grabber that watches the windows lists them again only after the server reports a
     // change to them, one that does not lists them every time.
@@ -48,6 +51,9 @@ public:
     // One top-level window's own pixels (client id or frame id), even where other windows cover
     // it. Throws PlatformError when there is no such window.
     BitmapRef grabWindow(quint32 window, bool showCursor = false);
+
+    // Gives the kept shared memory back; later grabs keep segments again.
+    void releaseKeptMemory();
 
     // The bitmap resampled to the size (the same bitmap when it already has it).
     static BitmapRef scaled(const BitmapRef& bitmap, QSize size);
@@ -64,10 +70,16 @@ private:
     // The top-level windows, listed again when the watch reports a change or a request failed.
     // Called with watchMutex_ held.
     const std::vector<X11Desktop::TopLevel>& currentWindows();
-    // Paints region (root coordinates, inside area) afresh: background, then the shown windows
-    // bottom to top. False when a window's pixels could not be read.
-    bool repaintRegion(std::uint8_t* pixels, int bytesPerRow, const QRect& area, const QRect& region,
+    // Where a window of ours (its client id) covers the area, in root coordinates.
+    struct Hidden {
+        QRect region;
+        quint32 window = 0;
+    };
+    // Paints the region afresh: the desktop's background, then the shown windows bottom to top.
+    // False when a window's pixels could not be read.
+    bool repaintRegion(std::uint8_t* pixels, int bytesPerRow, const QRect& area, const Hidden& hidden,
                        const std::vector<const X11Desktop::TopLevel*>& shown);
+    void paintBackground(std::uint8_t* pixels, int bytesPerRow, const QRect& area, const Hidden& hidden);
     void drawCursor(std::uint8_t* pixels, int bytesPerRow, const QRect& area);
     // True when a window was not redirected before (its pixmap may still be repainting).
     bool redirect(const std::vector<quint32>& frames);

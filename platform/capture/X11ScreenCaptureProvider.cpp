@@ -8,6 +8,9 @@
 #include "platform/core/SerialQueue.h"
 #include "platform/display/Screen.h"
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include <unistd.h>
 
 #include <cmath>
@@ -18,6 +21,9 @@ namespace platform {
 namespace {
 // Larger than any X screen; beyond it the request is a mistake, not a picture.
 constexpr qint64 maximumSide = 1 << 15;
+// A capture often follows another soon (the overlay's pictures, then the screenshot): the shared
+// memory of the last grab is kept that long, saving the fresh memory's cost of a whole screen.
+constexpr auto keepMemoryFor = std::chrono::seconds(60);
 }  // namespace
 
 X11ScreenCaptureProvider::X11ScreenCaptureProvider() : queue_(std::make_unique<SerialQueue>("com.zentola.screenshot")) {}
@@ -100,7 +106,7 @@ QCoro::Task<BitmapRef> X11ScreenCaptureProvider::captureImage(ContentFilter filt
     {
         std::lock_guard lock(mutex_);
         if (!grabber_)
-            grabber_ = std::make_shared<X11Grabber>(x);
+            grabber_ = std::make_shared<X11Grabber>(x, 1, true, false);
         grabber = grabber_;
     }
     Completion<BitmapRef> done;
@@ -111,6 +117,13 @@ QCoro::Task<BitmapRef> X11ScreenCaptureProvider::captureImage(ContentFilter filt
             done.reject(std::current_exception());
         }
     });
+    const quint64 capture = ++*captures_;
+    auto release = [captures = captures_, capture, kept = std::weak_ptr<X11Grabber>(grabber)] {
+        if (auto g = kept.lock(); g && capture == *captures)
+            g->releaseKeptMemory();
+    };
+    if (QCoreApplication::instance())
+        QTimer::singleShot(keepMemoryFor, QCoreApplication::instance(), release);
     co_return co_await done;
 }
 

@@ -37,6 +37,7 @@ private:
     std::unique_ptr<X11Desktop> desktop_;
     std::shared_ptr<X11Grabber> grabber_;
     std::unique_ptr<SerialQueue> queue_;
+    std::shared_ptr<quint64> captures_ = std::make_shared<quint64>(0);  // main thread
 };
 
 }  // namespace platform

@@ -12,6 +12,9 @@
 #include <QStandardPaths>
 
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace platform {
 
@@ -73,18 +76,98 @@ bool isNumber(const QVariant& v) {
 
 }  // namespace
 
+// Puts the latest document on disk on a thread of its own: the first change after a write waits
+// `delay`, so a burst of changes makes one file.
+class DefaultsStore::Writer {
+public:
+    Writer(QString path, std::chrono::milliseconds delay) : path_(std::move(path)), delay_(delay) {}
+
+    ~Writer() {
+        flush();
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    void schedule(QJsonObject document) {
+        std::lock_guard lock(mutex_);
+        if (!pending_)
+            due_ = Clock::now() + delay_;
+        pending_ = std::move(document);
+        if (!thread_.joinable())
+            thread_ = std::thread([this] { run(); });
+        wake_.notify_all();
+    }
+
+    void flush() {
+        std::unique_lock lock(mutex_);
+        if (!pending_ && !writing_)
+            return;
+        due_ = Clock::now();
+        wake_.notify_all();
+        done_.wait(lock, [this] { return !pending_ && !writing_; });
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void run() {
+        std::unique_lock lock(mutex_);
+        while (true) {
+            wake_.wait(lock, [this] { return stopping_ || pending_; });
+            if (!pending_)
+                return;
+            wake_.wait_until(lock, due_, [this] { return Clock::now() >= due_; });
+            QJsonObject document = std::move(*pending_);
+            pending_.reset();
+            writing_ = true;
+            lock.unlock();
+            write(document);
+            lock.lock();
+            writing_ = false;
+            done_.notify_all();
+        }
+    }
+
+    void write(const QJsonObject& document) const {
+        QDir().mkpath(QFileInfo(path_).absolutePath());
+        QSaveFile f(path_);
+        if (!f.open(QIODevice::WriteOnly) || f.write(QJsonDocument(document).toJson(QJsonDocument::Indented)) < 0 ||
+            !f.commit())
+            logLine("[Zentola] Could not write settings to " + path_.toStdString() + ": " +
+                    f.errorString().toStdString());
+    }
+
+    const QString path_;
+    const std::chrono::milliseconds delay_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::optional<QJsonObject> pending_;
+    Clock::time_point due_;
+    bool writing_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
 DefaultsStore& DefaultsStore::standard() {
     static DefaultsStore store(standardPath());
     return store;
 }
 
-DefaultsStore::DefaultsStore(QString filePath) : path_(std::move(filePath)) { load(); }
+DefaultsStore::DefaultsStore(QString filePath, std::chrono::milliseconds delay)
+    : path_(std::move(filePath)), writer_(std::make_unique<Writer>(path_, delay)) {
+    load();
+}
 
 DefaultsStore::~DefaultsStore() = default;
 
-void DefaultsStore::reload() {
-    values_.clear();
-    load();
+void DefaultsStore::flush() {
+    writer_->flush();
 }
 
 void DefaultsStore::load() {
@@ -99,29 +182,28 @@ void DefaultsStore::load() {
     f.close();
     if (!readable || err.error != QJsonParseError::NoError || !doc.isObject()) {
         // Keep the user's file for inspection instead of overwriting it with an empty store.
-        QString aside = path_ + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
-        QFile::rename(path_, aside);
-        logLine("[Zentola] Settings file could not be read; kept as " + aside.toStdString() + ", starting with defaults");
+        const QString aside = path_ + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+        if (QFile::rename(path_, aside)) {
+            logLine("[Zentola] Settings file could not be read; kept as " + aside.toStdString() +
+                    ", starting with defaults");
+        } else {
+            writable_ = false;
+            logLine("[Zentola] Settings file " + path_.toStdString() +
+                    " could not be read nor moved aside; starting with defaults and saving no settings");
+        }
         return;
     }
-    const QJsonObject obj = doc.object();
-    for (auto it = obj.begin(); it != obj.end(); ++it) {
+    document_ = doc.object();
+    for (auto it = document_.begin(); it != document_.end(); ++it) {
         QVariant v = fromJson(it.value());
         if (v.isValid())
             values_.insert(it.key(), v);
     }
 }
 
-void DefaultsStore::save() {
-    QJsonObject obj;
-    for (auto it = values_.cbegin(); it != values_.cend(); ++it)
-        obj.insert(it.key(), toJson(it.value()));
-    QDir().mkpath(QFileInfo(path_).absolutePath());
-    QSaveFile f(path_);
-    if (!f.open(QIODevice::WriteOnly) || f.write(QJsonDocument(obj).toJson(QJsonDocument::Indented)) < 0 ||
-        !f.commit())
-        logLine("[Zentola] Could not write settings to " + path_.toStdString() + ": " +
-                f.errorString().toStdString());
+void DefaultsStore::changed() {
+    if (writable_)
+        writer_->schedule(document_);
 }
 
 std::optional<QVariant> DefaultsStore::object(const QString& key) const {
@@ -215,12 +297,19 @@ void DefaultsStore::set(const QString& key, const QVariant& value) {
     else if (v.typeId() == QMetaType::Float)
         v = QVariant(v.toDouble());
     values_.insert(key, v);
-    save();
+    const QJsonValue json = toJson(v);
+    if (document_.value(key) == json)
+        return;
+    document_.insert(key, json);
+    changed();
 }
 
 void DefaultsStore::remove(const QString& key) {
-    if (values_.remove(key) > 0)
-        save();
+    values_.remove(key);
+    if (!document_.contains(key))
+        return;
+    document_.remove(key);
+    changed();
 }
 
 }  // namespace platform

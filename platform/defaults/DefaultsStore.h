@@ -1,27 +1,39 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <QVariant>
 #include <QVariantMap>
 
+#include <chrono>
+#include <memory>
 #include <optional>
 
 namespace platform {
 
 // The user's persistent key/value store: texts, numbers, booleans and byte blobs, telling an absent
 // key from a stored false or 0. Kept in one JSON file, $XDG_CONFIG_HOME/zentola/defaults.json
-// (default ~/.config), values typed by their JSON type, blobs as {"data": "<base64>"}. Every write
-// replaces the file atomically. A file that cannot be read is moved aside, never overwritten.
+// (default ~/.config), values typed by their JSON type, blobs as {"data": "<base64>"}.
+//
+// A write changes the store at once; the file follows on a thread of its own, at most writeDelay
+// later, several writes making one file. flush() (and the destructor) writes what is pending and
+// waits for it. Every value the file holds stays as it was until this process sets or removes its
+// key, also values the store does not model (null, arrays, other objects), which read as absent.
+// A file that cannot be read is moved aside; when even that fails, nothing is written over it.
 //
 // Values: bool, qint64 (integers), double, QString, QByteArray (blobs). Main thread only.
 class DefaultsStore {
 public:
+    static constexpr std::chrono::milliseconds writeDelay{500};
+
     // The user's store, loaded on first use.
     static DefaultsStore& standard();
     // A store over another file (tests).
-    explicit DefaultsStore(QString filePath);
+    explicit DefaultsStore(QString filePath, std::chrono::milliseconds delay = writeDelay);
     ~DefaultsStore();
+    DefaultsStore(const DefaultsStore&) = delete;
+    DefaultsStore& operator=(const DefaultsStore&) = delete;
 
     QString filePath() const { return path_; }
 
@@ -50,15 +62,21 @@ public:
 
     QVariantMap dictionaryRepresentation() const { return values_; }
 
-    // Reads the file again, dropping what is in memory (tests).
-    void reload();
+    // Writes what is pending now and returns once it is on disk.
+    void flush();
 
 private:
+    class Writer;
+
     void load();
-    void save();
+    void changed();
 
     QString path_;
     QVariantMap values_;
+    // The file's own values with this process's changes: what the next write puts on disk.
+    QJsonObject document_;
+    bool writable_ = true;
+    std::unique_ptr<Writer> writer_;
 };
 
 }  // namespace platform

@@ -67,6 +67,9 @@ public:
     // "kHISymbolicHotKeyCode" and "kHISymbolicHotKeyModifiers" (integers), or none when they
     // cannot be read.
     virtual std::optional<QVariantList> copySymbolicHotKeys() = 0;
+    // True when another program holds the combination, so that registering it would be refused;
+    // a combination registered here is not another program's.
+    virtual bool isHotKeyTakenElsewhere(quint32 keyCode, quint32 modifiers) = 0;
     // True while another program holds the whole keyboard (a password prompt, a screen locker),
     // so that no hot key can arrive.
     virtual bool isSecureEventInputEnabled() = 0;

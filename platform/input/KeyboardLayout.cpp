@@ -2,13 +2,14 @@
 
 #include "platform/input/KeyCodeTable.h"
 
+#include <QList>
+
 #include <xcb/xcb.h>
 #include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
 
-#include <linux/input-event-codes.h>
-
 #include <mutex>
+#include <utility>
 
 namespace platform {
 
@@ -24,9 +25,16 @@ xkb_context* context() {
     return ctx;
 }
 
-constexpr int letterKeys[] = {KEY_A, KEY_B, KEY_C, KEY_D, KEY_E, KEY_F, KEY_G, KEY_H, KEY_I,
-                              KEY_J, KEY_K, KEY_L, KEY_M, KEY_N, KEY_O, KEY_P, KEY_Q, KEY_R,
-                              KEY_S, KEY_T, KEY_U, KEY_V, KEY_W, KEY_X, KEY_Y, KEY_Z};
+// Dead keys type nothing alone; a keycap shows them as their accent.
+constexpr std::pair<xkb_keysym_t, char32_t> deadKeyAccents[] = {
+    {XKB_KEY_dead_grave, U'`'},           {XKB_KEY_dead_acute, U'\u00B4'},     {XKB_KEY_dead_circumflex, U'^'},
+    {XKB_KEY_dead_tilde, U'~'},           {XKB_KEY_dead_macron, U'\u00AF'},    {XKB_KEY_dead_breve, U'\u02D8'},
+    {XKB_KEY_dead_abovedot, U'\u02D9'},   {XKB_KEY_dead_diaeresis, U'\u00A8'}, {XKB_KEY_dead_abovering, U'\u02DA'},
+    {XKB_KEY_dead_doubleacute, U'\u02DD'}, {XKB_KEY_dead_caron, U'\u02C7'},     {XKB_KEY_dead_cedilla, U'\u00B8'},
+    {XKB_KEY_dead_ogonek, U'\u02DB'},
+};
+
+QString fromCodePoint(char32_t c) { return QString::fromUcs4(&c, 1); }
 
 // Kept open for the life of the process: the layout is asked for whenever a shortcut is shown.
 xcb_connection_t* xkbConnection() {
@@ -77,50 +85,68 @@ std::optional<KeyboardLayout> KeyboardLayout::current() {
 
 void KeyboardLayout::setCurrentForTesting(std::optional<KeyboardLayout> layout) { testLayout() = std::move(layout); }
 
-std::optional<QString> KeyboardLayout::translate(int virtualKeyCode) {
-    if (testLayout())
-        return testLayout()->translateKey(virtualKeyCode);
-    if (auto layout = current())
-        return layout->translateKey(virtualKeyCode);
-    static const KeyboardLayout fallback = fromNames("us");
-    return fallback.translateKey(virtualKeyCode);
+std::optional<KeyboardLayout::KeyText> KeyboardLayout::translate(int virtualKeyCode) {
+    static const KeyboardLayout us = fromNames("us");
+    std::optional<KeyboardLayout> layout = testLayout() ? testLayout() : current();
+    if (!layout || !layout->asciiCapableGroup())
+        return us.translateKey(virtualKeyCode);
+    return layout->translateKey(virtualKeyCode);
 }
 
 std::optional<int> KeyboardLayout::asciiCapableGroup() const {
     if (!keymap_)
         return std::nullopt;
-    const xkb_layout_index_t groups = xkb_keymap_num_layouts(keymap_.get());
+    xkb_keymap* keymap = keymap_.get();
+    const xkb_layout_index_t groups = xkb_keymap_num_layouts(keymap);
     for (xkb_layout_index_t g = 0; g < groups; ++g) {
-        bool ascii = true;
-        for (int key : letterKeys) {
+        // Any key may type a letter: AZERTY, Dvorak and Turkish-Q put them elsewhere than U.S. keys.
+        quint32 letters = 0;
+        for (xkb_keycode_t key = xkb_keymap_min_keycode(keymap); key <= xkb_keymap_max_keycode(keymap); ++key) {
             const xkb_keysym_t* syms = nullptr;
-            int n = xkb_keymap_key_get_syms_by_level(keymap_.get(), key + 8, g, 0, &syms);
-            if (n != 1 || syms[0] < XKB_KEY_a || syms[0] > XKB_KEY_z) {
-                ascii = false;
-                break;
-            }
+            if (g < xkb_keymap_num_layouts_for_key(keymap, key) &&
+                xkb_keymap_key_get_syms_by_level(keymap, key, g, 0, &syms) == 1 && syms[0] >= XKB_KEY_a &&
+                syms[0] <= XKB_KEY_z)
+                letters |= 1u << (syms[0] - XKB_KEY_a);
         }
-        if (ascii)
+        if (letters == (1u << 26) - 1)
             return static_cast<int>(g);
     }
     return std::nullopt;
 }
 
-std::optional<QString> KeyboardLayout::translateKey(int virtualKeyCode) const {
+std::optional<QString> KeyboardLayout::character(int xKeycode, int group, int level) const {
+    const auto key = static_cast<xkb_keycode_t>(xKeycode);
+    const xkb_layout_index_t groups = xkb_keymap_num_layouts_for_key(keymap_.get(), key);
+    if (groups == 0)
+        return std::nullopt;
+    const xkb_keysym_t* syms = nullptr;
+    if (xkb_keymap_key_get_syms_by_level(keymap_.get(), key, static_cast<xkb_layout_index_t>(group) % groups,
+                                         static_cast<xkb_level_index_t>(level), &syms) != 1)
+        return std::nullopt;
+    for (auto [dead, accent] : deadKeyAccents)
+        if (syms[0] == dead)
+            return fromCodePoint(accent);
+    const char32_t ch = xkb_keysym_to_utf32(syms[0]);
+    // Control characters (Return, Tab, Escape, ...) are no text to show.
+    if (ch < 0x20 || ch == 0x7f)
+        return std::nullopt;
+    return fromCodePoint(ch);
+}
+
+std::optional<KeyboardLayout::KeyText> KeyboardLayout::translateKey(int virtualKeyCode) const {
     auto group = asciiCapableGroup();
     auto keycode = KeyCodeTable::xKeycodeFromVirtual(virtualKeyCode);
     if (!group || !keycode)
         return std::nullopt;
-    const xkb_keysym_t* syms = nullptr;
-    int n = xkb_keymap_key_get_syms_by_level(keymap_.get(), static_cast<xkb_keycode_t>(*keycode),
-                                             static_cast<xkb_layout_index_t>(*group), 0, &syms);
-    if (n != 1)
+    auto text = character(*keycode, *group, 0);
+    if (!text)
         return std::nullopt;
-    uint32_t ch = xkb_keysym_to_utf32(syms[0]);
-    // Control characters (Return, Tab, Escape, ...) are no text to show.
-    if (ch < 0x20 || ch == 0x7f)
-        return std::nullopt;
-    return QString::fromUcs4(reinterpret_cast<const char32_t*>(&ch), 1);
+    const char32_t c = text->toUcs4().value(0);
+    auto shifted = character(*keycode, *group, 1);
+    const bool shiftGivesCapital = QChar::category(c) == QChar::Letter_Lowercase && shifted &&
+                                   shifted->toUcs4().size() == 1 &&
+                                   QChar::category(shifted->toUcs4()[0]) == QChar::Letter_Uppercase;
+    return KeyText{*text, shiftGivesCapital ? *shifted : fromCodePoint(QChar::toUpper(c))};
 }
 
 }  // namespace platform

@@ -191,9 +191,8 @@ int X11HotKeyCenter::registerHotKey(quint32 keyCode, quint32 modifiers, HotKeyId
         return paramErr;
     const quint16 mods = xModifiers(modifiers);
     const auto code = static_cast<quint8>(*keycode);
-    for (const auto& [ref, grab] : grabs_)
-        if (grab.keycode == code && grab.modifiers == mods)
-            return eventHotKeyExistsErr;
+    if (holds(code, mods))
+        return eventHotKeyExistsErr;
 
     std::vector<quint16> variants = lockVariants();
     if (int status = grabAll(code, mods, variants); status != noErr)
@@ -203,6 +202,12 @@ int X11HotKeyCenter::registerHotKey(quint32 keyCode, quint32 modifiers, HotKeyId
     if (out)
         *out = ref;
     return noErr;
+}
+
+bool X11HotKeyCenter::holds(quint8 keycode, quint16 modifiers) const {
+    return std::any_of(grabs_.begin(), grabs_.end(), [&](const auto& entry) {
+        return entry.second.keycode == keycode && entry.second.modifiers == modifiers;
+    });
 }
 
 int X11HotKeyCenter::grabAll(quint8 code, quint16 mods, const std::vector<quint16>& variants) {
@@ -221,19 +226,18 @@ int X11HotKeyCenter::grabAll(quint8 code, quint16 mods, const std::vector<quint1
             granted.push_back(variants[i]);
         }
     }
-    if (status != noErr) {
-        for (quint16 v : granted)
-            xcb_ungrab_key(connection_, code, root_, mods | v);
-        xcb_flush(connection_);
-    }
+    if (status != noErr)
+        ungrabAll(code, mods, granted);
     return status;
 }
 
-void X11HotKeyCenter::ungrab(const Grab& grab) {
-    for (quint16 v : grab.lockVariants)
-        xcb_ungrab_key(connection_, grab.keycode, root_, grab.modifiers | v);
+void X11HotKeyCenter::ungrabAll(quint8 keycode, quint16 modifiers, const std::vector<quint16>& variants) {
+    for (quint16 v : variants)
+        xcb_ungrab_key(connection_, keycode, root_, modifiers | v);
     xcb_flush(connection_);
 }
+
+void X11HotKeyCenter::ungrab(const Grab& grab) { ungrabAll(grab.keycode, grab.modifiers, grab.lockVariants); }
 
 int X11HotKeyCenter::unregisterHotKey(HotKeyRef ref) {
     auto it = grabs_.find(ref);
@@ -276,6 +280,25 @@ int X11HotKeyCenter::removeEventTypes(HandlerRef handler, const std::vector<quin
 }
 
 std::optional<QVariantList> X11HotKeyCenter::copySymbolicHotKeys() { return std::nullopt; }
+
+bool X11HotKeyCenter::isHotKeyTakenElsewhere(quint32 keyCode, quint32 modifiers) {
+    auto keycode = KeyCodeTable::xKeycodeFromVirtual(static_cast<int>(keyCode));
+    if (!connect() || !keycode || (modifiers & functionBit))
+        return false;
+    const quint16 mods = xModifiers(modifiers);
+    const auto code = static_cast<quint8>(*keycode);
+    // Grabbing again what we hold would succeed, and giving it back would end our own grab.
+    if (holds(code, mods))
+        return false;
+    const std::vector<quint16> variants = lockVariants();
+    const int status = grabAll(code, mods, variants);
+    if (status == noErr) {
+        ungrabAll(code, mods, variants);
+        // Handled before returning, so that no other client finds the trial still holding the key.
+        free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    }
+    return status == eventHotKeyExistsErr;
+}
 
 bool X11HotKeyCenter::isSecureEventInputEnabled() {
     if (!connect())

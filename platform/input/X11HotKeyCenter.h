@@ -33,6 +33,8 @@ public:
     int removeEventTypes(HandlerRef handler, const std::vector<quint32>& kinds) override;
     // The X server keeps no readable list of other clients' grabs: none.
     std::optional<QVariantList> copySymbolicHotKeys() override;
+    // A trial grab of every lock variant, given back at once.
+    bool isHotKeyTakenElsewhere(quint32 keyCode, quint32 modifiers) override;
     // Tries to take the keyboard for a moment: refused while another client holds it.
     bool isSecureEventInputEnabled() override;
 
@@ -60,8 +62,10 @@ private:
     void keymapChanged();
     quint16 xModifiers(quint32 modifiers) const;
     std::vector<quint16> lockVariants() const;
+    bool holds(quint8 keycode, quint16 modifiers) const;
     // Grabs the combination in every lock variant, or none of them: a status.
     int grabAll(quint8 keycode, quint16 modifiers, const std::vector<quint16>& variants);
+    void ungrabAll(quint8 keycode, quint16 modifiers, const std::vector<quint16>& variants);
     void ungrab(const Grab& grab);
     void dispatch(quint32 kind, HotKeyIdentity identity);
     void handleKey(bool press, quint8 keycode, quint16 state);

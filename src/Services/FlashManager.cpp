@@ -1,5 +1,6 @@
 #include "Services/FlashManager.h"
 
+#include "platform/capture/OwnWindows.h"
 #include "platform/desktop/Compositor.h"
 #include "platform/desktop/WindowPlacement.h"
 
@@ -49,10 +50,14 @@ QCoro::Task<void> FlashManager::showFlash(platform::ScreenRef screen) {
     if (!screen)
         co_return;
 
-    auto* window = new FlashWindow(platform::WindowPlacement::geometryForScreen(*screen), compositing_());
+    const QRect geometry = platform::WindowPlacement::geometryForScreen(*screen);
+    auto* window = new FlashWindow(geometry, compositing_());
     if (QScreen* qs = screen->qscreen())
         window->setScreen(qs);
     flashWindows_.push_back(window);
+    // A screenshot taken while the flash is up shows the desktop beneath it.
+    window->winId();
+    platform::OwnWindows::keepBeneath(window->windowHandle(), geometry);
     window->show();
     window->raise();
 
@@ -63,6 +68,7 @@ QCoro::Task<void> FlashManager::showFlash(platform::ScreenRef screen) {
     }
 
     window->hide();
+    platform::OwnWindows::forget(window->windowHandle());
     flashWindows_.erase(std::remove(flashWindows_.begin(), flashWindows_.end(), window), flashWindows_.end());
     window->deleteLater();
 }

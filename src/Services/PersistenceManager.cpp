@@ -171,7 +171,12 @@ bool PersistenceManager::recordAtRetina() const { return switchValue(kRecordAtRe
 void PersistenceManager::setRecordAtRetina(bool on) { defaults_.setBool(kRecordAtRetina, on); }
 
 double PersistenceManager::jpegQuality() const {
-    return defaults_.contains(kJpegQuality) ? defaults_.doubleForKey(kJpegQuality) : 0.9;
+    constexpr double fallback = 0.9;
+    if (!defaults_.contains(kJpegQuality))
+        return fallback;
+    // A hand-edited store may hold anything; every format gets the same 0 to 1.
+    const double quality = defaults_.doubleForKey(kJpegQuality);
+    return std::isfinite(quality) ? std::clamp(quality, 0.0, 1.0) : fallback;
 }
 
 void PersistenceManager::setJpegQuality(double quality) { defaults_.setDouble(kJpegQuality, quality); }

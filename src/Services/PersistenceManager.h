@@ -109,7 +109,7 @@ public:
     void setShowFlash(bool on);
     bool recordAtRetina() const;
     void setRecordAtRetina(bool on);
-    double jpegQuality() const;
+    double jpegQuality() const;  // 0...1 whatever the store holds
     void setJpegQuality(double quality);
     int recordingCountdown() const;
     void setRecordingCountdown(int seconds);  // clamped to 0...10

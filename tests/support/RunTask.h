@@ -13,31 +13,21 @@ namespace testing_support {
 template <typename T>
 T runTask(QCoro::Task<T> task) {
     std::exception_ptr error;
-    if constexpr (std::is_void_v<T>) {
-        auto wrapper = [&]() -> QCoro::Task<void> {
-            try {
+    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value;
+    QCoro::waitFor([&]() -> QCoro::Task<void> {
+        try {
+            if constexpr (std::is_void_v<T>)
                 co_await std::move(task);
-            } catch (...) {
-                error = std::current_exception();
-            }
-        };
-        QCoro::waitFor(wrapper());
-        if (error)
-            std::rethrow_exception(error);
-    } else {
-        std::optional<T> value;
-        auto wrapper = [&]() -> QCoro::Task<void> {
-            try {
+            else
                 value.emplace(co_await std::move(task));
-            } catch (...) {
-                error = std::current_exception();
-            }
-        };
-        QCoro::waitFor(wrapper());
-        if (error)
-            std::rethrow_exception(error);
+        } catch (...) {
+            error = std::current_exception();
+        }
+    }());
+    if (error)
+        std::rethrow_exception(error);
+    if constexpr (!std::is_void_v<T>)
         return std::move(*value);
-    }
 }
 
 }  // namespace testing_support

@@ -2,8 +2,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 // Each test binary gets a QApplication and a private configuration home, so no test reads or
 // writes the developer's own settings.
 int main(int argc, char** argv) {

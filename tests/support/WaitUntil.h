@@ -19,6 +19,4 @@ bool waitUntil(Condition condition, int timeoutMs = 5000) {
 }
 
 // Runs the event loop for a while, for checks that something has NOT happened.
-inline void spinFor(int ms) {
-    waitUntil([] { return false; }, ms);
-}
+inline void spinFor(int ms) { waitUntil([] { return false; }, ms); }

@@ -48,6 +48,16 @@ const platform::ShareableDisplay& findDisplay(const platform::ShareableContent& 
     throw CaptureManager::CaptureError(CaptureManager::CaptureErrorCase::displayNotFound);
 }
 
+// What of a rectangle lies on a display of the given size, in its points: a display that has
+// shrunk since, a rectangle moved past the edge or a hand-edited store may leave part of it, or
+// all of it, outside. A rectangle dragged up or left has a negative size and covers the same area.
+QRectF onDisplay(const QRectF& rect, const QSizeF& display) {
+    const QRectF r = rect.normalized();
+    if (!std::isfinite(r.x()) || !std::isfinite(r.y()) || !std::isfinite(r.width()) || !std::isfinite(r.height()))
+        return {};
+    return r.intersected(QRectF(QPointF(0, 0), display));
+}
+
 platform::StreamConfiguration configuration(qint64 width, qint64 height) {
     platform::StreamConfiguration c;
     c.width = width;
@@ -140,15 +150,13 @@ QCoro::Task<CapturedImage> CaptureManager::captureScreen(std::optional<quint32> 
 }
 
 QCoro::Task<CapturedImage> CaptureManager::captureRect(SelectionRect rect, std::optional<quint32> displayID,
-                                                       QRectF /*frame*/, double scaleFactor,
-                                                       platform::ScreenRef screen) {
+                                                       QRectF frame, double scaleFactor, platform::ScreenRef screen) {
     const platform::ShareableContent content = co_await platform::ShareableContent::get(false, true);
     // The target display's number, not the one the rectangle was drawn on.
     const platform::ShareableDisplay& display = findDisplay(content, displayID);
-    // A rectangle dragged up or left has a negative size; it covers the same pixels.
-    const QRectF source = rect.rect().normalized();
+    const QRectF source = onDisplay(rect.rect(), frame.size());
     const auto width = pixels(source.width(), scaleFactor), height = pixels(source.height(), scaleFactor);
-    if (!width || !height || !std::isfinite(source.x()) || !std::isfinite(source.y()))
+    if (!width || !height)
         throw CaptureError(CaptureErrorCase::invalidRect);
 
     const auto filter = platform::ContentFilter::forDisplay(display, ownApplications(content), {});

@@ -9,6 +9,7 @@
 #include "platform/imageio/ImageFile.h"
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -21,6 +22,15 @@ namespace {
 constexpr int maximumCopies = 9999;
 
 void log(const QString& line) { platform::logLine(line.toStdString()); }
+
+// " (<path>: <reason>)": where the file was to go and why it could not, as the system says it.
+QString because(const QString& path, const std::exception& e) {
+    const auto* file = dynamic_cast<const platform::PlatformError*>(&e);
+    const QString reason = file && file->domain() == "ImageFile" && file->code() > 0
+                               ? QString::fromLocal8Bit(std::strerror(file->code()))
+                               : QString::fromStdString(platform::plainText(e));
+    return QStringLiteral(" (%1: %2)").arg(path, reason);
+}
 
 }  // namespace
 
@@ -157,18 +167,19 @@ std::optional<QUrl> ScreenshotWriter::saveScreenshot(const platform::BitmapRef& 
         }
     }
 
+    const QString path = folder + '/' + fileName(when, format);
     std::unique_ptr<platform::ImageFile> file;
     try {
         file = std::make_unique<platform::ImageFile>(folder);
-    } catch (const std::exception&) {
-        log(QStringLiteral("Failed to create image destination for format: ") + caseName(format));
+    } catch (const std::exception& e) {
+        log(QStringLiteral("Failed to create image destination for format: ") + caseName(format) + because(path, e));
         return std::nullopt;
     }
     try {
         file->write(imageData(*image, format, settings_.jpegQuality()));
         return publish(*file, folder, when, format);
-    } catch (const std::exception&) {
-        log(QStringLiteral("Failed to finalize image destination"));
+    } catch (const std::exception& e) {
+        log(QStringLiteral("Failed to finalize image destination") + because(path, e));
         return std::nullopt;
     }
 }

@@ -4,6 +4,7 @@
 #include "Features/Capture/VideoRecordingManager.h"
 #include "Features/Settings/SettingsWindowController.h"
 #include "Services/PermissionManager.h"
+#include "platform/core/Log.h"
 #include "resources/Bundle.h"
 
 #include <QApplication>
@@ -17,6 +18,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -65,6 +67,7 @@ MenuBarController::Environment MenuBarController::Environment::system() {
     };
     env.image = renderBundleImage;
     env.isDarkAppearance = [] { return QApplication::palette().color(QPalette::Window).lightness() < 128; };
+    env.isSystemTrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     return env;
 }
 
@@ -87,6 +90,8 @@ MenuBarController::~MenuBarController() {
 }
 
 void MenuBarController::setupStatusItem() {
+    if (!env_.isSystemTrayAvailable())
+        platform::logLine("[Zentola] No system tray is available, so Zentola shows no icon; its shortcuts still work");
     statusItem_ = new QSystemTrayIcon(this);
     statusItem_->setToolTip(QStringLiteral("Zentola"));
     updateIcon();
@@ -232,9 +237,27 @@ void MenuBarController::updateIcon() {
         updateRecordingIcon();
         return;
     }
-    // The tray has no template images: the glyph takes the panel's text colour instead.
-    if (auto base = env_.image(QStringLiteral("menubar-icon")))
-        setIcon(tintImage(*base, env_.isDarkAppearance() ? Qt::white : Qt::black));
+    // The tray has no template images, and the panel's colour is unknown: the glyph takes the
+    // application's text colour with a ring of the opposite one.
+    if (auto base = env_.image(QStringLiteral("menubar-icon"))) {
+        const bool dark = env_.isDarkAppearance();
+        setIcon(withHalo(tintImage(*base, dark ? Qt::white : Qt::black), dark));
+    }
+}
+
+QImage MenuBarController::withHalo(const QImage& icon, bool dark) {
+    const QImage ring = tintImage(icon, dark ? Qt::black : Qt::white);
+    QImage out(icon.size(), QImage::Format_ARGB32_Premultiplied);
+    out.fill(Qt::transparent);
+    QPainter painter(&out);
+    // About one pixel at the tray's size.
+    const int r = std::max(1, icon.width() / 16);
+    for (int dx = -r; dx <= r; ++dx)
+        for (int dy = -r; dy <= r; ++dy)
+            if (dx * dx + dy * dy <= r * r)
+                painter.drawImage(QPoint(dx, dy), ring);
+    painter.drawImage(QPoint(0, 0), icon);
+    return out;
 }
 
 QImage MenuBarController::tintImage(const QImage& image, const QColor& color) {
@@ -267,9 +290,10 @@ std::optional<QImage> MenuBarController::recordingIcon(const std::optional<QImag
 void MenuBarController::updateRecordingIcon() {
     if (!statusItem_)
         return;
+    const bool dark = env_.isDarkAppearance();
     if (auto icon = recordingIcon(env_.image(QStringLiteral("menubar-icon")), env_.image(QStringLiteral("menubar-lips")),
-                                  pulsePhase_, env_.isDarkAppearance()))
-        setIcon(*icon);
+                                  pulsePhase_, dark))
+        setIcon(withHalo(*icon, dark));
 }
 
 void MenuBarController::setIcon(const QImage& image) {

@@ -38,8 +38,10 @@ public:
         std::function<double()> now;
         // A named image of the application, or none.
         std::function<std::optional<QImage>(const QString& name)> image;
-        // Whether the panel behind the tray is dark.
+        // Whether the application's colours are dark (the panel's own colour is unknown).
         std::function<bool()> isDarkAppearance;
+        // Whether a tray host runs that can show the icon.
+        std::function<bool()> isSystemTrayAvailable;
 
         static Environment system();
     };
@@ -62,6 +64,9 @@ public:
     static double intensity(double phase);
     // The glyph recoloured where it has coverage, keeping its alpha.
     static QImage tintImage(const QImage& image, const QColor& color);
+    // The icon ringed with the opposite of the base colour, so it reads on a dark and on a light
+    // panel alike.
+    static QImage withHalo(const QImage& icon, bool dark);
     // The recording icon: tinted base then tinted lips, at the base's size; none without both.
     static std::optional<QImage> recordingIcon(const std::optional<QImage>& base, const std::optional<QImage>& lips,
                                                double phase, bool dark);

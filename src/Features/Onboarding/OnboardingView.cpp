@@ -4,13 +4,12 @@
 #include "platform/core/Log.h"
 #include "platform/desktop/Permissions.h"
 #include "platform/desktop/Workspace.h"
-#include "resources/Bundle.h"
+#include "resources/Symbol.h"
 
 #include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
@@ -34,19 +33,6 @@ QLabel* text(const QString& s, double scale = 1.0, bool bold = false, bool secon
     if (secondary)
         label->setForegroundRole(QPalette::PlaceholderText);
     return label;
-}
-
-// The application's own viewfinder glyph at full size in the accent colour; a theme icon only
-// when the glyph is missing (theme icons often stop at small sizes).
-QPixmap viewfinder(const QColor& tint) {
-    const auto path = Bundle::imagePath(QStringLiteral("menubar-icon"));
-    if (!path)
-        return QIcon::fromTheme(QStringLiteral("camera-photo")).pixmap(64, 64);
-    QPixmap glyph = QIcon(*path).pixmap(64, 64);
-    QPainter painter(&glyph);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(glyph.rect(), tint);
-    return glyph;
 }
 
 QPushButton* prominent(const QString& title) {
@@ -73,6 +59,7 @@ OnboardingView::Environment OnboardingView::Environment::system() {
         return QProcess::startDetached(program, arguments);
     };
     env.applicationFilePath = [] { return QCoreApplication::applicationFilePath(); };
+    env.processId = [] { return QCoreApplication::applicationPid(); };
     env.quit = [] { QCoreApplication::quit(); };
     return env;
 }
@@ -111,10 +98,11 @@ QWidget* OnboardingView::welcomeStep() {
     column->addStretch(1);
     auto* icon = new QLabel;
     icon->setAlignment(Qt::AlignCenter);
-    icon->setPixmap(viewfinder(page->palette().color(QPalette::Highlight)));
+    icon->setPixmap(Symbol::pixmap(QStringLiteral("camera.viewfinder"), 64, page->palette().color(QPalette::Highlight),
+                                   devicePixelRatioF()));
     column->addWidget(icon);
     column->addWidget(text(QStringLiteral("Welcome to Zentola"), 2.0, true));
-    column->addWidget(text(QStringLiteral("Fast, minimal screen capture.\nJust press \u2318\u21e76 to capture."), 1.0,
+    column->addWidget(text(QStringLiteral("Fast, minimal screen capture.\nJust press Ctrl+Shift+6 to capture."), 1.0,
                            false, true));
     getStarted_ = prominent(QStringLiteral("Get Started"));
     connect(getStarted_, &QPushButton::clicked, this, &OnboardingView::goToPermissions);
@@ -148,7 +136,7 @@ QWidget* OnboardingView::permissionsStep() {
         rows->addLayout(padded);
         if (i == 1)
             rows->addWidget(permissionRow(QStringLiteral("Accessibility"),
-                                          QStringLiteral("Required for global shortcut \u2318\u21e76."), true, 1,
+                                          QStringLiteral("Required for global shortcut Ctrl+Shift+6."), true, 1,
                                           [this] { openAccessibilitySettings(); }));
         else
             rows->addWidget(permissionRow(QStringLiteral("Microphone"), QStringLiteral("Optional for voice recording."),
@@ -188,10 +176,12 @@ QWidget* OnboardingView::permissionRow(const QString& title, const QString& desc
     auto* layout = new QHBoxLayout(row);
     layout->setSpacing(12);
     layout->setContentsMargins(16, 16, 16, 16);
-    static const char* const icons[] = {"video-display", "input-keyboard", "audio-input-microphone"};
+    static const char* const symbols[] = {"rectangle.dashed.badge.record", "keyboard", "mic"};
+    static const QColor colors[] = {QColor(0xff, 0x95, 0x00), QColor(0x00, 0x7a, 0xff), QColor(0x34, 0xc7, 0x59)};
     auto* icon = new QLabel;
+    icon->setObjectName(QStringLiteral("rowSymbol"));
     icon->setFixedWidth(36);
-    icon->setPixmap(QIcon::fromTheme(QString::fromLatin1(icons[index])).pixmap(24, 24));
+    icon->setPixmap(Symbol::pixmap(QString::fromLatin1(symbols[index]), 24, colors[index], devicePixelRatioF()));
     layout->addWidget(icon);
 
     auto* texts = new QVBoxLayout;
@@ -216,8 +206,9 @@ QWidget* OnboardingView::permissionRow(const QString& title, const QString& desc
     texts->addWidget(detail);
     layout->addLayout(texts, 1);
 
-    rows_[index].check = new QLabel(QStringLiteral("\u2714"));
-    rows_[index].check->setStyleSheet(QStringLiteral("QLabel { color: #34c759; font-size: 18px; }"));
+    rows_[index].check = new QLabel;
+    rows_[index].check->setPixmap(
+        Symbol::pixmap(QStringLiteral("checkmark.circle.fill"), 20, colors[2], devicePixelRatioF()));
     rows_[index].button = new QPushButton(QStringLiteral("Open Settings"));
     connect(rows_[index].button, &QPushButton::clicked, this, [action = std::move(action)] { action(); });
     layout->addWidget(rows_[index].check);
@@ -323,16 +314,21 @@ void OnboardingView::requestMicrophonePermission() {
     }(self);
 }
 
-QString OnboardingView::reopenCommand(const QString& path) {
+QString OnboardingView::reopenCommand(const QString& path, qint64 pid) {
     // Single quotes keep every character of the path literal; a quote inside is closed, escaped
     // and reopened.
     QString quoted = path;
     quoted.replace(QStringLiteral("'"), QStringLiteral("'\\''"));
-    return QStringLiteral("sleep 0.5; '") + quoted + "'";
+    // The new copy starts once this one has ended (for at most 10 s): while it runs, a new copy
+    // would find it and leave at once.
+    return QStringLiteral("sleep 0.5; i=0; while kill -0 %1 2>/dev/null && [ $i -lt 100 ]; do sleep 0.1; "
+                          "i=$((i+1)); done; exec '%2'")
+        .arg(pid)
+        .arg(quoted);
 }
 
 void OnboardingView::quitAndReopen() {
-    const QString command = reopenCommand(env_.applicationFilePath());
+    const QString command = reopenCommand(env_.applicationFilePath(), env_.processId());
     if (!env_.startDetached(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command})) {
         // Quitting now would leave the user with no application at all.
         platform::logLine("[Zentola] Could not start the relaunch: /bin/sh -c " + command.toStdString());

@@ -31,6 +31,7 @@ public:
         // Starts the child that relaunches the application; false when it could not start.
         std::function<bool(const QString& program, const QStringList& arguments)> startDetached;
         std::function<QString()> applicationFilePath;
+        std::function<qint64()> processId;
         std::function<void()> quit;
 
         static Environment system();
@@ -48,8 +49,8 @@ public:
 
     void refreshPermissions();
     void quitAndReopen();
-    // The shell command that waits half a second and starts the program at path again.
-    static QString reopenCommand(const QString& path);
+    // The shell command that starts the program at path again once process pid has ended.
+    static QString reopenCommand(const QString& path, qint64 pid);
 
     QPushButton* getStartedButton() const { return getStarted_; }
     // The "Open Settings" button of row 0 (screen), 1 (keyboard) or 2 (microphone).

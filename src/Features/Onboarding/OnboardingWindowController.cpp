@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <string>
+
 namespace zentola {
 
 OnboardingWindowController& OnboardingWindowController::shared() {
@@ -20,6 +22,10 @@ OnboardingWindowController& OnboardingWindowController::shared() {
 OnboardingWindowController::OnboardingWindowController(OnboardingView::Environment viewEnvironment,
                                                        std::function<void()> quit)
     : viewEnvironment_(std::move(viewEnvironment)), quit_(std::move(quit)) {}
+
+OnboardingWindowController::~OnboardingWindowController() {
+    stopObserving();
+}
 
 void OnboardingWindowController::show(std::function<void()> onComplete) {
     onCompleteCallback_ = std::move(onComplete);
@@ -39,14 +45,35 @@ void OnboardingWindowController::show(std::function<void()> onComplete) {
     }
     // A normal window is what gives the application its taskbar entry while onboarding is up.
     window_->show();
-    platform::logLine("[Zentola] setActivationPolicy(.regular) returned: true");
+    platform::logLine(std::string("[Zentola] setActivationPolicy(.regular) returned: ") +
+                      (platform::Workspace::showsTaskbarEntries() ? "true" : "false"));
     QPointer<QWidget> w = window_;
     QTimer::singleShot(100, this, [w] {
-        if (!w)
-            return;
-        w->raise();
-        w->activateWindow();
+        if (w)
+            platform::Workspace::activate(w);
     });
+    if (!workspaceObserver_) {
+        QPointer<OnboardingWindowController> self(this);
+        workspaceObserver_ = platform::Workspace::addApplicationObserver(
+            platform::Workspace::ApplicationEvent::didDeactivate, [self](const platform::RunningApplication& app) {
+                // Decided on a later turn, with the state of that moment.
+                QMetaObject::invokeMethod(
+                    self, [self, app] { self->applicationDeactivated(app); }, Qt::QueuedConnection);
+            });
+    }
+}
+
+void OnboardingWindowController::applicationDeactivated(const platform::RunningApplication& application) {
+    if (isCompleted_ || !window_ || !platform::Workspace::isSystemSettings(application))
+        return;
+    platform::logLine("[Zentola] System Settings deactivated, activating ourselves");
+    platform::Workspace::activate(window_);
+}
+
+void OnboardingWindowController::stopObserving() {
+    if (workspaceObserver_)
+        platform::Workspace::removeApplicationObserver(workspaceObserver_);
+    workspaceObserver_ = 0;
 }
 
 QWidget* OnboardingWindowController::createWindow() {
@@ -72,6 +99,7 @@ QWidget* OnboardingWindowController::createWindow() {
 
 void OnboardingWindowController::hide() {
     isCompleted_ = true;
+    stopObserving();
     if (window_)
         window_->hide();
 }

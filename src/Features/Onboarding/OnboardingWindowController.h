@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Features/Onboarding/OnboardingView.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QObject>
 #include <QPointer>
@@ -10,13 +11,15 @@
 namespace zentola {
 
 // Shows the onboarding view in a small window of its own, the one window that gives the
-// application a taskbar entry. Closing it before finishing ends the application.
+// application a taskbar entry. Closing it before finishing ends the application. While it is up,
+// leaving the desktop's settings program brings it back to the front.
 class OnboardingWindowController : public QObject {
     Q_OBJECT
 public:
     static OnboardingWindowController& shared();
     // A controller of its own (tests).
     OnboardingWindowController(OnboardingView::Environment viewEnvironment, std::function<void()> quit);
+    ~OnboardingWindowController() override;
 
     void show(std::function<void()> onComplete);
     void hide();
@@ -30,6 +33,8 @@ protected:
 
 private:
     QWidget* createWindow();
+    void applicationDeactivated(const platform::RunningApplication& application);
+    void stopObserving();
 
     OnboardingView::Environment viewEnvironment_;
     std::function<void()> quit_;
@@ -37,6 +42,7 @@ private:
     QPointer<OnboardingView> view_;
     std::function<void()> onCompleteCallback_;
     bool isCompleted_ = false;
+    platform::Workspace::ObserverToken workspaceObserver_ = 0;
 };
 
 }  // namespace zentola

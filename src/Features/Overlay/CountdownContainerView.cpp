@@ -8,7 +8,6 @@
 #include <QVariantAnimation>
 
 #include <algorithm>
-#include <cmath>
 
 namespace zentola {
 
@@ -28,16 +27,9 @@ QPainterPath numberPath(int count) {
 
 }  // namespace
 
-QSize CountdownContainerView::badgeSize(int countdownValue) {
-    QRectF bounds;
-    for (int count = std::max(countdownValue, 1); count >= 1; --count)
-        bounds = bounds.united(numberPath(count).boundingRect());
-    // Symmetric about the centre, so the number keeps its place on the display.
-    // The shadow is drawn in the number's scaled space, so it grows with it.
-    const double halfWidth = (std::max(-bounds.left(), bounds.right()) + shadowWidth / 2.0) * largestScale;
-    const double halfHeight =
-        (std::max(-bounds.top(), bounds.bottom()) + shadowWidth / 2.0 + shadowOffset) * largestScale;
-    return QSize(2 * int(std::ceil(halfWidth)) + 2, 2 * int(std::ceil(halfHeight)) + 2);
+void CountdownContainerView::setSnapshot(platform::BitmapRef snapshot) {
+    snapshot_ = std::move(snapshot);
+    update();
 }
 
 CountdownContainerView::CountdownContainerView(int countdownValue, std::function<void()> onComplete,
@@ -99,6 +91,8 @@ void CountdownContainerView::startCountdown() {
 
 void CountdownContainerView::paintEvent(QPaintEvent*) {
     QPainter p(this);
+    if (snapshot_)
+        p.drawImage(QRectF(rect()), snapshot_->asQImage());
     p.fillRect(rect(), QColor::fromRgbF(0, 0, 0, 0.4f));
     if (currentCount_ < 1)
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QSize>
+#include "platform/core/Bitmap.h"
+
 #include <QWidget>
 
 #include <chrono>
@@ -24,9 +25,10 @@ public:
     double scale() const { return scale_; }
     bool hasStarted() const { return started_; }
 
-    // The smallest area, centred on the veil's centre, that holds every number of a countdown of
-    // this length at its largest scale together with its shadow.
-    static QSize badgeSize(int countdownValue);
+    // The display as it looked before the veil came, painted opaque beneath it where nothing
+    // blends the window with the desktop; null paints nothing.
+    void setSnapshot(platform::BitmapRef snapshot);
+    const platform::BitmapRef& snapshot() const { return snapshot_; }
 
 signals:
     void currentCountChanged(int count);
@@ -47,6 +49,7 @@ private:
     double scale_ = 1.0;
     bool started_ = false;
     QVariantAnimation* scaleAnimation_;
+    platform::BitmapRef snapshot_;
 };
 
 }  // namespace zentola

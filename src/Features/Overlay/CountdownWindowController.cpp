@@ -2,6 +2,7 @@
 
 #include "Features/Overlay/CountdownContainerView.h"
 #include "Services/PersistenceManager.h"
+#include "platform/capture/OwnWindows.h"
 #include "platform/core/MainThread.h"
 #include "platform/desktop/Compositor.h"
 #include "platform/desktop/SoundPlayer.h"
@@ -19,6 +20,8 @@ CountdownWindowController::Environment CountdownWindowController::Environment::s
     e.recordingCountdown = [] { return PersistenceManager::shared().recordingCountdown(); };
     e.playSounds = [] { return PersistenceManager::shared().playSounds(); };
     e.compositorRunning = [] { return platform::Compositor::isRunning(); };
+    e.keepBeneath = platform::OwnWindows::keepBeneath;
+    e.forget = platform::OwnWindows::forget;
     e.playSystemSound = [](const QString& name) {
         // Kept until the next tick: a player stops its sound when it goes.
         static std::shared_ptr<platform::SoundPlayer> player;
@@ -51,6 +54,8 @@ void CountdownWindowController::dismiss(QWidget* window) {
     if (!window)
         return;
     window->hide();
+    if (env_.forget)
+        env_.forget(window->windowHandle());
     window->deleteLater();
     windows_.erase(std::remove(windows_.begin(), windows_.end(), QPointer<QWidget>(window)), windows_.end());
     if (window_ == window)
@@ -84,21 +89,19 @@ void CountdownWindowController::showCountdown(platform::ScreenRef screen, std::f
     auto* window = new QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
                                             Qt::WindowStaysOnTopHint | Qt::WindowTransparentForInput |
                                             Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint);
-    window->setAttribute(Qt::WA_TranslucentBackground);
+    // Nothing blends a translucent window without a compositor: the veil is then opaque and
+    // paints the desktop beneath its dimming.
+    const bool blends = !env_.compositorRunning || env_.compositorRunning();
+    window->setAttribute(Qt::WA_TranslucentBackground, blends);
     window->setAttribute(Qt::WA_TransparentForMouseEvents);
     window->setAttribute(Qt::WA_ShowWithoutActivating);
     window->setWindowTitle(QStringLiteral("Zentola Countdown"));
     if (QScreen* qs = screen->qscreen())
         window->setScreen(qs);
-    QRect frame = platform::WindowPlacement::geometryForScreen(*screen);
-    // Nothing blends a translucent window without a compositor: a veil over the whole display
-    // would blacken the desktop, so only the number's badge is covered, at the same place.
-    if (env_.compositorRunning && !env_.compositorRunning()) {
-        const QSize badge = CountdownContainerView::badgeSize(n).boundedTo(frame.size());
-        frame = QRect(frame.x() + (frame.width() - badge.width()) / 2,
-                      frame.y() + (frame.height() - badge.height()) / 2, badge.width(), badge.height());
-    }
+    const QRect frame = platform::WindowPlacement::geometryForScreen(*screen);
     window->setGeometry(frame);
+    window->winId();
+    const platform::BitmapRef beneath = env_.keepBeneath ? env_.keepBeneath(window->windowHandle(), frame) : nullptr;
     window_ = window;
     windows_.push_back(window);
 
@@ -119,6 +122,8 @@ void CountdownWindowController::showCountdown(platform::ScreenRef screen, std::f
         },
         env_.step, window);
     view->setGeometry(QRect(QPoint(0, 0), window->size()));
+    if (!blends)
+        view->setSnapshot(beneath);
     window->show();
     window->raise();
     tick();

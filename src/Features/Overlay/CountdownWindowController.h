@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Bitmap.h"
 #include "platform/display/Screen.h"
 
 #include <QObject>
@@ -13,6 +14,7 @@
 #include <vector>
 
 class QWidget;
+class QWindow;
 
 namespace zentola {
 
@@ -20,7 +22,8 @@ class CountdownContainerView;
 
 // Counts down on a display before a recording the overlay confirmed: a dimmed veil with a large
 // number, a tick sound each step, then the caller's completion. Clicks pass through the veil.
-// Without a compositor the veil would hide the desktop in black, so it shrinks to the number's badge.
+// Without a compositor the veil paints the display's picture beneath its dimming, as nothing
+// blends it with the desktop.
 class CountdownWindowController : public QObject {
     Q_OBJECT
 
@@ -31,8 +34,12 @@ public:
         std::function<bool()> playSounds;
         std::function<void(const QString& name)> playSystemSound;
         std::chrono::milliseconds step = std::chrono::seconds(1);
-        // Unset counts as running: the veil covers the whole display.
+        // Unset counts as running.
         std::function<bool()> compositorRunning;
+        // What the screen shows where the window is about to appear, kept for captures taken while
+        // it is up; a null bitmap when it cannot be read.
+        std::function<platform::BitmapRef(QWindow* window, const QRect& geometry)> keepBeneath;
+        std::function<void(QWindow* window)> forget;
 
         static Environment system();
     };

@@ -26,8 +26,9 @@ public:
     // The editor's rectangle (its y-down space), hit diameter of a handle and whether a drag runs.
     void update(const std::optional<QRectF>& rect, double handleHitArea, bool isDragging);
 
-    // The cursor for a pointer at point: the first handle in order within half the hit diameter,
-    // else the open hand inside the rectangle with the move modifier held, else the crosshair.
+    // The cursor for a pointer at point: the nearest handle within half the hit diameter (the
+    // earlier in order on a tie, as a press picks it), else the open hand inside the rectangle
+    // with the move modifier held, else the crosshair.
     static OverlayCursor cursorAt(const QPointF& point, const std::optional<QRectF>& rect, double handleHitArea,
                                   bool moveModifierHeld);
 

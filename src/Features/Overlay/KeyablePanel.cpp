@@ -8,11 +8,11 @@
 
 namespace zentola {
 
-KeyablePanel::KeyablePanel(const platform::ScreenRef& screen)
+KeyablePanel::KeyablePanel(const platform::ScreenRef& screen, bool translucent)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
                            Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint),
       screen_(screen) {
-    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_TranslucentBackground, translucent);
     setAttribute(Qt::WA_NoSystemBackground);
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(QStringLiteral("Zentola Overlay"));

@@ -8,13 +8,14 @@ namespace zentola {
 
 class OverlayView;
 
-// A borderless, transparent window over one whole display, above everything and outside the
-// window manager's control, that can still take the keyboard.
+// A borderless window over one whole display, above everything and outside the window manager's
+// control, that can still take the keyboard. Transparent where a compositing manager blends it;
+// without one it is opaque, since it paints the desktop's picture itself.
 class KeyablePanel : public QWidget {
     Q_OBJECT
 
 public:
-    explicit KeyablePanel(const platform::ScreenRef& screen);
+    explicit KeyablePanel(const platform::ScreenRef& screen, bool translucent = true);
 
     // Hosts the view, filling the panel.
     void setContentView(OverlayView* view);

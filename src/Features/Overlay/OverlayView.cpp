@@ -6,7 +6,9 @@
 #include "Features/Overlay/SelectionRectView.h"
 #include "Features/Overlay/WindowHighlightView.h"
 
+#include <QGuiApplication>
 #include <QMouseEvent>
+#include <QStyleHints>
 #include <QPainter>
 
 namespace zentola {
@@ -58,7 +60,7 @@ double OverlayView::veilOpacity() const {
     return appState_.activeScreen() && appState_.activeScreen() == screen_ ? 0.0 : 0.1;
 }
 
-void OverlayView::setSnapshot(QImage snapshot) {
+void OverlayView::setSnapshot(platform::BitmapRef snapshot) {
     snapshot_ = std::move(snapshot);
     update();
 }
@@ -124,10 +126,18 @@ void OverlayView::resizeEvent(QResizeEvent* event) {
 void OverlayView::mousePressEvent(QMouseEvent* event) {
     // Only the screen-mode veil takes clicks, over the whole display whatever its opacity.
     tapPressed_ = appState_.currentMode() == CaptureMode::screen && event->button() == Qt::LeftButton;
+    tapStart_ = event->position();
     if (tapPressed_)
         event->accept();
     else
         event->ignore();
+}
+
+void OverlayView::mouseMoveEvent(QMouseEvent* event) {
+    // A press that travels is a drag, not a tap.
+    if (tapPressed_ && (event->position() - tapStart_).manhattanLength() >= QGuiApplication::styleHints()->startDragDistance())
+        tapPressed_ = false;
+    event->ignore();
 }
 
 void OverlayView::mouseReleaseEvent(QMouseEvent* event) {
@@ -139,8 +149,8 @@ void OverlayView::mouseReleaseEvent(QMouseEvent* event) {
 
 void OverlayView::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    if (!snapshot_.isNull())
-        p.drawImage(QRectF(rect()), snapshot_);
+    if (snapshot_)
+        p.drawImage(QRectF(rect()), snapshot_->asQImage());
     if (appState_.currentMode() != CaptureMode::screen)
         return;
     p.fillRect(rect(), QColor::fromRgbF(0, 0, 0, static_cast<float>(veilOpacity())));

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "Models/WindowInfo.h"
+#include "platform/core/Bitmap.h"
 #include "platform/display/Screen.h"
 
-#include <QImage>
 #include <QPointer>
 #include <QWidget>
 
@@ -38,9 +38,9 @@ public:
     double veilOpacity() const;
 
     // The display as it looked before the overlay came, painted opaque beneath everything else
-    // where nothing blends the panel with the desktop; a null image paints nothing.
-    void setSnapshot(QImage snapshot);
-    const QImage& snapshot() const { return snapshot_; }
+    // where nothing blends the panel with the desktop; null paints nothing.
+    void setSnapshot(platform::BitmapRef snapshot);
+    const platform::BitmapRef& snapshot() const { return snapshot_; }
 
     SelectionRectView* selectionView() const;
     WindowHighlightView* windowHighlightView() const;
@@ -49,6 +49,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -65,8 +66,10 @@ private:
     QPointer<SelectionRectView> selectionView_;
     QPointer<WindowHighlightView> windowView_;
     QPointer<ControlBarView> controlBar_;
+    // A press on the veil that is still a tap: released before it moved the desktop's drag distance.
     bool tapPressed_ = false;
-    QImage snapshot_;
+    QPointF tapStart_;
+    platform::BitmapRef snapshot_;
 };
 
 }  // namespace zentola

@@ -10,15 +10,19 @@
 #include "Features/Overlay/OverlayKeyMonitor.h"
 #include "Features/Overlay/OverlayView.h"
 #include "platform/capture/ContentFilter.h"
+#include "platform/capture/OwnWindows.h"
 #include "platform/capture/ScreenshotService.h"
 #include "platform/capture/StreamConfiguration.h"
 #include "platform/core/Error.h"
 #include "platform/core/Log.h"
 #include "platform/desktop/Compositor.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QWidget>
 #include <qcoro/qcorotimer.h>
 
+#include <algorithm>
 #include <string>
 
 namespace zentola {
@@ -40,9 +44,10 @@ void retire(KeyablePanel* panel) {
     if (!panel)
         return;
     if (OverlayView* view = panel->contentView())
-        view->setSnapshot(QImage());
+        view->setSnapshot(nullptr);
     panel->resignKey();
     panel->hide();
+    platform::OwnWindows::forget(panel->windowHandle());
     // Later: the panel may be the one whose key or click brought us here.
     panel->deleteLater();
 }
@@ -77,19 +82,24 @@ QCoro::Task<void> runCapture(OverlayWindowController::Environment env, CaptureTy
     }
 }
 
-// The display's native pixels as the X server shows them, cursor left out: the real one stays above.
-QCoro::Task<QImage> displaySnapshot(platform::ScreenRef screen) {
-    platform::ShareableDisplay display;
-    display.nativeGeometry = screen->nativeGeometry();
-    display.scaleFactor = screen->backingScaleFactor() > 0 ? screen->backingScaleFactor() : 1.0;
+// The displays' native pixels as the X server shows them, cursor left out (the real one stays
+// above), in one grab of all of them; each display's part is a view into it.
+QCoro::Task<std::vector<platform::BitmapRef>> displaySnapshots(std::vector<platform::ScreenRef> screens) {
+    platform::ShareableDisplay all;
+    for (const auto& screen : screens)
+        all.nativeGeometry |= screen->nativeGeometry();
     platform::StreamConfiguration configuration;
     configuration.showsCursor = false;
-    const platform::BitmapRef bitmap = co_await platform::ScreenshotService::captureImage(
-        platform::ContentFilter::forDisplay(display, {}, {}), configuration);
-    // Over the grab's own pixels, no copy; the image keeps the bitmap alive.
-    co_return QImage(
-        bitmap->data(), bitmap->width(), bitmap->height(), bitmap->bytesPerRow(), bitmap->asQImage().format(),
-        [](void* kept) { delete static_cast<platform::BitmapRef*>(kept); }, new platform::BitmapRef(bitmap));
+    const platform::BitmapRef whole = co_await platform::ScreenshotService::captureImage(
+        platform::ContentFilter::forDisplay(all, {}, {}), configuration);
+    std::vector<platform::BitmapRef> parts;
+    for (const auto& screen : screens) {
+        const QRect r = screen->nativeGeometry().translated(-all.nativeGeometry.topLeft());
+        parts.push_back(platform::Bitmap::wrap(r.width(), r.height(), whole->bytesPerRow(), whole->format(),
+                                               whole->alpha(), whole->row(r.y()) + std::size_t(r.x()) * 4,
+                                               [whole] {}));
+    }
+    co_return parts;
 }
 
 QCoro::Task<void> runDetached(QCoro::Task<void> task) {
@@ -118,12 +128,20 @@ OverlayWindowController::Environment OverlayWindowController::Environment::syste
     e.windows = [] { return WindowEnumerator::shared().getWindows(); };
     e.pause = []() -> QCoro::Task<void> { co_await QCoro::sleepFor(50ms); };
     e.compositorRunning = [] { return platform::Compositor::isRunning(); };
-    e.snapshot = displaySnapshot;
+    e.snapshot = displaySnapshots;
     return e;
 }
 
 OverlayWindowController::OverlayWindowController(AppState& appState, Environment environment)
-    : appState_(appState), env_(std::move(environment)) {}
+    : appState_(appState), env_(std::move(environment)) {
+    // Queued: the display list is read afresh once the toolkit has taken the change in.
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        connect(app, &QGuiApplication::screenRemoved, this, &OverlayWindowController::displaysChanged,
+                Qt::QueuedConnection);
+        connect(app, &QGuiApplication::primaryScreenChanged, this, &OverlayWindowController::displaysChanged,
+                Qt::QueuedConnection);
+    }
+}
 
 OverlayWindowController::~OverlayWindowController() {
     removeKeyboardHandlers();
@@ -136,10 +154,11 @@ void OverlayWindowController::removePanels() {
         retire(panel);
     panels_.clear();
     keyPanel_ = nullptr;
+    presented_ = false;
 }
 
-KeyablePanel* OverlayWindowController::createPanel(const platform::ScreenRef& screen) {
-    auto* panel = new KeyablePanel(screen);
+KeyablePanel* OverlayWindowController::createPanel(const platform::ScreenRef& screen, bool translucent) {
+    auto* panel = new KeyablePanel(screen, translucent);
     QPointer<OverlayWindowController> self(this);
     auto* view = new OverlayView(
         appState_, screen,
@@ -156,6 +175,16 @@ KeyablePanel* OverlayWindowController::createPanel(const platform::ScreenRef& sc
     return panel;
 }
 
+platform::ScreenRef OverlayWindowController::chooseActiveScreen() const {
+    const auto covered = [&](const platform::ScreenRef& screen) { return screen && panels_.count(screen) > 0; };
+    platform::ScreenRef active = ScreenExt::screenWithMouse();
+    if (!covered(active))
+        active = platform::Screen::main();
+    if (!covered(active))
+        active = panels_.empty() ? nullptr : panels_.begin()->first;
+    return active;
+}
+
 void OverlayWindowController::show() {
     removePanels();
     removeKeyboardHandlers();
@@ -164,15 +193,47 @@ void OverlayWindowController::show() {
     // Without a display there is nothing to cover, and keys must keep reaching other windows.
     if (screens.empty())
         return;
-    for (const auto& screen : screens)
-        panels_[screen] = createPanel(screen);
+    // The keyboard first: a key typed while the panels get ready must not go to another window.
+    takeKeyboard();
+    setupKeyboardHandlers();
 
-    // Without a compositor a translucent panel shows black: it paints the desktop's picture first.
-    if (env_.compositorRunning && env_.snapshot && !env_.compositorRunning()) {
+    // Without a compositor a translucent panel shows black: it paints the desktop's picture
+    // beneath its veil instead, and an opaque window costs the X server no blending.
+    const bool snapshots = env_.compositorRunning && env_.snapshot && !env_.compositorRunning();
+    for (const auto& screen : screens)
+        panels_[screen] = createPanel(screen, !snapshots);
+
+    // Chosen before the panels show, so a key pressed meanwhile already acts on it.
+    appState_.setIsOverlayVisible(true);
+    appState_.setActiveScreen(chooseActiveScreen());
+    appState_.setHighlightedWindow(std::nullopt);
+
+    if (snapshots)
         presentOverSnapshots(this, showings_, screens);
+    else
+        presentPanels();
+}
+
+void OverlayWindowController::takeKeyboard() {
+    // A keyboard grab needs a window on the screen: a pixel of our own outside every display.
+    auto* catcher = new QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
+                                             Qt::NoDropShadowWindowHint);
+    catcher->setAttribute(Qt::WA_ShowWithoutActivating);
+    catcher->setWindowTitle(QStringLiteral("Zentola Overlay"));
+    catcher->setGeometry(-10, -10, 1, 1);
+    catcher->show();
+    catcher->grabKeyboard();
+    keyCatcher_ = catcher;
+}
+
+void OverlayWindowController::releaseKeyCatcher() {
+    if (!keyCatcher_)
         return;
-    }
-    presentPanels(screens);
+    if (QWidget::keyboardGrabber() == keyCatcher_)
+        keyCatcher_->releaseKeyboard();
+    keyCatcher_->hide();
+    keyCatcher_->deleteLater();
+    keyCatcher_ = nullptr;
 }
 
 QCoro::Task<void> OverlayWindowController::presentOverSnapshots(QPointer<OverlayWindowController> self,
@@ -180,51 +241,79 @@ QCoro::Task<void> OverlayWindowController::presentOverSnapshots(QPointer<Overlay
                                                                 std::vector<platform::ScreenRef> screens) {
     // Our panels are not mapped yet, so a plain grab is the desktop alone.
     const auto snapshot = self->env_.snapshot;
-    std::map<platform::ScreenRef, QImage> pictures;
-    for (const auto& screen : screens) {
-        QImage picture;
-        try {
-            picture = co_await snapshot(screen);
-        } catch (...) {
-            // That panel stays translucent.
-        }
-        // Hidden, shown afresh or gone meanwhile.
-        if (!self || self->showings_ != showing)
-            co_return;
-        pictures[screen] = std::move(picture);
+    std::vector<platform::BitmapRef> taken;
+    try {
+        taken = co_await snapshot(screens);
+    } catch (...) {
+        // The panels show without the desktop beneath.
     }
-    for (const auto& [screen, panel] : self->panels_)
-        if (panel && panel->contentView())
-            panel->contentView()->setSnapshot(pictures[screen]);
-    self->presentPanels(screens);
+    // Hidden, shown afresh or gone meanwhile.
+    if (!self || self->showings_ != showing)
+        co_return;
+    std::map<platform::ScreenRef, platform::BitmapRef> pictures;
+    for (std::size_t i = 0; i < screens.size() && i < taken.size(); ++i)
+        pictures[screens[i]] = taken[i];
+    for (const auto& [screen, panel] : self->panels_) {
+        if (!panel || !panel->contentView())
+            continue;
+        const platform::BitmapRef& picture = pictures[screen];
+        panel->contentView()->setSnapshot(picture);
+        // It is what lies beneath the panel, for a capture taken while the overlay is up.
+        panel->winId();
+        platform::OwnWindows::keep(panel->windowHandle(), screen->nativeGeometry(), picture);
+    }
+    self->presentPanels();
 }
 
-void OverlayWindowController::presentPanels(const std::vector<platform::ScreenRef>& screens) {
-    // Only a display that has a panel can take the keys and the bar: the list may have changed
-    // while the snapshots were taken.
-    const auto covered = [&](const platform::ScreenRef& screen) { return screen && panels_.count(screen) > 0; };
-    platform::ScreenRef active = ScreenExt::screenWithMouse();
-    if (!covered(active))
-        active = platform::Screen::main();
-    if (!covered(active))
-        active = screens.front();
-
+void OverlayWindowController::presentPanels() {
+    platform::ScreenRef active = appState_.activeScreen();
+    if (!active || !panels_.count(active)) {
+        active = chooseActiveScreen();
+        appState_.setActiveScreen(active);
+    }
     for (const auto& [screen, panel] : panels_) {
         if (!panel)
             continue;
         panel->show();
         panel->raise();
-        if (screen == active)
-            keyPanel_ = panel;
     }
+    presented_ = true;
+    keyPanel_ = panels_.count(active) ? panels_.at(active) : nullptr;
+    // The panel takes the keyboard over from the catcher.
     if (keyPanel_)
         keyPanel_->makeKey();
+    releaseKeyCatcher();
+}
 
-    appState_.setIsOverlayVisible(true);
-    appState_.setActiveScreen(active);
-    appState_.setHighlightedWindow(std::nullopt);
-
-    setupKeyboardHandlers();
+void OverlayWindowController::displaysChanged() {
+    if (panels_.empty())
+        return;
+    const auto screens = platform::Screen::screens();
+    bool removed = false;
+    for (auto it = panels_.begin(); it != panels_.end();) {
+        if (std::find(screens.begin(), screens.end(), it->first) != screens.end()) {
+            ++it;
+            continue;
+        }
+        retire(it->second);
+        it = panels_.erase(it);
+        removed = true;
+    }
+    if (!removed)
+        return;
+    if (panels_.empty()) {
+        hide();
+        return;
+    }
+    if (panels_.count(appState_.activeScreen()))
+        return;
+    // The bar follows the active display, and the keyboard goes with it.
+    appState_.setActiveScreen(chooseActiveScreen());
+    if (presented_) {
+        keyPanel_ = panels_.at(appState_.activeScreen());
+        if (keyPanel_)
+            keyPanel_->makeKey();
+    }
 }
 
 void OverlayWindowController::hide() {
@@ -258,6 +347,7 @@ void OverlayWindowController::removeKeyboardHandlers() {
     }
     if (keyPanel_)
         keyPanel_->resignKey();
+    releaseKeyCatcher();
 }
 
 QKeyEvent* OverlayWindowController::handleKeyEvent(QKeyEvent* event) {

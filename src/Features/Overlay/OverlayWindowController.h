@@ -3,9 +3,9 @@
 #include "Models/CaptureMode.h"
 #include "Models/SelectionRect.h"
 #include "Models/WindowInfo.h"
+#include "platform/core/Bitmap.h"
 #include "platform/display/Screen.h"
 
-#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <qcoro/qcorotask.h>
@@ -16,6 +16,7 @@
 #include <vector>
 
 class QKeyEvent;
+class QWidget;
 
 namespace zentola {
 
@@ -45,9 +46,10 @@ public:
         std::function<QCoro::Task<void>()> pause;
         // Whether translucent windows blend with what lies beneath them; unset counts as yes.
         std::function<bool()> compositorRunning;
-        // The display as it looks now, at its native pixels; a null image when it cannot be had.
-        // Taken when nothing blends the panels, to paint beneath them.
-        std::function<QCoro::Task<QImage>(platform::ScreenRef screen)> snapshot;
+        // Each display as it looks now, at its native pixels, in the order given; null where it
+        // cannot be had. Taken when nothing blends the panels, to paint beneath them.
+        std::function<QCoro::Task<std::vector<platform::BitmapRef>>(std::vector<platform::ScreenRef> screens)>
+            snapshot;
 
         static Environment system();
     };
@@ -55,11 +57,15 @@ public:
     explicit OverlayWindowController(AppState& appState, Environment environment = Environment::system());
     ~OverlayWindowController() override;
 
-    // Without a compositor the panels appear once each display's snapshot is taken.
+    // Without a compositor the panels appear once each display's snapshot is taken; the keyboard
+    // is the overlay's from the start, so no key pressed meanwhile is lost.
     void show();
     void hide();
     // True when there are panels and every one of them is visible.
     bool hasPanels() const;
+    // Follows the display list: a removed display's panel goes, and the bar and the keyboard move
+    // to a remaining display when theirs went. The toolkit's screen changes call it.
+    void displaysChanged();
 
     // Starts performCapture() as a task of its own.
     void executeCapture();
@@ -78,10 +84,15 @@ public:
     OverlayWindowController& operator=(const OverlayWindowController&) = delete;
 
 private:
-    KeyablePanel* createPanel(const platform::ScreenRef& screen);
-    void presentPanels(const std::vector<platform::ScreenRef>& screens);
+    KeyablePanel* createPanel(const platform::ScreenRef& screen, bool translucent);
+    // The display under the mouse, else the main one, else any: one that has a panel.
+    platform::ScreenRef chooseActiveScreen() const;
+    void presentPanels();
     static QCoro::Task<void> presentOverSnapshots(QPointer<OverlayWindowController> self, quint64 showing,
                                                   std::vector<platform::ScreenRef> screens);
+    // Holds the keyboard through a window of its own until the panels can.
+    void takeKeyboard();
+    void releaseKeyCatcher();
     void setupKeyboardHandlers();
     void removeKeyboardHandlers();
     void cycleMode();
@@ -92,6 +103,8 @@ private:
     std::map<platform::ScreenRef, QPointer<KeyablePanel>> panels_;
     OverlayKeyMonitor* localKeyMonitor_ = nullptr;
     QPointer<KeyablePanel> keyPanel_;
+    QPointer<QWidget> keyCatcher_;
+    bool presented_ = false;
     // Counts show() and hide() calls, so a snapshot that arrives late knows it is stale.
     quint64 showings_ = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "Features/Settings/TermsSheetView.h"
 #include "resources/Bundle.h"
+#include "resources/Symbol.h"
 
 #include <QFrame>
 #include <QIcon>
@@ -74,7 +75,8 @@ AboutSettingsContent::AboutSettingsContent(QWidget* parent) : QScrollArea(parent
     legal->addWidget(rights);
     column->addLayout(legal);
 
-    terms_ = new QPushButton(QIcon::fromTheme(QStringLiteral("text-x-generic")), QStringLiteral("Terms of Use"));
+    terms_ = new QPushButton(Symbol::icon(QStringLiteral("doc.text"), palette().color(QPalette::Link)),
+                             QStringLiteral("Terms of Use"));
     terms_->setFlat(true);
     terms_->setCursor(Qt::PointingHandCursor);
     column->addWidget(terms_, 0, Qt::AlignHCenter);

@@ -13,9 +13,9 @@ GeneralSettingsContent::GeneralSettingsContent(PersistenceManager& persistence, 
     playSounds_ = makeSwitch(store->playSounds());
     showFlash_ = makeSwitch(store->showFlash());
 
-    QGroupBox* clipboard = addGroup(QStringLiteral("Clipboard"));
+    QGroupBox* clipboard = addGroup(QStringLiteral("Clipboard"), QStringLiteral("doc.on.clipboard"));
     addRow(clipboard, QStringLiteral("Copy to clipboard"), {copyToClipboard_});
-    QGroupBox* feedback = addGroup(QStringLiteral("Feedback"));
+    QGroupBox* feedback = addGroup(QStringLiteral("Feedback"), QStringLiteral("speaker.wave.2"));
     addRow(feedback, QStringLiteral("Play sound"), {playSounds_});
     addRow(feedback, QStringLiteral("Show flash"), {showFlash_});
 

@@ -46,7 +46,7 @@ ScreenshotSettingsContent::ScreenshotSettingsContent(PersistenceManager& persist
     qualityLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     qualityLabel_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
-    QGroupBox* format = addGroup(QStringLiteral("Format"));
+    QGroupBox* format = addGroup(QStringLiteral("Format"), QStringLiteral("photo"));
     addRow(format, QStringLiteral("Format"), {format_});
     qualityRow_ = addRow(format, QStringLiteral("Quality"), {quality_, qualityLabel_});
     // addRow put a divider just before the quality row; it comes and goes with the row.
@@ -57,7 +57,8 @@ ScreenshotSettingsContent::ScreenshotSettingsContent(PersistenceManager& persist
                                         [this](std::function<void(bool)> done) {
                                             persistence_.requestScreenshotFolderAccess(std::move(done));
                                         });
-    addRow(addGroup(QStringLiteral("Save Location")), QStringLiteral("Save to"), {saveLocation_});
+    addRow(addGroup(QStringLiteral("Save Location"), QStringLiteral("folder")), QStringLiteral("Save to"),
+           {saveLocation_});
     showQualityRow();
 
     connect(format_, &QComboBox::currentIndexChanged, this, [this] {

@@ -1,11 +1,11 @@
 #include "Features/Settings/SettingsPage.h"
 
+#include "resources/Symbol.h"
+
 #include <QCheckBox>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QLabel>
-#include <QStyle>
 #include <QVBoxLayout>
 
 namespace zentola {
@@ -29,15 +29,32 @@ SettingsPage::SettingsPage(QWidget* parent) : QScrollArea(parent) {
     setWidget(content);
 }
 
-QGroupBox* SettingsPage::addGroup(const QString& title) {
-    auto* group = new QGroupBox(title);
-    group->setObjectName(title);
-    QFont font = group->font();
+QGroupBox* SettingsPage::addGroup(const QString& title, const QString& symbol) {
+    // The title with its symbol above the box, as a group box's own title has no room for one.
+    auto* label = new QWidget;
+    auto* line = new QHBoxLayout(label);
+    line->setContentsMargins(0, 0, 0, 0);
+    line->setSpacing(6);
+    auto* icon = new QLabel;
+    icon->setObjectName(QStringLiteral("groupSymbol"));
+    icon->setPixmap(Symbol::pixmap(symbol, 16, label->palette().color(QPalette::WindowText), devicePixelRatioF()));
+    auto* text = new QLabel(title);
+    QFont font = text->font();
     font.setBold(true);
-    group->setFont(font);
+    text->setFont(font);
+    line->addWidget(icon);
+    line->addWidget(text);
+    line->addStretch(1);
+
+    auto* group = new QGroupBox;
+    group->setObjectName(title);
     auto* rows = new QVBoxLayout(group);
     rows->setSpacing(0);
-    column_->insertWidget(column_->count() - 1, group);
+    auto* block = new QVBoxLayout;
+    block->setSpacing(4);
+    block->addWidget(label);
+    block->addWidget(group);
+    column_->insertLayout(column_->count() - 1, block);
     return group;
 }
 
@@ -57,15 +74,10 @@ QWidget* SettingsPage::addRow(QGroupBox* group, const QString& title, std::initi
     layout->setContentsMargins(4, 4, 4, 4);
     auto* label = new QLabel(title);
     // Rows take the normal weight; only the group titles are bold.
-    QFont font = label->font();
-    font.setBold(false);
-    label->setFont(font);
     layout->addWidget(label);
     layout->addStretch(1);
-    for (QWidget* control : controls) {
-        control->setFont(font);
+    for (QWidget* control : controls)
         layout->addWidget(control);
-    }
     rowsOf(group)->addWidget(row);
     return row;
 }
@@ -77,11 +89,11 @@ QWidget* SettingsPage::addNote(QGroupBox* group, const QString& text) {
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(4, 4, 4, 4);
     auto* icon = new QLabel;
-    icon->setPixmap(row->style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(14, 14));
+    icon->setPixmap(Symbol::pixmap(QStringLiteral("info.circle"), 14, row->palette().color(QPalette::PlaceholderText),
+                                   row->devicePixelRatioF()));
     auto* note = new QLabel(text);
     note->setWordWrap(true);
     QFont font = note->font();
-    font.setBold(false);
     font.setPointSizeF(font.pointSizeF() * 0.85);
     note->setFont(font);
     note->setForegroundRole(QPalette::PlaceholderText);

@@ -17,8 +17,8 @@ class SettingsPage : public QScrollArea {
 public:
     explicit SettingsPage(QWidget* parent = nullptr);
 
-    // A new group at the end of the page.
-    QGroupBox* addGroup(const QString& title);
+    // A new group at the end of the page, titled with the symbol and the title.
+    QGroupBox* addGroup(const QString& title, const QString& symbol);
     // A row of the group: the title, flexible space, then the controls. Returns the row.
     static QWidget* addRow(QGroupBox* group, const QString& title, std::initializer_list<QWidget*> controls);
     // A grey note with an information icon.

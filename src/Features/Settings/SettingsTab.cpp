@@ -26,11 +26,11 @@ QString SettingsTab::label() const {
 
 QString SettingsTab::icon() const {
     switch (v_) {
-    case general: return QStringLiteral("preferences-system");
-    case screenshots: return QStringLiteral("camera-photo");
-    case video: return QStringLiteral("camera-video");
-    case shortcuts: return QStringLiteral("input-keyboard");
-    case about: return QStringLiteral("help-about");
+    case general: return QStringLiteral("gearshape");
+    case screenshots: return QStringLiteral("camera.viewfinder");
+    case video: return QStringLiteral("video");
+    case shortcuts: return QStringLiteral("keyboard");
+    case about: return QStringLiteral("info.circle");
     }
     return {};
 }

@@ -18,7 +18,7 @@ public:
     QString rawValue() const;
     QString id() const { return rawValue(); }
     QString label() const;
-    // The desktop icon-theme name shown beside the label.
+    // The symbol shown beside the label.
     QString icon() const;
     static std::optional<SettingsTab> fromRawValue(const QString& raw);
     static constexpr std::array<SettingsTab, 5> allCases() { return {general, screenshots, video, shortcuts, about}; }

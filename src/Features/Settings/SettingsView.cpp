@@ -8,9 +8,9 @@
 #include "Services/PersistenceManager.h"
 #include "platform/core/MainThread.h"
 #include "platform/desktop/Permissions.h"
+#include "resources/Symbol.h"
 
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QListWidget>
 #include <QPointer>
 #include <QVBoxLayout>
@@ -36,8 +36,11 @@ SettingsView::SettingsView(Dependencies dependencies, QWidget* parent) : QWidget
     sidebar_ = new QListWidget;
     sidebar_->setMinimumWidth(180);
     sidebar_->setMaximumWidth(220);
+    sidebar_->setIconSize(QSize(18, 18));
     for (SettingsTab tab : SettingsTab::allCases()) {
-        auto* row = new QListWidgetItem(QIcon::fromTheme(tab.icon()), tab.label(), sidebar_);
+        auto* row = new QListWidgetItem(Symbol::icon(tab.icon(), sidebar_->palette().color(QPalette::Text),
+                                                     sidebar_->palette().color(QPalette::HighlightedText)),
+                                        tab.label(), sidebar_);
         row->setData(Qt::UserRole, tab.rawValue());
     }
     split->addWidget(sidebar_);

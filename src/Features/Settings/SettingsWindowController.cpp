@@ -1,6 +1,7 @@
 #include "Features/Settings/SettingsWindowController.h"
 
 #include "platform/core/NotificationCenter.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QApplication>
 #include <QShortcut>
@@ -13,16 +14,17 @@ SettingsWindowController& SettingsWindowController::shared() {
     return *controller;
 }
 
+QWidget* SettingsWindowController::settingsWindow() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->windowTitle() == QStringLiteral("Settings") && w->isVisible())
+            return w;
+    return nullptr;
+}
+
 void SettingsWindowController::show() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w->windowTitle() == QStringLiteral("Settings") && w->isVisible()) {
-            // A minimised window counts as visible; raising alone would leave it minimised.
-            if (w->isMinimized())
-                w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
-            w->raise();
-            w->activateWindow();
-            return;
-        }
+    if (QWidget* w = settingsWindow()) {
+        platform::Workspace::activate(w);
+        return;
     }
     window_ = new SettingsView(deps_.value_or(SettingsView::Dependencies::system()));
     window_->setAttribute(Qt::WA_DeleteOnClose);

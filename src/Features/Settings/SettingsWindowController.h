@@ -15,6 +15,8 @@ public:
     void show();
     // show(), then About a moment later.
     void showAbout();
+    // The first window titled "Settings" on screen (minimised counts), if any.
+    static QWidget* settingsWindow();
 
     SettingsView* window() const { return window_; }
     // How a new window is made (tests give their own dependencies).

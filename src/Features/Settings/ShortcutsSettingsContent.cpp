@@ -33,15 +33,17 @@ ShortcutsSettingsContent::ShortcutsSettingsContent(QWidget* parent) : SettingsPa
     instantCapture_ = new GlobalShortcuts::Recorder(Name::instantCapture());
     quickRecord_ = new GlobalShortcuts::Recorder(Name::quickRecord());
 
-    addRow(addGroup(QStringLiteral("General")), QStringLiteral("Open capture overlay"), {openOverlay_});
-    addRow(addGroup(QStringLiteral("Screenshots")), QStringLiteral("Instant capture"), {instantCapture_});
-    QGroupBox* recording = addGroup(QStringLiteral("Recording"));
+    addRow(addGroup(QStringLiteral("General"), QStringLiteral("command")), QStringLiteral("Open capture overlay"),
+           {openOverlay_});
+    addRow(addGroup(QStringLiteral("Screenshots"), QStringLiteral("camera")), QStringLiteral("Instant capture"),
+           {instantCapture_});
+    QGroupBox* recording = addGroup(QStringLiteral("Recording"), QStringLiteral("record.circle"));
     addRow(recording, QStringLiteral("Quick start recording"), {quickRecord_});
     addRow(recording, QStringLiteral("Stop recording"), {caption(QStringLiteral("Any of the above"))});
-    QGroupBox* overlay = addGroup(QStringLiteral("While in Overlay"));
+    QGroupBox* overlay = addGroup(QStringLiteral("While in Overlay"), QStringLiteral("rectangle.dashed"));
     addRow(overlay, QStringLiteral("Close overlay"), {keyCap(QStringLiteral("Escape"))});
     // The overlay's move key is Alt on this desktop.
-    addRow(overlay, QStringLiteral("Move existing area (in rect mode)"), {keyCap(QStringLiteral("\u2325 + Drag"))});
+    addRow(overlay, QStringLiteral("Move existing area (in rect mode)"), {keyCap(QStringLiteral("Alt + Drag"))});
 }
 
 }  // namespace zentola

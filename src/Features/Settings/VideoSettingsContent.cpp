@@ -1,15 +1,20 @@
 #include "Features/Settings/VideoSettingsContent.h"
 
 #include "Features/Settings/SaveLocationRow.h"
+#include "Features/Settings/SettingsWindowController.h"
 #include "Services/PermissionManager.h"
 #include "platform/core/Log.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QPointer>
 #include <QStandardItemModel>
+#include <QTimer>
 
 #include <exception>
+#include <memory>
 
 namespace zentola {
 namespace {
@@ -55,23 +60,24 @@ VideoSettingsContent::VideoSettingsContent(PersistenceManager& persistence, Perm
     countdown_->setCurrentIndex(countdown_->findData(persistence_.recordingCountdown()));
     countdown_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
 
-    QGroupBox* format = addGroup(QStringLiteral("Format"));
+    QGroupBox* format = addGroup(QStringLiteral("Format"), QStringLiteral("film"));
     addRow(format, QStringLiteral("Container"), {container_});
     addRow(format, QStringLiteral("Codec"), {codec_});
     addRow(format, QStringLiteral("Frame rate"), {frameRate_});
-    QGroupBox* resolution = addGroup(QStringLiteral("Resolution"));
+    QGroupBox* resolution = addGroup(QStringLiteral("Resolution"), QStringLiteral("rectangle.expand.vertical"));
     addRow(resolution, QStringLiteral("Retina resolution"), {retina_});
     addNote(resolution, QStringLiteral("Turn off for smaller file sizes (1/4 the pixels)."));
-    addRow(addGroup(QStringLiteral("Audio")), QStringLiteral("Source"), {audio_});
-    QGroupBox* countdown = addGroup(QStringLiteral("Countdown"));
+    addRow(addGroup(QStringLiteral("Audio"), QStringLiteral("waveform")), QStringLiteral("Source"), {audio_});
+    QGroupBox* countdown = addGroup(QStringLiteral("Countdown"), QStringLiteral("timer"));
     addRow(countdown, QStringLiteral("Duration"), {countdown_});
     addNote(countdown,
-            QStringLiteral("Only applies when starting from overlay. Quick record (\u2318\u21e78) always starts immediately."));
+            QStringLiteral("Only applies when starting from overlay. Quick record (Ctrl+Shift+8) always starts immediately."));
     saveLocation_ = new SaveLocationRow([this] { return persistence_.videoFolderURL(); },
                                         [this](std::function<void(bool)> done) {
                                             persistence_.requestVideoFolderAccess(std::move(done));
                                         });
-    addRow(addGroup(QStringLiteral("Save Location")), QStringLiteral("Save to"), {saveLocation_});
+    addRow(addGroup(QStringLiteral("Save Location"), QStringLiteral("folder")), QStringLiteral("Save to"),
+           {saveLocation_});
 
     connect(container_, &QComboBox::currentIndexChanged, this, [this] {
         persistence_.setVideoContainer(P::VideoContainer::Value(container_->currentData().toInt()));
@@ -140,9 +146,19 @@ void VideoSettingsContent::setAudioOptionNone() {
 }
 
 void VideoSettingsContent::openMicrophoneSettingsWithFocusHandling() {
-    // The desktop reports no switches between other programs, so the settings window cannot be
-    // brought back when the desktop's settings close; it stays where the user left it.
     permissionManager_.openMicrophoneSettings();
+    // Outlives this page: the desktop's settings may be left after the page has gone.
+    auto token = std::make_shared<platform::Workspace::ObserverToken>();
+    *token = platform::Workspace::addApplicationObserver(
+        platform::Workspace::ApplicationEvent::didDeactivate, [token](const platform::RunningApplication& app) {
+            if (!platform::Workspace::isSystemSettings(app))
+                return;
+            QTimer::singleShot(100, qApp, [] {
+                if (QWidget* w = SettingsWindowController::settingsWindow())
+                    platform::Workspace::activate(w);
+            });
+            platform::Workspace::removeApplicationObserver(*token);
+        });
 }
 
 void VideoSettingsContent::setRequestingPermission(bool requesting) {

@@ -9,6 +9,7 @@
 #include <QDrag>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGraphicsOpacityEffect>
 #include <QMenu>
 #include <QMimeData>
@@ -46,6 +47,21 @@ QIcon closeIcon() {
     p.drawLine(QPointF(25, 13), QPointF(13, 25));
     return QIcon(pixmap);
 }
+
+// Always a ".png" name, as the file always holds PNG: a name typed with another extension keeps it
+// and gains ".png" ("shot.jpg" becomes "shot.jpg.png"), before the dialog asks about replacing.
+class PngSaveDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        if (files.size() == 1 && !QFileInfo(files.front()).isDir() &&
+            !files.front().endsWith(QStringLiteral(".png"), Qt::CaseInsensitive))
+            selectFile(files.front() + QStringLiteral(".png"));
+        QFileDialog::accept();
+    }
+};
 
 }  // namespace
 
@@ -175,6 +191,7 @@ void ThumbnailView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return;
     pressed_ = true;
+    isSwiping_ = false;
     pressPos_ = event->position().toPoint();
 }
 
@@ -191,8 +208,12 @@ void ThumbnailView::mouseMoveEvent(QMouseEvent* event) {
             actions_.onDismiss();
         return;
     }
-    // Leaving the card any other way carries the capture out to another application.
-    if (!rect().contains(event->position().toPoint()))
+    if (rect().contains(event->position().toPoint()) || isSwiping_)
+        return;
+    // Out of the card heading right it is a swipe on its way, wherever it started; out of it any
+    // other way it carries the capture out to another application.
+    isSwiping_ = translation.x() > std::abs(translation.y());
+    if (!isSwiping_)
         startDragOut();
 }
 
@@ -200,6 +221,7 @@ void ThumbnailView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || !pressed_)
         return;
     pressed_ = false;
+    isSwiping_ = false;
     if (isDragging_) {
         isDragging_ = false;
         springBack();
@@ -278,7 +300,8 @@ void ThumbnailView::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 QFileDialog* ThumbnailView::saveAs() {
-    auto* dialog = new QFileDialog(nullptr, text("Save As..."));
+    auto* dialog = new PngSaveDialog(nullptr, text("Save As..."));
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);

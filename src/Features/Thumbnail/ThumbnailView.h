@@ -42,7 +42,7 @@ public:
     // What a drag out of the card carries: the saved file, else the image.
     QMimeData* makeDragData() const;
     // Opens the save dialog without waiting; the PNG is written on a worker thread when the user
-    // confirms.
+    // confirms, under a name that ends in ".png".
     QFileDialog* saveAs();
     // Writes a bitmap as a PNG file, whole or not at all; false when encoding or writing fails.
     static bool writePNG(const platform::BitmapRef& bitmap, const QString& path);
@@ -76,6 +76,7 @@ private:
     bool isHovering_ = false;
     QPointF dragOffset_;
     bool isDragging_ = false;
+    bool isSwiping_ = false;  // left the card heading right: no drag-out
     bool pressed_ = false;
     QPoint pressPos_;
 };

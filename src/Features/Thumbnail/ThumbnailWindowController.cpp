@@ -1,6 +1,7 @@
 #include "Features/Thumbnail/ThumbnailWindowController.h"
 
 #include "Features/Thumbnail/ThumbnailView.h"
+#include "platform/capture/OwnWindows.h"
 #include "platform/core/MainThread.h"
 #include "platform/desktop/Compositor.h"
 #include "platform/desktop/WindowPlacement.h"
@@ -100,7 +101,11 @@ void ThumbnailWindowController::show(const CapturedImage& image) {
     view_ = view;
     window_->layout()->addWidget(view);
 
+    // A screenshot taken while the card is up shows the desktop beneath it, all along its way in
+    // and out.
     const QPoint offscreen = target.topLeft() + QPoint(target.width() + int(thumbnailPadding), 0);
+    window_->winId();
+    platform::OwnWindows::keepBeneath(window_->windowHandle(), target.united(QRect(offscreen, target.size())));
     window_->setGeometry(QRect(offscreen, target.size()));
     if (!window_->testAttribute(Qt::WA_TranslucentBackground)) {
         QPainterPath card;
@@ -108,6 +113,9 @@ void ThumbnailWindowController::show(const CapturedImage& image) {
                             ThumbnailView::cornerRadius);
         window_->setMask(QRegion(card.toFillPolygon().toPolygon()));
     }
+    // The window manager forgets it each time the card leaves.
+    if (!window_->isVisible())
+        platform::OwnWindows::showOnAllWorkspaces(window_->windowHandle());
     window_->show();
     window_->raise();
 
@@ -136,8 +144,10 @@ void ThumbnailWindowController::hide() {
     slideOut->setEasingCurve(QEasingCurve::InCubic);
     QPointer<QWidget> window = window_;
     connect(slideOut, &QPropertyAnimation::finished, this, [window] {
-        if (window)
-            window->hide();
+        if (!window)
+            return;
+        window->hide();
+        platform::OwnWindows::forget(window->windowHandle());
     });
     animation_ = slideOut;
     slideOut->start(QAbstractAnimation::DeleteWhenStopped);

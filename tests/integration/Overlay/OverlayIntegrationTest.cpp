@@ -1,7 +1,10 @@
 #include "App/AppState.h"
-#include "Extensions/ScreenExt.h"
+#include "Features/Overlay/ControlBarView.h"
+#include "Features/Overlay/CountdownWindowController.h"
 #include "Features/Overlay/KeyablePanel.h"
+#include "Features/Overlay/OverlayView.h"
 #include "Features/Overlay/OverlayWindowController.h"
+#include "Features/Thumbnail/ThumbnailWindowController.h"
 #include "Services/PersistenceManager.h"
 #include "packages/GlobalShortcuts/GlobalShortcuts.h"
 #include "packages/GlobalShortcuts/SystemGlobalShortcuts.h"
@@ -11,7 +14,6 @@
 #include <QDir>
 #include <QImage>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
@@ -19,185 +21,222 @@
 
 #include "support/WaitUntil.h"
 
-#include <cstdlib>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 #include <unistd.h>
+
+#include <set>
 
 using namespace zentola;
 
 namespace {
 
-// A tool's standard output; empty when it could not run.
-QString run(const QString& program, const QStringList& arguments) {
-    QProcess p;
-    p.start(program, arguments);
-    if (!p.waitForFinished(10000) || p.exitCode() != 0)
-        return {};
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
+bool run(const QString& program, const QStringList& arguments) { return QProcess::execute(program, arguments) == 0; }
 
-int field(const QString& text, const QString& name) {
-    const auto m = QRegularExpression(QRegularExpression::escape(name) + QStringLiteral(":\\s*(-?\\d+)")).match(text);
-    return m.hasMatch() ? m.captured(1).toInt() : -1;
-}
+// Another X client: presses keys with XTest, reads what the server shows and holds.
+struct XClient {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    ~XClient() { xcb_disconnect(c); }
+    void sync() { free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
+    // The key with that X key code (9: Escape, 36: Return on the test server's keymap), now.
+    void key(xcb_keycode_t code) {
+        xcb_test_fake_input(c, XCB_KEY_PRESS, code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        xcb_test_fake_input(c, XCB_KEY_RELEASE, code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        sync();
+    }
+    QImage screen() {
+        auto* r = xcb_get_image_reply(c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, 0, 0, 3840, 1080, ~0u), nullptr);
+        QImage image = r ? QImage(xcb_get_image_data(r), 3840, 1080, QImage::Format_RGB32).copy() : QImage();
+        free(r);
+        return image;
+    }
+    bool viewable(xcb_window_t w) {
+        auto* r = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr);
+        const bool v = r && r->map_state == XCB_MAP_STATE_VIEWABLE;
+        free(r);
+        return v;
+    }
+    std::set<xcb_atom_t> rootProperties() {
+        auto* r = xcb_list_properties_reply(c, xcb_list_properties(c, root), nullptr);
+        std::set<xcb_atom_t> out(xcb_list_properties_atoms(r), xcb_list_properties_atoms(r) + xcb_list_properties_atoms_length(r));
+        free(r);
+        return out;
+    }
+};
 
-// Where the X server has a window, from outside this process.
-QRect serverGeometry(WId id) {
-    const QString info = run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(id)});
-    return QRect(field(info, "Absolute upper-left X"), field(info, "Absolute upper-left Y"), field(info, "Width"),
-                 field(info, "Height"));
+bool near(QRgb actual, QRgb expected, int tolerance = 3) {
+    return std::abs(qRed(actual) - qRed(expected)) <= tolerance && std::abs(qGreen(actual) - qGreen(expected)) <= tolerance &&
+           std::abs(qBlue(actual) - qBlue(expected)) <= tolerance;
 }
 
 class OverlayIntegrationTest : public ::testing::Test {
 protected:
     QTemporaryDir folder;
     PersistenceManager& settings = PersistenceManager::shared();
-    // The desktop's own colour under the selection.
+    AppState& state = AppState::shared();
+    XClient x;
+    // The desktop's own colour, and under black at 0.3 and 0.4.
     static constexpr QRgb background = 0x2d6a4f;
+    static QRgb dimmed(double opacity) {
+        return qRgb(qRound(qRed(background) * (1 - opacity)), qRound(qGreen(background) * (1 - opacity)),
+                    qRound(qBlue(background) * (1 - opacity)));
+    }
 
     void SetUp() override {
-        ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY"));
         ASSERT_EQ(platform::Screen::screens().size(), 2u);
+        ASSERT_FALSE(platform::Compositor::isRunning());
         settings.saveScreenshotFolderAccess(QUrl::fromLocalFile(folder.path()));
         settings.setSaveFormat(PersistenceManager::ImageFormat::png);
         settings.setPlaySounds(false);
         settings.setCopyToClipboard(false);
         settings.setShowFlash(false);
-        run(QStringLiteral("xsetroot"), {QStringLiteral("-solid"), QStringLiteral("#2d6a4f")});
+        state.setCaptureType(CaptureType::photo);
+        run("xsetroot", {"-solid", "#2d6a4f"});
     }
-
     void TearDown() override {
-        run(QStringLiteral("xsetroot"), {QStringLiteral("-def")});
+        run("xsetroot", {"-def"});
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
-
+    static void pointerTo(int px, int py) {
+        run("xdotool", {"mousemove", QString::number(px), QString::number(py)});
+        spinFor(50);
+    }
     static void showAndWait(OverlayWindowController& controller) {
         controller.show();
         ASSERT_TRUE(waitUntil([&] { return controller.hasPanels(); }));
         for (const auto& [screen, panel] : controller.panels())
             ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.data()));
-        QTest::qWait(200);  // the dimmed veil and the outline are on the screen now
+        spinFor(200);  // painted and on the screen
     }
-
-    static void pointerTo(int x, int y) {
-        run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(x), QString::number(y)});
-        QTest::qWait(50);
+    QImage screenshotOnceWritten() {
+        QImage shot;
+        EXPECT_TRUE(waitUntil([&] {
+            const auto files = QDir(folder.path()).entryList({"*.png"}, QDir::Files);
+            return files.size() == 1 && shot.load(folder.filePath(files.front()));
+        }, 15000));
+        return shot;
     }
 };
 
-TEST_F(OverlayIntegrationTest, OnePanelPerMonitorOverItsNativeArea_ThePointersMonitorTakesTheKeys) {
+TEST_F(OverlayIntegrationTest, PanelsCoverEachMonitorWithTheDesktopBeneathTheVeil_TheKeysAndShortcutsArriveOnce) {
     pointerTo(2500, 400);
-    AppState& state = AppState::shared();
+    state.setMode(CaptureMode::rect);
+    state.updateSelectionRect(QRectF(200, 150, 400, 300), platform::Screen::screens().front());
     OverlayWindowController controller(state);
-    controller.show();
-    const auto screens = platform::Screen::screens();
-    ASSERT_EQ(controller.panels().size(), 2u);
-    // No compositor here: the panels come once the displays' pictures are taken.
-    ASSERT_TRUE(waitUntil([&] { return controller.hasPanels(); }));
-    for (const auto& screen : screens) {
-        KeyablePanel* panel = controller.panels().at(screen).data();
-        ASSERT_NE(panel, nullptr);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
-        EXPECT_TRUE(waitUntil([&] { return serverGeometry(panel->winId()) == screen->nativeGeometry(); }));
-        // Ours to the screen grabs: the window says which process it belongs to.
-        const QString pid = run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(panel->winId()),
-                                                          QStringLiteral("_NET_WM_PID")});
-        EXPECT_TRUE(pid.contains(QString::number(getpid()))) << pid.toStdString();
-    }
+    showAndWait(controller);
+    for (const auto& [screen, panel] : controller.panels())
+        EXPECT_EQ(panel->geometry(), screen->nativeGeometry());
     EXPECT_EQ(state.activeScreen()->name(), QStringLiteral("B"));
     EXPECT_EQ(QWidget::keyboardGrabber(), controller.panels().at(state.activeScreen()).data());
-
-    run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
+    // What the X server shows: the selection clear, dimmed around it, B untouched.
+    const QImage root = x.screen();
+    const struct {
+        QPoint at;
+        QRgb expected;
+    } probes[] = {{{50, 50}, dimmed(0.3)}, {{1800, 1000}, dimmed(0.3)}, {{400, 300}, background}, {{2880, 540}, background}};
+    for (const auto& probe : probes)
+        EXPECT_TRUE(near(root.pixel(probe.at), probe.expected)) << probe.at.x() << ": " << std::hex << root.pixel(probe.at);
+    x.key(9);
     ASSERT_TRUE(waitUntil([&] { return !controller.hasPanels(); }));
-    EXPECT_FALSE(state.isOverlayVisible());
 
     // A global shortcut pressed while the overlay holds the keyboard still arrives, once.
     int downs = 0, ups = 0;
     GlobalShortcuts::SystemGlobalShortcuts::registerShortcut(
-        GlobalShortcuts::Shortcut(22, 0x100 | 0x200),  // command-shift-6: Ctrl+Shift+6 here
-        [&](const GlobalShortcuts::Shortcut&) { ++downs; },
-        [&](const GlobalShortcuts::Shortcut&) {
-            ++ups;
-            controller.hide();
-        });
-    controller.show();
-    ASSERT_TRUE(waitUntil([&] { return controller.hasPanels(); }));
-    QTest::qWait(100);
-    run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+shift+6")});
+        GlobalShortcuts::Shortcut(22, 0x100 | 0x200), [&](const GlobalShortcuts::Shortcut&) { ++downs; },
+        [&](const GlobalShortcuts::Shortcut&) { ++ups, controller.hide(); });
+    showAndWait(controller);
+    run("xdotool", {"key", "ctrl+shift+6"});
     ASSERT_TRUE(waitUntil([&] { return !controller.hasPanels(); }));
-    QTest::qWait(200);
-    EXPECT_EQ(downs, 1);
-    EXPECT_EQ(ups, 1);
+    spinFor(200);
+    EXPECT_TRUE(downs == 1 && ups == 1);
     GlobalShortcuts::resetForTesting();
 }
 
-TEST_F(OverlayIntegrationTest, ReturnOnARectangleWritesAScreenshotWithoutTheOverlay) {
+TEST_F(OverlayIntegrationTest, KeysPressedTheMomentTheOverlayIsAskedForAreItsOwn) {
     pointerTo(300, 900);
-    AppState& state = AppState::shared();
-    state.setCaptureType(CaptureType::photo);
-    state.setMode(CaptureMode::rect);
-    const auto screenA = platform::Screen::screens().front();
-    ASSERT_EQ(screenA->name(), QStringLiteral("A"));
-    state.updateSelectionRect(QRectF(200, 150, 400, 300), screenA);
-
+    state.setMode(CaptureMode::screen);
     OverlayWindowController controller(state);
-    showAndWait(controller);
+    controller.show();
+    x.key(9);  // before the panels can be up
+    spinFor(500);
+    EXPECT_FALSE(controller.hasPanels() || state.isOverlayVisible());
+    EXPECT_EQ(QWidget::keyboardGrabber(), nullptr);
 
-    run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
-    QStringList files;
-    QImage shot;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            files = QDir(folder.path()).entryList({QStringLiteral("*.png")}, QDir::Files);
-            return files.size() == 1 && shot.load(folder.filePath(files.front()));
-        },
-        15000));
-    EXPECT_FALSE(controller.hasPanels());
-    ASSERT_EQ(shot.size(), QSize(400, 300));
-    int foreign = 0;
-    for (int y = 0; y < shot.height(); ++y)
-        for (int x = 0; x < shot.width(); ++x)
-            if ((shot.pixel(x, y) & 0xffffff) != background)
-                ++foreign;
-    EXPECT_EQ(foreign, 0) << "corner " << std::hex << shot.pixel(0, 0) << ", middle " << shot.pixel(200, 150);
+    // Return the same way: the display under the pointer is captured, without the overlay.
+    controller.show();
+    x.key(36);
+    const QImage shot = screenshotOnceWritten();
+    EXPECT_EQ(shot.size(), QSize(1920, 1080));
+    EXPECT_TRUE(near(shot.pixel(960, 540), background, 0) && near(shot.pixel(1, 500), background, 0));
 }
 
-TEST_F(OverlayIntegrationTest, WithoutACompositorTheOverlayShowsTheDesktopBeneathItsVeil) {
-    ASSERT_FALSE(platform::Compositor::isRunning());
-    pointerTo(300, 900);
-    AppState& state = AppState::shared();
-    state.setCaptureType(CaptureType::photo);
-    state.setMode(CaptureMode::rect);
-    const auto screenA = platform::Screen::screens().front();
-    state.updateSelectionRect(QRectF(200, 150, 400, 300), screenA);
-
+TEST_F(OverlayIntegrationTest, AMonitorRemovedWhileTheOverlayShowsHandsTheBarAndKeysToOneThatStays) {
+    pointerTo(2500, 400);
+    state.setMode(CaptureMode::screen);
     OverlayWindowController controller(state);
     showAndWait(controller);
-    // What the X server shows now, overlay and all, read by a tool of its own.
-    const QString file = folder.filePath(QStringLiteral("root.png"));
-    run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file});
-    QImage root;
-    ASSERT_TRUE(root.load(file));
-    ASSERT_EQ(root.size(), QSize(3840, 1080));
-    EXPECT_TRUE(controller.hasPanels());
-    controller.hide();
+    ASSERT_EQ(state.activeScreen()->name(), QStringLiteral("B"));
+    ASSERT_TRUE(run("xrandr", {"--delmonitor", "B"}));
+    const bool followed = waitUntil([&] { return controller.panels().size() == 1; });
+    const platform::ScreenRef a = platform::Screen::screens().front();
+    if (followed) {
+        EXPECT_EQ(state.activeScreen(), a);
+        EXPECT_NE(controller.panels().at(a)->contentView()->controlBar(), nullptr);
+        EXPECT_TRUE(waitUntil([&] { return QWidget::keyboardGrabber() == controller.panels().at(a).data(); }));
+        x.key(36);
+    }
+    const QImage shot = followed ? screenshotOnceWritten() : QImage();
+    run("xrandr", {"--setmonitor", "B", "1920/508x1080/286+1920+0", "none"});
+    ASSERT_TRUE(followed);
+    EXPECT_EQ(shot.size(), QSize(1920, 1080));
+    EXPECT_TRUE(waitUntil([] { return platform::Screen::screens().size() == 2; }));
+}
 
-    const auto near = [](QRgb actual, QRgb expected) {
-        return std::abs(qRed(actual) - qRed(expected)) <= 3 && std::abs(qGreen(actual) - qGreen(expected)) <= 3 &&
-               std::abs(qBlue(actual) - qBlue(expected)) <= 3;
-    };
-    // Black at 0.3 over the desktop around the selection; the desktop itself inside it and on B.
-    const QRgb dimmed = qRgb(qRound(qRed(background) * 0.7), qRound(qGreen(background) * 0.7),
-                             qRound(qBlue(background) * 0.7));
-    const struct {
-        QPoint at;
-        QRgb expected;
-    } probes[] = {{{50, 50}, dimmed},      {{1800, 1000}, dimmed},     {{400, 300}, background},
-                  {{210, 160}, background}, {{2880, 540}, background}, {{3830, 1070}, background}};
-    for (const auto& probe : probes)
-        EXPECT_TRUE(near(root.pixel(probe.at), probe.expected))
-            << probe.at.x() << "," << probe.at.y() << ": " << std::hex << root.pixel(probe.at) << " wanted "
-            << probe.expected;
+TEST_F(OverlayIntegrationTest, WithoutACompositorTheCountdownDimsTheDesktopOverTheWholeMonitor) {
+    CountdownWindowController::Environment env = CountdownWindowController::Environment::system();
+    env.recordingCountdown = [] { return 2; };
+    env.playSounds = [] { return false; };
+    env.step = std::chrono::milliseconds(400);
+    CountdownWindowController countdown(env);
+    bool done = false;
+    countdown.showCountdown(platform::Screen::screens().at(1), [&] { done = true; });
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(countdown.window()));
+    spinFor(100);
+    const QImage root = x.screen();
+    for (QPoint at : {QPoint(1930, 10), QPoint(3830, 1070)})
+        EXPECT_TRUE(near(root.pixel(at), dimmed(0.4))) << at.x() << ": " << std::hex << root.pixel(at);
+    EXPECT_TRUE(near(root.pixel(10, 10), background));
+    ASSERT_TRUE(waitUntil([&] { return done; }));
+}
+
+TEST_F(OverlayIntegrationTest, TheCardStaysOnEveryWorkspaceOfAWindowManager) {
+    const std::set<xcb_atom_t> before = x.rootProperties();
+    QProcess windowManager;
+    windowManager.start("openbox", {});
+    ASSERT_TRUE(waitUntil([&] { return x.rootProperties().size() > before.size() + 5; }));
+    spinFor(300);
+    QImage picture(800, 600, QImage::Format_RGB32);
+    picture.fill(Qt::magenta);
+    CapturedImage image;
+    image.image = platform::Image(platform::Bitmap::fromQImage(picture));
+    ThumbnailWindowController thumbnail;
+    thumbnail.show(image);
+    ASSERT_TRUE(waitUntil([&] { return x.viewable(xcb_window_t(thumbnail.window()->winId())); }));
+    for (const char* desktop : {"1", "2", "0"}) {
+        run("xdotool", {"set_desktop", desktop});
+        spinFor(300);
+        EXPECT_TRUE(x.viewable(xcb_window_t(thumbnail.window()->winId()))) << "desktop " << desktop;
+    }
+    thumbnail.hide();
+    windowManager.terminate();
+    windowManager.waitForFinished(3000);
+    // What it leaves on the root would make the next tests see a window manager.
+    for (xcb_atom_t left : x.rootProperties())
+        if (!before.count(left))
+            xcb_delete_property(x.c, x.root, left);
+    x.sync();
 }
 
 }  // namespace

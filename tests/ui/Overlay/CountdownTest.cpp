@@ -4,14 +4,13 @@
 
 #include <QCoreApplication>
 #include <QImage>
-#include <QTest>
 #include <QWidget>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include "support/WaitUntil.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -24,10 +23,10 @@ class CountdownTest : public ::testing::Test {
 protected:
     platform::FakeScreenProvider::Installation screens = platform::FakeScreenProvider::install();
     int length = 3;
-    bool sounds = true;
-    bool compositor = true;
-    // What happened, in order: "tick 3", "Tink", "done", ...
+    bool sounds = true, compositor = true;
+    // What happened, in order: "Tink", "show 3", "done", ...
     std::vector<std::string> events;
+    std::vector<QRect> kept;
     std::unique_ptr<CountdownWindowController> countdown;
 
     void SetUp() override {
@@ -39,6 +38,14 @@ protected:
         e.playSystemSound = [this](const QString& name) { events.push_back(name.toStdString()); };
         e.step = 40ms;
         e.compositorRunning = [this] { return compositor; };
+        // The desktop beneath: a mid grey.
+        e.keepBeneath = [this](QWindow*, const QRect& geometry) {
+            kept.push_back(geometry);
+            QImage desktop(geometry.size(), QImage::Format_RGB32);
+            desktop.fill(qRgb(100, 150, 200));
+            return platform::Bitmap::fromQImage(desktop);
+        };
+        e.forget = [this](QWindow*) { events.push_back("forget"); };
         countdown = std::make_unique<CountdownWindowController>(e);
     }
 
@@ -60,177 +67,66 @@ protected:
                              [this](int n) { events.push_back("show " + std::to_string(n)); });
         }
     }
+    bool finished(const std::string& name = "done") const { return !events.empty() && events.back() == name; }
 };
 
-TEST_F(CountdownTest, CountsDownWithATickPerNumberThenCompletes) {
-    start(screens->list.at(1));
-    QPointer<QWidget> veil = countdown->window();
-    ASSERT_NE(veil, nullptr);
-    EXPECT_EQ(countdown->countdownValue(), 3);
-    EXPECT_EQ(veil->geometry(), QRect(1920, 0, 2560, 1440));
-    EXPECT_TRUE(veil->isVisible());
-    EXPECT_TRUE(veil->windowFlags() & Qt::WindowTransparentForInput);
-    EXPECT_TRUE(veil->windowFlags() & Qt::WindowStaysOnTopHint);
-    EXPECT_TRUE(veil->windowFlags() & Qt::X11BypassWindowManagerHint);
-    EXPECT_EQ(view()->geometry(), QRect(0, 0, 2560, 1440));
-
-    ASSERT_TRUE(waitUntil([&] { return !events.empty() && events.back() == "done"; }));
-    EXPECT_EQ(events, (std::vector<std::string>{"Tink", "show 3", "show 2", "Tink", "show 1", "Tink", "done"}));
-    EXPECT_EQ(countdown->window(), nullptr);
-    EXPECT_TRUE(veil.isNull() || !veil->isVisible());
-}
-
-bool isWhite(QRgb px) {
-    return qAlpha(px) > 200 && qRed(px) > 200 && qGreen(px) > 200 && qBlue(px) > 200;
-}
-
-// Where the white number lies in the window's picture, in display coordinates.
-QRect numberOnDisplay(QWidget* window) {
-    const QImage picture = window->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-    QRect found;
-    for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x)
-            if (isWhite(picture.pixel(x, y)))
-                found |= QRect(x, y, 1, 1);
-    return found.translated(window->pos());
-}
-
-TEST_F(CountdownTest, WithoutACompositorOnlyTheNumbersBadgeIsCoveredAtTheSamePlace) {
-    sounds = false;
-    length = 10;
-    const QRect display(1920, 0, 2560, 1440);
-    // Taken at once: the first number shows at its largest.
-    start(screens->list.at(1), "veil done");
-    ASSERT_NE(countdown->window(), nullptr);
-    const QImage veil = countdown->window()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-    const QRect onVeil = numberOnDisplay(countdown->window());
-    ASSERT_TRUE(waitUntil([&] { return !events.empty() && events.back() == "veil done"; }));
-
-    compositor = false;
-    events.clear();
-    start(screens->list.at(1));
-    QWidget* badge = countdown->window();
-    ASSERT_NE(badge, nullptr);
-    const QImage picture = badge->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-    const QRect onBadge = numberOnDisplay(badge);
-
-    // The desktop around the number stays uncovered.
-    EXPECT_FALSE(badge->geometry().contains(display.topLeft()));
-    EXPECT_FALSE(badge->geometry().contains(display.bottomRight()));
-    EXPECT_LT(badge->width() * 2, display.width());
-    EXPECT_LT(badge->height() * 2, display.height());
-    EXPECT_TRUE(display.contains(badge->geometry()));
-    EXPECT_EQ(view()->geometry(), QRect(QPoint(0, 0), badge->size()));
-    EXPECT_EQ(picture.size(), badge->size());
-
-    // The whole number shows where the veil would show it, not cut at the badge's edges.
-    ASSERT_FALSE(onVeil.isEmpty());
-    EXPECT_LE((onBadge.center() - onVeil.center()).manhattanLength(), 2);
-    EXPECT_LE(std::abs(onBadge.width() - onVeil.width()), 2);
-    EXPECT_LE(std::abs(onBadge.height() - onVeil.height()), 2);
-    for (int x = 0; x < picture.width(); ++x) {
-        EXPECT_FALSE(isWhite(picture.pixel(x, 0))) << x;
-        EXPECT_FALSE(isWhite(picture.pixel(x, picture.height() - 1))) << x;
+TEST_F(CountdownTest, CountsDownOverTheWholeDisplayThenCompletes_WithoutACompositorItPaintsTheDesktopBeneath) {
+    for (bool blended : {true, false}) {
+        compositor = sounds = blended;
+        events.clear();
+        start(screens->list.at(1));
+        QPointer<QWidget> veil = countdown->window();
+        ASSERT_TRUE(veil && veil->isVisible() && countdown->countdownValue() == 3);
+        EXPECT_TRUE(veil->geometry() == QRect(1920, 0, 2560, 1440) && kept.back() == veil->geometry());
+        EXPECT_TRUE(veil->windowFlags() & Qt::WindowTransparentForInput && veil->windowFlags() & Qt::X11BypassWindowManagerHint);
+        EXPECT_EQ(veil->testAttribute(Qt::WA_TranslucentBackground), blended);
+        // Black at 0.4: over whatever the compositor blends it with, or over the desktop (100, 150, 200).
+        const QImage picture = veil->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        for (const QPoint at : {QPoint(5, 5), QPoint(2550, 1430)}) {
+            const QRgb px = picture.pixel(at);
+            EXPECT_TRUE(blended ? std::abs(qAlpha(px) - 102) <= 2 && qRed(px) == 0
+                                : qAlpha(px) == 255 && std::abs(qRed(px) - 60) <= 2 && std::abs(qBlue(px) - 120) <= 2)
+                << std::hex << px;
+        }
+        ASSERT_TRUE(waitUntil([&] { return finished(); }));
+        const std::vector<std::string> ticking{"Tink", "show 3", "show 2", "Tink", "show 1", "Tink", "forget", "done"},
+            silent{"show 3", "show 2", "show 1", "forget", "done"};
+        EXPECT_EQ(events, blended ? ticking : silent);
+        EXPECT_TRUE(!countdown->window() && (veil.isNull() || !veil->isVisible()));
     }
-    for (int y = 0; y < picture.height(); ++y) {
-        EXPECT_FALSE(isWhite(picture.pixel(0, y))) << y;
-        EXPECT_FALSE(isWhite(picture.pixel(picture.width() - 1, y))) << y;
+}
+
+TEST_F(CountdownTest, TheStoredLengthDecides_CountdownsMayOverlapAndCanBeAwaited) {
+    for (int off : {0, -4}) {
+        length = off;
+        start(nullptr);
+        EXPECT_TRUE(events == std::vector<std::string>{"done"} && !countdown->window() && kept.empty());
+        events.clear();
     }
-
-    // With a compositor the veil dims the whole display, corners included.
-    EXPECT_EQ(veil.size(), display.size());
-    for (const QPoint corner : {QPoint(0, 0), QPoint(veil.width() - 1, veil.height() - 1)}) {
-        const QRgb px = veil.pixel(corner);
-        EXPECT_NEAR(qAlpha(px), 102, 2);
-        EXPECT_EQ(qRed(px) + qGreen(px) + qBlue(px), 0);
-    }
-
-    // The steps are the same either way.
-    ASSERT_TRUE(waitUntil([&] { return !events.empty() && events.back() == "done"; }));
-    ASSERT_EQ(events.size(), 11u);
-    EXPECT_EQ(events.front(), "show 10");
-    EXPECT_EQ(events.at(9), "show 1");
-    EXPECT_EQ(countdown->window(), nullptr);
-}
-
-TEST_F(CountdownTest, ABadgeOnADisplaySmallerThanItStaysWithinTheDisplay) {
-    compositor = false;
-    screens->setDisplays({platform::FakeScreenProvider::display("S", QRect(100, 50, 120, 80), 33)});
-    start(nullptr);
-    ASSERT_NE(countdown->window(), nullptr);
-    EXPECT_EQ(countdown->window()->geometry(), QRect(100, 50, 120, 80));
-}
-
-TEST_F(CountdownTest, ZeroCompletesAtOnceWithoutVeilOrSound) {
-    length = 0;
-    start(nullptr);
-    EXPECT_EQ(events, (std::vector<std::string>{"done"}));
-    EXPECT_EQ(countdown->window(), nullptr);
-}
-
-TEST_F(CountdownTest, ANegativeStoredLengthMeansNoCountdown_AHugeOneIsCappedAtTen) {
-    length = -4;
-    start(nullptr);
-    EXPECT_EQ(events, (std::vector<std::string>{"done"}));
-    events.clear();
-    length = 100000;
-    start(nullptr);
-    EXPECT_EQ(countdown->countdownValue(), 10);
-    ASSERT_NE(view(), nullptr);
-    EXPECT_EQ(view()->currentCount(), 10);
-}
-
-TEST_F(CountdownTest, OneSecondShowsOneWithOneTick_NoneWithSoundsOff) {
+    // One second on the main display: one number, one tick.
     length = 1;
     start(nullptr);
-    // No display given: the main one.
     EXPECT_EQ(countdown->window()->geometry(), QRect(0, 0, 1920, 1080));
-    ASSERT_TRUE(waitUntil([&] { return !events.empty() && events.back() == "done"; }));
-    EXPECT_EQ(events, (std::vector<std::string>{"Tink", "show 1", "done"}));
+    ASSERT_TRUE(waitUntil([&] { return finished(); }));
+    EXPECT_EQ(events, (std::vector<std::string>{"Tink", "show 1", "forget", "done"}));
 
-    events.clear();
+    // More than ten is ten; another countdown meanwhile ends on its own and takes only its own veil.
     sounds = false;
-    length = 2;
-    start(nullptr);
-    ASSERT_TRUE(waitUntil([&] { return !events.empty() && events.back() == "done"; }));
-    EXPECT_EQ(events, (std::vector<std::string>{"show 2", "show 1", "done"}));
-}
-
-TEST_F(CountdownTest, ASecondCountdownLeavesTheFirstToFinishOnItsOwn) {
-    sounds = false;
-    QPointer<QWidget> first, second;
-    bool secondShowingAtFirstEnd = false, firstGoneAtFirstEnd = false;
-    int firstEnds = 0, secondEnds = 0;
-    countdown->showCountdown(screens->list.at(0), [&] {
-        ++firstEnds;
-        // The first one's end takes its own veil away, not the running one's.
-        secondShowingAtFirstEnd = second && second->isVisible() && countdown->window() == second.data();
-        firstGoneAtFirstEnd = !first || !first->isVisible();
-    });
-    first = countdown->window();
-    length = 10;
-    countdown->showCountdown(screens->list.at(1), [&] { ++secondEnds; });
-    second = countdown->window();
-    ASSERT_NE(first, second);
-    ASSERT_TRUE(waitUntil([&] { return firstEnds == 1; }));
-    EXPECT_TRUE(secondShowingAtFirstEnd);
-    EXPECT_TRUE(firstGoneAtFirstEnd);
-    ASSERT_TRUE(waitUntil([&] { return secondEnds == 1; }));
-    EXPECT_EQ(countdown->window(), nullptr);
-    EXPECT_EQ(firstEnds, 1);
-}
-
-TEST_F(CountdownTest, AwaitingResumesAfterTheCompletion) {
-    length = 2;
+    length = 100000;
+    start(nullptr, "ten");
+    EXPECT_TRUE(countdown->countdownValue() == 10 && view()->currentCount() == 10);
+    QPointer<QWidget> ten = countdown->window();
+    length = 1;
     bool resumed = false;
-    // Named: the coroutine refers to the closure while it waits.
     auto wait = [&]() -> QCoro::Task<void> {
-        co_await countdown->countdown(nullptr);
+        co_await countdown->countdown(screens->list.at(1));
         resumed = true;
     };
     auto task = wait();
     EXPECT_FALSE(resumed);
     ASSERT_TRUE(waitUntil([&] { return resumed; }));
+    EXPECT_TRUE(ten && ten->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return finished("ten"); }));
     EXPECT_EQ(countdown->window(), nullptr);
 }
 

@@ -5,6 +5,7 @@
 #include "Features/Overlay/OverlayView.h"
 #include "Features/Overlay/OverlayWindowController.h"
 #include "Services/PersistenceManager.h"
+#include "platform/core/Error.h"
 #include "platform/defaults/DefaultsStore.h"
 #include "platform/display/FakeScreenProvider.h"
 #include "support/WaitUntil.h"
@@ -26,72 +27,70 @@ using zentola::AppState;
 using zentola::OverlayWindowController;
 
 // Two displays side by side, A (number 11, the main one) and B (number 22), a private settings
-// store, and an overlay controller whose capture calls are recorded instead of run.
+// store, and an overlay controller whose capture calls are noted instead of run.
 class OverlayFixture : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     platform::DefaultsStore store{dir.path() + "/defaults.json"};
     zentola::PersistenceManager settings{store};
     platform::FakeScreenProvider::Installation screens = platform::FakeScreenProvider::install();
-    std::unique_ptr<AppState> state;
+    std::unique_ptr<AppState> state = std::make_unique<AppState>(settings);
+    // "pause", "countdown", "capture rect A", "record screen B", ...; "pause shown" if the overlay
+    // was still up at the pause.
     std::vector<std::string> calls;
     std::vector<zentola::WindowInfo> windowList;
+    int fetches = 0;  // of the window list
+    bool failing = false;  // captures and recordings are refused
+    std::optional<zentola::WindowInfo> lastWindow;
+    std::unique_ptr<OverlayWindowController> controller;
 
     void SetUp() override {
         useDisplays({platform::FakeScreenProvider::display("A", QRect(0, 0, 1920, 1080), 11),
                      platform::FakeScreenProvider::display("B", QRect(1920, 0, 1920, 1080), 22)});
-        state = std::make_unique<AppState>(settings);
     }
-
     void TearDown() override {
         // A press whose release went to a panel already gone must not leave the button down.
         QTestPrivate::qtestMouseButtons = Qt::NoButton;
         controller.reset();
-        // Panels go with deleteLater.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
-
     void useDisplays(std::vector<platform::Screen::Description> displays, QPointF mouse = QPointF(100, 100)) {
         screens->setDisplays(std::move(displays));
         screens->mouse = mouse;
     }
-
     platform::ScreenRef display(int index) const { return screens->list.at(index); }
 
     OverlayWindowController::Environment fakeEnvironment() {
         OverlayWindowController::Environment e;
-        e.performCaptureWorkflow = [this](zentola::CaptureMode mode, std::optional<zentola::SelectionRect>,
-                                          std::optional<zentola::WindowInfo>, platform::ScreenRef) -> QCoro::Task<void> {
-            calls.push_back("capture " + mode.rawValue().toStdString());
-            co_return;
+        auto noted = [this](std::string what) {
+            return [this, what](zentola::CaptureMode mode, std::optional<zentola::SelectionRect>,
+                                std::optional<zentola::WindowInfo> window, platform::ScreenRef s) -> QCoro::Task<void> {
+                if (failing)
+                    throw platform::PlatformError("test", 1, "refused");
+                lastWindow = window;
+                calls.push_back(what + " " + mode.rawValue().toStdString() + (s ? " " + s->name().toStdString() : ""));
+                co_return;
+            };
         };
-        e.startRecording = [this](zentola::CaptureMode mode, std::optional<zentola::SelectionRect>,
-                                  std::optional<zentola::WindowInfo>, platform::ScreenRef) -> QCoro::Task<void> {
-            calls.push_back("record " + mode.rawValue().toStdString());
-            co_return;
-        };
+        e.performCaptureWorkflow = noted("capture");
+        e.startRecording = noted("record");
         e.countdown = [this](platform::ScreenRef) -> QCoro::Task<void> {
             calls.push_back("countdown");
             co_return;
         };
-        e.windows = [this] {
-            calls.push_back("windows");
-            return windowList;
-        };
+        e.windows = [this] { return ++fetches, windowList; };
         e.pause = [this]() -> QCoro::Task<void> {
-            calls.push_back("pause");
+            calls.push_back(state->isOverlayVisible() || (controller && controller->hasPanels()) ? "pause shown" : "pause");
             co_return;
         };
         return e;
     }
-
-    std::unique_ptr<OverlayWindowController> controller;
-
-    OverlayWindowController& showOverlay() {
-        controller = std::make_unique<OverlayWindowController>(*state, fakeEnvironment());
+    OverlayWindowController& showOverlay(OverlayWindowController::Environment env) {
+        controller = std::make_unique<OverlayWindowController>(*state, std::move(env));
         controller->show();
         return *controller;
     }
+    OverlayWindowController& showOverlay() { return showOverlay(fakeEnvironment()); }
 
     zentola::KeyablePanel* panel(int index) const { return controller->panels().at(display(index)).data(); }
     zentola::OverlayView* view(int index) const { return panel(index)->contentView(); }
@@ -111,17 +110,17 @@ protected:
         QTest::mousePress(window(index), Qt::LeftButton, modifiers, at.toPoint());
     }
     void moveTo(int index, QPointF at, Qt::KeyboardModifiers modifiers = {}) {
-        const QPoint global = window(index)->mapToGlobal(at.toPoint());
         // The toolkit drops a move to where the pointer already is, even from an earlier test.
-        if (global == lastPointer)
+        if (window(index)->mapToGlobal(at.toPoint()) == lastPointer)
             QTest::mouseEvent(QTest::MouseMove, window(index), Qt::NoButton, modifiers, at.toPoint() + QPoint(1, 1));
-        lastPointer = global;
+        lastPointer = window(index)->mapToGlobal(at.toPoint());
         QTest::mouseEvent(QTest::MouseMove, window(index), Qt::NoButton, modifiers, at.toPoint());
     }
     void release(int index, QPointF at, Qt::KeyboardModifiers modifiers = {}) {
         lastPointer = window(index)->mapToGlobal(at.toPoint());
         QTest::mouseRelease(window(index), Qt::LeftButton, modifiers, at.toPoint());
     }
+    void click(int index, QPointF at) { press(index, at), release(index, at); }
     static inline QPoint lastPointer{-1, -1};
     // A press, moves in four steps, and a release.
     void drag(int index, QPointF from, QPointF to, Qt::KeyboardModifiers modifiers = {}) {

@@ -1,15 +1,20 @@
 #include "Features/Thumbnail/ThumbnailView.h"
 #include "Features/Thumbnail/ThumbnailWindowController.h"
+#include "platform/display/FakeScreenProvider.h"
 #include "support/WaitUntil.h"
 
-#include "platform/display/FakeScreenProvider.h"
-
+#include <QClipboard>
 #include <QDir>
 #include <QEnterEvent>
-#include <QFile>
-#include <QImage>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -23,20 +28,15 @@ CapturedImage capture(int w, int h, platform::ScreenRef screen = nullptr, std::o
     image.fill(QColor(20, 120, 220));
     CapturedImage c;
     c.image = platform::Image(platform::Bitmap::fromQImage(image));
-    c.captureDate = QDateTime::currentDateTime();
     c.sourceScreen = std::move(screen);
     c.fileURL = std::move(file);
     return c;
 }
 
 void hover(QWidget* view, bool inside) {
-    if (inside) {
-        QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
-        QCoreApplication::sendEvent(view, &enter);
-    } else {
-        QEvent leave(QEvent::Leave);
-        QCoreApplication::sendEvent(view, &leave);
-    }
+    QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(view, inside ? static_cast<QEvent*>(&enter) : &leave);
 }
 
 struct ThumbnailWindowTest : testing::Test {
@@ -44,80 +44,69 @@ struct ThumbnailWindowTest : testing::Test {
     ThumbnailWindowController controller;
     QList<QUrl> opened;
     QStringList revealed;
+    int dismissed = 0, opens = 0;
 
     void SetUp() override {
         fake->setDisplays({FakeScreenProvider::display("A", QRect(0, 0, 1920, 1080), 1),
                            FakeScreenProvider::display("B", QRect(1920, 0, 1280, 1024), 2)});
-        controller.setOpener([this](const QUrl& url) {
-            opened << url;
-            return true;
-        });
-        controller.setRevealer([this](const QString& path) {
-            revealed << path;
-            return true;
-        });
+        controller.setOpener([this](const QUrl& url) { return opened << url, true; });
+        controller.setRevealer([this](const QString& path) { return revealed << path, true; });
     }
 
-    // Shown and slid in.
-    void showAndSettle(const CapturedImage& image, const QPoint& expectedTopLeft) {
-        controller.show(image);
-        ASSERT_TRUE(waitUntil([&] { return controller.window()->pos() == expectedTopLeft; }));
+    std::unique_ptr<ThumbnailView> view(CapturedImage image) {
+        auto v = std::make_unique<ThumbnailView>(std::move(image), ThumbnailView::Actions{[this] { ++dismissed; },
+                                                 [this] { ++opens; }, [this] { revealed << "card"; }, {}, {}});
+        // Away from the pointer, so the toolkit sends no enter events of its own.
+        v->setGeometry(400, 300, 216, 216);
+        v->show();
+        return v;
+    }
+    static void mouse(QWidget* w, QEvent::Type type, QPoint pos) {
+        QMouseEvent e(type, QPointF(pos), w->mapToGlobal(QPointF(pos)), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w, &e);
+    }
+    // Press at from, move along the x axis by steps of 10 to dx, release.
+    static void swipe(QWidget* w, QPoint from, int dx) {
+        mouse(w, QEvent::MouseButtonPress, from);
+        const int step = dx >= 0 ? 10 : -10;
+        for (int x = step; dx >= 0 ? x <= dx : x >= dx; x += step)
+            mouse(w, QEvent::MouseMove, from + QPoint(x, 0));
+        mouse(w, QEvent::MouseButtonRelease, from + QPoint(dx, 0));
     }
 };
 
 }  // namespace
 
-TEST(ThumbnailGeometryTest, CardSizeFollowsTheAspectRatio) {
+TEST_F(ThumbnailWindowTest, TheCardSlidesInAtTheBottomRightOfItsDisplaySizedByTheAspectRatio) {
     EXPECT_EQ(ThumbnailWindowController::cardSize(1920, 1080), QSizeF(316, 184.75));
-    EXPECT_EQ(ThumbnailWindowController::cardSize(1000, 1000), QSizeF(216, 216));
-    // Exactly 1.5 is not wide.
-    EXPECT_EQ(ThumbnailWindowController::cardSize(3000, 2000), QSizeF(316, 216));
+    EXPECT_EQ(ThumbnailWindowController::cardSize(3000, 2000), QSizeF(316, 216));  // exactly 1.5 is not wide
     EXPECT_EQ(ThumbnailWindowController::cardSize(500, 1000), QSizeF(116, 216));
-    EXPECT_EQ(ThumbnailWindowController::cardFrame(QSizeF(316, 216), QRectF(1920, 56, 1280, 968)),
-              QRectF(2864, 76, 316, 216));
-}
-
-TEST_F(ThumbnailWindowTest, SlidesInAtTheBottomRightOfItsDisplay) {
-    // Display B: 1280 x 1024 at device x 1920; the card 216 x 216 sits 20 in from its right and bottom.
-    showAndSettle(capture(800, 800, fake->list[1]), QPoint(1920 + 1280 - 20 - 216, 1024 - 20 - 216));
-    QWidget* window = controller.window();
-    EXPECT_EQ(window->size(), QSize(216, 216));
-    EXPECT_TRUE(window->isVisible());
-
-    // A window capture has no display: the main one (A) takes it.
-    const QPoint onA(1920 - 20 - 316, 1080 - 20 - 185);
+    // Display B: 1280 x 1024 at x 1920; the card sits 20 in from its right and bottom. A window
+    // capture has no display: the main one.
+    controller.show(capture(800, 800, fake->list[1]));
+    EXPECT_TRUE(waitUntil([&] { return controller.window()->geometry() == QRect(1920 + 1280 - 236, 1024 - 236, 216, 216); }));
     controller.show(capture(1920, 1080));
-    ASSERT_TRUE(waitUntil([&] { return controller.window()->pos() == onA; }));
-    EXPECT_EQ(window->size(), QSize(316, 185));
+    EXPECT_TRUE(waitUntil([&] { return controller.window()->pos() == QPoint(1920 - 20 - 316, 1080 - 20 - 185); }));
+
+    // Without a compositor the card is opaque with its corners cut away; with one, translucent.
+    for (bool compositing : {false, true}) {
+        ThumbnailWindowController other;
+        other.setCompositing([compositing] { return compositing; });
+        other.show(capture(1000, 1000, fake->list[0]));
+        EXPECT_EQ(other.window()->testAttribute(Qt::WA_TranslucentBackground), compositing);
+        const QRegion mask = other.window()->mask();
+        EXPECT_EQ(mask.contains(QPoint(108, 1)), !compositing);
+        EXPECT_FALSE(mask.contains(QPoint(0, 0)) || mask.contains(QPoint(215, 215)));
+    }
+    fake->setDisplays({});
+    controller.show(capture(10, 10));
+    EXPECT_EQ(controller.currentImage()->image.bitmap()->width(), 10);
 }
 
-TEST_F(ThumbnailWindowTest, CardIsOpaqueWithRoundedCornersWithoutACompositor) {
-    ThumbnailWindowController plain;
-    plain.setCompositing([] { return false; });
-    plain.show(capture(1000, 1000, fake->list[0]));
-    QWidget* window = plain.window();
-    EXPECT_FALSE(window->testAttribute(Qt::WA_TranslucentBackground));
-    const QRegion mask = window->mask();
-    EXPECT_TRUE(mask.contains(QPoint(108, 108)));
-    EXPECT_TRUE(mask.contains(QPoint(108, 1)));
-    for (const QPoint corner : {QPoint(0, 0), QPoint(215, 0), QPoint(0, 215), QPoint(215, 215)})
-        EXPECT_FALSE(mask.contains(corner)) << corner.x() << "," << corner.y();
-    // A wider card gets a mask of its own size.
-    plain.show(capture(1920, 1080, fake->list[0]));
-    EXPECT_TRUE(window->mask().contains(QPoint(300, 92)));
-
-    ThumbnailWindowController composited;
-    composited.setCompositing([] { return true; });
-    composited.show(capture(1000, 1000, fake->list[0]));
-    EXPECT_TRUE(composited.window()->testAttribute(Qt::WA_TranslucentBackground));
-    EXPECT_TRUE(composited.window()->mask().isEmpty());
-}
-
-TEST_F(ThumbnailWindowTest, DismissesItselfAfterItsDurationUnlessHovered) {
+TEST_F(ThumbnailWindowTest, TheCardLeavesAfterItsDurationUnlessHovered_ANewCaptureReplacesItEvenWhileLeaving) {
     controller.show(capture(100, 100, fake->list[0]));
-    ASSERT_TRUE(controller.dismissTimer()->isActive());
     EXPECT_EQ(controller.dismissTimer()->interval(), 5000);
-
     controller.displayDuration = 0.3;
     controller.show(capture(100, 100, fake->list[0]));
     hover(controller.view(), true);
@@ -125,70 +114,106 @@ TEST_F(ThumbnailWindowTest, DismissesItselfAfterItsDurationUnlessHovered) {
     EXPECT_FALSE(controller.dismissTimer()->isActive());
     spinFor(700);
     EXPECT_TRUE(controller.window()->isVisible());
-
-    // Leaving starts the full duration again.
     hover(controller.view(), false);
-    EXPECT_TRUE(controller.dismissTimer()->isActive());
     EXPECT_EQ(controller.dismissTimer()->interval(), 300);
     EXPECT_TRUE(waitUntil([&] { return !controller.window()->isVisible(); }));
-    // The card is kept for the next capture.
-    EXPECT_TRUE(controller.currentImage().has_value());
-}
 
-TEST_F(ThumbnailWindowTest, ANewCaptureReplacesTheCardEvenDuringTheSlideOut) {
-    controller.show(capture(100, 100, fake->list[0]));
     ThumbnailView* first = controller.view();
+    controller.show(capture(100, 100, fake->list[0]));
     controller.hide();
     controller.show(capture(300, 100, fake->list[0]));
     EXPECT_NE(controller.view(), first);
-    EXPECT_EQ(controller.view()->image().image.bitmap()->width(), 300);
-    EXPECT_TRUE(controller.dismissTimer()->isActive());
     spinFor(400);
     EXPECT_TRUE(controller.window()->isVisible());
 }
 
-TEST_F(ThumbnailWindowTest, OpeningAnUnsavedCaptureWritesATemporaryPng) {
+TEST_F(ThumbnailWindowTest, OpeningWritesATemporaryPngOfAnUnsavedCapture_ASavedOneOpensItsFileAndLeaves) {
     controller.show(capture(64, 48, fake->list[0]));
     controller.openInPreview();
-    // Written off the main thread, so the file opens only once the event loop runs again.
-    EXPECT_TRUE(opened.isEmpty());
-    ASSERT_TRUE(waitUntil([&] { return opened.size() == 1; }));
-    const QString path = opened[0].toLocalFile();
-    const QFileInfo info(path);
-    EXPECT_EQ(info.absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
-    EXPECT_TRUE(QRegularExpression("^Zentola-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.png$")
-                    .match(info.fileName())
-                    .hasMatch())
-        << info.fileName().toStdString();
-    const QImage written(path, "PNG");
-    EXPECT_EQ(written.size(), QSize(64, 48));
-    EXPECT_EQ(QColor(written.pixel(3, 3)), QColor(20, 120, 220));
-    // The card stays and leaves with its timer.
-    EXPECT_TRUE(controller.dismissTimer()->isActive());
-    QFile::remove(path);
-
-    // Every open gets its own file.
     controller.openInPreview();
+    // Written off the main thread, each open to a file of its own.
+    EXPECT_TRUE(opened.isEmpty());
     ASSERT_TRUE(waitUntil([&] { return opened.size() == 2; }));
-    EXPECT_NE(opened[1], opened[0]);
-    QFile::remove(opened[1].toLocalFile());
-}
+    EXPECT_NE(opened[0], opened[1]);
+    const QFileInfo info(opened[0].toLocalFile());
+    EXPECT_EQ(info.absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
+    EXPECT_TRUE(QRegularExpression("^Zentola-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.png$").match(info.fileName()).hasMatch());
+    EXPECT_EQ(QColor(QImage(info.filePath(), "PNG").pixel(3, 3)), QColor(20, 120, 220));
+    EXPECT_TRUE(controller.dismissTimer()->isActive());
+    for (const QUrl& url : opened)
+        QFile::remove(url.toLocalFile());
 
-TEST_F(ThumbnailWindowTest, OpeningASavedCaptureOpensItsFileAndSlidesOut) {
     const QUrl file = QUrl::fromLocalFile("/tmp/shots/Zentola 2026-12-06.png");
     controller.show(capture(64, 48, fake->list[0], file));
     controller.openInPreview();
-    EXPECT_EQ(opened, QList<QUrl>{file});
-    EXPECT_FALSE(controller.dismissTimer()->isActive());
-    EXPECT_TRUE(waitUntil([&] { return !controller.window()->isVisible(); }));
-
     controller.revealInFileManager();
-    EXPECT_EQ(revealed, QStringList{"/tmp/shots/Zentola 2026-12-06.png"});
+    EXPECT_TRUE(opened.last() == file && revealed == QStringList{"/tmp/shots/Zentola 2026-12-06.png"});
+    EXPECT_TRUE(waitUntil([&] { return !controller.window()->isVisible(); }));
 }
 
-TEST_F(ThumbnailWindowTest, NoDisplayMeansNoCard) {
-    fake->setDisplays({});
-    controller.show(capture(10, 10));
-    EXPECT_EQ(controller.window(), nullptr);
-    EXPECT_TRUE(controller.currentImage().has_value());
+TEST_F(ThumbnailWindowTest, ClicksOpen_SwipesRightDismissWhereverTheyStart_OtherDragsCarryTheCaptureOut) {
+    auto card = view(capture(300, 200));
+    hover(card.get(), true);
+    card->closeButton()->click();
+    hover(card.get(), false);
+    EXPECT_TRUE(dismissed == 1 && waitUntil([&] { return !card->closeButton()->isVisible(); }));
+    mouse(card.get(), QEvent::MouseButtonPress, QPoint(50, 50));
+    // 9.9 points away: still a click.
+    mouse(card.get(), QEvent::MouseMove, QPoint(57, 57));
+    mouse(card.get(), QEvent::MouseButtonRelease, QPoint(57, 57));
+    EXPECT_EQ(opens, 1);
+    swipe(card.get(), QPoint(20, 100), 90);
+    swipe(card.get(), QPoint(20, 100), -60);
+    EXPECT_EQ(dismissed, 1);
+    // Every move beyond 100 points asks again (110 ... 150), also from the card's right edge,
+    // where the pointer leaves the card long before.
+    swipe(card.get(), QPoint(20, 100), 150);
+    EXPECT_EQ(dismissed, 6);
+    swipe(card.get(), QPoint(200, 100), 150);
+    EXPECT_EQ(dismissed, 11);
+    EXPECT_EQ(opens, 1);
+    EXPECT_TRUE(waitUntil([&] { return card->dragOffset().isNull(); }));
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("shot.png");
+    QImage(12, 8, QImage::Format_RGB32).save(path, "PNG");
+    std::unique_ptr<QMimeData> file(view(capture(12, 8, {}, QUrl::fromLocalFile(path)))->makeDragData());
+    EXPECT_EQ(file->urls(), QList<QUrl>{QUrl::fromLocalFile(path)});
+    EXPECT_TRUE(QImage::fromData(file->data("image/png")).size() == QSize(12, 8) && !file->hasImage());
+    std::unique_ptr<QMimeData> gone(view(capture(12, 8, {}, QUrl::fromLocalFile(dir.filePath("x.png"))))->makeDragData());
+    EXPECT_TRUE(gone->formats().isEmpty());
+    std::unique_ptr<QMimeData> image(card->makeDragData());
+    EXPECT_FALSE(image->hasUrls());
+    EXPECT_EQ(qvariant_cast<QImage>(image->imageData()).size(), QSize(300, 200));
+}
+
+TEST_F(ThumbnailWindowTest, TheMenuActs_CopyHasNoFileOfAnUnsavedCapture_SaveAsAlwaysWritesAPngName) {
+    QTemporaryDir dir;
+    auto card = view(capture(50, 40, {}, QUrl::fromLocalFile(dir.filePath("shot.jpg"))));
+    std::unique_ptr<QMenu> menu(card->makeContextMenu());
+    QStringList texts;
+    for (QAction* a : menu->actions()) {
+        texts << (a->isSeparator() ? QString("--") : a->text());
+        if (a->text() == "Open" || a->text() == "Show in Finder" || a->text() == "Dismiss")
+            a->trigger();
+    }
+    EXPECT_EQ(texts, (QStringList{"Open", "Open With...", "--", "Save As...", "Copy", "--", "Show in Finder", "--", "Dismiss"}));
+    EXPECT_TRUE(opens == 1 && dismissed == 1 && revealed == QStringList{"card"});
+    std::unique_ptr<QMenu>(view(capture(30, 20))->makeContextMenu())->actions().at(4)->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->formats(), (QStringList{"image/tiff", "image/png"}));
+
+    // Proposed as "Screenshot.png"; a name typed with another extension gains ".png", and the
+    // file holds PNG whatever the capture was saved as.
+    QFileDialog* dialog = card->saveAs();
+    EXPECT_EQ(QFileInfo(dialog->selectedFiles().first()).fileName(), "Screenshot.png");
+    dialog->selectFile(dir.filePath("copy.jpg"));
+    QMetaObject::invokeMethod(dialog, "accept");
+    const QString written = dir.filePath("copy.jpg.png");
+    EXPECT_TRUE(waitUntil([&] { return QImage(written, "PNG").size() == QSize(50, 40); }));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("copy.jpg")));
+    QFileDialog* cancelled = card->saveAs();
+    cancelled->selectFile(dir.filePath("Other.png"));
+    cancelled->reject();
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("Other.png")));
+    EXPECT_FALSE(ThumbnailView::writePNG(card->image().image.bitmap(), dir.filePath("no/such/folder/x.png")));
 }

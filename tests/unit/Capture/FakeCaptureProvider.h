@@ -12,9 +12,15 @@
 class FakeCaptureProvider : public platform::ScreenCaptureProvider {
 public:
     explicit FakeCaptureProvider(std::vector<std::string>* events = nullptr) : events_(events) {}
+    platform::ShareableContent content;
+    std::optional<platform::PlatformError> contentError, captureError;
+    std::vector<std::pair<bool, bool>> queries;
+    std::vector<std::pair<platform::ContentFilter, platform::StreamConfiguration>> captures;
+    std::vector<platform::WindowListEntry> entries;
 
     QCoro::Task<platform::ShareableContent> shareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly) override {
-        note("content");
+        if (events_)
+            events_->push_back("content");
         queries.emplace_back(excludingDesktopWindows, onScreenWindowsOnly);
         if (contentError)
             throw *contentError;
@@ -24,29 +30,18 @@ public:
 
     QCoro::Task<platform::BitmapRef> captureImage(platform::ContentFilter filter,
                                                   platform::StreamConfiguration configuration) override {
-        note("grab");
+        if (events_)
+            events_->push_back("grab");
         captures.emplace_back(filter, configuration);
         if (captureError)
             throw *captureError;
         const int w = int(configuration.width), h = int(configuration.height);
-        std::vector<std::uint8_t> pixels(std::size_t(w) * h * 4, 0x80);
         co_return platform::Bitmap::create(w, h, w * 4, platform::PixelFormat::BGRA, platform::AlphaMode::opaque,
-                                           std::move(pixels));
+                                           std::vector<std::uint8_t>(std::size_t(w) * h * 4, 0x80));
     }
 
     std::vector<platform::WindowListEntry> windowList(bool, bool) override { return entries; }
 
-    platform::ShareableContent content;
-    std::optional<platform::PlatformError> contentError;
-    std::optional<platform::PlatformError> captureError;
-    std::vector<std::pair<bool, bool>> queries;
-    std::vector<std::pair<platform::ContentFilter, platform::StreamConfiguration>> captures;
-    std::vector<platform::WindowListEntry> entries;
-
 private:
-    void note(const char* what) {
-        if (events_)
-            events_->push_back(what);
-    }
     std::vector<std::string>* events_;
 };

@@ -1,6 +1,5 @@
 #include "Features/Capture/ScreenshotWriter.h"
 #include "Services/PersistenceManager.h"
-#include "packages/webp/PixelOrder.h"
 #include "packages/webp/WebPEncoder.h"
 #include "packages/webp/WebpEncoderConfig.h"
 #include "platform/defaults/DefaultsStore.h"
@@ -28,125 +27,120 @@ platform::BitmapRef gradient(int w, int h) {
 
 class ScreenshotWriterTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        store = std::make_unique<platform::DefaultsStore>(dir.path() + "/defaults.json");
-        settings = std::make_unique<PersistenceManager>(*store);
-        folder = dir.path() + "/Pictures/Zentola";
-    }
+    QTemporaryDir dir;
+    platform::DefaultsStore store{dir.path() + "/defaults.json"};
+    PersistenceManager settings{store};
+    QString folder = dir.path() + "/Pictures/Zentola";
 
-    ScreenshotWriter writer() {
-        ScreenshotWriter w(*settings);
+    // The file written, and what was logged.
+    std::pair<std::optional<QUrl>, std::string> save(const platform::BitmapRef& image) {
+        ScreenshotWriter w(settings);
         w.now = [] { return QDateTime(QDate(2025, 3, 14), QTime(9, 26, 53)); };
         w.folderURL = [this] { return QUrl::fromLocalFile(folder); };
-        return w;
-    }
-
-    std::string saveLogged(const platform::BitmapRef& image, std::optional<QUrl>* result) {
         testing::internal::CaptureStdout();
-        *result = writer().saveScreenshot(image);
-        return testing::internal::GetCapturedStdout();
+        auto url = w.saveScreenshot(image);
+        return {url, testing::internal::GetCapturedStdout()};
     }
-
+    QByteArray bytes(const std::optional<QUrl>& url) const {
+        QFile f(url ? url->toLocalFile() : QString());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
     QStringList entries() const { return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System); }
-
-    QTemporaryDir dir;
-    QString folder;
-    std::unique_ptr<platform::DefaultsStore> store;
-    std::unique_ptr<PersistenceManager> settings;
 };
 
 }  // namespace
 
-TEST(ScreenshotWriterNames, FollowTheDatePatternAndNumberLaterCopies) {
-    const QDateTime when(QDate(2025, 3, 14), QTime(9, 26, 53));
-    EXPECT_EQ(ScreenshotWriter::fileName(when, Format::png), "Screenshot 2025-03-14 at 09.26.53.png");
-    EXPECT_EQ(ScreenshotWriter::fileName(when, Format::jpeg), "Screenshot 2025-03-14 at 09.26.53.jpg");
-    EXPECT_EQ(ScreenshotWriter::fileName(when, Format::heic, 2), "Screenshot 2025-03-14 at 09.26.53 (2).heic");
-    EXPECT_EQ(ScreenshotWriter::fileName(QDateTime(QDate(2025, 12, 1), QTime(23, 5, 7)), Format::tiff, 11),
-              "Screenshot 2025-12-01 at 23.05.07 (11).tiff");
-    EXPECT_EQ(ScreenshotWriter::caseName(Format::jpeg), "jpeg");
-}
-
-TEST_F(ScreenshotWriterTest, CreatesTheMissingFolderAndNeverReplacesAnEarlierCapture) {
-    const auto first = gradient(40, 30), second = gradient(64, 16);
-    const auto a = writer().saveScreenshot(first);
-    const auto b = writer().saveScreenshot(second);
-    const auto c = writer().saveScreenshot(second);
-    ASSERT_TRUE(a && b && c);
-    EXPECT_EQ(a->toLocalFile(), folder + "/Screenshot 2025-03-14 at 09.26.53.png");
-    EXPECT_EQ(b->toLocalFile(), folder + "/Screenshot 2025-03-14 at 09.26.53 (2).png");
-    EXPECT_EQ(c->toLocalFile(), folder + "/Screenshot 2025-03-14 at 09.26.53 (3).png");
-    EXPECT_EQ(QImage(a->toLocalFile()).size(), QSize(40, 30));
-    EXPECT_EQ(QImage(b->toLocalFile()).size(), QSize(64, 16));
+TEST_F(ScreenshotWriterTest, NamesFollowTheDate_TheFolderIsMade_AndAnEarlierCaptureIsNeverReplaced) {
+    const QDateTime when(QDate(2025, 12, 1), QTime(23, 5, 7));
+    EXPECT_EQ(ScreenshotWriter::fileName(when, Format::jpeg), "Screenshot 2025-12-01 at 23.05.07.jpg");
+    EXPECT_EQ(ScreenshotWriter::fileName(when, Format::heic, 11), "Screenshot 2025-12-01 at 23.05.07 (11).heic");
+    std::vector<QString> names;
+    for (int i = 0; i < 3; ++i)
+        names.push_back(save(gradient(40 + i, 30)).first->toLocalFile());
+    EXPECT_EQ(names, (std::vector<QString>{folder + "/Screenshot 2025-03-14 at 09.26.53.png",
+                                           folder + "/Screenshot 2025-03-14 at 09.26.53 (2).png",
+                                           folder + "/Screenshot 2025-03-14 at 09.26.53 (3).png"}));
+    EXPECT_EQ(QImage(names[1]).size(), QSize(41, 30));
     // Nothing but the three files: no temporary left beside them.
     EXPECT_EQ(entries().size(), 3);
 }
 
-TEST_F(ScreenshotWriterTest, AFolderThatCannotBeMadeIsLoggedAndGivesNoFile) {
-    QDir().mkpath(dir.path() + "/Pictures");
-    QFile blocker(dir.path() + "/Pictures/Zentola");
+TEST_F(ScreenshotWriterTest, EachFailureIsLoggedWithWhereAndWhyAndLeavesNoFile) {
+    const std::string prefix = "Failed to save screenshot: ";
+    // WebP stops at 16383 pixels a side, JPEG at 65500.
+    settings.setSaveFormat(Format::webp);
+    auto [url, log] = save(gradient(17000, 1));
+    EXPECT_TRUE(!url && log.rfind(prefix, 0) == 0 && log.size() > prefix.size() + 1) << log;
+    settings.setSaveFormat(Format::jpeg);
+    std::tie(url, log) = save(gradient(70000, 1));
+    EXPECT_FALSE(url);
+    EXPECT_EQ(log.rfind("Failed to finalize image destination (" + folder.toStdString() +
+                            "/Screenshot 2025-03-14 at 09.26.53.jpg: ", 0), 0u) << log;
+    EXPECT_TRUE(entries().isEmpty()) << entries().join(", ").toStdString();
+
+    // A folder where no file can be made (a name too long for the system, even as root).
+    settings.setSaveFormat(Format::png);
+    folder = dir.path() + "/" + QString(250, 'a') + "/" + QString(250, 'b');
+    while (folder.size() < 4080)
+        folder += "/" + QString(std::min<qsizetype>(250, 4080 - folder.size()), 'c');
+    std::tie(url, log) = save(gradient(8, 8));
+    EXPECT_FALSE(url);
+    EXPECT_EQ(log, "Failed to create image destination for format: png (" + folder.toStdString() +
+                       "/Screenshot 2025-03-14 at 09.26.53.png: File name too long)\n");
+
+    // A folder that cannot be made, and none at all.
+    QFile blocker(dir.path() + "/Blocked");
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    std::optional<QUrl> result;
-    const std::string out = saveLogged(gradient(8, 8), &result);
-    EXPECT_FALSE(result);
-    EXPECT_EQ(out.rfind("Failed to save screenshot: ", 0), 0u) << out;
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
-
-    folder = dir.path() + "/Pictures/Zentola/inside";
-    const std::string deeper = saveLogged(gradient(8, 8), &result);
-    EXPECT_FALSE(result);
-    EXPECT_EQ(deeper.rfind("Failed to save screenshot: ", 0), 0u) << deeper;
+    for (const QString& blocked : {dir.path() + "/Blocked", dir.path() + "/Blocked/inside"}) {
+        folder = blocked;
+        std::tie(url, log) = save(gradient(8, 8));
+        EXPECT_TRUE(!url && log.rfind(prefix, 0) == 0 && std::count(log.begin(), log.end(), '\n') == 1) << log;
+    }
+    folder.clear();
+    EXPECT_EQ(save(gradient(8, 8)).second, "No screenshot folder access\n");
 }
 
-TEST_F(ScreenshotWriterTest, AnEncoderFailureLeavesNoPartialFile) {
-    settings->setSaveFormat(Format::jpeg);
-    std::optional<QUrl> result;
-    // JPEG stops at 65500 pixels a side.
-    const std::string out = saveLogged(gradient(70000, 1), &result);
-    EXPECT_FALSE(result);
-    EXPECT_EQ(out, "Failed to finalize image destination\n");
-    EXPECT_TRUE(entries().isEmpty()) << entries().join(", ").toStdString();
-}
-
-TEST_F(ScreenshotWriterTest, QualityCountsForTheLossyFormatsOnly) {
+TEST_F(ScreenshotWriterTest, QualityCountsForTheLossyFormatsOnly_AndAnyStoredValueIsKeptWithinZeroToOne) {
     const auto image = gradient(256, 128);
     auto sizeAt = [&](Format f, double q) {
-        settings->setSaveFormat(f);
-        settings->setJpegQuality(q);
-        const auto url = writer().saveScreenshot(image);
-        EXPECT_TRUE(url) << ScreenshotWriter::caseName(f).toStdString();
-        if (!url)
-            return qint64(-1);
-        EXPECT_TRUE(url->toLocalFile().endsWith("." + f.fileExtension()));
-        const qint64 size = QFileInfo(url->toLocalFile()).size();
-        QFile::remove(url->toLocalFile());
-        return size;
+        settings.setSaveFormat(f);
+        settings.setJpegQuality(q);
+        const auto url = save(image).first;
+        EXPECT_TRUE(url && url->toLocalFile().endsWith("." + f.fileExtension()));
+        return bytes(url).size();
     };
-    EXPECT_LT(sizeAt(Format::jpeg, 0.2), sizeAt(Format::jpeg, 0.95));
-    EXPECT_LT(sizeAt(Format::heic, 0.2), sizeAt(Format::heic, 0.95));
-    EXPECT_LT(sizeAt(Format::webp, 0.2), sizeAt(Format::webp, 0.95));
-    EXPECT_EQ(sizeAt(Format::png, 0.2), sizeAt(Format::png, 0.95));
-    EXPECT_EQ(sizeAt(Format::tiff, 0.2), sizeAt(Format::tiff, 0.95));
+    for (Format lossy : {Format::jpeg, Format::heic, Format::webp})
+        EXPECT_LT(sizeAt(lossy, 0.2), sizeAt(lossy, 0.95)) << ScreenshotWriter::caseName(lossy).toStdString();
+    for (Format lossless : {Format::png, Format::tiff})
+        EXPECT_EQ(sizeAt(lossless, 0.2), sizeAt(lossless, 0.95));
+
+    // A hand-edited store: every format takes the nearest quality it can use.
+    for (Format f : {Format::webp, Format::jpeg}) {
+        settings.setSaveFormat(f);
+        for (const auto& [stored, meant] : {std::pair(5.0, 1.0), std::pair(-3.0, 0.0)}) {
+            store.set(QStringLiteral("zentola.jpegQuality"), stored);
+            const QByteArray clamped = bytes(save(image).first);
+            store.set(QStringLiteral("zentola.jpegQuality"), meant);
+            EXPECT_FALSE(clamped.isEmpty());
+            EXPECT_EQ(clamped, bytes(save(image).first)) << stored;
+        }
+    }
 }
 
-TEST(ScreenshotWriterPixels, WebpReceivesPremultipliedRgbaRows) {
-    // One straight-alpha BGRA pixel, one premultiplied RGBA pixel, one opaque BGRA pixel.
+TEST(ScreenshotWriterPixels, WebpGetsPremultipliedRgbaRowsWithThePicturePresetAtTheQualityInPercent) {
+    // Straight-alpha BGRA, premultiplied RGBA, opaque BGRA with padded rows.
     const auto straight = platform::Bitmap::create(1, 1, 4, platform::PixelFormat::BGRA, platform::AlphaMode::straight,
                                                    {50, 100, 200, 128});
     EXPECT_EQ(ScreenshotWriter::premultipliedRGBA(*straight), (std::vector<std::uint8_t>{100, 50, 25, 128}));
     const auto premultiplied = platform::Bitmap::create(1, 1, 4, platform::PixelFormat::RGBA,
                                                         platform::AlphaMode::premultiplied, {10, 20, 30, 40});
     EXPECT_EQ(ScreenshotWriter::premultipliedRGBA(*premultiplied), (std::vector<std::uint8_t>{10, 20, 30, 40}));
-    // Padded rows: only the pixels are copied, and the unused fourth byte becomes opaque.
     const auto opaque = platform::Bitmap::create(1, 2, 8, platform::PixelFormat::BGRA, platform::AlphaMode::opaque,
                                                  {1, 2, 3, 0, 9, 9, 9, 9, 4, 5, 6, 0, 9, 9, 9, 9});
     EXPECT_EQ(ScreenshotWriter::premultipliedRGBA(*opaque), (std::vector<std::uint8_t>{3, 2, 1, 255, 6, 5, 4, 255}));
-}
 
-TEST(ScreenshotWriterPixels, WebpUsesThePicturePresetAtTheQualityInPercent) {
-    const auto image = gradient(96, 64);
-    const auto rgba = ScreenshotWriter::premultipliedRGBA(*image);
+    const auto rgba = ScreenshotWriter::premultipliedRGBA(*gradient(96, 64));
     auto direct = [&](webp::WebpEncoderConfig::Preset preset, float quality) {
         const auto data = webp::WebPEncoder().encode(webp::RGBA, rgba.data(), webp::WebpEncoderConfig::preset(preset, quality),
                                                      96, 64, 96 * 4, 0, 0);
@@ -156,21 +150,4 @@ TEST(ScreenshotWriterPixels, WebpUsesThePicturePresetAtTheQualityInPercent) {
     EXPECT_EQ(written, direct(webp::WebpEncoderConfig::Preset::picture, 90));
     EXPECT_NE(written, direct(webp::WebpEncoderConfig::Preset::picture, 0.9f));
     EXPECT_NE(written, direct(webp::WebpEncoderConfig::Preset::text, 90));
-}
-
-TEST_F(ScreenshotWriterTest, NoFolderAndARefusedWebpAreLoggedAndLeaveNothing) {
-    std::optional<QUrl> result;
-    folder.clear();
-    EXPECT_EQ(saveLogged(gradient(8, 8), &result), "No screenshot folder access\n");
-    EXPECT_FALSE(result);
-
-    folder = dir.path() + "/Pictures/Zentola";
-    settings->setSaveFormat(Format::webp);
-    // WebP stops at 16383 pixels a side.
-    const std::string out = saveLogged(gradient(17000, 1), &result);
-    EXPECT_FALSE(result);
-    EXPECT_EQ(out.rfind("Failed to save screenshot: ", 0), 0u) << out;
-    EXPECT_GT(out.size(), std::string("Failed to save screenshot: \n").size()) << out;
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
-    EXPECT_TRUE(entries().isEmpty()) << entries().join(", ").toStdString();
 }

@@ -8,6 +8,7 @@
 #include <utility>
 
 // Records registrations and lets a test deliver hot-key events through the installed handler.
+// Another program's combinations are the refused ones.
 class FakeHotKeyCenter : public platform::HotKeyCenter {
 public:
     struct Registration {
@@ -19,19 +20,15 @@ public:
     bool hasDispatcherTarget() override { return true; }
     int registerHotKey(quint32 keyCode, quint32 modifiers, platform::HotKeyIdentity identity, HotKeyRef* out) override {
         attempts.push_back({keyCode, modifiers, identity});
-        *out = 0;
-        if (refused.count({keyCode, modifiers}))
-            return eventHotKeyExistsErr;
-        HotKeyRef ref = next++;
-        live[ref] = {keyCode, modifiers, identity};
-        *out = ref;
-        return noErr;
+        *out = refused.count({keyCode, modifiers}) ? 0 : next++;
+        if (*out)
+            live[*out] = attempts.back();
+        return *out ? noErr : eventHotKeyExistsErr;
     }
     int unregisterHotKey(HotKeyRef ref) override { return live.erase(ref) ? noErr : paramErr; }
     int installHandler(Handler h, HandlerRef* out) override {
         handler = std::move(h);
-        ++installs;
-        *out = 1;
+        *out = ++installs;
         return noErr;
     }
     int removeHandler(HandlerRef) override {
@@ -40,17 +37,16 @@ public:
         return noErr;
     }
     int addEventTypes(HandlerRef, const std::vector<quint32>& k) override {
-        for (quint32 kind : k)
-            kinds.insert(kind);
+        kinds.insert(k.begin(), k.end());
         return noErr;
     }
     int removeEventTypes(HandlerRef, const std::vector<quint32>& k) override {
-        for (quint32 kind : k)
-            kinds.erase(kind);
+        std::erase_if(kinds, [&](quint32 kind) { return std::count(k.begin(), k.end(), kind) > 0; });
         return noErr;
     }
     std::optional<QVariantList> copySymbolicHotKeys() override { return symbolic; }
-    bool isSecureEventInputEnabled() override { return secureInput; }
+    bool isHotKeyTakenElsewhere(quint32 keyCode, quint32 modifiers) override { return refused.count({keyCode, modifiers}); }
+    bool isSecureEventInputEnabled() override { return false; }
 
     // Presses or releases the live hot key of the combination, as the desktop would.
     int send(quint32 kind, quint32 keyCode, quint32 modifiers) {
@@ -60,17 +56,14 @@ public:
         return -1;
     }
     int deliver(quint32 kind, platform::HotKeyIdentity identity) {
-        if (!handler || !kinds.count(kind))
-            return -1;
         platform::HotKeyEvent e;
         e.kind = kind;
         e.identity = identity;
-        return handler(e);
+        return handler && kinds.count(kind) ? handler(e) : -1;
     }
     bool isLive(quint32 keyCode, quint32 modifiers) const {
-        return std::any_of(live.begin(), live.end(), [&](const auto& e) {
-            return e.second.keyCode == keyCode && e.second.modifiers == modifiers;
-        });
+        return std::any_of(live.begin(), live.end(),
+                           [&](const auto& e) { return e.second.keyCode == keyCode && e.second.modifiers == modifiers; });
     }
 
     std::vector<Registration> attempts;
@@ -78,7 +71,6 @@ public:
     std::set<std::pair<quint32, quint32>> refused;
     std::set<quint32> kinds;
     std::optional<QVariantList> symbolic;
-    bool secureInput = false;
     Handler handler;
     int installs = 0;
     HotKeyRef next = 100;

@@ -5,20 +5,23 @@
 #include "packages/GlobalShortcuts/GlobalShortcuts.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/defaults/DefaultsStore.h"
+#include "platform/input/KeyboardLayout.h"
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-// A fresh package over a private store and a fake hot-key service; counts change notifications.
+// A fresh package over a private store, a fake hot-key service and a U.S. keyboard; keeps the names
+// of the change notifications.
 class PackageFixture : public testing::Test {
 protected:
     void SetUp() override {
-        store = std::make_unique<platform::DefaultsStore>(dir.filePath("defaults.json"));
-        GlobalShortcuts::setDefaultsStore(store.get());
+        GlobalShortcuts::setDefaultsStore(&store);
         platform::HotKeyCenter::setShared(&center);
+        platform::KeyboardLayout::setCurrentForTesting(platform::KeyboardLayout::fromNames("us"));
         GlobalShortcuts::resetForTesting();
         observer = platform::NotificationCenter::defaultCenter().addObserver(
             GlobalShortcuts::shortcutByNameDidChange, [this](const QVariantMap& info) {
@@ -28,12 +31,14 @@ protected:
     void TearDown() override {
         platform::NotificationCenter::defaultCenter().removeObserver(observer);
         GlobalShortcuts::resetForTesting();
+        platform::KeyboardLayout::setCurrentForTesting(std::nullopt);
         platform::HotKeyCenter::setShared(nullptr);
         GlobalShortcuts::setDefaultsStore(nullptr);
     }
+    static void turn() { QCoreApplication::processEvents(); }
 
     QTemporaryDir dir;
-    std::unique_ptr<platform::DefaultsStore> store;
+    platform::DefaultsStore store{dir.filePath("defaults.json")};
     FakeHotKeyCenter center;
     platform::NotificationCenter::Token observer = 0;
     std::vector<QString> posted;

@@ -1,91 +1,108 @@
 #include "platform/defaults/DefaultsStore.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include "support/Printed.h"
+
 using platform::DefaultsStore;
+using namespace std::chrono_literals;
 
 namespace {
 
 class DefaultsStoreTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
-    QString path() const { return dir.path() + "/zentola/defaults.json"; }
+    QString path(const QString& name = "defaults.json") const { return dir.path() + "/zentola/" + name; }
+
+    void writeFile(const QByteArray& bytes, const QString& name = "defaults.json") const {
+        QDir().mkpath(dir.path() + "/zentola");
+        QFile f(path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    QByteArray readFile(const QString& name = "defaults.json") const {
+        QFile f(path(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    QJsonObject onDisk() const { return QJsonDocument::fromJson(readFile()).object(); }
 };
 
 }  // namespace
 
-TEST_F(DefaultsStoreTest, TellsAbsentFromStoredFalseAndZeroAcrossReloads) {
+TEST_F(DefaultsStoreTest, TypesAndAbsenceSurviveAReopen_ValuesItDoesNotModelStayAsTheyWere) {
+    const QByteArray file = R"({"other.tool": [1, {"a": null}], "nothing": null, "plain": {"x": 1},
+        "n": 1.5e300, "blob": {"data": "AAE"}, "zentola.showFlash": false, "zentola.savedRect": [0]})";
+    writeFile(file);
     {
         DefaultsStore s(path());
-        EXPECT_FALSE(s.object("k").has_value());
-        s.setBool("flag", false);
+        EXPECT_FALSE(s.object("other.tool").has_value());  // read as absent
+        EXPECT_EQ(s.object("zentola.showFlash"), QVariant(false));
         s.setInteger("zero", 0);
-        s.setDouble("q", 0.75);
-        s.setString("text", "hello");
-        s.setData("blob", QByteArray("\x00\x01\xff", 3));
+        s.setDouble("d", 2.5);
+        s.setString("yes", "YES");
+        s.setData("data", QByteArray("\x00\xff", 2));
+        s.remove("zentola.savedRect");
     }
     DefaultsStore s(path());
-    ASSERT_TRUE(s.object("flag").has_value());
-    EXPECT_FALSE(s.boolForKey("flag"));
-    ASSERT_TRUE(s.object("zero").has_value());
-    EXPECT_EQ(s.integerForKey("zero"), 0);
-    EXPECT_DOUBLE_EQ(s.doubleForKey("q"), 0.75);
-    EXPECT_EQ(s.stringForKey("text").value(), "hello");
-    EXPECT_EQ(s.dataForKey("blob").value(), QByteArray("\x00\x01\xff", 3));
-    EXPECT_FALSE(s.object("missing").has_value());
-    EXPECT_EQ(s.dictionaryRepresentation().size(), 5);
+    EXPECT_EQ(s.object("zero"), QVariant(qint64(0)));
+    EXPECT_EQ(s.dataForKey("data"), QByteArray("\x00\xff", 2));
+    // Typed reads convert as the desktop's store does.
+    EXPECT_EQ(QStringList({s.stringForKey("d").value_or("-"), s.stringForKey("zentola.showFlash").value_or("-"),
+                           QString::number(s.integerForKey("d")), QString::number(s.integerForKey("zentola.showFlash")),
+                           QString::number(s.doubleForKey("yes")), s.boolForKey("yes") ? "yes" : "no",
+                           s.boolForKey("zero") ? "yes" : "no", QString::fromUtf8(s.dataForKey("yes").value_or(""))}),
+              (QStringList{"2.5", "0", "2", "0", "0", "yes", "no", "YES"}));
+    EXPECT_FALSE(s.contains("zentola.savedRect"));
+    QJsonObject expected = QJsonDocument::fromJson(file).object();
+    expected.remove("zentola.savedRect");
+    for (const char* key : {"zero", "d", "yes", "data"})
+        expected.insert(key, onDisk().value(key));
+    EXPECT_EQ(onDisk(), expected);
 }
 
-TEST_F(DefaultsStoreTest, TypedReadsConvertAsTheDesktopStoreDoes) {
-    DefaultsStore s(path());
-    s.setInteger("n", 42);
-    s.setBool("t", true);
-    s.setDouble("d", 2.5);
-    s.setString("yes", "YES");
-    s.setString("num", "12");
-    EXPECT_EQ(s.stringForKey("n").value(), "42");
-    EXPECT_EQ(s.stringForKey("t").value(), "1");
-    EXPECT_EQ(s.stringForKey("d").value(), "2.5");
-    EXPECT_TRUE(s.boolForKey("yes"));
-    EXPECT_TRUE(s.boolForKey("n"));
-    EXPECT_EQ(s.integerForKey("num"), 12);
-    EXPECT_EQ(s.integerForKey("d"), 2);
-    EXPECT_EQ(s.integerForKey("t"), 1);
-    EXPECT_FALSE(s.dataForKey("n").has_value());
-    EXPECT_FALSE(s.stringForKey("absent").has_value());
+TEST_F(DefaultsStoreTest, AStormOfWritesIsReadAtOnceAndReachesTheFileLaterOnItsOwnThread) {
+    DefaultsStore s(path(), 200ms);
+    for (int i = 0; i <= 40; ++i)
+        s.setInteger("zentola.savedRect", i);
+    EXPECT_EQ(s.integerForKey("zentola.savedRect"), 40);
+    EXPECT_FALSE(QFile::exists(path()));  // nothing written on the caller's thread
+    // This thread runs no event loop meanwhile: the file comes from the store's own thread.
+    QDeadlineTimer deadline(5000);
+    while (onDisk().value("zentola.savedRect") != 40 && !deadline.hasExpired())
+        QThread::msleep(10);
+    EXPECT_EQ(onDisk().value("zentola.savedRect"), 40);
+
+    DefaultsStore slow(path("slow.json"), 1h);
+    slow.setBool("b", true);
+    slow.flush();  // as at quit: written now, not an hour later
+    EXPECT_EQ(readFile("slow.json").contains("\"b\": true"), true);
 }
 
-TEST_F(DefaultsStoreTest, RemoveAndInvalidValueDeleteTheKeyOnDisk) {
-    {
-        DefaultsStore s(path());
-        s.setString("a", "1");
-        s.setString("b", "2");
-        s.remove("a");
-        s.set("b", QVariant());
-    }
-    DefaultsStore s(path());
-    EXPECT_TRUE(s.dictionaryRepresentation().isEmpty());
-}
-
-TEST_F(DefaultsStoreTest, CorruptFileIsKeptAsideAndTheStoreStartsEmpty) {
-    QDir().mkpath(dir.path() + "/zentola");
-    QFile f(path());
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("{ not json");
-    f.close();
-
-    DefaultsStore s(path());
-    EXPECT_TRUE(s.dictionaryRepresentation().isEmpty());
-    QStringList aside = QDir(dir.path() + "/zentola").entryList({"defaults.json.unreadable-*"}, QDir::Files);
+TEST_F(DefaultsStoreTest, AnUnreadableFileIsKeptAsideOrElseNeverWrittenOver) {
+    writeFile("{ not json");
+    // A name too long for an aside copy: the move fails, and that file must stay as it is.
+    const QString longName = QString(240, 'a') + ".json";
+    writeFile("[broken", longName);
+    const auto log = printedBy([&] {
+        for (const QString& name : {QString("defaults.json"), longName}) {
+            DefaultsStore s(path(name));
+            EXPECT_TRUE(s.dictionaryRepresentation().isEmpty());
+            s.setString("x", "y");
+        }
+    });
+    const QStringList aside = QDir(dir.path() + "/zentola").entryList({"defaults.json.unreadable-*"}, QDir::Files);
     ASSERT_EQ(aside.size(), 1);
-    QFile kept(dir.path() + "/zentola/" + aside.first());
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), QByteArray("{ not json"));
-
-    s.setString("x", "y");  // writing now must not touch the kept copy
-    EXPECT_TRUE(QFile::exists(dir.path() + "/zentola/" + aside.first()));
+    EXPECT_EQ(readFile(aside.first()), QByteArray("{ not json"));
+    EXPECT_EQ(onDisk().value("x"), "y");
+    EXPECT_EQ(readFile(longName), QByteArray("[broken"));
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_NE(log[1].find("could not be read nor moved aside"), std::string::npos) << log[1];
 }

@@ -1,7 +1,6 @@
 #include "Services/ClipboardManager.h"
 
 #include "platform/desktop/Pasteboard.h"
-#include "platform/imageio/ImageCodec.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -9,9 +8,7 @@
 #include <QMimeData>
 
 #include <atomic>
-#include <chrono>
 #include <future>
-#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -20,126 +17,70 @@ using platform::Pasteboard;
 
 namespace {
 
-platform::BitmapRef redBitmap(int w, int h) {
-    QImage image(w, h, QImage::Format_ARGB32);
-    image.fill(QColor(250, 10, 20));
-    return platform::Bitmap::fromQImage(image);
-}
+const auto offered = [] { return QGuiApplication::clipboard()->mimeData(); };
 
 // The types offered once every encoder has finished (reading a type waits for its data).
 QStringList offeredTypes() {
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    if (!data)
-        return {};
-    for (const QString& type : data->formats())
-        data->data(type);
-    return data->formats();
+    for (const QString& type : offered()->formats())
+        offered()->data(type);
+    return offered()->formats();
 }
 
-QByteArray offered(const QString& type) {
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    return data ? data->data(type) : QByteArray();
-}
-
-ClipboardManager::Encoder codec(QByteArray (*encode)(const platform::Bitmap&)) {
-    return [encode](const platform::BitmapRef& b) -> std::optional<QByteArray> { return encode(*b); };
-}
-
-struct ClipboardManagerTest : testing::Test {
-    Pasteboard board{QGuiApplication::clipboard()};
-    // Read by the encoders on worker threads; changed only once the clipboard has settled.
-    std::optional<QByteArray> tiffResult = QByteArray("TIFFDATA");
-    std::optional<QByteArray> pngResult = QByteArray("PNGDATA");
-    ClipboardManager fake{board, [this](const platform::BitmapRef&) { return tiffResult; },
-                          [this](const platform::BitmapRef&) { return pngResult; }};
-};
+// The encoders are fakes: the pixels do not matter.
+const platform::BitmapRef kBitmap = platform::Bitmap::fromQImage(QImage(4, 4, QImage::Format_RGB32));
 
 }  // namespace
 
-TEST_F(ClipboardManagerTest, SavedCaptureOffersTiffPngAndFileInThatOrder) {
-    ClipboardManager real(board, codec(&platform::ImageCodec::tiffData), codec(&platform::ImageCodec::pngData));
-    real.copyImageWithFile(redBitmap(40, 30), QString("/tmp/shots/Screen Shot #1.png"));
-
-    EXPECT_EQ(offeredTypes(), (QStringList{"image/tiff", "image/png", "text/uri-list"}));
-    EXPECT_EQ(offered("text/uri-list"), QByteArray("file:///tmp/shots/Screen%20Shot%20%231.png\r\n"));
-    const QImage png = QImage::fromData(offered("image/png"), "PNG");
-    ASSERT_FALSE(png.isNull());
-    EXPECT_EQ(png.size(), QSize(40, 30));
-    EXPECT_EQ(QColor(png.pixel(5, 5)), QColor(250, 10, 20));
-    EXPECT_TRUE(offered("image/tiff").startsWith("II*") || offered("image/tiff").startsWith("MM"));
-}
-
-TEST_F(ClipboardManagerTest, UnsavedCaptureReplacesAnEarlierFileEntry) {
-    fake.copyImageWithFile(redBitmap(4, 4), QString("/tmp/a.png"));
-    ASSERT_EQ(offeredTypes().size(), 3);
-    fake.copyImageWithFile(redBitmap(4, 4), std::nullopt);
-    EXPECT_EQ(offeredTypes(), (QStringList{"image/tiff", "image/png"}));
-    EXPECT_EQ(offered("image/tiff"), QByteArray("TIFFDATA"));
-    EXPECT_EQ(offered("image/png"), QByteArray("PNGDATA"));
-}
-
-TEST_F(ClipboardManagerTest, FailedEncodersLeaveTheirTypesOut) {
-    pngResult.reset();
-    fake.copyImageWithFile(redBitmap(4, 4), QString("/tmp/a.png"));
-    EXPECT_EQ(offeredTypes(), (QStringList{"image/tiff", "text/uri-list"}));
-
-    // Without TIFF no PNG is offered either.
-    tiffResult.reset();
-    pngResult = QByteArray("PNGDATA");
-    fake.copyImageWithFile(redBitmap(4, 4), QString("/tmp/a.png"));
-    EXPECT_EQ(offeredTypes(), QStringList{"text/uri-list"});
-    EXPECT_TRUE(offered("image/png").isEmpty());
-
-    // A missing bitmap still replaces what was there.
-    fake.copyImageWithFile(nullptr, std::nullopt);
-    EXPECT_TRUE(offeredTypes().isEmpty());
-}
-
-TEST(ClipboardManagerEncodingTest, ReturnsBeforeTheImagesAreEncodedAndAPasteWaitsForThem) {
+// The copy returns before the images are encoded: every declared type is offered at once and a
+// paste waits for its data; a type whose encoder failed is then withdrawn, and without TIFF no PNG
+// is offered either.
+TEST(ClipboardManagerTest, OffersTiffPngAndTheFileAtOnceAndWithdrawsWhatFailed) {
     Pasteboard board(QGuiApplication::clipboard());
-    std::promise<void> release;
-    std::shared_future<void> gate = release.get_future().share();
-    auto encoded = std::make_shared<std::atomic<bool>>(false);
-    ClipboardManager slow(
-        board,
-        [gate, encoded](const platform::BitmapRef&) -> std::optional<QByteArray> {
+    const std::optional<QByteArray> tiff("TIFFDATA"), png("PNGDATA"), none;
+    const QString uri = "text/uri-list";
+    const struct {
+        std::optional<QByteArray> tiff, png;
+        platform::BitmapRef image;
+        std::optional<QString> path;
+        QStringList types;
+        QByteArray file;
+    } cases[] = {
+        {tiff, png, kBitmap, "/tmp/shots/Screen Shot #1.png", {"image/tiff", "image/png", uri},
+         "file:///tmp/shots/Screen%20Shot%20%231.png\r\n"},
+        {tiff, png, kBitmap, std::nullopt, {"image/tiff", "image/png"}, ""},
+        {tiff, none, kBitmap, std::nullopt, {"image/tiff"}, ""},
+        {none, png, kBitmap, "/tmp/a.png", {uri}, "file:///tmp/a.png\r\n"},
+        // A missing bitmap still replaces the images that were there.
+        {tiff, png, nullptr, "/tmp/a.png", {uri}, "file:///tmp/a.png\r\n"},
+    };
+    for (const auto& c : cases) {
+        std::promise<void> release;
+        auto encoded = std::make_shared<std::atomic<bool>>(false);
+        auto slowTiff = [gate = release.get_future().share(), encoded, result = c.tiff](const platform::BitmapRef&) {
             gate.wait_for(std::chrono::seconds(5));
             *encoded = true;
-            return QByteArray("TIFFDATA");
-        },
-        [](const platform::BitmapRef&) -> std::optional<QByteArray> { return QByteArray("PNGDATA"); });
-
-    slow.copyImageWithFile(redBitmap(4, 4), QString("/tmp/a.png"));
-    EXPECT_FALSE(*encoded);
-    // Offered at once, in order, while still being made.
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(data->formats(), (QStringList{"image/tiff", "image/png", "text/uri-list"}));
-    EXPECT_EQ(data->data("text/uri-list"), QByteArray("file:///tmp/a.png\r\n"));
-
-    release.set_value();
-    EXPECT_EQ(data->data("image/png"), QByteArray("PNGDATA"));
-    EXPECT_EQ(data->data("image/tiff"), QByteArray("TIFFDATA"));
-    EXPECT_TRUE(*encoded);
+            return result;
+        };
+        auto pngEncoder = [result = c.png](const platform::BitmapRef&) { return result; };
+        ClipboardManager(board, slowTiff, pngEncoder).copyImageWithFile(c.image, c.path);
+        EXPECT_FALSE(*encoded);
+        EXPECT_EQ(offered()->formats(), (c.image ? QStringList{"image/tiff", "image/png"} : QStringList()) +
+                                            (c.path ? QStringList{uri} : QStringList()));
+        EXPECT_EQ(offered()->data(uri), c.file);
+        release.set_value();
+        EXPECT_EQ(offeredTypes(), c.types) << c.path.value_or("").toStdString();
+        EXPECT_EQ(offered()->data("image/png"), c.types.contains("image/png") ? *png : QByteArray());
+        EXPECT_EQ(offered()->data("image/tiff"), c.types.contains("image/tiff") ? *tiff : QByteArray());
+    }
 }
 
-TEST(PasteboardTest, KeepsDeclaredOrderAndRefusesUndeclaredTypes) {
+TEST(PasteboardTest, RefusesUndeclaredTypesAndReplacesDataSetTwice) {
     Pasteboard board(QGuiApplication::clipboard());
-    board.clearContents();
     board.declareTypes({"image/tiff", "image/png"});
-    EXPECT_TRUE(board.setData("P", "image/png"));
-    EXPECT_TRUE(board.setData("T", "image/tiff"));
-    EXPECT_FALSE(board.setString("file:///x", "text/uri-list"));
-    EXPECT_FALSE(board.setDataLater("text/uri-list", [] { return QByteArray("file:///x"); }).valid());
-    EXPECT_EQ(offeredTypes(), (QStringList{"image/tiff", "image/png"}));
-
-    // Setting a type again replaces its data instead of adding a second entry.
+    EXPECT_FALSE(board.setString("file:///x", "text/uri-list") ||
+                 board.setDataLater("text/uri-list", [] { return QByteArray("file:///x"); }).valid());
+    EXPECT_TRUE(board.setData("P", "image/png") && board.setData("T", "image/tiff"));
     EXPECT_TRUE(board.setData("P2", "image/png"));
-    EXPECT_EQ(offered("image/png"), QByteArray("P2"));
-    EXPECT_EQ(offeredTypes().size(), 2);
-
-    // New declarations drop the data set before them.
-    board.declareTypes({"text/uri-list"});
-    EXPECT_TRUE(board.setString("file:///x", "text/uri-list"));
-    EXPECT_EQ(offeredTypes(), QStringList{"text/uri-list"});
+    EXPECT_EQ(offeredTypes(), (QStringList{"image/tiff", "image/png"}));
+    EXPECT_EQ(offered()->data("image/png"), QByteArray("P2"));
 }
