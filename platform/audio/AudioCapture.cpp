@@ -257,10 +257,10 @@ void AudioCapture::streamStateChanged(pa_stream* s, void* p) {
 }
 
 void AudioCapture::streamReady() {
+    deliverHeld();  // what the last stream held back is still good sound
+    heldFrames_ = 0;
     if (streamedBefore_)
         timeline_.resync();
-    held_.clear();
-    heldFrames_ = 0;
     streamedBefore_ = true;
     if (!opened_) {
         opened_ = true;
@@ -436,9 +436,9 @@ void AudioCapture::deliverHeld() {
     if (held_.empty())
         return;
     const MediaTime at = MediaTime::fromNanoseconds(timeline_.timeAt(heldPosition_));
+    std::vector<std::uint8_t> bytes = std::exchange(held_, {});
     if (onSamples_)
-        onSamples_(SampleBuffer::audio(std::exchange(held_, {}), format(), at));
-    held_.clear();
+        onSamples_(SampleBuffer::audio(std::move(bytes), format(), at));
 }
 
 }  // namespace platform
