@@ -130,7 +130,9 @@ private:
             }
             for (std::size_t i = 0; i < chunk.size(); i += 2, ++frame)
                 chunk[i] = chunk[i + 1] = tone_ ? float(0.5 * std::sin(2 * M_PI * 440.0 * double(frame) / 48000.0)) : 0.f;
-            if (fwrite(chunk.data(), sizeof(float), chunk.size(), pipe_) != chunk.size() || fflush(pipe_) != 0)
+            // Past stdio: a full pipe (pacat waiting for its server) must not hold the stream's lock,
+            // which every fflush of the test's own output takes.
+            if (::write(fileno(pipe_), chunk.data(), chunk.size() * sizeof(float)) != ssize_t(chunk.size() * sizeof(float)))
                 return;
             std::this_thread::sleep_until(due += std::chrono::milliseconds(10));
         }
