@@ -3,6 +3,9 @@
 //   recording_bench record SECONDS FPS h264|hevc mov|mp4 FOLDER
 //                                          records the main display with the app's recorder and
 //                                          prints "movie PATH" once the movie is finished
+//   recording_bench repeat COUNT MS GAP_MS FPS h264|hevc FOLDER
+//                                          COUNT recordings of MS milliseconds, GAP_MS apart, by one
+//                                          recorder, with its resident and peak memory after each
 //   recording_bench grab FRAMES           processor time per grab of the whole screen as a stream
 //                                          grabs it, with and without filling the fourth byte
 #include "Features/Capture/VideoRecordingManager.h"
@@ -15,6 +18,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPainter>
 #include <QTimer>
 #include <QWidget>
@@ -62,7 +66,30 @@ private:
     QElapsedTimer clock_;
 };
 
-QCoro::Task<void> record(int seconds, int fps, bool hevc, bool mp4, QString folder) {
+// Resident and peak memory of this process, in MiB.
+std::pair<double, double> memory() {
+    QFile status("/proc/self/status");
+    double rss = 0, peak = 0;
+    if (status.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("VmRSS:"))
+                rss = line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+            else if (line.startsWith("VmHWM:"))
+                peak = line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+        }
+    return {rss, peak};
+}
+
+QCoro::Task<void> pause(int ms) {
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.start(ms);
+    co_await timer;
+}
+
+// `count` recordings of `ms` each, one after the other with `gapMs` between them, by one recorder:
+// prints "movie PATH" for the last one and the resident memory after each.
+QCoro::Task<void> record(int count, int ms, int gapMs, int fps, bool hevc, bool mp4, QString folder) {
     platform::DefaultsStore store(folder + "/defaults.json");
     PersistenceManager settings(store);
     QDir().mkpath(folder + "/Movies");
@@ -81,16 +108,18 @@ QCoro::Task<void> record(int seconds, int fps, bool hevc, bool mp4, QString fold
     VideoRecordingManager manager(env);
     int rc = 0;
     try {
-        co_await manager.startRecording(CaptureMode::screen, {}, {}, {});
-        QTimer timer;
-        timer.setSingleShot(true);
-        timer.start(seconds * 1000);
-        co_await timer;
-        auto url = co_await manager.stopRecording();
-        if (url)
-            std::printf("movie %s\n", qPrintable(url->toLocalFile()));
-        else
-            rc = 1;
+        for (int i = 0; i < count && rc == 0; ++i) {
+            co_await manager.startRecording(CaptureMode::screen, {}, {}, {});
+            co_await pause(ms);
+            auto url = co_await manager.stopRecording();
+            if (!url)
+                rc = 1;
+            else if (i + 1 == count)
+                std::printf("movie %s\n", qPrintable(url->toLocalFile()));
+            co_await pause(gapMs);
+            const auto [rss, peak] = memory();
+            std::printf("memory after %d: resident %.1f MiB, peak %.1f MiB\n", i + 1, rss, peak);
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "recording failed: %s\n", platform::plainText(e).c_str());
         rc = 1;
@@ -141,10 +170,17 @@ int main(int argc, char** argv) {
         return grab(args[2].toInt());
     if (args.size() == 7 && args[1] == "record") {
         QTimer::singleShot(0, [&] {
-            record(args[2].toInt(), args[3].toInt(), args[4] == "hevc", args[5] == "mp4", args[6]);
+            record(1, args[2].toInt() * 1000, 0, args[3].toInt(), args[4] == "hevc", args[5] == "mp4", args[6]);
         });
         return app.exec();
     }
-    std::fprintf(stderr, "usage: %s animate W H | grab FRAMES | record SECONDS FPS h264|hevc mov|mp4 FOLDER\n", argv[0]);
+    if (args.size() == 8 && args[1] == "repeat") {
+        QTimer::singleShot(0, [&] {
+            record(args[2].toInt(), args[3].toInt(), args[4].toInt(), args[5].toInt(), args[6] == "hevc", false, args[7]);
+        });
+        return app.exec();
+    }
+    std::fprintf(stderr, "usage: %s animate W H | grab FRAMES | record SECONDS FPS h264|hevc mov|mp4 FOLDER | "
+                         "repeat COUNT MS GAP_MS FPS h264|hevc FOLDER\n", argv[0]);
     return 2;
 }

@@ -3,9 +3,9 @@
 #include "platform/audio/CaptureClock.h"
 
 #include <pulse/pulseaudio.h>
-#include <pulse/rtclock.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -15,12 +15,18 @@ namespace {
 constexpr int fragmentMilliseconds = 20;
 // A server that accepts the connection but never answers must not hang the caller.
 constexpr pa_usec_t openTimeout = 5 * PA_USEC_PER_SEC;
+// A lost server is asked for again this often until it answers.
+constexpr pa_usec_t reconnectDelay = 500 * PA_USEC_PER_MSEC;
+// A stream that ended while the server stays (its device went) is opened again after this, on
+// whatever the default is by then; a server change reported meanwhile does it at once.
+constexpr pa_usec_t reopenDelay = 100 * PA_USEC_PER_MSEC;
 
 const char* sourceLabel(AudioCapture::Source s) {
     return s == AudioCapture::Source::systemAudio ? "system audio" : "microphone";
 }
 
-// Holds the mainloop lock for a scope.
+std::string reason(int paError) { return pa_strerror(paError != 0 ? paError : PA_ERR_CONNECTIONTERMINATED); }
+
 class MainloopLock {
 public:
     explicit MainloopLock(pa_threaded_mainloop* m) : m_(m) { pa_threaded_mainloop_lock(m_); }
@@ -32,13 +38,12 @@ private:
     pa_threaded_mainloop* m_;
 };
 
-struct ServerNames {
-    pa_threaded_mainloop* mainloop = nullptr;
-    bool done = false;
-    std::string defaultSink;
-    std::string defaultSource;
-    std::string monitor;
-};
+timeval after(pa_usec_t usec) {
+    timeval tv{};
+    pa_gettimeofday(&tv);
+    pa_timeval_add(&tv, usec);
+    return tv;
+}
 
 }  // namespace
 
@@ -46,11 +51,11 @@ SampleBuffer::AudioFormat AudioCapture::format() const {
     return SampleBuffer::AudioFormat{AudioSampleFormat::float32, settings_.sampleRate, settings_.channelCount};
 }
 
-AudioCapture::AudioCapture(Source source, Settings settings, SampleHandler onSamples, FailureHandler onFailure)
+AudioCapture::AudioCapture(Source source, Settings settings, SampleHandler onSamples, InterruptionHandler onInterruption)
     : source_(source),
       settings_(std::move(settings)),
       onSamples_(std::move(onSamples)),
-      onFailure_(std::move(onFailure)),
+      onInterruption_(std::move(onInterruption)),
       timeline_(settings_.sampleRate) {
     if (settings_.sampleRate <= 0 || settings_.sampleRate > 384000 || settings_.channelCount <= 0 ||
         settings_.channelCount > static_cast<int>(PA_CHANNELS_MAX))
@@ -65,178 +70,285 @@ AudioCapture::AudioCapture(Source source, Settings settings, SampleHandler onSam
         mainloop_ = nullptr;
         throw PlatformError(errorDomain, PA_ERR_INTERNAL, "Cannot start the sound server client");
     }
-    try {
-        open();
-    } catch (...) {
+    std::optional<PlatformError> failure;
+    {
+        MainloopLock lock(mainloop_);
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+        const timeval deadline = after(openTimeout);
+        pa_time_event* timer = api->time_new(
+            api, &deadline,
+            [](pa_mainloop_api*, pa_time_event*, const timeval*, void* p) {
+                auto* self = static_cast<AudioCapture*>(p);
+                self->openTimedOut_ = true;
+                pa_threaded_mainloop_signal(self->mainloop_, 0);
+            },
+            this);
+        connect();
+        while (!opened_ && !openError_ && !openTimedOut_)
+            pa_threaded_mainloop_wait(mainloop_);
+        api->time_free(timer);
+        if (!opened_)
+            failure = openError_ ? *openError_
+                                 : PlatformError(errorDomain, PA_ERR_TIMEOUT,
+                                                 std::string("The sound server did not answer while opening the ") +
+                                                     sourceLabel(source_));
+    }
+    if (failure) {
         stop();
-        throw;
+        throw *failure;
     }
 }
 
 AudioCapture::~AudioCapture() { stop(); }
 
-void AudioCapture::open() {
-    MainloopLock lock(mainloop_);
+void AudioCapture::connect() {
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
     context_ = pa_context_new(api, "Zentola");
-    if (!context_)
-        throw PlatformError(errorDomain, PA_ERR_INTERNAL, "Cannot create the sound server context");
+    if (!context_) {
+        contextLost(PA_ERR_INTERNAL);
+        return;
+    }
     pa_context_set_state_callback(context_, &AudioCapture::contextStateChanged, this);
-    pa_time_event* deadline = pa_context_rttime_new(
-        context_, pa_rtclock_now() + openTimeout,
-        [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* p) {
-            auto* self = static_cast<AudioCapture*>(p);
-            self->openTimedOut_ = true;
-            pa_threaded_mainloop_signal(self->mainloop_, 0);
+    pa_context_set_subscribe_callback(
+        context_,
+        [](pa_context* c, pa_subscription_event_type_t t, uint32_t index, void* p) {
+            serverChanged(c, int(t), index, p);
         },
         this);
-    struct DeadlineGuard {
-        pa_mainloop_api* api;
-        pa_time_event* event;
-        ~DeadlineGuard() {
-            if (event)
-                api->time_free(event);
-        }
-    } guard{api, deadline};
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        const int err = pa_context_errno(context_);
-        throw PlatformError(errorDomain, err,
-                            std::string("Cannot connect to the sound server: ") + pa_strerror(err));
-    }
-    for (;;) {
-        const pa_context_state_t st = pa_context_get_state(context_);
-        if (st == PA_CONTEXT_READY)
-            break;
-        if (!PA_CONTEXT_IS_GOOD(st)) {
-            const int err = pa_context_errno(context_);
-            throw PlatformError(errorDomain, err,
-                                std::string("Cannot connect to the sound server: ") + pa_strerror(err));
-        }
-        throwIfTimedOut();
-        pa_threaded_mainloop_wait(mainloop_);
-    }
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        contextLost(pa_context_errno(context_));
+}
 
-    deviceName_ = resolveDevice();
+void AudioCapture::contextStateChanged(pa_context* c, void* p) {
+    auto* self = static_cast<AudioCapture*>(p);
+    if (c != self->context_ || self->stopping_)
+        return;
+    const pa_context_state_t st = pa_context_get_state(c);
+    if (st == PA_CONTEXT_READY) {
+        if (pa_operation* op = pa_context_subscribe(c, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
+            pa_operation_unref(op);
+        self->resolveDevice();
+    } else if (!PA_CONTEXT_IS_GOOD(st)) {
+        self->contextLost(pa_context_errno(c));
+    }
+}
 
+void AudioCapture::contextLost(int paError) {
+    closeStream();
+    dropContext();
+    if (!opened_) {
+        if (!openError_)
+            openError_ = PlatformError(errorDomain, paError, "Cannot connect to the sound server: " + reason(paError));
+        pa_threaded_mainloop_signal(mainloop_, 0);
+        return;
+    }
+    if (!interrupted_) {
+        interrupted_ = true;
+        if (onInterruption_)
+            onInterruption_(PlatformError(errorDomain, paError, "Lost the sound server: " + reason(paError)));
+    }
+    retryAfter(reconnectDelay);
+}
+
+// The default device may have changed: whatever it is now is read from here on.
+void AudioCapture::serverChanged(pa_context* c, int event, unsigned, void* p) {
+    auto* self = static_cast<AudioCapture*>(p);
+    if (c == self->context_ && !self->stopping_ &&
+        (event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER)
+        self->resolveDevice();
+}
+
+void AudioCapture::resolveDevice() {
+    if (!context_ || pa_context_get_state(context_) != PA_CONTEXT_READY)
+        return;
+    if (pa_operation* op = pa_context_get_server_info(context_, &AudioCapture::serverInfo, this))
+        pa_operation_unref(op);
+    else
+        contextLost(pa_context_errno(context_));
+}
+
+void AudioCapture::serverInfo(pa_context* c, const pa_server_info* info, void* p) {
+    auto* self = static_cast<AudioCapture*>(p);
+    if (c != self->context_ || self->stopping_)
+        return;
+    if (!info) {
+        self->contextLost(pa_context_errno(c));
+        return;
+    }
+    if (self->source_ == Source::microphone) {
+        if (self->settings_.deviceName && !self->settings_.deviceName->empty() && !self->namedDeviceLost_)
+            self->useDevice(*self->settings_.deviceName);
+        else if (info->default_source_name && *info->default_source_name)
+            self->useDevice(info->default_source_name);
+        else
+            self->noDevice("No microphone: the sound server has no default input");
+        return;
+    }
+    if (!info->default_sink_name || !*info->default_sink_name) {
+        self->noDevice("No system audio: the sound server has no default output");
+        return;
+    }
+    if (pa_operation* op = pa_context_get_sink_info_by_name(c, info->default_sink_name, &AudioCapture::sinkInfo, self))
+        pa_operation_unref(op);
+    else
+        self->contextLost(pa_context_errno(c));
+}
+
+void AudioCapture::sinkInfo(pa_context* c, const pa_sink_info* info, int eol, void* p) {
+    auto* self = static_cast<AudioCapture*>(p);
+    if (c != self->context_ || self->stopping_)
+        return;
+    if (info && info->monitor_source_name && *info->monitor_source_name)
+        self->useDevice(info->monitor_source_name);
+    else if (info)
+        self->noDevice(std::string("No system audio: the default output ") + info->name + " has no monitor");
+    else if (eol < 0)  // the default output went away between the two questions
+        self->noDevice("No system audio: the sound server has no default output");
+}
+
+void AudioCapture::useDevice(const std::string& name) {
+    if (stream_ && name == deviceName_)
+        return;
+    closeStream();
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<uint32_t>(settings_.sampleRate),
                               static_cast<uint8_t>(settings_.channelCount)};
     pa_channel_map map;
     pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-    const char* name = source_ == Source::systemAudio ? "Zentola system audio" : "Zentola microphone";
-    stream_ = pa_stream_new(context_, name, &spec, &map);
+    const char* title = source_ == Source::systemAudio ? "Zentola system audio" : "Zentola microphone";
+    deviceName_ = name;
+    stream_ = pa_stream_new(context_, title, &spec, &map);
     if (!stream_) {
-        const int err = pa_context_errno(context_);
-        throw PlatformError(errorDomain, err, std::string("Cannot open the ") + sourceLabel(source_) + ": " +
-                                                  pa_strerror(err));
+        streamFailed(pa_context_errno(context_));
+        return;
     }
     pa_stream_set_state_callback(stream_, &AudioCapture::streamStateChanged, this);
     pa_stream_set_read_callback(stream_, &AudioCapture::streamReadable, this);
-
     pa_buffer_attr attr;
     std::memset(&attr, 0xff, sizeof attr);  // server defaults for everything but the fragment
     attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(fragmentMilliseconds * PA_USEC_PER_MSEC, &spec));
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_INTERPOLATE_TIMING |
-                                                      PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY |
-                                                      PA_STREAM_DONT_MOVE);
-    if (pa_stream_connect_record(stream_, deviceName_.c_str(), &attr, flags) < 0) {
-        const int err = pa_context_errno(context_);
-        throw PlatformError(errorDomain, err, std::string("Cannot open the ") + sourceLabel(source_) + " (" +
-                                                  deviceName_ + "): " + pa_strerror(err));
-    }
-    for (;;) {
-        const pa_stream_state_t st = pa_stream_get_state(stream_);
-        if (st == PA_STREAM_READY)
-            break;
-        if (!PA_STREAM_IS_GOOD(st)) {
-            const int err = pa_context_errno(context_);
-            throw PlatformError(errorDomain, err, std::string("Cannot open the ") + sourceLabel(source_) + " (" +
-                                                      deviceName_ + "): " + pa_strerror(err));
-        }
-        throwIfTimedOut();
-        pa_threaded_mainloop_wait(mainloop_);
-    }
-    opened_ = true;
+    // Never moved by the server: it would move a monitor's reader to any source at all, the
+    // microphone included. Following the default is done here, by opening the new one.
+    auto flags = PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY |
+                 PA_STREAM_DONT_MOVE;
+    if (!running_)
+        flags |= PA_STREAM_START_CORKED;
+    if (pa_stream_connect_record(stream_, name.c_str(), &attr, static_cast<pa_stream_flags_t>(flags)) < 0)
+        streamFailed(pa_context_errno(context_));
 }
 
-void AudioCapture::throwIfTimedOut() const {
-    if (openTimedOut_)
-        throw PlatformError(errorDomain, PA_ERR_TIMEOUT,
-                            std::string("The sound server did not answer while opening the ") + sourceLabel(source_));
+void AudioCapture::noDevice(const std::string& why) {
+    closeStream();
+    if (!opened_ && !openError_) {
+        openError_ = PlatformError(errorDomain, PA_ERR_NOENTITY, why);
+        pa_threaded_mainloop_signal(mainloop_, 0);
+    }
+    // While recording: silence until the server names a default again.
 }
 
-// Called with the mainloop locked, context ready.
-std::string AudioCapture::resolveDevice() {
-    ServerNames names;
-    names.mainloop = mainloop_;
-    auto waitFor = [&](pa_operation* op) {
-        if (!op) {
-            const int err = pa_context_errno(context_);
-            throw PlatformError(errorDomain, err, std::string("Sound server query failed: ") + pa_strerror(err));
-        }
-        while (pa_operation_get_state(op) == PA_OPERATION_RUNNING &&
-               PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) && !openTimedOut_)
-            pa_threaded_mainloop_wait(mainloop_);
-        pa_operation_unref(op);
-        throwIfTimedOut();
-        if (!names.done) {
-            const int err = pa_context_errno(context_);
-            throw PlatformError(errorDomain, err, std::string("Sound server query failed: ") + pa_strerror(err));
-        }
-        names.done = false;
-    };
+void AudioCapture::streamStateChanged(pa_stream* s, void* p) {
+    auto* self = static_cast<AudioCapture*>(p);
+    if (s != self->stream_ || self->stopping_)
+        return;
+    const pa_stream_state_t st = pa_stream_get_state(s);
+    if (st == PA_STREAM_READY)
+        self->streamReady();
+    else if (!PA_STREAM_IS_GOOD(st))
+        self->streamFailed(self->context_ ? pa_context_errno(self->context_) : PA_ERR_CONNECTIONTERMINATED);
+}
 
-    waitFor(pa_context_get_server_info(
-        context_,
-        [](pa_context*, const pa_server_info* info, void* p) {
-            auto* n = static_cast<ServerNames*>(p);
-            if (info) {
-                n->defaultSink = info->default_sink_name ? info->default_sink_name : "";
-                n->defaultSource = info->default_source_name ? info->default_source_name : "";
-            }
-            n->done = true;
-            pa_threaded_mainloop_signal(n->mainloop, 0);
-        },
-        &names));
-
-    if (source_ == Source::microphone) {
-        if (settings_.deviceName && !settings_.deviceName->empty())
-            return *settings_.deviceName;
-        if (names.defaultSource.empty())
-            throw PlatformError(errorDomain, PA_ERR_NOENTITY, "No microphone: the sound server has no default input");
-        return names.defaultSource;
+void AudioCapture::streamReady() {
+    deliverHeld();  // what the last stream held back is still good sound
+    heldFrames_ = 0;
+    if (streamedBefore_)
+        timeline_.resync();
+    streamedBefore_ = true;
+    if (!opened_) {
+        opened_ = true;
+        pa_threaded_mainloop_signal(mainloop_, 0);
+    } else if (interrupted_) {
+        interrupted_ = false;
+        if (onInterruption_)
+            onInterruption_(std::nullopt);
     }
-    if (names.defaultSink.empty())
-        throw PlatformError(errorDomain, PA_ERR_NOENTITY,
-                            "No system audio: the sound server has no default output");
-    waitFor(pa_context_get_sink_info_by_name(
-        context_, names.defaultSink.c_str(),
-        [](pa_context*, const pa_sink_info* info, int eol, void* p) {
-            auto* n = static_cast<ServerNames*>(p);
-            if (info && info->monitor_source_name)
-                n->monitor = info->monitor_source_name;
-            if (eol != 0 || info) {
-                n->done = true;
-                pa_threaded_mainloop_signal(n->mainloop, 0);
-            }
+}
+
+void AudioCapture::streamFailed(int paError) {
+    const std::string device = deviceName_;
+    closeStream();
+    if (!opened_) {
+        if (!openError_)
+            openError_ = PlatformError(errorDomain, paError,
+                                       std::string("Cannot open the ") + sourceLabel(source_) + " (" + device +
+                                           "): " + reason(paError));
+        pa_threaded_mainloop_signal(mainloop_, 0);
+        return;
+    }
+    // Its device went (unplugged, unloaded) or the stream was ended for it: the default from now on.
+    if (settings_.deviceName && device == *settings_.deviceName)
+        namedDeviceLost_ = true;
+    retryAfter(reopenDelay);
+}
+
+void AudioCapture::closeStream() {
+    if (!stream_)
+        return;
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
+        pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+}
+
+void AudioCapture::dropContext() {
+    if (!context_)
+        return;
+    pa_context_set_state_callback(context_, nullptr, nullptr);
+    pa_context_set_subscribe_callback(context_, nullptr, nullptr);
+    pa_context_disconnect(context_);
+    pa_context_unref(context_);
+    context_ = nullptr;
+}
+
+void AudioCapture::retryAfter(unsigned long long usec) {
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+    const timeval when = after(usec);
+    if (retry_) {
+        api->time_restart(retry_, &when);
+        return;
+    }
+    retry_ = api->time_new(
+        api, &when,
+        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* p) {
+            auto* self = static_cast<AudioCapture*>(p);
+            if (self->stopping_)
+                return;
+            if (!self->context_)
+                self->connect();
+            else
+                self->resolveDevice();
         },
-        &names));
-    if (names.monitor.empty())
-        throw PlatformError(errorDomain, PA_ERR_NOENTITY,
-                            "No system audio: the default output " + names.defaultSink + " has no monitor");
-    return names.monitor;
+        this);
 }
 
 void AudioCapture::start() {
     if (!mainloop_)
         return;
     MainloopLock lock(mainloop_);
-    if (!stream_ || stopping_ || failed_)
+    if (stopping_ || running_)
         return;
+    running_ = true;
     timeline_ = AudioTimeline(settings_.sampleRate);
+    held_.clear();
+    heldFrames_ = 0;
+    streamedBefore_ = false;
+    if (!stream_)
+        return;  // opened uncorked once a device is back
+    streamedBefore_ = true;
     if (pa_operation* op = pa_stream_cork(stream_, 0, nullptr, nullptr))
         pa_operation_unref(op);
     else
-        fail(std::string("Cannot start the ") + sourceLabel(source_), pa_context_errno(context_));
+        streamFailed(pa_context_errno(context_));
 }
 
 void AudioCapture::stop() {
@@ -245,73 +357,39 @@ void AudioCapture::stop() {
     {
         MainloopLock lock(mainloop_);
         stopping_ = true;
-        teardownLocked();
+        if (retry_) {
+            pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+            api->time_free(retry_);
+            retry_ = nullptr;
+        }
+        closeStream();
+        dropContext();
     }
     pa_threaded_mainloop_stop(mainloop_);
     pa_threaded_mainloop_free(mainloop_);
     mainloop_ = nullptr;
 }
 
-void AudioCapture::teardownLocked() {
-    if (stream_) {
-        pa_stream_set_state_callback(stream_, nullptr, nullptr);
-        pa_stream_set_read_callback(stream_, nullptr, nullptr);
-        if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
-            pa_stream_disconnect(stream_);
-        pa_stream_unref(stream_);
-        stream_ = nullptr;
-    }
-    if (context_) {
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
-        context_ = nullptr;
-    }
-}
-
-void AudioCapture::contextStateChanged(pa_context* c, void* p) {
+void AudioCapture::streamReadable(pa_stream* s, size_t, void* p) {
     auto* self = static_cast<AudioCapture*>(p);
-    const pa_context_state_t st = pa_context_get_state(c);
-    if (!PA_CONTEXT_IS_GOOD(st))
-        self->fail("Lost the sound server while recording " + std::string(sourceLabel(self->source_)),
-                   pa_context_errno(c));
-    pa_threaded_mainloop_signal(self->mainloop_, 0);
-}
-
-void AudioCapture::streamStateChanged(pa_stream* s, void* p) {
-    auto* self = static_cast<AudioCapture*>(p);
-    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s)) && self->context_)
-        self->fail("The " + std::string(sourceLabel(self->source_)) + " stream ended", pa_context_errno(self->context_));
-    pa_threaded_mainloop_signal(self->mainloop_, 0);
-}
-
-void AudioCapture::streamReadable(pa_stream*, size_t, void* p) { static_cast<AudioCapture*>(p)->readAvailable(); }
-
-// Only reports once the source was open; failures while opening are thrown by the constructor.
-void AudioCapture::fail(const std::string& what, int paError) {
-    if (stopping_ || failed_ || !opened_)
-        return;
-    failed_ = true;
-    const std::string reason = paError != 0 ? std::string(": ") + pa_strerror(paError) : std::string();
-    if (onFailure_)
-        onFailure_(PlatformError(errorDomain, paError != 0 ? paError : PA_ERR_CONNECTIONTERMINATED, what + reason));
+    if (s == self->stream_ && !self->stopping_)
+        self->readAvailable();
 }
 
 void AudioCapture::readAvailable() {
-    if (stopping_ || failed_ || !stream_)
-        return;
     const std::size_t bytesPerFrame = static_cast<std::size_t>(format().bytesPerFrame());
-    while (pa_stream_readable_size(stream_) > 0) {
+    while (stream_ && pa_stream_readable_size(stream_) > 0) {
         const void* data = nullptr;
         size_t length = 0;
         if (pa_stream_peek(stream_, &data, &length) < 0) {
-            fail(std::string("Cannot read the ") + sourceLabel(source_), pa_context_errno(context_));
+            streamFailed(pa_context_errno(context_));
             return;
         }
         if (length == 0)
             return;
         const auto frames = static_cast<std::int64_t>(length / bytesPerFrame);
         if (!data) {
+            deliverHeld();
             timeline_.skip(frames);
             pa_stream_drop(stream_);
             continue;
@@ -326,13 +404,41 @@ void AudioCapture::readAvailable() {
             latencyNs = CaptureClock::framesToNanoseconds(
                 static_cast<std::int64_t>(pa_stream_readable_size(stream_) / bytesPerFrame), settings_.sampleRate);
         const std::int64_t first = timeline_.stamp(CaptureClock::nowNanoseconds(), latencyNs, frames);
-
         const auto* bytes = static_cast<const std::uint8_t*>(data);
-        std::vector<std::uint8_t> copy(bytes, bytes + frames * static_cast<std::int64_t>(bytesPerFrame));
+        const std::size_t size = std::size_t(frames) * bytesPerFrame;
+        if (heldFrames_ < settlingFrames()) {
+            // A new stream's latency settles over its first few hundred milliseconds, and its first
+            // stamps with it: that sound is held back and handed on in one piece once the time
+            // line has settled, stamped with what it knows by then.
+            if (!held_.empty() && heldJumps_ != timeline_.jumps())
+                deliverHeld();
+            if (held_.empty()) {
+                heldPosition_ = timeline_.position() - frames;
+                heldJumps_ = timeline_.jumps();
+            }
+            held_.insert(held_.end(), bytes, bytes + size);
+            heldFrames_ += frames;
+            pa_stream_drop(stream_);
+            if (heldFrames_ >= settlingFrames())
+                deliverHeld();
+            continue;
+        }
+        std::vector<std::uint8_t> copy(bytes, bytes + size);
         pa_stream_drop(stream_);
         if (onSamples_ && frames > 0)
             onSamples_(SampleBuffer::audio(std::move(copy), format(), MediaTime::fromNanoseconds(first)));
     }
+}
+
+std::int64_t AudioCapture::settlingFrames() const { return std::int64_t(settings_.sampleRate) * settlingMilliseconds / 1000; }
+
+void AudioCapture::deliverHeld() {
+    if (held_.empty())
+        return;
+    const MediaTime at = MediaTime::fromNanoseconds(timeline_.timeAt(heldPosition_));
+    std::vector<std::uint8_t> bytes = std::exchange(held_, {});
+    if (onSamples_)
+        onSamples_(SampleBuffer::audio(std::move(bytes), format(), at));
 }
 
 }  // namespace platform

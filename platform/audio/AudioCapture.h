@@ -5,31 +5,42 @@
 #include "platform/media/SampleBuffer.h"
 
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct pa_threaded_mainloop;
 struct pa_context;
 struct pa_stream;
+struct pa_time_event;
+struct pa_server_info;
+struct pa_sink_info;
 
 namespace platform {
 
 // Records one sound source from the pulse server as interleaved float samples (48 kHz stereo
 // unless asked otherwise; the server converts): system audio is the default output's monitor, the
-// microphone is the default input or the named one.
+// microphone is the named input or else the default one.
+//
+// Like the desktop's own system-audio capture it is tied to no device: it follows the default
+// output (or input) whenever it changes or goes away, and a sound server that is lost is connected
+// to again once it is back. Nothing is delivered meanwhile; the chunks after such a gap carry
+// their own times, so the gap is silence in the movie.
 //
 // The server is read on the pulse mainloop's own thread; each chunk is stamped with the capture
-// clock time of its first frame and handed to onSamples there. A source that dies while open
-// (server gone, stream killed) calls onFailure once, also on that thread; neither handler may
-// call stop() or destroy the object from inside the call.
+// clock time of its first frame and handed to onSamples there, and the loss and the return of the
+// server are told to onInterruption there too. Neither handler may call stop() or destroy the
+// object from inside the call.
 class AudioCapture {
 public:
     enum class Source { systemAudio, microphone };
     using SampleHandler = std::function<void(SampleBuffer)>;
-    using FailureHandler = std::function<void(const PlatformError&)>;
+    // The reason when the sound server is lost; none once it is back and the source reads again.
+    using InterruptionHandler = std::function<void(const std::optional<PlatformError>&)>;
 
     static constexpr const char* errorDomain = "AudioCapture";
+    // How much of a new stream's first sound is held back while its stamps settle.
+    static constexpr int settlingMilliseconds = 750;
 
     struct Settings {
         int sampleRate = 48000;
@@ -39,7 +50,7 @@ public:
 
     // Connects and opens the source paused. Throws PlatformError when the server cannot be reached
     // or the source does not exist or cannot be opened.
-    AudioCapture(Source source, Settings settings, SampleHandler onSamples, FailureHandler onFailure);
+    AudioCapture(Source source, Settings settings, SampleHandler onSamples, InterruptionHandler onInterruption = {});
     ~AudioCapture();
     AudioCapture(const AudioCapture&) = delete;
     AudioCapture& operator=(const AudioCapture&) = delete;
@@ -49,35 +60,53 @@ public:
     // Closes the source; once it returns no handler runs again. Safe to call twice.
     void stop();
 
-    // The server's name of the source being read.
-    const std::string& deviceName() const { return deviceName_; }
     SampleBuffer::AudioFormat format() const;
 
 private:
     static void contextStateChanged(pa_context* c, void* self);
+    static void serverChanged(pa_context* c, int event, unsigned index, void* self);
+    static void serverInfo(pa_context* c, const pa_server_info* info, void* self);
+    static void sinkInfo(pa_context* c, const pa_sink_info* info, int eol, void* self);
     static void streamStateChanged(pa_stream* s, void* self);
     static void streamReadable(pa_stream* s, size_t bytes, void* self);
 
-    void open();
-    std::string resolveDevice();
+    // All of these run with the mainloop locked.
+    void connect();
+    void contextLost(int paError);
+    void resolveDevice();
+    void useDevice(const std::string& name);
+    void noDevice(const std::string& why);
+    void streamReady();
+    void streamFailed(int paError);
+    void closeStream();
+    void dropContext();
+    void retryAfter(unsigned long long usec);
     void readAvailable();
-    void fail(const std::string& what, int paError);
-    void throwIfTimedOut() const;
-    void teardownLocked();
+    std::int64_t settlingFrames() const;
+    void deliverHeld();
 
     Source source_;
     Settings settings_;
     SampleHandler onSamples_;
-    FailureHandler onFailure_;
+    InterruptionHandler onInterruption_;
     pa_threaded_mainloop* mainloop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
+    pa_time_event* retry_ = nullptr;
     std::string deviceName_;
     AudioTimeline timeline_;
+    std::vector<std::uint8_t> held_;  // a new stream's first sound, until its time line has settled
+    std::int64_t heldFrames_ = 0;
+    std::int64_t heldPosition_ = 0;
+    int heldJumps_ = 0;
+    std::optional<PlatformError> openError_;
     bool opened_ = false;
     bool openTimedOut_ = false;
+    bool running_ = false;
     bool stopping_ = false;
-    bool failed_ = false;
+    bool interrupted_ = false;
+    bool namedDeviceLost_ = false;
+    bool streamedBefore_ = false;
 };
 
 }  // namespace platform

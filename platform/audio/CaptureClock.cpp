@@ -1,26 +1,13 @@
 #include "platform/audio/CaptureClock.h"
 
+#include <ctime>
+
 namespace platform {
 
 std::int64_t CaptureClock::nowNanoseconds() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return nanoseconds(ts);
-}
-
-std::int64_t CaptureClock::nanoseconds(const timespec& ts) {
     return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
-
-timespec CaptureClock::timespecFrom(std::int64_t ns) {
-    timespec ts{};
-    ts.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-    ts.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-    if (ts.tv_nsec < 0) {
-        ts.tv_nsec += 1'000'000'000;
-        ts.tv_sec -= 1;
-    }
-    return ts;
 }
 
 std::int64_t CaptureClock::framesToNanoseconds(std::int64_t frames, int sampleRate) {

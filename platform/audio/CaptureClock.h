@@ -3,7 +3,6 @@
 #include "platform/media/MediaTime.h"
 
 #include <cstdint>
-#include <ctime>
 
 namespace platform {
 
@@ -14,8 +13,6 @@ public:
     static std::int64_t nowNanoseconds();
     static MediaTime now() { return MediaTime::fromNanoseconds(nowNanoseconds()); }
 
-    static std::int64_t nanoseconds(const timespec& ts);
-    static timespec timespecFrom(std::int64_t ns);
     // Duration of a run of audio frames, truncated to whole nanoseconds.
     static std::int64_t framesToNanoseconds(std::int64_t frames, int sampleRate);
 };

@@ -23,10 +23,13 @@ public:
     using Factory = std::function<std::shared_ptr<AssetWriter>(const std::string& path, FileType type)>;
 
     // A writer for a file that does not exist yet. Throws PlatformError when the file exists or
-    // its folder cannot be written. Nothing is created on disk until startWriting().
+    // its folder cannot be written or has no room. Nothing is created on disk until startWriting().
     static std::shared_ptr<AssetWriter> create(const std::string& path, FileType type);
     // Replaces the writer create() makes (nullptr restores the FFmpeg writer).
     static void setFactory(Factory factory);
+    // Hands back to the system the memory writers freed: encoders free hundreds of megabytes on
+    // threads of their own, which the allocator would otherwise keep from one recording to the next.
+    static void releaseFreedMemory();
 
     virtual ~AssetWriter() = default;
 
@@ -43,7 +46,9 @@ public:
     virtual bool canAdd(const std::shared_ptr<WriterInput>& input) const = 0;
     virtual void add(const std::shared_ptr<WriterInput>& input) = 0;
 
-    // Creates the file and opens the encoders. False (status failed, error set) when it cannot.
+    // The writer is writing from here on and samples may be appended; the file is created and the
+    // encoders opened without holding up the caller, and should that fail the writer fails (status
+    // failed, error set) as on a failed write. False when it cannot even begin.
     virtual bool startWriting() = 0;
     // Sample times are written relative to this source time, so the movie begins at it.
     virtual void startSession(MediaTime sourceTime) = 0;

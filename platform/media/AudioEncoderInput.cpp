@@ -17,9 +17,14 @@ namespace platform {
 
 namespace {
 
-// Drift allowed between where the delivered audio says it belongs and where it would land,
-// before silence is inserted or samples cut: about one audio buffer.
+// How far the delivered audio may lie from where it would land before silence is inserted or
+// samples are cut (a gap in the sound, lost audio); 40 ms.
 constexpr long long slackFrames = AudioEncoderInput::sampleRate / 25;
+// Below that, the sound is stretched or squeezed towards its time instead, inaudibly: by at most
+// one sample in 200, once it is more than a millisecond off. A sound card's clock drifts far more
+// slowly than that from the capture clock.
+constexpr long long compensationThreshold = AudioEncoderInput::sampleRate / 1000;
+constexpr int compensationSpread = 200;
 constexpr int pcmFrameSize = 1024;
 
 }  // namespace
@@ -51,7 +56,7 @@ bool AudioEncoderInput::append(const SampleBuffer& buffer) {
     const auto& f = buffer.audioFormat();
     if (f.sampleRate < 8000 || f.sampleRate > 192000 || f.channelCount < 1 || f.channelCount > 8)
         return false;
-    return enqueue(buffer);
+    return enqueue({buffer, nullptr});
 }
 
 void AudioEncoderInput::open() {
@@ -93,66 +98,86 @@ void AudioEncoderInput::configureResampler(const SampleBuffer::AudioFormat& form
     if (rc < 0)
         throw mediaError("Cannot convert the audio", rc);
     sourceFormat_ = format;
+    compensation_ = 0;
+}
+
+void AudioEncoderInput::compensate(long long late) {
+    const long long wanted = std::abs(late) > compensationThreshold ? late : 0;
+    if (wanted == compensation_)
+        return;
+    const int distance = int(std::min<long long>(std::abs(wanted) * compensationSpread, INT32_MAX));
+    if (swr_set_compensation(resampler_, int(wanted), distance) >= 0)
+        compensation_ = wanted;
 }
 
 void AudioEncoderInput::writeSilence(long long frames) {
-    std::vector<std::uint8_t> zeros;
+    const int chunk = sampleRate / 10;
+    std::vector<std::uint8_t> zeros(
+        static_cast<std::size_t>(av_samples_get_buffer_size(nullptr, channels_, chunk, encoder_->sample_fmt, 1)), 0);
+    const std::size_t planeBytes = av_sample_fmt_is_planar(encoder_->sample_fmt) ? zeros.size() / channels_ : 0;
+    std::vector<std::uint8_t*> planes(static_cast<std::size_t>(channels_));
+    for (std::size_t c = 0; c < planes.size(); ++c)
+        planes[c] = zeros.data() + c * planeBytes;
     while (frames > 0) {
-        int n = static_cast<int>(std::min<long long>(frames, sampleRate / 10));
-        int bytes = av_samples_get_buffer_size(nullptr, channels_, n, encoder_->sample_fmt, 1);
-        zeros.assign(static_cast<std::size_t>(bytes), 0);
-        std::vector<void*> planes(static_cast<std::size_t>(channels_));
-        bool planar = av_sample_fmt_is_planar(encoder_->sample_fmt);
-        int planeBytes = planar ? bytes / channels_ : bytes;
-        for (int c = 0; c < channels_; ++c)
-            planes[static_cast<std::size_t>(c)] = zeros.data() + (planar ? c * planeBytes : 0);
-        av_audio_fifo_write(fifo_, planes.data(), n);
-        nextSample_ += n;
+        const int n = static_cast<int>(std::min<long long>(frames, chunk));
+        append(planes.data(), n, 0);
         frames -= n;
         drain(false);
     }
 }
 
-void AudioEncoderInput::encode(const SampleBuffer& buffer) {
+void AudioEncoderInput::encode(const Sample& sample) {
+    const SampleBuffer& buffer = sample.buffer;
     MediaTime start = muxer_->sessionStart();
     if (!start.isValid())
         return;
     configureResampler(buffer.audioFormat());
 
-    int inFrames = buffer.audioFrameCount();
-    int outCapacity = swr_get_out_samples(resampler_, inFrames);
+    // Where these samples belong on the track, in output samples from the session start, and how
+    // much later that is than where they would land (after what the resampler still holds).
+    const long long at = (buffer.presentationTimeStamp() - start).rescaled(sampleRate);
+    const long long late = at - nextSample_ - swr_get_delay(resampler_, sampleRate);
+    long long skip = 0;
+    if (nextSample_ == 0 || std::abs(late) > slackFrames) {
+        // The first sound, or a real gap or overlap: placed exactly.
+        if (late > 0)
+            writeSilence(late);
+        else
+            skip = -late;
+    } else {
+        compensate(late);
+    }
+
+    const int inFrames = buffer.audioFrameCount();
+    const int outCapacity = swr_get_out_samples(resampler_, inFrames) + 2 * int(compensationThreshold);
     std::vector<std::uint8_t*> out(static_cast<std::size_t>(channels_), nullptr);
     if (av_samples_alloc(out.data(), nullptr, channels_, std::max(outCapacity, 1), encoder_->sample_fmt, 0) < 0)
         throw mediaError("Cannot allocate audio buffers", AVERROR(ENOMEM));
     const std::uint8_t* in[1] = {buffer.audioData()};
-    int converted = swr_convert(resampler_, out.data(), outCapacity, in, inFrames);
+    const int converted = swr_convert(resampler_, out.data(), outCapacity, in, inFrames);
     if (converted < 0) {
         av_freep(&out[0]);
         throw mediaError("Cannot convert the audio", converted);
     }
-
-    // Where these samples belong on the track, in output samples from the session start.
-    long long at = (buffer.presentationTimeStamp() - start).rescaled(sampleRate);
-    long long skip = 0;
-    if (at > nextSample_ + slackFrames)
-        writeSilence(at - nextSample_);
-    else if (at + slackFrames < nextSample_)
-        skip = std::min<long long>(nextSample_ - at, converted);
-
-    if (skip < converted) {
-        int bytesPerSample = av_get_bytes_per_sample(encoder_->sample_fmt);
-        bool planar = av_sample_fmt_is_planar(encoder_->sample_fmt);
-        std::vector<void*> planes(static_cast<std::size_t>(channels_));
-        for (int c = 0; c < channels_; ++c) {
-            std::uint8_t* base = planar ? out[static_cast<std::size_t>(c)] : out[0];
-            planes[static_cast<std::size_t>(c)] = base + skip * bytesPerSample * (planar ? 1 : channels_);
-        }
-        int n = converted - static_cast<int>(skip);
-        av_audio_fifo_write(fifo_, planes.data(), n);
-        nextSample_ += n;
-    }
+    append(out.data(), converted, skip);
     av_freep(&out[0]);
     drain(false);
+}
+
+// Puts converted samples in the fifo, leaving out the first `skip` of them.
+void AudioEncoderInput::append(std::uint8_t* const* samples, int count, long long skip) {
+    if (skip >= count)
+        return;
+    const int bytesPerSample = av_get_bytes_per_sample(encoder_->sample_fmt);
+    const bool planar = av_sample_fmt_is_planar(encoder_->sample_fmt);
+    std::vector<void*> planes(static_cast<std::size_t>(channels_));
+    for (int c = 0; c < channels_; ++c) {
+        std::uint8_t* base = planar ? samples[c] : samples[0];
+        planes[static_cast<std::size_t>(c)] = base + skip * bytesPerSample * (planar ? 1 : channels_);
+    }
+    const int n = count - static_cast<int>(skip);
+    av_audio_fifo_write(fifo_, planes.data(), n);
+    nextSample_ += n;
 }
 
 void AudioEncoderInput::drain(bool all) {
@@ -176,6 +201,26 @@ void AudioEncoderInput::drain(bool all) {
 void AudioEncoderInput::flush() {
     if (!encoder_ || !fifo_)
         return;
+    if (resampler_) {
+        // What the resampler still holds while it stretches the sound.
+        std::vector<std::uint8_t*> out(static_cast<std::size_t>(channels_), nullptr);
+        const int held = swr_get_out_samples(resampler_, 0);
+        if (held > 0 && av_samples_alloc(out.data(), nullptr, channels_, held, encoder_->sample_fmt, 0) >= 0) {
+            const int n = swr_convert(resampler_, out.data(), held, nullptr, 0);
+            if (n > 0)
+                append(out.data(), n, 0);
+            av_freep(&out[0]);
+        }
+    }
+    // Sound that stopped before the picture (a sound server that never came back) ends in
+    // silence at the picture's end, so the track runs as long as the movie.
+    const MediaTime start = muxer_->sessionStart();
+    const MediaTime end = muxer_->videoEnd();
+    if (start.isValid() && end.isValid()) {
+        const long long missing = (end - start).rescaled(sampleRate) - nextSample_;
+        if (missing > slackFrames)
+            writeSilence(missing);
+    }
     drain(true);
     sendFrame(nullptr);
 }

@@ -2,6 +2,7 @@
 
 #include "platform/media/EncoderInput.h"
 
+#include <cstdint>
 #include <optional>
 
 struct SwrContext;
@@ -13,8 +14,10 @@ namespace platform {
 // 32-bit float PCM when no settings are given and the container holds PCM (QuickTime). MPEG-4
 // holds no PCM, so there it is AAC either way.
 //
-// The track's time line starts at the session start. A gap in the delivered audio becomes
-// silence and an overlap is cut, so sound stays in step with the picture.
+// The track's time line starts at the session start, and every sample stays within a
+// millisecond or so of the time it was stamped with: a gap in the delivered audio becomes silence,
+// an overlap is cut, and a slow drift (a sound card's clock) is taken up by stretching or
+// squeezing the sound imperceptibly. Sound that ends before the picture is filled with silence.
 class AudioEncoderInput : public EncoderInput {
 public:
     static constexpr std::size_t queueCapacity = 64;
@@ -29,11 +32,13 @@ public:
     void open() override;
 
 protected:
-    void encode(const SampleBuffer& buffer) override;
+    void encode(const Sample& sample) override;
     void flush() override;
 
 private:
     void configureResampler(const SampleBuffer::AudioFormat& format);
+    void compensate(long long late);
+    void append(std::uint8_t* const* samples, int count, long long skip);
     void writeSilence(long long frames);
     void drain(bool all);
 
@@ -45,6 +50,7 @@ private:
     AVFrame* frame_ = nullptr;
     long long nextSample_ = 0;    // track position of the next sample put in the fifo
     long long encodedSample_ = 0; // track position of the fifo's first sample
+    long long compensation_ = 0;  // samples the resampler is currently stretching by
 };
 
 }  // namespace platform

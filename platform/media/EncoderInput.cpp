@@ -20,12 +20,12 @@ bool EncoderInput::isReadyForMoreMediaData() const {
     return !finished_ && thread_.joinable() && queue_.size() < capacity_ && muxer_->isWriting();
 }
 
-bool EncoderInput::enqueue(SampleBuffer buffer) {
+bool EncoderInput::enqueue(Sample sample) {
     {
         std::lock_guard lock(mutex_);
         if (finished_ || !thread_.joinable() || queue_.size() >= capacity_ || !muxer_->isWriting())
             return false;
-        queue_.push_back(std::move(buffer));
+        queue_.push_back(std::move(sample));
     }
     wake_.notify_one();
     return true;
@@ -62,20 +62,22 @@ void EncoderInput::join() {
 }
 
 void EncoderInput::run() {
+    // Samples queue up meanwhile; a failed opening leaves them to be drained unencoded.
+    muxer_->waitUntilOpened();
     for (;;) {
-        SampleBuffer buffer;
+        Sample sample;
         {
             std::unique_lock lock(mutex_);
             wake_.wait(lock, [this] { return finished_ || !queue_.empty(); });
             if (queue_.empty())
                 break;
-            buffer = std::move(queue_.front());
+            sample = std::move(queue_.front());
             queue_.pop_front();
         }
         if (!muxer_->isWriting())
             continue;  // failed: keep draining so producers see the queue empty out
         try {
-            encode(buffer);
+            encode(sample);
         } catch (const PlatformError& e) {
             muxer_->fail(e);
         }

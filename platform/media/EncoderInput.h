@@ -40,11 +40,15 @@ public:
     int streamIndex() const { return streamIndex_; }
 
 protected:
-    bool enqueue(SampleBuffer buffer);
+    struct Sample {
+        SampleBuffer buffer;
+        std::shared_ptr<AVFrame> picture;  // video: the frame, already in the encoder's format
+    };
+    bool enqueue(Sample sample);
     // Derived destructors call this first: the thread must not run encode() on a half-destroyed input.
     void stop();
     // On the encoder thread; a thrown PlatformError fails the writer.
-    virtual void encode(const SampleBuffer& buffer) = 0;
+    virtual void encode(const Sample& sample) = 0;
     virtual void flush() = 0;
     // Sends one frame (nullptr flushes) and writes every packet the encoder returns.
     void sendFrame(AVFrame* frame);
@@ -61,7 +65,7 @@ private:
     bool realTime_ = false;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<SampleBuffer> queue_;
+    std::deque<Sample> queue_;
     bool finished_ = false;
     std::thread thread_;
     AVPacket* packet_ = nullptr;

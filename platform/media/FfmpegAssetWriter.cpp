@@ -14,7 +14,9 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <malloc.h>
 #include <thread>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace platform {
@@ -51,6 +53,8 @@ void AssetWriter::setFactory(Factory factory) {
     installedFactory() = std::move(factory);
 }
 
+void AssetWriter::releaseFreedMemory() { malloc_trim(0); }
+
 FfmpegAssetWriter::FfmpegAssetWriter(std::string path, FileType type) {
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
@@ -64,6 +68,11 @@ FfmpegAssetWriter::FfmpegAssetWriter(std::string path, FileType type) {
         int err = errno;
         throw PlatformError("FileSystem", err, "Cannot write in " + folder + ": " + std::strerror(err));
     }
+    // A full disk is refused now, not with a recording that shows as running and writes nothing.
+    struct statvfs space {};
+    if (::statvfs(folder.c_str(), &space) == 0 &&
+        static_cast<unsigned long long>(space.f_bavail) * space.f_frsize < minimumFreeSpace)
+        throw PlatformError("FileSystem", ENOSPC, "Cannot record in " + folder + ": " + std::strerror(ENOSPC));
     muxer_ = std::make_shared<MovieMuxer>(std::move(path), type);
 }
 
@@ -127,26 +136,38 @@ void FfmpegAssetWriter::add(const std::shared_ptr<WriterInput>& input) {
     inputs_.push_back(std::static_pointer_cast<EncoderInput>(input));
 }
 
+// Opening the encoders and writing the header take a good part of a frame interval at large
+// sizes, longer with several encoder threads to make: done here, on the sample queue that brings
+// the first frame, the frames behind it would be dropped. So the writer is writing at once, the
+// samples wait in the inputs' queues, and the opening runs on a thread of its own; a failure
+// there fails the writer as a failed write would.
 bool FfmpegAssetWriter::startWriting() {
     std::lock_guard lock(mutex_);
     if (started_)
         return false;
     started_ = true;
-    try {
-        if (inputs_.empty())
-            throw PlatformError("MovieWriter", -1, "A movie needs at least one input");
-        for (auto& input : inputs_)
-            input->open();
-        muxer_->open();
-    } catch (const PlatformError& e) {
-        muxer_->fail(e);
-        muxer_->discardFile();
+    if (inputs_.empty()) {
+        muxer_->fail(PlatformError("MovieWriter", -1, "A movie needs at least one input"));
         return false;
     }
     muxer_->setStatus(Status::writing);
     for (auto& input : inputs_)
         input->start();
+    opener_ = std::thread([this] { open(); });
     return true;
+}
+
+void FfmpegAssetWriter::open() {
+    try {
+        for (auto& input : inputs_)
+            input->open();
+        muxer_->open();
+        muxer_->setOpened(true);
+    } catch (const PlatformError& e) {
+        muxer_->fail(e);
+        muxer_->discardFile();
+        muxer_->setOpened(false);
+    }
 }
 
 void FfmpegAssetWriter::startSession(MediaTime sourceTime) {
@@ -158,6 +179,8 @@ void FfmpegAssetWriter::stopInputs() {
     {
         std::lock_guard lock(mutex_);
         inputs = inputs_;
+        if (opener_.joinable() && opener_.get_id() != std::this_thread::get_id())
+            opener_.join();
     }
     for (auto& input : inputs)
         input->markAsFinished();
@@ -176,8 +199,11 @@ void FfmpegAssetWriter::finishWriting(std::function<void()> done) {
         finishing_ = true;
     }
     // Draining the encoders and rewriting the file take a while; never on the caller's thread.
-    std::thread([self = shared_from_this(), done = std::move(done)] {
+    // The writer is let go before the caller hears of it, so it goes (and its encoders with it)
+    // where the caller lets go of it, not here.
+    std::thread([self = shared_from_this(), done = std::move(done)]() mutable {
         self->finish();
+        self.reset();
         if (done)
             done();
     }).detach();

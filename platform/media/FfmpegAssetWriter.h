@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace platform {
@@ -16,6 +17,10 @@ namespace platform {
 // every player and editor reads, and replaces the fragmented file with it.
 class FfmpegAssetWriter : public AssetWriter, public std::enable_shared_from_this<FfmpegAssetWriter> {
 public:
+    // Less free space than this in the movie's folder refuses the writer: a few seconds of any
+    // recording.
+    static constexpr unsigned long long minimumFreeSpace = 4ull << 20;
+
     FfmpegAssetWriter(std::string path, FileType type);
     ~FfmpegAssetWriter() override;
 
@@ -41,6 +46,7 @@ private:
         std::weak_ptr<WriterInput> input;
         bool supported;
     };
+    void open();
     void finish();
     void stopInputs();
     EncoderInput* encoderFor(const std::shared_ptr<WriterInput>& input) const;
@@ -49,6 +55,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<Candidate> made_;
     std::vector<std::shared_ptr<EncoderInput>> inputs_;
+    std::thread opener_;
     bool started_ = false;
     bool finishing_ = false;
 };

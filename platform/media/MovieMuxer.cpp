@@ -76,17 +76,34 @@ void MovieMuxer::open() {
     if (rc < 0)
         throw mediaError("Cannot write the movie header", rc);
     headerWritten_ = true;
+    avio_flush(ctx_->pb);
+    written_ = avio_tell(ctx_->pb);
 }
 
 void MovieMuxer::writePacket(AVPacket* packet, AVRational encoderTimeBase, int streamIndex) {
     if (!isWriting())
         return;
     std::lock_guard lock(muxMutex_);
+    if (!ctx_->pb)
+        return;
     packet->stream_index = streamIndex;
     av_packet_rescale_ts(packet, encoderTimeBase, ctx_->streams[streamIndex]->time_base);
     int rc = av_interleaved_write_frame(ctx_, packet);
-    if (rc < 0)
-        fail(mediaError("Cannot write to " + path_, rc));
+    if (rc >= 0 && ctx_->pb->error < 0)
+        rc = ctx_->pb->error;
+    if (rc >= 0) {
+        // Each packet reaches the file whole, and a fragment is written within one packet's write:
+        // the file ends on a fragment's end after every successful write.
+        written_ = avio_tell(ctx_->pb);
+        return;
+    }
+    // A write that failed (a full disk) may have left part of a fragment behind: what was written
+    // before it is kept, so the movie plays up to its last whole fragment.
+    avio_closep(&ctx_->pb);
+    headerWritten_ = false;
+    // Should even that fail, players still read up to the fragment cut short.
+    [[maybe_unused]] const int truncated = ::truncate(path_.c_str(), written_);
+    fail(mediaError("Cannot write to " + path_, rc));
 }
 
 void MovieMuxer::close() {
@@ -132,6 +149,31 @@ void MovieMuxer::fail(const PlatformError& error) {
     if (!error_)
         error_ = error;
     status_ = AssetWriter::Status::failed;
+}
+
+void MovieMuxer::setOpened(bool opened) {
+    {
+        std::lock_guard lock(stateMutex_);
+        opened_ = opened;
+    }
+    openedChanged_.notify_all();
+}
+
+bool MovieMuxer::waitUntilOpened() {
+    std::unique_lock lock(stateMutex_);
+    openedChanged_.wait(lock, [this] { return opened_.has_value(); });
+    return *opened_;
+}
+
+void MovieMuxer::noteVideoEnd(MediaTime time) {
+    std::lock_guard lock(stateMutex_);
+    if (!videoEnd_.isValid() || videoEnd_ < time)
+        videoEnd_ = time;
+}
+
+MediaTime MovieMuxer::videoEnd() const {
+    std::lock_guard lock(stateMutex_);
+    return videoEnd_;
 }
 
 void MovieMuxer::setSessionStart(MediaTime time) {

@@ -5,6 +5,7 @@
 #include "platform/media/MediaTime.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -36,7 +37,12 @@ public:
     // Creates the file (never replacing one) and writes a fragmented header, so a recording cut
     // short still plays up to its last fragment. Throws PlatformError.
     void open();
-    // Rescales from the encoder's time base and interleaves. A failure marks the writer failed.
+    // The encoders and the file are opened off the sample threads; the encoder threads wait here
+    // for the outcome (true: opened) before their first sample.
+    void setOpened(bool opened);
+    bool waitUntilOpened();
+    // Rescales from the encoder's time base and interleaves. A failure marks the writer failed and
+    // closes the file at the end of the last write that succeeded.
     void writePacket(AVPacket* packet, AVRational encoderTimeBase, int streamIndex);
     // Writes the trailer and closes the file. Throws PlatformError.
     void close();
@@ -52,6 +58,10 @@ public:
 
     void setSessionStart(MediaTime time);
     MediaTime sessionStart() const;
+    // Where the latest video frame appended so far ends, so sound that stopped early is filled up
+    // to the picture's end.
+    void noteVideoEnd(MediaTime time);
+    MediaTime videoEnd() const;
 
 private:
     std::string path_;
@@ -59,6 +69,7 @@ private:
     AVFormatContext* ctx_ = nullptr;
     bool fileCreated_ = false;
     bool headerWritten_ = false;
+    long long written_ = 0;  // the file's size after the last write that succeeded
     // Writes can take a while (a whole fragment reaches the disk at once); the status lock is a
     // separate one so the sample threads asking for the status never wait on the disk.
     std::mutex muxMutex_;
@@ -66,6 +77,9 @@ private:
     AssetWriter::Status status_ = AssetWriter::Status::unknown;
     std::optional<PlatformError> error_;
     MediaTime sessionStart_ = MediaTime::invalid();
+    MediaTime videoEnd_ = MediaTime::invalid();
+    std::condition_variable openedChanged_;
+    std::optional<bool> opened_;
 };
 
 // A PlatformError for a failed FFmpeg call: what was attempted and FFmpeg's own reason.

@@ -32,10 +32,4 @@ int SampleBuffer::audioFrameCount() const {
     return static_cast<int>(bytes_->size() / static_cast<std::size_t>(format_.bytesPerFrame()));
 }
 
-double SampleBuffer::duration() const {
-    if (kind_ != Kind::audio || format_.sampleRate <= 0)
-        return 0.0;
-    return static_cast<double>(audioFrameCount()) / format_.sampleRate;
-}
-
 }  // namespace platform

@@ -49,8 +49,6 @@ public:
     const std::uint8_t* audioData() const { return bytes_ ? bytes_->data() : nullptr; }
     // Whole audio frames (one sample per channel) in the buffer.
     int audioFrameCount() const;
-    // Audio length in seconds; 0 for video.
-    double duration() const;
 
 private:
     enum class Kind { none, video, audio };

@@ -37,15 +37,15 @@ VideoEncoderInput::VideoEncoderInput(std::shared_ptr<MovieMuxer> muxer, const Vi
 VideoEncoderInput::~VideoEncoderInput() {
     stop();
     sws_freeContext(scaler_);
-    av_frame_free(&frames_[0]);
-    av_frame_free(&frames_[1]);
+    for (AVFrame*& f : spare_)
+        av_frame_free(&f);
 }
 
 long long VideoEncoderInput::frameSlot(double position, long long lastSlot) {
     if (position < -0.5)
         return -1;
     const long long next = lastSlot + 1;
-    if (std::abs(position - double(next)) < 0.7)
+    if (position - double(next) < 1.0 && double(next) - position < 0.7)
         return next;
     const long long nearest = std::llround(position);
     // At or before the last slot: it would only repeat the picture at the same time.
@@ -53,8 +53,8 @@ long long VideoEncoderInput::frameSlot(double position, long long lastSlot) {
 }
 
 std::size_t VideoEncoderInput::queueCapacity(long long width, long long height) {
-    const long long frameBytes = std::max(1LL, width) * std::max(1LL, height) * 4;
-    return std::size_t(std::clamp(160LL * 1024 * 1024 / frameBytes, 4LL, 16LL));
+    const long long frameBytes = std::max(1LL, width) * std::max(1LL, height) * 3 / 2;
+    return std::size_t(std::clamp(30LL * 1024 * 1024 / frameBytes, 4LL, 16LL));
 }
 
 bool VideoEncoderInput::supports(const VideoOutputSettings& s) {
@@ -65,13 +65,24 @@ bool VideoEncoderInput::supports(const VideoOutputSettings& s) {
 bool VideoEncoderInput::append(const SampleBuffer& buffer) {
     if (!buffer.isVideo() || !buffer.imageBuffer())
         return false;
-    return enqueue(buffer);
+    return appendFrame(buffer.imageBuffer(), buffer.presentationTimeStamp());
 }
 
 bool VideoEncoderInput::appendFrame(const BitmapRef& frame, MediaTime presentationTime) {
-    if (!frame || !presentationTime.isValid())
+    if (!frame || !presentationTime.isValid() || !isReadyForMoreMediaData())
         return false;
-    return enqueue(SampleBuffer::video(frame, presentationTime));
+    std::shared_ptr<AVFrame> picture;
+    try {
+        picture = takeFrame();
+        convert(*frame, picture.get());
+    } catch (const PlatformError& e) {
+        muxer_->fail(e);
+        return false;
+    }
+    if (!enqueue({SampleBuffer::video(nullptr, presentationTime), std::move(picture)}))
+        return false;
+    muxer_->noteVideoEnd(presentationTime + MediaTime::make(1, fps_));
+    return true;
 }
 
 void VideoEncoderInput::open() {
@@ -102,6 +113,9 @@ void VideoEncoderInput::open() {
     } else {
         av_dict_set(&options, "preset", "superfast", 0);
         av_dict_set(&options, "crf", "23", 0);
+        // This preset's look-ahead is light work; on a thread of its own it would hold several
+        // more frames in flight (some 40 MB at 1080p) for nothing.
+        av_dict_set(&options, "x264-params", "sync-lookahead=0", 0);
     }
     av_dict_set(&options, "forced-idr", "1", 0);
     int rc = avcodec_open2(encoder_, codec, &options);
@@ -111,45 +125,56 @@ void VideoEncoderInput::open() {
     streamIndex_ = muxer_->addStream(encoder_)->index;
 }
 
-AVFrame* VideoEncoderInput::writableFrame() {
-    // The encoder copies each picture before send returns, so two frames alternate without copies;
-    // a frame still referenced is replaced rather than waited for.
-    for (AVFrame*& f : frames_) {
-        if (!f) {
-            f = av_frame_alloc();
+std::shared_ptr<AVFrame> VideoEncoderInput::takeFrame() {
+    AVFrame* f = nullptr;
+    {
+        std::lock_guard lock(spareMutex_);
+        if (!spare_.empty()) {
+            f = spare_.back();
+            spare_.pop_back();
+        }
+    }
+    // The encoder copies each picture it is sent; one it still holds a reference to gets buffers of its own.
+    if (!f || av_frame_make_writable(f) < 0) {
+        av_frame_free(&f);
+        if ((f = av_frame_alloc())) {
             f->format = AV_PIX_FMT_YUV420P;
             f->width = width_;
             f->height = height_;
-            if (av_frame_get_buffer(f, 0) < 0)
-                throw mediaError("Cannot allocate a video frame", AVERROR(ENOMEM));
-            return f;
         }
-        if (av_frame_is_writable(f))
-            return f;
+        if (!f || av_frame_get_buffer(f, 0) < 0) {
+            av_frame_free(&f);
+            throw mediaError("Cannot allocate a video frame", AVERROR(ENOMEM));
+        }
     }
-    av_frame_free(&frames_[1]);
-    return writableFrame();
+    return std::shared_ptr<AVFrame>(f, [this](AVFrame* done) {
+        std::lock_guard lock(spareMutex_);
+        if (spare_.size() < keptFrames)
+            spare_.push_back(done);
+        else
+            av_frame_free(&done);
+    });
 }
 
-void VideoEncoderInput::encode(const SampleBuffer& buffer) {
-    const BitmapRef& image = buffer.imageBuffer();
-    MediaTime start = muxer_->sessionStart();
-    if (!image || !start.isValid())
-        return;
-    const long long slot = frameSlot((buffer.presentationTimeStamp() - start).seconds() * fps_, lastSlot_);
-    if (slot < 0)
-        return;
-
-    AVFrame* frame = writableFrame();
+void VideoEncoderInput::convert(const Bitmap& image, AVFrame* frame) {
     // The usual case: the frame has the movie's size (an odd edge loses its last pixel).
-    if (image->width() - width_ >= 0 && image->width() - width_ <= 1 && image->height() - height_ >= 0 &&
-        image->height() - height_ <= 1) {
-        PixelConversion::toI420(*image, width_, height_,
+    if (image.width() - width_ >= 0 && image.width() - width_ <= 1 && image.height() - height_ >= 0 &&
+        image.height() - height_ <= 1)
+        PixelConversion::toI420(image, width_, height_,
                                 {frame->data[0], frame->data[1], frame->data[2], frame->linesize[0],
                                  frame->linesize[1], frame->linesize[2]});
-    } else {
-        scale(*image, frame);
-    }
+    else
+        scale(image, frame);
+}
+
+void VideoEncoderInput::encode(const Sample& sample) {
+    const MediaTime start = muxer_->sessionStart();
+    AVFrame* frame = sample.picture.get();
+    if (!frame || !start.isValid())
+        return;
+    const long long slot = frameSlot((sample.buffer.presentationTimeStamp() - start).seconds() * fps_, lastSlot_);
+    if (slot < 0)
+        return;
     frame->pts = slot;
     // Key frames by time as well, so fragments stay about two seconds long when frames are skipped.
     bool keyDue = lastKeySlot_ < 0 || slot - lastKeySlot_ >= 2LL * fps_;

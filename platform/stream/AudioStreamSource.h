@@ -5,13 +5,15 @@
 
 namespace platform {
 
-// A stream's system audio or microphone: the pulse source behind one output.
+// A stream's system audio or microphone: the pulse source behind one output. It never ends the
+// stream: a device or a sound server that goes away is an interruption, and the source follows
+// the default device and the server's return by itself.
 class AudioStreamSource : public StreamSource {
 public:
     // Throws PlatformError when the source cannot be opened.
     AudioStreamSource(AudioCapture::Source source, AudioCapture::Settings settings, SampleHandler onSample,
-                      FailureHandler onFailure)
-        : capture_(source, std::move(settings), std::move(onSample), std::move(onFailure)) {}
+                      InterruptionHandler onInterruption)
+        : capture_(source, std::move(settings), std::move(onSample), std::move(onInterruption)) {}
 
     void start() override { capture_.start(); }
     void stop() override { capture_.stop(); }

@@ -71,31 +71,45 @@ struct Stream::Shared : std::enable_shared_from_this<Stream::Shared> {
             if (!started)
                 return;
         }
-        triggerStop(true);
+        triggerStop();
+    }
+
+    void interrupt(StreamOutputType type, const std::optional<PlatformError>& reason) {
+        postToMain([self = shared_from_this(), type, reason] {
+            Stream* stream = self->owner.load();
+            if (!stream || !self->delegate || !self->delivering.load())
+                return;
+            if (reason)
+                self->delegate->outputWasInterrupted(*stream, type, *reason);
+            else
+                self->delegate->outputResumed(*stream, type);
+        });
     }
 
     // Stops every source once, on a thread of its own: a failing source calls in from its own
-    // thread, which cannot join itself.
-    void triggerStop(bool notifyDelegate) {
+    // thread, which cannot join itself. Once they have stopped no source can fail any more, so a
+    // failure is told then, whether it ended the stream or came while a stop was under way.
+    void triggerStop() {
         std::call_once(stopOnce, [&] {
             delivering.store(false, std::memory_order_release);
-            std::thread([self = shared_from_this(), notifyDelegate] {
+            std::thread([self = shared_from_this()] {
                 for (auto& o : self->outputs)
                     if (o.source)
                         o.source->stop();
-                postToMain([self, notifyDelegate] {
+                postToMain([self] {
+                    std::optional<PlatformError> error;
+                    {
+                        std::lock_guard lock(self->stateMutex);
+                        if (self->started)
+                            error = self->error;
+                    }
+                    Stream* stream = self->owner.load();
+                    if (stream && self->delegate && error)
+                        self->delegate->didStopWithError(*stream, *error);
                     self->sourcesStopped = true;
                     auto waiters = std::move(self->stopWaiters);
                     for (auto& w : waiters)
                         w.resolve();
-                    Stream* stream = self->owner.load();
-                    std::optional<PlatformError> error;
-                    {
-                        std::lock_guard lock(self->stateMutex);
-                        error = self->error;
-                    }
-                    if (notifyDelegate && stream && self->delegate && error)
-                        self->delegate->didStopWithError(*stream, *error);
                 });
             }).detach();
         });
@@ -111,7 +125,7 @@ Stream::Stream(ContentFilter filter, StreamConfiguration configuration, StreamDe
 
 Stream::~Stream() {
     shared_->owner.store(nullptr, std::memory_order_release);
-    shared_->triggerStop(false);
+    shared_->triggerStop();
     // A job that already saw this stream may still be running; let it finish before the memory goes.
     for (auto& o : shared_->outputs)
         if (o.queue && !o.queue->isCurrent())
@@ -135,9 +149,13 @@ void Stream::addStreamOutput(StreamOutput* output, StreamOutputType type, std::s
     if (captured) {
         const std::size_t index = shared_->outputs.size();
         Shared* shared = shared_.get();  // sources live inside it and stop before it goes
-        slot.source = StreamSourceFactory::current()->makeSource(
-            type, filter_, configuration_, [shared, index](SampleBuffer b) { shared->deliver(index, std::move(b)); },
-            [shared](const PlatformError& e) { shared->fail(e); });
+        StreamSource::Handlers handlers;
+        handlers.onSample = [shared, index](SampleBuffer b) { shared->deliver(index, std::move(b)); };
+        handlers.onFailure = [shared](const PlatformError& e) { shared->fail(e); };
+        handlers.onInterruption = [shared, type](const std::optional<PlatformError>& reason) {
+            shared->interrupt(type, reason);
+        };
+        slot.source = StreamSourceFactory::current()->makeSource(type, filter_, configuration_, std::move(handlers));
     }
     shared_->outputs.push_back(std::move(slot));
 }
@@ -175,7 +193,7 @@ QCoro::Task<void> Stream::stopCapture() {
     if (!shared->sourcesStopped) {
         Completion<void> stopped;
         shared->stopWaiters.push_back(stopped);
-        shared->triggerStop(false);
+        shared->triggerStop();
         co_await stopped;
     }
     for (auto& o : shared->outputs) {

@@ -12,12 +12,11 @@ class SystemSourceFactory : public StreamSourceFactory {
 public:
     std::unique_ptr<StreamSource> makeSource(StreamOutputType type, const ContentFilter& filter,
                                              const StreamConfiguration& configuration,
-                                             StreamSource::SampleHandler onSample,
-                                             StreamSource::FailureHandler onFailure) override {
+                                             StreamSource::Handlers handlers) override {
         if (type == StreamOutputType::screen)
             return std::make_unique<VideoCapture>(std::make_unique<X11StreamGrabber>(filter, configuration),
-                                                  configuration.minimumFrameInterval, std::move(onSample),
-                                                  std::move(onFailure));
+                                                  configuration.minimumFrameInterval, std::move(handlers.onSample),
+                                                  std::move(handlers.onFailure));
         AudioCapture::Settings settings;
         settings.sampleRate = configuration.sampleRate;
         settings.channelCount = configuration.channelCount;
@@ -25,8 +24,8 @@ public:
             settings.deviceName = configuration.microphoneCaptureDeviceID->toStdString();
         const auto source =
             type == StreamOutputType::audio ? AudioCapture::Source::systemAudio : AudioCapture::Source::microphone;
-        return std::make_unique<AudioStreamSource>(source, std::move(settings), std::move(onSample),
-                                                   std::move(onFailure));
+        return std::make_unique<AudioStreamSource>(source, std::move(settings), std::move(handlers.onSample),
+                                                   std::move(handlers.onInterruption));
     }
 };
 

@@ -60,16 +60,9 @@ void VideoCapture::run() {
                 onFailure_(PlatformError("VideoCapture", 1, e.what()));
             return;
         }
-        if (frame) {
-            delivered_.fetch_add(1);
-            if (onSample_)
-                onSample_(SampleBuffer::video(std::move(frame), MediaTime::fromNanoseconds(grabbedAt)));
-        } else {
-            dropped_.fetch_add(1);
-        }
-        const std::uint64_t before = pacer.droppedTicks();
+        if (frame && onSample_)
+            onSample_(SampleBuffer::video(std::move(frame), MediaTime::fromNanoseconds(grabbedAt)));
         pacer.advance(CaptureClock::nowNanoseconds());
-        dropped_.fetch_add(pacer.droppedTicks() - before);
     }
 }
 

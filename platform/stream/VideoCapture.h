@@ -4,7 +4,6 @@
 #include "platform/stream/FrameGrabber.h"
 #include "platform/stream/StreamSource.h"
 
-#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -23,10 +22,6 @@ public:
     void start() override;
     void stop() override;
 
-    // Frames skipped because the previous one took longer than the interval or no buffer was free.
-    std::uint64_t droppedFrames() const { return dropped_.load(); }
-    std::uint64_t deliveredFrames() const { return delivered_.load(); }
-
 private:
     void run();
 
@@ -38,8 +33,6 @@ private:
     std::condition_variable wake_;
     bool stopRequested_ = false;
     std::thread thread_;
-    std::atomic<std::uint64_t> dropped_{0};
-    std::atomic<std::uint64_t> delivered_{0};
 };
 
 }  // namespace platform

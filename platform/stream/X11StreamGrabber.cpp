@@ -53,6 +53,12 @@ X11StreamGrabber::X11StreamGrabber(const ContentFilter& filter, const StreamConf
     if (!first)
         throw PlatformError(errorDomain, 8, "The window is not on screen");
     frameSize_ = outputSize(configuration_, QSize(first->width(), first->height()));
+    // The kept segments are made now, not by the stream's first grabs: making one (and having the
+    // server attach it) takes most of a frame interval at large sizes, and the first frames wait a
+    // moment for the encoders, so the grabs behind them would each make one and come late.
+    std::vector<BitmapRef> warm{first};
+    while (warm.size() < std::size_t(keptSegments) && warm.back())
+        warm.push_back(grabSource());
 }
 
 X11StreamGrabber::~X11StreamGrabber() = default;
@@ -65,7 +71,10 @@ BitmapRef X11StreamGrabber::grabSource() {
     // Nothing is selected here, but the server's error replies to the grabs' unchecked requests
     // would otherwise gather for the whole recording.
     stackingChanged();
-    return grabber_->grabArea(area_, excludedPids_, keptWindows_, configuration_.showsCursor);
+    // A rectangle reaching past its display shows black there, as a screenshot of it does, not
+    // the neighbouring display.
+    return grabber_->grabArea(area_, excludedPids_, keptWindows_, configuration_.showsCursor,
+                              filter_.display().nativeGeometry);
 }
 
 bool X11StreamGrabber::stackingChanged() {

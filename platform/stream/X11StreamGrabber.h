@@ -25,7 +25,7 @@ class X11Grabber;
 class X11StreamGrabber : public FrameGrabber {
 public:
     static constexpr const char* errorDomain = "X11";
-    static constexpr int keptSegments = 6;
+    static constexpr int keptSegments = 2;
 
     // Connects and grabs once to prove the source can be read. Throws PlatformError.
     X11StreamGrabber(const ContentFilter& filter, const StreamConfiguration& configuration);

@@ -24,6 +24,16 @@ using platform::logLine;
 
 namespace {
 
+// The first name of the form "Screen Recording <when>[ (n)].<ext>" that nothing in the folder has.
+QString freeFileName(const QDir& folder, const QDateTime& when, const QString& extension) {
+    const QString stem = "Screen Recording " + when.toString("yyyy-MM-dd 'at' HH.mm.ss");
+    QString name = stem + "." + extension;
+    for (int copy = 2; QFileInfo(folder.filePath(name)).exists() || QFileInfo(folder.filePath(name)).isSymLink();
+         ++copy)
+        name = stem + QStringLiteral(" (%1).").arg(copy) + extension;
+    return name;
+}
+
 const char* caseName(VideoRecordingManager::RecordingErrorCase c) {
     using C = VideoRecordingManager::RecordingErrorCase;
     switch (c) {
@@ -84,7 +94,18 @@ VideoRecordingManager& VideoRecordingManager::shared() {
 }
 
 VideoRecordingManager::VideoRecordingManager(Environment environment, QObject* parent)
-    : QObject(parent), env_(std::move(environment)) {}
+    : QObject(parent), env_(std::move(environment)) {
+    // A writer that fails (a full disk) ends its recording at once, as a lost stream does.
+    QPointer<VideoRecordingManager> weak(this);
+    writerContext_.setFailureHandler([weak](const platform::AssetWriter* failed) {
+        platform::postToMain([weak, failed] {
+            if (!weak || weak->state_ != RecordingState::recording ||
+                weak->writerContext_.getWriterAndInputs().writer.get() != failed)
+                return;
+            stopInBackground(weak);
+        });
+    });
+}
 
 VideoRecordingManager::~VideoRecordingManager() {
     stopDurationTimer();
@@ -244,8 +265,9 @@ std::unique_ptr<platform::Stream> VideoRecordingManager::prepare(CaptureMode mod
         throw platform::PlatformError("FileSystem", 1, "Cannot create the folder " + folderPath.toStdString());
 
     const auto container = settings.videoContainer();
-    const QString fileName = "Screen Recording " + env_.now().toString("yyyy-MM-dd 'at' HH.mm.ss") + "." +
-                             (container == PersistenceManager::VideoContainer::mov ? "mov" : "mp4");
+    // Never over a movie already there: a second recording in the same second gets " (2)".
+    const QString fileName = freeFileName(QDir(folderPath), env_.now(),
+                                          container == PersistenceManager::VideoContainer::mov ? "mov" : "mp4");
     outputURL_ = QUrl::fromLocalFile(QDir(folderPath).filePath(fileName));
 
     auto writer = platform::AssetWriter::create(outputURL_->toLocalFile().toStdString(),
@@ -343,6 +365,7 @@ QCoro::Task<std::optional<QUrl>> VideoRecordingManager::stopRecording() {
     auto [writer, videoInput, audioInput, microphoneInput] = writerContext_.getWriterAndInputs();
     logLine("[VideoRecording] Writer status before finish: " +
             std::to_string(writer ? static_cast<int>(writer->status()) : -1));
+    bool saved = false;
     if (!writer) {
         logLine("[VideoRecording] No writer found");
     } else if (writer->status() != platform::AssetWriter::Status::writing) {
@@ -362,22 +385,28 @@ QCoro::Task<std::optional<QUrl>> VideoRecordingManager::stopRecording() {
         co_await finished;
         const auto status = writer->status();
         logLine("[VideoRecording] Writer status after finish: " + std::to_string(static_cast<int>(status)));
-        if (status == platform::AssetWriter::Status::completed) {
+        saved = status == platform::AssetWriter::Status::completed;
+        if (saved) {
             logLine("[VideoRecording] Recording saved: " + (url ? url->toLocalFile().toStdString() : "unknown"));
         } else if (auto error = writer->error()) {
             logLine("[VideoRecording] Error saving recording: " + error->description());
         }
     }
+    // What a failed writer wrote plays up to its last fragment; the user is told where it is.
+    if (writer && !saved && url && QFileInfo(url->toLocalFile()).isFile())
+        logLine("[VideoRecording] Partial recording kept: " + url->toLocalFile().toStdString());
 
+    // The writer and its encoders go now, not when this task ends, and what they held goes back.
+    writer.reset(), videoInput.reset(), audioInput.reset(), microphoneInput.reset();
     writerContext_.reset();
+    platform::AssetWriter::releaseFreedMemory();
     outputURL_.reset();
     recordingStartTime_.reset();
+    interruptedOutputs_.clear();
     setState(RecordingState::idle);
     setRecordingDuration(0);
-    // Only a location that holds a movie is handed back: callers report it as saved.
-    if (url && QFileInfo(url->toLocalFile()).isFile())
-        co_return url;
-    co_return std::nullopt;
+    // Only a finished movie is handed back: callers report it as saved.
+    co_return saved ? url : std::nullopt;
 }
 
 void VideoRecordingManager::startDurationTimer() {
@@ -404,6 +433,17 @@ void VideoRecordingManager::stopDurationTimer() {
     }
 }
 
+void VideoRecordingManager::stopInBackground(QPointer<VideoRecordingManager> manager) {
+    [](QPointer<VideoRecordingManager> manager) -> QCoro::Task<void> {
+        try {
+            if (manager)
+                co_await manager->stopRecording();
+        } catch (const std::exception& e) {
+            logLine("[VideoRecording] Stop failed: " + platform::plainText(e));
+        }
+    }(std::move(manager));
+}
+
 void VideoRecordingManager::didStopWithError(platform::Stream& stream, const platform::PlatformError& error) {
     logLine("[VideoRecording] Stream stopped with error: " + error.description());
     QPointer<VideoRecordingManager> weak(this);
@@ -413,15 +453,23 @@ void VideoRecordingManager::didStopWithError(platform::Stream& stream, const pla
         if (!weak || !weak->stream_ || weak->stream_.get() != lost)
             return;
         logLine("[VideoRecording] Force cleaning up orphaned stream");
-        [](QPointer<VideoRecordingManager> manager) -> QCoro::Task<void> {
-            try {
-                if (manager)
-                    co_await manager->stopRecording();
-            } catch (const std::exception& e) {
-                logLine("[VideoRecording] Stop after stream loss failed: " + platform::plainText(e));
-            }
-        }(weak);
+        stopInBackground(weak);
     });
+}
+
+// The picture goes on while the sound server is away, with silence for the sound; one line when
+// it goes and one when it is back, however many audio outputs it served.
+void VideoRecordingManager::outputWasInterrupted(platform::Stream& stream, platform::StreamOutputType type,
+                                                 const platform::PlatformError& reason) {
+    if (stream_.get() != &stream || !interruptedOutputs_.insert(type).second || interruptedOutputs_.size() > 1)
+        return;
+    logLine("[VideoRecording] Sound server lost, recording silence until it is back: " + reason.description());
+}
+
+void VideoRecordingManager::outputResumed(platform::Stream& stream, platform::StreamOutputType type) {
+    if (stream_.get() != &stream || interruptedOutputs_.erase(type) == 0 || !interruptedOutputs_.empty())
+        return;
+    logLine("[VideoRecording] Sound server is back, recording sound again");
 }
 
 void VideoRecordingManager::didOutputSampleBuffer(platform::Stream&, const platform::SampleBuffer& sampleBuffer,

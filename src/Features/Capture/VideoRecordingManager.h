@@ -12,6 +12,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QUrl>
@@ -20,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 
 namespace zentola {
 
@@ -69,11 +71,15 @@ public:
 
     QCoro::Task<void> startRecording(CaptureMode mode, std::optional<SelectionRect> rect,
                                      std::optional<WindowInfo> window, platform::ScreenRef screen);
-    // The movie's location when a movie file was written there; none otherwise.
+    // The movie's location when its movie was finished; none otherwise (no recording, nothing
+    // written, or a writer that failed, whose partial movie stays and is logged).
     QCoro::Task<std::optional<QUrl>> stopRecording();
 
     // Stream callbacks.
     void didStopWithError(platform::Stream& stream, const platform::PlatformError& error) override;
+    void outputWasInterrupted(platform::Stream& stream, platform::StreamOutputType type,
+                              const platform::PlatformError& reason) override;
+    void outputResumed(platform::Stream& stream, platform::StreamOutputType type) override;
     void didOutputSampleBuffer(platform::Stream& stream, const platform::SampleBuffer& sampleBuffer,
                                platform::StreamOutputType type) override;
 
@@ -90,6 +96,8 @@ private:
                                               const std::optional<WindowInfo>& window,
                                               const platform::ScreenRef& target,
                                               const platform::ShareableContent& content);
+    // Runs stopRecording() for a recording that ended by itself.
+    static void stopInBackground(QPointer<VideoRecordingManager> manager);
     void setState(RecordingState state);
     void setRecordingDuration(double seconds);
     void startDurationTimer();
@@ -104,6 +112,7 @@ private:
     std::optional<QDateTime> recordingStartTime_;
     QTimer* durationTimer_ = nullptr;
     bool starting_ = false;
+    std::set<platform::StreamOutputType> interruptedOutputs_;
 };
 
 }  // namespace zentola

@@ -24,6 +24,11 @@ std::string decimal(double seconds) {
 
 }  // namespace
 
+void VideoWriterContext::setFailureHandler(FailureHandler handler) {
+    std::lock_guard guard(lock_);
+    failureHandler_ = std::move(handler);
+}
+
 void VideoWriterContext::setup(std::shared_ptr<platform::AssetWriter> writer,
                                std::shared_ptr<platform::WriterInput> videoInput,
                                std::shared_ptr<platform::PixelBufferAdaptor> adaptor,
@@ -37,6 +42,7 @@ void VideoWriterContext::setup(std::shared_ptr<platform::AssetWriter> writer,
     microphoneInput_ = std::move(microphoneInput);
     isFirstVideoSample_ = true;
     isWriting_ = true;
+    failureReported_ = false;
 }
 
 void VideoWriterContext::setIsWriting(bool isWriting) {
@@ -75,13 +81,8 @@ void VideoWriterContext::processVideoSampleBuffer(const platform::SampleBuffer& 
         logLine("[VideoRecording] Started writing session at " + decimal(pts.seconds()));
     }
 
-    if (assetWriter_->status() != AssetWriter::Status::writing) {
-        if (assetWriter_->status() == AssetWriter::Status::failed) {
-            if (auto error = assetWriter_->error())
-                logLine("[VideoRecording] Writer failed: " + error->description());
-        }
+    if (!writerIsWriting())
         return;
-    }
 
     auto input = pixelBufferAdaptor_->assetWriterInput();
     if (input && input->isReadyForMoreMediaData()) {
@@ -105,7 +106,7 @@ void VideoWriterContext::appendAudio(const platform::SampleBuffer& sampleBuffer,
                                      const char* what) {
     if (!isWriting_ || !assetWriter_ || !input)
         return;
-    if (assetWriter_->status() != AssetWriter::Status::writing)
+    if (!writerIsWriting())
         return;
     // No sound before the first frame: the movie begins with a picture.
     if (isFirstVideoSample_)
@@ -118,6 +119,19 @@ void VideoWriterContext::appendAudio(const platform::SampleBuffer& sampleBuffer,
         else
             logLine(std::string("[VideoRecording] Failed to append ") + what + " sample (no error)");
     }
+}
+
+// Called with the lock held.
+bool VideoWriterContext::writerIsWriting() {
+    const AssetWriter::Status status = assetWriter_->status();
+    if (status == AssetWriter::Status::failed && !failureReported_) {
+        failureReported_ = true;
+        if (auto error = assetWriter_->error())
+            logLine("[VideoRecording] Writer failed: " + error->description());
+        if (failureHandler_)
+            failureHandler_(assetWriter_.get());
+    }
+    return status == AssetWriter::Status::writing;
 }
 
 }  // namespace zentola

@@ -5,6 +5,7 @@
 #include "platform/media/SampleBuffer.h"
 #include "platform/media/WriterInput.h"
 
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -17,8 +18,14 @@ namespace zentola {
 // Every operation holds the lock for its whole run, platform calls included, so only one buffer is
 // appended at a time and the main thread never sees a half-armed context. Nothing here waits for
 // an encoder: an input that is not ready means the buffer is dropped.
+//
+// A writer that fails (a full disk) is reported once per recording: one log line, and the failure
+// handler, which the recorder uses to end the recording at once.
 class VideoWriterContext {
 public:
+    // Called on a sample queue, with the lock held: it must only hand the news on.
+    using FailureHandler = std::function<void(const platform::AssetWriter* writer)>;
+
     struct WriterAndInputs {
         std::shared_ptr<platform::AssetWriter> writer;
         std::shared_ptr<platform::WriterInput> videoInput;
@@ -30,6 +37,7 @@ public:
     VideoWriterContext(const VideoWriterContext&) = delete;
     VideoWriterContext& operator=(const VideoWriterContext&) = delete;
 
+    void setFailureHandler(FailureHandler handler);
     void setup(std::shared_ptr<platform::AssetWriter> writer, std::shared_ptr<platform::WriterInput> videoInput,
                std::shared_ptr<platform::PixelBufferAdaptor> adaptor,
                std::shared_ptr<platform::WriterInput> audioInput,
@@ -45,6 +53,8 @@ public:
 
 private:
     void appendAudio(const platform::SampleBuffer& sampleBuffer, platform::WriterInput* input, const char* what);
+    // True while the writer writes; otherwise reports a failure the first time it is seen.
+    bool writerIsWriting();
 
     std::mutex lock_;
     std::shared_ptr<platform::AssetWriter> assetWriter_;
@@ -54,6 +64,8 @@ private:
     std::shared_ptr<platform::WriterInput> microphoneInput_;
     bool isFirstVideoSample_ = true;
     bool isWriting_ = false;
+    bool failureReported_ = false;
+    FailureHandler failureHandler_;
 };
 
 }  // namespace zentola
