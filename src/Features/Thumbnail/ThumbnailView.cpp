@@ -287,7 +287,7 @@ QMenu* ThumbnailView::makeContextMenu() {
     add("Save As...", [this] { saveAs(); });
     add("Copy", [this] { copy(); });
     menu->addSeparator();
-    add("Show in Finder", actions_.onReveal);
+    add("Show in File Manager", actions_.onReveal);
     menu->addSeparator();
     add("Dismiss", actions_.onDismiss);
     return menu;

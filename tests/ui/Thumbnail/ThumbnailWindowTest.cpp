@@ -175,10 +175,10 @@ TEST_F(ThumbnailWindowTest, TheMenuActs_CopyHasNoFileOfAnUnsavedCapture_SaveAsAl
     QStringList texts;
     for (QAction* a : menu->actions()) {
         texts << (a->isSeparator() ? QString("--") : a->text());
-        if (a->text() == "Open" || a->text() == "Show in Finder" || a->text() == "Dismiss")
+        if (a->text() == "Open" || a->text() == "Show in File Manager" || a->text() == "Dismiss")
             a->trigger();
     }
-    EXPECT_EQ(texts, (QStringList{"Open", "Open With...", "--", "Save As...", "Copy", "--", "Show in Finder", "--", "Dismiss"}));
+    EXPECT_EQ(texts, (QStringList{"Open", "Open With...", "--", "Save As...", "Copy", "--", "Show in File Manager", "--", "Dismiss"}));
     EXPECT_TRUE(opens == 1 && dismissed == 1 && revealed == QStringList{"card"});
     std::unique_ptr<QMenu>(view(capture(30, 20))->makeContextMenu())->actions().at(4)->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->formats(), (QStringList{"image/tiff", "image/png"}));
