@@ -211,4 +211,56 @@ private:
     QString folder_;
 };
 
+// A real Xorg server of the test's own with the dummy video driver and no input devices: real RandR
+// outputs (DUMMY0..15) that xrandr can move, turn off and on, and the xfree86 key codes of a server
+// without evdev, unlike Xvfb's. Laid out as two 1920x1080 monitors side by side, DUMMY0 primary on
+// the left. DISPLAY names it for the test's life.
+class OwnXorgServer : public OwnServer {
+public:
+    explicit OwnXorgServer(const QString& folder) : OwnServer("DISPLAY", freeDisplay()), folder_(folder) {}
+    ~OwnXorgServer() { kill(SIGTERM); }  // lets the server remove its socket and lock
+    bool start() {
+        const QString config = folder_ + "/xorg.conf";
+        if (FILE* f = std::fopen(config.toLocal8Bit().constData(), "w")) {
+            std::fputs("Section \"ServerFlags\"\n Option \"AutoAddDevices\" \"false\"\n"
+                       " Option \"AutoEnableDevices\" \"false\"\n Option \"DontVTSwitch\" \"true\"\nEndSection\n"
+                       "Section \"Device\"\n Identifier \"d\"\n Driver \"dummy\"\n VideoRam 256000\nEndSection\n"
+                       "Section \"Monitor\"\n Identifier \"m\"\n HorizSync 5.0 - 1000.0\n VertRefresh 5.0 - 200.0\nEndSection\n"
+                       "Section \"Screen\"\n Identifier \"s\"\n Device \"d\"\n Monitor \"m\"\n DefaultDepth 24\n"
+                       " SubSection \"Display\"\n  Depth 24\n  Virtual 7680 2160\n EndSubSection\nEndSection\n",
+                       f);
+            std::fclose(f);
+        }
+        const QString display = qEnvironmentVariable("DISPLAY");
+        OwnServer::start("Xorg", {display, "-config", config, "-noreset", "-nolisten", "tcp", "-novtswitch",
+                                  "-sharevts", "-logfile", folder_ + "/xorg.log"});
+        bool up = false;
+        for (int i = 0; i < 200 && !up; ++i) {
+            xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+            up = !xcb_connection_has_error(c);
+            xcb_disconnect(c);
+            if (!up)
+                QThread::msleep(50);
+        }
+        return up && xrandr({"--output", "DUMMY0", "--mode", "1920x1080", "--pos", "0x0", "--primary"}) &&
+               xrandr({"--addmode", "DUMMY1", "1920x1080"}) &&
+               xrandr({"--output", "DUMMY1", "--mode", "1920x1080", "--pos", "1920x0"});
+    }
+    // Runs xrandr against this server; true when it succeeded.
+    static bool xrandr(const QStringList& args) {
+        QProcess p;
+        p.start("xrandr", args);
+        return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
+
+private:
+    static QString freeDisplay() {
+        for (int n = 150;; ++n)
+            if (access(QString("/tmp/.X11-unix/X%1").arg(n).toLocal8Bit().constData(), F_OK) != 0 &&
+                access(QString("/tmp/.X%1-lock").arg(n).toLocal8Bit().constData(), F_OK) != 0)
+                return QString(":%1").arg(n);
+    }
+    QString folder_;
+};
+
 }  // namespace live
