@@ -114,9 +114,11 @@ void RecorderCocoa::takeFocusBack() {
 }
 
 void RecorderCocoa::resignFocus() {
-    if (hasFocus())
+    // Until the window manager has made the window active again after an alert, the field is only
+    // the window's focus widget: left so, it would take the focus, and record, once the window is.
+    if (hasFocus() || window()->focusWidget() == this)
         clearFocus();
-    else if (isRecording())
+    if (isRecording())
         endRecording();
 }
 
@@ -278,10 +280,12 @@ QEvent* RecorderCocoa::handleMonitoredEvent(QEvent* event) {
         alert.messageText = localized("keyboard_shortcut_used_by_system");
         alert.informativeText = localized("keyboard_shortcuts_can_be_changed");
         alert.buttons = {localized("ok"), localized("force_use_shortcut")};
-        const int response = alert.runModal(this);
-        takeFocusBack();
-        if (response != Alert::firstButtonReturn + 1)
+        // Using it anyway stores it and ends recording: the window comes back, the focus does not.
+        if (alert.runModal(this) != Alert::firstButtonReturn + 1) {
+            takeFocusBack();
             return nullptr;
+        }
+        window()->activateWindow();
     }
 
     setText(shortcut->presentableDescription());

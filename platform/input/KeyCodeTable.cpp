@@ -1,9 +1,10 @@
 #include "platform/input/KeyCodeTable.h"
 
+#include "platform/input/KeyboardLayout.h"
+
 #include <QGuiApplication>
 #include <QKeyEvent>
 
-#include <linux/input-event-codes.h>
 
 #include <unordered_map>
 #include <utility>
@@ -12,45 +13,28 @@ namespace platform {
 
 namespace {
 
-// Virtual key code, evdev code. Command and control sit on Ctrl and Super, as the modifiers do.
-constexpr std::pair<int, int> kVirtualToEvdev[] = {
-    {0, KEY_A}, {1, KEY_S}, {2, KEY_D}, {3, KEY_F}, {4, KEY_H}, {5, KEY_G}, {6, KEY_Z}, {7, KEY_X},
-    {8, KEY_C}, {9, KEY_V}, {10, KEY_102ND}, {11, KEY_B}, {12, KEY_Q}, {13, KEY_W}, {14, KEY_E},
-    {15, KEY_R}, {16, KEY_Y}, {17, KEY_T}, {18, KEY_1}, {19, KEY_2}, {20, KEY_3}, {21, KEY_4},
-    {22, KEY_6}, {23, KEY_5}, {24, KEY_EQUAL}, {25, KEY_9}, {26, KEY_7}, {27, KEY_MINUS}, {28, KEY_8},
-    {29, KEY_0}, {30, KEY_RIGHTBRACE}, {31, KEY_O}, {32, KEY_U}, {33, KEY_LEFTBRACE}, {34, KEY_I},
-    {35, KEY_P}, {36, KEY_ENTER}, {37, KEY_L}, {38, KEY_J}, {39, KEY_APOSTROPHE}, {40, KEY_K},
-    {41, KEY_SEMICOLON}, {42, KEY_BACKSLASH}, {43, KEY_COMMA}, {44, KEY_SLASH}, {45, KEY_N},
-    {46, KEY_M}, {47, KEY_DOT}, {48, KEY_TAB}, {49, KEY_SPACE}, {50, KEY_GRAVE}, {51, KEY_BACKSPACE},
-    {53, KEY_ESC}, {54, KEY_RIGHTCTRL}, {55, KEY_LEFTCTRL}, {56, KEY_LEFTSHIFT}, {57, KEY_CAPSLOCK},
-    {58, KEY_LEFTALT}, {59, KEY_LEFTMETA}, {60, KEY_RIGHTSHIFT}, {61, KEY_RIGHTALT},
-    {62, KEY_RIGHTMETA}, {64, KEY_F17}, {65, KEY_KPDOT}, {67, KEY_KPASTERISK}, {69, KEY_KPPLUS},
-    {71, KEY_NUMLOCK}, {72, KEY_VOLUMEUP}, {73, KEY_VOLUMEDOWN}, {74, KEY_MUTE}, {75, KEY_KPSLASH},
-    {76, KEY_KPENTER}, {78, KEY_KPMINUS}, {79, KEY_F18}, {80, KEY_F19}, {81, KEY_KPEQUAL},
-    {82, KEY_KP0}, {83, KEY_KP1}, {84, KEY_KP2}, {85, KEY_KP3}, {86, KEY_KP4}, {87, KEY_KP5},
-    {88, KEY_KP6}, {89, KEY_KP7}, {90, KEY_F20}, {91, KEY_KP8}, {92, KEY_KP9}, {96, KEY_F5},
-    {97, KEY_F6}, {98, KEY_F7}, {99, KEY_F3}, {100, KEY_F8}, {101, KEY_F9}, {103, KEY_F11},
-    {105, KEY_F13}, {106, KEY_F16}, {107, KEY_F14}, {109, KEY_F10}, {111, KEY_F12}, {113, KEY_F15},
+// Virtual key code, XKB key name. Command and control sit on Ctrl and Super, as the modifiers do.
+constexpr std::pair<int, std::string_view> kVirtualToKeyName[] = {
+    {0, "AC01"},  {1, "AC02"},  {2, "AC03"},  {3, "AC04"},  {4, "AC06"},  {5, "AC05"},  {6, "AB01"},
+    {7, "AB02"},  {8, "AB03"},  {9, "AB04"},  {10, "LSGT"}, {11, "AB05"}, {12, "AD01"}, {13, "AD02"},
+    {14, "AD03"}, {15, "AD04"}, {16, "AD06"}, {17, "AD05"}, {18, "AE01"}, {19, "AE02"}, {20, "AE03"},
+    {21, "AE04"}, {22, "AE06"}, {23, "AE05"}, {24, "AE12"}, {25, "AE09"}, {26, "AE07"}, {27, "AE11"},
+    {28, "AE08"}, {29, "AE10"}, {30, "AD12"}, {31, "AD09"}, {32, "AD07"}, {33, "AD11"}, {34, "AD08"},
+    {35, "AD10"}, {36, "RTRN"}, {37, "AC09"}, {38, "AC07"}, {39, "AC11"}, {40, "AC08"}, {41, "AC10"},
+    {42, "BKSL"}, {43, "AB08"}, {44, "AB10"}, {45, "AB06"}, {46, "AB07"}, {47, "AB09"}, {48, "TAB"},
+    {49, "SPCE"}, {50, "TLDE"}, {51, "BKSP"}, {53, "ESC"},  {54, "RCTL"}, {55, "LCTL"}, {56, "LFSH"},
+    {57, "CAPS"}, {58, "LALT"}, {59, "LWIN"}, {60, "RTSH"}, {61, "RALT"}, {62, "RWIN"}, {64, "FK17"},
+    {65, "KPDL"}, {67, "KPMU"}, {69, "KPAD"}, {71, "NMLK"}, {72, "VOL+"}, {73, "VOL-"}, {74, "MUTE"},
+    {75, "KPDV"}, {76, "KPEN"}, {78, "KPSU"}, {79, "FK18"}, {80, "FK19"}, {81, "KPEQ"}, {82, "KP0"},
+    {83, "KP1"},  {84, "KP2"},  {85, "KP3"},  {86, "KP4"},  {87, "KP5"},  {88, "KP6"},  {89, "KP7"},
+    {90, "FK20"}, {91, "KP8"},  {92, "KP9"},  {96, "FK05"}, {97, "FK06"}, {98, "FK07"}, {99, "FK03"},
+    {100, "FK08"}, {101, "FK09"}, {103, "FK11"}, {105, "FK13"}, {106, "FK16"}, {107, "FK14"},
+    {109, "FK10"}, {111, "FK12"}, {113, "FK15"},
     // The help key sits where PC keyboards have Insert.
-    {114, KEY_INSERT}, {115, KEY_HOME}, {116, KEY_PAGEUP}, {117, KEY_DELETE}, {118, KEY_F4},
-    {119, KEY_END}, {120, KEY_F2}, {121, KEY_PAGEDOWN}, {122, KEY_F1}, {123, KEY_LEFT},
-    {124, KEY_RIGHT}, {125, KEY_DOWN}, {126, KEY_UP},
+    {114, "INS"}, {115, "HOME"}, {116, "PGUP"}, {117, "DELE"}, {118, "FK04"}, {119, "END"},
+    {120, "FK02"}, {121, "PGDN"}, {122, "FK01"}, {123, "LEFT"}, {124, "RGHT"}, {125, "DOWN"},
+    {126, "UP"},
 };
-
-const std::unordered_map<int, int>& toEvdev() {
-    static const std::unordered_map<int, int> map(std::begin(kVirtualToEvdev), std::end(kVirtualToEvdev));
-    return map;
-}
-
-const std::unordered_map<int, int>& fromEvdev() {
-    static const std::unordered_map<int, int> map = [] {
-        std::unordered_map<int, int> m;
-        for (auto [v, e] : kVirtualToEvdev)
-            m.emplace(e, v);
-        return m;
-    }();
-    return map;
-}
 
 // Qt keys as a U.S. layout produces them, shifted symbols included, so that Shift+1 ("!") still
 // names the "1" key.
@@ -113,21 +97,36 @@ std::optional<int> lookup(const std::unordered_map<int, int>& map, int key) {
 
 }  // namespace
 
-std::optional<int> KeyCodeTable::evdevFromVirtual(int virtualKeyCode) { return lookup(toEvdev(), virtualKeyCode); }
+std::optional<std::string_view> KeyCodeTable::keyName(int virtualKeyCode) {
+    for (auto [v, name] : kVirtualToKeyName)
+        if (v == virtualKeyCode)
+            return name;
+    return std::nullopt;
+}
 
-std::optional<int> KeyCodeTable::virtualFromEvdev(int evdevCode) { return lookup(fromEvdev(), evdevCode); }
+std::optional<int> KeyCodeTable::virtualFromKeyName(std::string_view name) {
+    for (auto [v, n] : kVirtualToKeyName)
+        if (n == name)
+            return v;
+    return std::nullopt;
+}
+
+const std::vector<int>& KeyCodeTable::virtualKeyCodes() {
+    static const std::vector<int> codes = [] {
+        std::vector<int> v;
+        for (auto [code, name] : kVirtualToKeyName)
+            v.push_back(code);
+        return v;
+    }();
+    return codes;
+}
 
 std::optional<int> KeyCodeTable::xKeycodeFromVirtual(int virtualKeyCode) {
-    auto evdev = evdevFromVirtual(virtualKeyCode);
-    if (!evdev || *evdev + 8 > 255)
-        return std::nullopt;
-    return *evdev + 8;
+    return KeyboardLayout::currentOrUS().keycode(virtualKeyCode);
 }
 
 std::optional<int> KeyCodeTable::virtualFromXKeycode(int xKeycode) {
-    if (xKeycode < 8)
-        return std::nullopt;
-    return virtualFromEvdev(xKeycode - 8);
+    return KeyboardLayout::currentOrUS().virtualKeyCode(xKeycode);
 }
 
 std::optional<int> KeyCodeTable::virtualFromQtKey(int qtKey, bool keypad) {

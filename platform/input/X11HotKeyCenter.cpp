@@ -1,7 +1,7 @@
 #include "platform/input/X11HotKeyCenter.h"
 
 #include "platform/core/MainThread.h"
-#include "platform/input/KeyCodeTable.h"
+#include "platform/input/KeyboardLayout.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -84,6 +84,7 @@ bool X11HotKeyCenter::connect() {
 
     symbols_ = xcb_key_symbols_alloc(connection_);
     readModifierMapping();
+    keymap_ = KeyboardLayout::fromConnection(connection_);
 
     // Events are read where their handlers live, on the main thread, whichever thread connected.
     if (isMainThread())
@@ -112,16 +113,28 @@ void X11HotKeyCenter::keymapChanged() {
     symbols_ = xcb_key_symbols_alloc(connection_);
     const quint16 alt = altMask_, super = superMask_, numLock = numLockMask_;
     readModifierMapping();
-    if (alt == altMask_ && super == superMask_ && numLock == numLockMask_)
-        return;
-    // Grabs name real modifiers: grab again with the ones that now stand for the same keys.
+    keymap_ = KeyboardLayout::fromConnection(connection_);
+    // Grabs name key codes and real modifiers: grab again where the same keys now have others.
     for (auto& [ref, grab] : grabs_) {
+        const auto keycode = xKeycode(grab.virtualKey);
+        const quint16 modifiers = xModifiers(grab.carbonModifiers);
+        if (keycode == grab.keycode && modifiers == grab.modifiers && alt == altMask_ && super == superMask_ &&
+            numLock == numLockMask_)
+            continue;
         ungrab(grab);
-        grab.modifiers = xModifiers(grab.carbonModifiers);
-        grab.lockVariants = lockVariants();
-        if (grabAll(grab.keycode, grab.modifiers, grab.lockVariants) != noErr)
-            grab.lockVariants.clear();
+        std::erase_if(held_, [ref = ref](const auto& entry) { return entry.second == ref; });
+        grab.lockVariants.clear();
+        // A key the new keymap lacks stays registered without a grab, as a refused one would.
+        grab.keycode = keycode.value_or(0);
+        grab.modifiers = modifiers;
+        if (keycode && grabAll(*keycode, modifiers, lockVariants()) == noErr)
+            grab.lockVariants = lockVariants();
     }
+}
+
+std::optional<quint8> X11HotKeyCenter::xKeycode(quint32 virtualKey) const {
+    auto code = keymap_ ? keymap_->keycode(int(virtualKey)) : std::nullopt;
+    return code ? std::optional(quint8(*code)) : std::nullopt;
 }
 
 void X11HotKeyCenter::readModifierMapping() {
@@ -185,12 +198,12 @@ int X11HotKeyCenter::registerHotKey(quint32 keyCode, quint32 modifiers, HotKeyId
         *out = 0;
     if (!connect())
         return paramErr;
-    auto keycode = KeyCodeTable::xKeycodeFromVirtual(static_cast<int>(keyCode));
+    auto keycode = xKeycode(keyCode);
     // X11 has no modifier for the Fn key.
     if (!keycode || (modifiers & functionBit))
         return paramErr;
     const quint16 mods = xModifiers(modifiers);
-    const auto code = static_cast<quint8>(*keycode);
+    const quint8 code = *keycode;
     if (holds(code, mods))
         return eventHotKeyExistsErr;
 
@@ -198,7 +211,7 @@ int X11HotKeyCenter::registerHotKey(quint32 keyCode, quint32 modifiers, HotKeyId
     if (int status = grabAll(code, mods, variants); status != noErr)
         return status;
     HotKeyRef ref = nextRef_++;
-    grabs_.emplace(ref, Grab{code, modifiers, mods, variants, identity});
+    grabs_.emplace(ref, Grab{keyCode, code, modifiers, mods, variants, identity});
     if (out)
         *out = ref;
     return noErr;
@@ -282,11 +295,13 @@ int X11HotKeyCenter::removeEventTypes(HandlerRef handler, const std::vector<quin
 std::optional<QVariantList> X11HotKeyCenter::copySymbolicHotKeys() { return std::nullopt; }
 
 bool X11HotKeyCenter::isHotKeyTakenElsewhere(quint32 keyCode, quint32 modifiers) {
-    auto keycode = KeyCodeTable::xKeycodeFromVirtual(static_cast<int>(keyCode));
-    if (!connect() || !keycode || (modifiers & functionBit))
+    if (!connect())
+        return false;
+    auto keycode = xKeycode(keyCode);
+    if (!keycode || (modifiers & functionBit))
         return false;
     const quint16 mods = xModifiers(modifiers);
-    const auto code = static_cast<quint8>(*keycode);
+    const quint8 code = *keycode;
     // Grabbing again what we hold would succeed, and giving it back would end our own grab.
     if (holds(code, mods))
         return false;
@@ -373,7 +388,7 @@ void X11HotKeyCenter::handleKey(bool press, quint8 keycode, quint16 state) {
             return;
         const quint16 relevant = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | altMask_ | superMask_;
         for (const auto& [ref, grab] : grabs_) {
-            if (grab.keycode == keycode && grab.modifiers == (state & relevant)) {
+            if (!grab.lockVariants.empty() && grab.keycode == keycode && grab.modifiers == (state & relevant)) {
                 held_[keycode] = ref;
                 dispatch(kindHotKeyPressed, grab.identity);
                 return;

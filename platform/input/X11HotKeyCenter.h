@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/input/HotKeyCenter.h"
+#include "platform/input/KeyboardLayout.h"
 
 #include <QMetaObject>
 
@@ -43,6 +44,8 @@ public:
 
 private:
     struct Grab {
+        quint32 virtualKey;
+        // The key's code on this server's keymap as it was when grabbed.
         quint8 keycode;
         quint32 carbonModifiers;
         quint16 modifiers;
@@ -58,7 +61,9 @@ private:
     bool connect();
     void listen();
     void readModifierMapping();
-    // Keysyms or the modifier map changed: read them again and move the grabs along.
+    // The key's code on the server's keymap, or none when the keymap lacks the key.
+    std::optional<quint8> xKeycode(quint32 virtualKey) const;
+    // The keymap, key codes or the modifier map changed: read them again and move the grabs along.
     void keymapChanged();
     quint16 xModifiers(quint32 modifiers) const;
     std::vector<quint16> lockVariants() const;
@@ -74,6 +79,7 @@ private:
     bool connectFailed_ = false;
     quint32 root_ = 0;
     _XCBKeySymbols* symbols_ = nullptr;
+    std::optional<KeyboardLayout> keymap_;
     std::unique_ptr<QSocketNotifier> notifier_;
     std::shared_ptr<void> alive_ = std::make_shared<int>(0);
     QMetaObject::Connection aboutToBlock_;

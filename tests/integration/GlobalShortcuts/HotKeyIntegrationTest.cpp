@@ -13,12 +13,16 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QMenu>
+#include <QWindow>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
 #include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
 #include <xcb/xtest.h>
 
 #include <gtest/gtest.h>
@@ -32,7 +36,19 @@ const Shortcut ctrlShift6(22, 0x300), ctrlShift7(26, 0x300);
 constexpr quint16 ctrlShift = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT;
 constexpr quint32 signature = 0x48544B59;
 
-quint8 xKey(Key key) { return quint8(*platform::KeyCodeTable::xKeycodeFromVirtual(int(key.rawValue))); }
+// The key symbol each key the tests press types on a U.S. keyboard.
+xcb_keysym_t keysym(Key key) {
+    const std::pair<Key, xcb_keysym_t> syms[] = {
+        {Key::six, '6'},           {Key::seven, '7'},          {Key::eight, '8'},
+        {Key::command, 0xffe3},    {Key::shift, 0xffe1},       {Key::option, 0xffe9},
+        {Key::rightOption, 0xffea}, {Key::control, 0xffeb},     {Key::keypadClear, 0xff7f},
+        {Key::capsLock, 0xffe5},   {Key::upArrow, 0xff52},     {Key::downArrow, 0xff54},
+        {Key::keypadEnter, 0xff8d}};
+    for (auto [k, sym] : syms)
+        if (k == key)
+            return sym;
+    return 0;
+}
 
 // Another client of the same X server: types with XTest and can hold grabs of its own.
 class OtherClient {
@@ -40,6 +56,51 @@ public:
     OtherClient() : c(xcb_connect(nullptr, nullptr)), root(xcb_setup_roots_iterator(xcb_get_setup(c)).data->root) {}
     ~OtherClient() { xcb_disconnect(c); }
     bool ok() const { return !xcb_connection_has_error(c); }
+    // The key's code as this server's keymap has it: servers number their keys differently.
+    quint8 xKey(Key key) const {
+        xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(c);
+        xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, keysym(key));
+        const quint8 code = codes ? codes[0] : 0;
+        free(codes);
+        xcb_key_symbols_free(symbols);
+        return code;
+    }
+    // A real click of the left button at a root position.
+    void click(QPoint at) {
+        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, qint16(at.x()), qint16(at.y()), 0);
+        xcb_test_fake_input(c, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    }
+    void ungrabKeyboard() {
+        xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
+        sync();
+    }
+    void sync() { free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
+    // A window of this client, mapped; once a window manager manages windows it takes it into a
+    // frame of its own.
+    xcb_window_t probe() {
+        const xcb_window_t w = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, root, 0, 0, 20, 20, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_map_window(c, w);
+        xcb_flush(c);
+        return w;
+    }
+    std::vector<xcb_atom_t> rootProperties() const {
+        auto* list = xcb_list_properties_reply(c, xcb_list_properties(c, root), nullptr);
+        std::vector<xcb_atom_t> atoms;
+        if (list)
+            atoms.assign(xcb_list_properties_atoms(list), xcb_list_properties_atoms(list) + list->atoms_len);
+        free(list);
+        return atoms;
+    }
+    bool framed(xcb_window_t w) const {
+        auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr);
+        const bool inFrame = tree && tree->parent != root;
+        free(tree);
+        return inFrame;
+    }
     // Presses (or releases) the keys in order, and returns once the server has handled them.
     void keys(std::initializer_list<Key> keys, bool press = true) {
         for (Key k : keys)
@@ -175,6 +236,67 @@ TEST_F(HotKeyIntegration, RecorderHearsCombinationsTheApplicationOrAnotherProgra
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error registering hotkey Ctrl+Shift+7: -9878\n");
 }
 
+// Clicked with the pointer under a window manager: the recorder's window is active again only some
+// time after the alert has gone, and recording must not start again then.
+TEST_F(HotKeyIntegration, UseAnywayClickedWithThePointerEndsRecordingFreesTheKeyboardAndTheShortcutsFire) {
+    QProcess windowManager;
+    const std::vector<xcb_atom_t> before = other.rootProperties();
+    const xcb_window_t probe = other.probe();
+    windowManager.start("openbox", {"--replace"});  // one still ending would keep it out
+    std::shared_ptr<void> stop(nullptr, [&](void*) {
+        windowManager.kill();  // asked to end, it takes its time and overlaps the next test
+        windowManager.waitForFinished(5000);
+        // The desktop as it was for the tests that follow: without the manager's root properties.
+        for (xcb_atom_t a : other.rootProperties())
+            if (std::find(before.begin(), before.end(), a) == before.end())
+                xcb_delete_property(other.c, other.root, a);
+        xcb_destroy_window(other.c, probe);
+        other.sync();
+    });
+    ASSERT_TRUE(waitUntil([&] { return other.framed(probe); }));
+    ASSERT_TRUE(other.grab(Key::seven, ctrlShift));  // another program's
+    const Name recorded("forcedHere");
+    QWidget window;
+    window.resize(300, 120);
+    RecorderCocoa* field = (new Recorder(recorded, {}, &window))->control();
+    field->move(80, 40);
+    window.show();
+    // Placed by the window manager; the click also makes it active, whatever its focus rules.
+    ASSERT_TRUE(waitUntil([&] { return window.windowHandle()->isExposed(); }));
+    other.click(field->mapToGlobal(field->rect().center()));
+    ASSERT_TRUE(waitUntil([&] { return field->isRecording(); }));
+    // The alert runs a loop of its own: the click comes from a timer that runs inside it.
+    bool clicked = false;
+    QTimer clicker;
+    clicker.setInterval(10);
+    QObject::connect(&clicker, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isActiveWindow())
+                for (QAbstractButton* b : box->buttons())
+                    if (b->text() == "Use Anyway" && !clicked) {
+                        clicked = true;
+                        clicker.stop();
+                        other.click(b->mapToGlobal(b->rect().center()));
+                    }
+    });
+    clicker.start();
+    testing::internal::CaptureStdout();  // the refused registration's line
+    other.chord({Key::command, Key::shift, Key::seven});
+    ASSERT_TRUE(waitUntil([&] { return getShortcut(recorded) == ctrlShift7; }));
+    // The window manager gives the window back its focus: only now would recording start again.
+    ASSERT_TRUE(waitUntil([&] { return window.isActiveWindow(); }));
+    QCoreApplication::processEvents();
+    testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(field->isRecording());
+    EXPECT_FALSE(isPaused());
+    EXPECT_EQ(field->text(), "Ctrl+Shift+7");
+    EXPECT_TRUE(other.grabKeyboard()) << "the recorder still holds the keyboard";
+    other.ungrabKeyboard();
+    other.chord({Key::command, Key::shift, Key::six});
+    EXPECT_TRUE(waitUntil([&] { return ups == 1; }));
+    EXPECT_EQ(getShortcut(name), ctrlShift6);  // the press went to its shortcut, not into the field
+}
+
 // Puts each layout on the X server, and the one it had back afterwards.
 TEST(LayoutIntegration, EveryLayoutThatTypesLatinLettersNamesItsKeys) {
     QProcess query;
@@ -272,8 +394,8 @@ TEST(X11HotKeyCenter, TakesEachCombinationOnceDeliversOnTheMainThreadAndFollowsT
     std::vector<xcb_keycode_t> moved = saved;
     std::fill(moved.begin() + 3 * perModifier, moved.begin() + 6 * perModifier, 0);
     std::copy(saved.begin() + 4 * perModifier, saved.begin() + 5 * perModifier, moved.begin() + 4 * perModifier);
-    moved[5 * perModifier] = xKey(Key::option);
-    moved[5 * perModifier + 1] = xKey(Key::rightOption);
+    moved[5 * perModifier] = other.xKey(Key::option);
+    moved[5 * perModifier + 1] = other.xKey(Key::rightOption);
     setModifierMap(moved);
     std::shared_ptr<void> restore(nullptr, [&](void*) { setModifierMap(saved); });  // whatever happens
     // The map change reaches the center as an event of its connection, before this press.
