@@ -5,8 +5,10 @@
 #include "packages/GlobalShortcuts/Recorder.h"
 #include "platform/defaults/DefaultsStore.h"
 #include "platform/input/KeyCodeTable.h"
+#include "platform/input/KeyboardLayout.h"
 #include "platform/input/X11HotKeyCenter.h"
 #include "support/AlertAnswerer.h"
+#include "support/LiveDesktop.h"
 #include "support/WaitUntil.h"
 
 #include <QAbstractEventDispatcher>
@@ -24,6 +26,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xtest.h>
+#include <xkbcommon/xkbcommon-x11.h>
 
 #include <gtest/gtest.h>
 
@@ -323,6 +326,52 @@ TEST(LayoutIntegration, EveryLayoutThatTypesLatinLettersNamesItsKeys) {
         }
     }
     EXPECT_EQ(QProcess::execute("setxkbmap", {"-layout", saved("layout"), "-variant", saved("variant")}), 0);
+}
+
+// Xorg without evdev numbers its keys as xfree86 did: Up is 98 there, 111 on Xvfb (where 98 is the
+// keypad's Enter and 111 Print).
+TEST(X11HotKeyCenter, OnEveryServerTheKeysPressedAreTheKeysGrabbedAndRecorded) {
+    QTemporaryDir folder;
+    std::vector<std::unique_ptr<live::OwnXorgServer>> xorg;
+    for (bool ownServer : {false, true}) {
+        if (ownServer) {
+            xorg.push_back(std::make_unique<live::OwnXorgServer>(folder.path()));
+            ASSERT_TRUE(xorg.back()->start());
+        }
+        const std::string server = ownServer ? "Xorg" : "Xvfb";
+        OtherClient other;  // on the server DISPLAY names now
+        platform::X11HotKeyCenter center;
+        ASSERT_TRUE(center.hasDispatcherTarget()) << server;
+        std::vector<quint32> fired;
+        HotKeyCenter::HandlerRef handler = 0;
+        center.installHandler([&](const platform::HotKeyEvent& e) {
+            if (e.kind == HotKeyCenter::kindHotKeyPressed)
+                fired.push_back(e.identity ? e.identity->id : 0);
+            return HotKeyCenter::noErr;
+        }, &handler);
+        center.addEventTypes(handler, {HotKeyCenter::kindHotKeyPressed});
+        HotKeyCenter::HotKeyRef ref = 0;
+        ASSERT_EQ(center.registerHotKey(126, 0x100, {signature, 1}, &ref), HotKeyCenter::noErr);  // Ctrl+Up
+        ASSERT_EQ(center.registerHotKey(125, 0x100, {signature, 2}, &ref), HotKeyCenter::noErr);  // Ctrl+Down
+        ASSERT_EQ(center.registerHotKey(26, 0x300, {signature, 3}, &ref), HotKeyCenter::noErr);   // Ctrl+Shift+7
+        other.chord({Key::command, Key::keypadEnter});  // what Down was taken for before
+        other.chord({Key::command, Key::upArrow});
+        other.chord({Key::command, Key::downArrow});
+        other.chord({Key::command, Key::shift, Key::seven});
+        EXPECT_TRUE(waitUntil([&] { return fired.size() == 3; })) << server;
+        EXPECT_EQ(fired, (std::vector<quint32>{1, 2, 3})) << server;
+        // A recorded key press carries the server's code; it reads back as the key pressed.
+        ASSERT_TRUE(xkb_x11_setup_xkb_extension(other.c, 1, 0, XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr,
+                                                nullptr, nullptr));
+        auto keymap = platform::KeyboardLayout::fromConnection(other.c);
+        ASSERT_TRUE(keymap) << server;
+        EXPECT_EQ(keymap->virtualKeyCode(other.xKey(Key::downArrow)), Key::downArrow.rawValue) << server;
+        EXPECT_EQ(keymap->virtualKeyCode(other.xKey(Key::upArrow)), Key::upArrow.rawValue) << server;
+        EXPECT_EQ(keymap->virtualKeyCode(other.xKey(Key::seven)), Key::seven.rawValue) << server;
+        EXPECT_EQ(keymap->virtualKeyCode(other.xKey(Key::control)), Key::control.rawValue) << server;
+        if (ownServer)
+            EXPECT_NE(other.xKey(Key::upArrow), 111) << "the server numbers its keys like Xvfb";
+    }
 }
 
 TEST(X11HotKeyCenter, LostServerConnectionNeitherCrashesNorSpins) {
