@@ -7,6 +7,7 @@
 #include "packages/GlobalShortcuts/Localization.h"
 #include "packages/GlobalShortcuts/SystemGlobalShortcuts.h"
 #include "platform/input/KeyCodeTable.h"
+#include "platform/input/KeyboardLayout.h"
 
 #include <QAction>
 #include <QApplication>
@@ -57,6 +58,9 @@ RecorderCocoa::RecorderCocoa(const Name& name, OnChange onChange, QWidget* paren
             if (self && value.canConvert<Name>() && value.value<Name>() == self->shortcutName_)
                 self->setStringValue(self->shortcutName_);
         });
+    // The key's character depends on the layout: another layout names the same key otherwise.
+    connect(&platform::KeyboardLayoutChanges::instance(), &platform::KeyboardLayoutChanges::changed, this,
+            [this] { setStringValue(shortcutName_); });
     watchWindow();
 }
 

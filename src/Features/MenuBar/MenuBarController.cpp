@@ -1,5 +1,7 @@
 #include "Features/MenuBar/MenuBarController.h"
 
+#include "packages/GlobalShortcuts/ApplicationShortcuts.h"
+
 #include "App/AppState.h"
 #include "Features/Capture/VideoRecordingManager.h"
 #include "Features/Settings/SettingsWindowController.h"
@@ -141,7 +143,9 @@ void MenuBarController::buildMenu() {
     status->setEnabled(false);
     menu_->addSeparator();
 
-    const QKeySequence commandShift6(Qt::CTRL | Qt::SHIFT | Qt::Key_6);
+    // The overlay's default combination, as the keyboard layout in use names it.
+    const QKeySequence commandShift6 =
+        GlobalShortcuts::applicationDefault(GlobalShortcuts::Name::openOverlay())->toKeySequence();
     if (recording)
         addCommand(QStringLiteral("Stop Recording"), commandShift6, [this] { onStopRecording_(); }, true);
     else if (overlayVisible)

@@ -1,5 +1,7 @@
 #include "Features/Onboarding/OnboardingView.h"
 
+#include "packages/GlobalShortcuts/ApplicationShortcuts.h"
+
 #include "Services/PermissionManager.h"
 #include "platform/core/Log.h"
 #include "platform/desktop/Permissions.h"
@@ -102,8 +104,12 @@ QWidget* OnboardingView::welcomeStep() {
                                    devicePixelRatioF()));
     column->addWidget(icon);
     column->addWidget(text(QStringLiteral("Welcome to Zentola"), 2.0, true));
-    column->addWidget(text(QStringLiteral("Fast, minimal screen capture.\nJust press Ctrl+Shift+6 to capture."), 1.0,
-                           false, true));
+    QLabel* tagline = text(QString(), 1.0, false, true);
+    GlobalShortcuts::followKeyboardLayout(tagline, [] {
+        return QStringLiteral("Fast, minimal screen capture.\nJust press %1 to capture.")
+            .arg(GlobalShortcuts::applicationDefaultText(GlobalShortcuts::Name::openOverlay()));
+    });
+    column->addWidget(tagline);
     getStarted_ = prominent(QStringLiteral("Get Started"));
     connect(getStarted_, &QPushButton::clicked, this, &OnboardingView::goToPermissions);
     column->addWidget(getStarted_, 0, Qt::AlignHCenter);
@@ -135,9 +141,18 @@ QWidget* OnboardingView::permissionsStep() {
         padded->addWidget(divider);
         rows->addLayout(padded);
         if (i == 1)
-            rows->addWidget(permissionRow(QStringLiteral("Accessibility"),
-                                          QStringLiteral("Required for global shortcut Ctrl+Shift+6."), true, 1,
-                                          [this] { openAccessibilitySettings(); }));
+        {
+            auto required = [] {
+                return QStringLiteral("Required for global shortcut %1.")
+                    .arg(GlobalShortcuts::applicationDefaultText(GlobalShortcuts::Name::openOverlay()));
+            };
+            QWidget* row = permissionRow(QStringLiteral("Accessibility"), required(), true, 1,
+                                         [this] { openAccessibilitySettings(); });
+            for (QLabel* label : row->findChildren<QLabel*>())
+                if (label->text() == required())
+                    GlobalShortcuts::followKeyboardLayout(label, required);
+            rows->addWidget(row);
+        }
         else
             rows->addWidget(permissionRow(QStringLiteral("Microphone"), QStringLiteral("Optional for voice recording."),
                                           false, 2, [this] { requestMicrophonePermission(); }));

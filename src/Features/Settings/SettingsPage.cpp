@@ -37,6 +37,7 @@ QGroupBox* SettingsPage::addGroup(const QString& title, const QString& symbol) {
     line->setSpacing(6);
     auto* icon = new QLabel;
     icon->setObjectName(QStringLiteral("groupSymbol"));
+    icon->setProperty("symbol", symbol);
     icon->setPixmap(Symbol::pixmap(symbol, 16, label->palette().color(QPalette::WindowText), devicePixelRatioF()));
     auto* text = new QLabel(title);
     QFont font = text->font();

@@ -33,7 +33,7 @@ ShortcutsSettingsContent::ShortcutsSettingsContent(QWidget* parent) : SettingsPa
     instantCapture_ = new GlobalShortcuts::Recorder(Name::instantCapture());
     quickRecord_ = new GlobalShortcuts::Recorder(Name::quickRecord());
 
-    addRow(addGroup(QStringLiteral("General"), QStringLiteral("command")), QStringLiteral("Open capture overlay"),
+    addRow(addGroup(QStringLiteral("General"), QStringLiteral("keyboard")), QStringLiteral("Open capture overlay"),
            {openOverlay_});
     addRow(addGroup(QStringLiteral("Screenshots"), QStringLiteral("camera")), QStringLiteral("Instant capture"),
            {instantCapture_});

@@ -1,5 +1,9 @@
 #include "Features/Settings/VideoSettingsContent.h"
 
+#include "packages/GlobalShortcuts/ApplicationShortcuts.h"
+
+#include <QLabel>
+
 #include "Features/Settings/SaveLocationRow.h"
 #include "Features/Settings/SettingsWindowController.h"
 #include "Services/PermissionManager.h"
@@ -70,8 +74,13 @@ VideoSettingsContent::VideoSettingsContent(PersistenceManager& persistence, Perm
     addRow(addGroup(QStringLiteral("Audio"), QStringLiteral("waveform")), QStringLiteral("Source"), {audio_});
     QGroupBox* countdown = addGroup(QStringLiteral("Countdown"), QStringLiteral("timer"));
     addRow(countdown, QStringLiteral("Duration"), {countdown_});
-    addNote(countdown,
-            QStringLiteral("Only applies when starting from overlay. Quick record (Ctrl+Shift+8) always starts immediately."));
+    auto note = [] {
+        return QStringLiteral("Only applies when starting from overlay. Quick record (%1) always starts immediately.")
+            .arg(GlobalShortcuts::applicationDefaultText(GlobalShortcuts::Name::quickRecord()));
+    };
+    for (QLabel* label : addNote(countdown, note())->findChildren<QLabel*>())
+        if (label->text() == note())
+            GlobalShortcuts::followKeyboardLayout(label, note);
     saveLocation_ = new SaveLocationRow([this] { return persistence_.videoFolderURL(); },
                                         [this](std::function<void(bool)> done) {
                                             persistence_.requestVideoFolderAccess(std::move(done));

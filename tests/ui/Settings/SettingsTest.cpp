@@ -59,6 +59,12 @@ TEST_F(Settings, SidebarTabsAndGroupTitlesShowTheirOwnSymbolsWithoutAnIconTheme)
             EXPECT_TRUE(drawn(symbol->pixmap())) << labels.back().toStdString();
     }
     EXPECT_EQ(labels, (QStringList{"General", "Screenshots", "Video", "Shortcuts", "About"}));
+    view.sidebar()->setCurrentRow(3);  // symbols a Linux user reads: a keyboard, not the Mac's command key
+    QStringList shortcutSymbols;
+    for (const QLabel* symbol : view.content()->findChildren<QLabel*>("groupSymbol"))
+        shortcutSymbols << symbol->property("symbol").toString();
+    EXPECT_EQ(shortcutSymbols, (QStringList{"keyboard", "camera", "record.circle", "rectangle.dashed"}));
+    view.sidebar()->setCurrentRow(4);
     EXPECT_TRUE(drawn(qobject_cast<AboutSettingsContent*>(view.content())->termsButton()->icon().pixmap(16)));
     view.sidebar()->setCurrentRow(2);
     EXPECT_EQ(view.content()->findChildren<QLabel*>("groupSymbol").size(), 5);

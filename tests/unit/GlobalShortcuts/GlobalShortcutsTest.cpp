@@ -96,6 +96,9 @@ TEST_F(Package, LettersComeFromTheGroupThatTypesThemAndSharpSKeepsItsOwnKey) {
     const Shortcut sharpS = make(Key::minus, cmd);
     EXPECT_EQ(sharpS.description(), QString::fromUtf8("Ctrl+ß"));
     EXPECT_EQ(sharpS.toKeyCombination(), QKeyCombination(Qt::ControlModifier, Qt::Key_ssharp));
+    use("be");  // the micro sign's upper case is Greek: the key keeps its own sign
+    EXPECT_EQ(make(Key::backslash, cmd).description(), QString::fromUtf8("Ctrl+µ"));
+    EXPECT_EQ(make(Key::q, cmd).description(), "Ctrl+A");  // letters still take their capitals
     QMenu menu;
     menu.addAction("Save", QKeySequence(Qt::CTRL | Qt::Key_S));
     EXPECT_EQ(sharpS.menuItemWithMatchingShortcut(&menu), nullptr);
