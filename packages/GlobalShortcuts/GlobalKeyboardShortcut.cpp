@@ -1,6 +1,7 @@
 #include "packages/GlobalShortcuts/GlobalKeyboardShortcut.h"
 
 #include "packages/GlobalShortcuts/GlobalShortcuts.h"
+#include "platform/input/KeyboardLayout.h"
 
 #include <QAction>
 
@@ -19,6 +20,9 @@ GlobalKeyboardShortcut::GlobalKeyboardShortcut(QAction* action, const Name& name
         isRecorderActive_ = value.typeId() == QMetaType::Bool && value.toBool();
         refresh();
     });
+    // The key's character depends on the keyboard layout.
+    connect(&platform::KeyboardLayoutChanges::instance(), &platform::KeyboardLayoutChanges::changed, this,
+            [this] { refresh(); });
     refresh();
 }
 

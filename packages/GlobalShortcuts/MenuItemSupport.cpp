@@ -2,6 +2,7 @@
 
 #include "packages/GlobalShortcuts/GlobalShortcuts.h"
 #include "platform/core/NotificationCenter.h"
+#include "platform/input/KeyboardLayout.h"
 
 #include <QAction>
 #include <QPointer>
@@ -28,6 +29,9 @@ public:
                     [this] { MenuItemSupport::setShortcut(static_cast<QAction*>(parent()), getShortcut(name_)); },
                     Qt::QueuedConnection);
             });
+        // The key's character depends on the keyboard layout.
+        connect(&platform::KeyboardLayoutChanges::instance(), &platform::KeyboardLayoutChanges::changed, this,
+                [this] { MenuItemSupport::setShortcut(static_cast<QAction*>(parent()), getShortcut(name_)); });
     }
     ~MenuItemBinding() override { platform::NotificationCenter::defaultCenter().removeObserver(token_); }
 

@@ -7,6 +7,7 @@
 #include "packages/GlobalShortcuts/LocalEventMonitor.h"
 #include "packages/GlobalShortcuts/MenuItemSupport.h"
 #include "packages/GlobalShortcuts/Recorder.h"
+#include "platform/input/KeyboardLayout.h"
 #include "support/AlertAnswerer.h"
 #include "support/WaitUntil.h"
 
@@ -213,6 +214,11 @@ TEST_F(PackageFixture, MenuItemsAndActionsFollowTheirNameOnTheNextTurnAndLetARec
     notifications.post(recorderActiveStatusDidChange, {{"isActive", "yes"}});  // no bool: not active
     EXPECT_FALSE(binding->isRecorderActive());
     EXPECT_EQ(action.shortcut(), ctrlShift6);
+    // Another keyboard layout: the same keys, named as that layout types them.
+    platform::KeyboardLayout::setCurrentForTesting(platform::KeyboardLayout::fromNames("fr"));
+    emit platform::KeyboardLayoutChanges::instance().changed();
+    EXPECT_EQ(item.shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Minus));
+    EXPECT_EQ(action.shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Minus));
     MenuItemSupport::setShortcutFor(&item, std::nullopt);
     setShortcut(cmdShift7, otherName);
     turn();
