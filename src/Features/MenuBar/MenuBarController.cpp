@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
@@ -136,6 +137,7 @@ void MenuBarController::buildMenu() {
     if (menu_)
         menu_->deleteLater();
     menu_ = new QMenu();
+    menu_->installEventFilter(this);
 
     QAction* status = menu_->addAction(statusTitle());
     status->setEnabled(false);
@@ -156,6 +158,22 @@ void MenuBarController::buildMenu() {
     addCommand(QStringLiteral("About Zentola"), {}, [this] { env_.showAbout(); }, true);
     menu_->addSeparator();
     addCommand(QStringLiteral("Quit Zentola"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { onQuit_(); }, !recording);
+}
+
+bool MenuBarController::eventFilter(QObject* watched, QEvent* event) {
+    // A key shown beside an item works while the menu is open, as in any menu. The capture
+    // shortcut reaches the global shortcuts first when it is still theirs.
+    if (watched != menu_ || event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
+    const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+    for (QAction* item : menu_->actions())
+        if (item->isEnabled() && !item->shortcut().isEmpty() &&
+            item->shortcut().matches(pressed) == QKeySequence::ExactMatch) {
+            menu_->close();
+            item->trigger();
+            return true;
+        }
+    return false;
 }
 
 QString MenuBarController::recordingTitle(double seconds) {

@@ -82,6 +82,9 @@ public:
     void stopPulsingIcon();
     void animatePulse();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void setupStatusItem();
     void observeState();

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QTimer>
+#include <QtTest/QTest>
 
 #include <gtest/gtest.h>
 
@@ -91,6 +92,28 @@ TEST_F(MenuBar, MenuFollowsPermissionOverlayAndRecordingAndReachesItsCallbacks) 
     EXPECT_EQ(calls, (Calls{"capture", "settings", "about", "quit", "cancel", "stop"}));
     for (auto [seconds, text] : {std::pair{0.9, "(0:00)"}, {600.0, "(10:00)"}, {3725.0, "(62:05)"}, {NAN, "(0:00)"}})
         EXPECT_EQ(MenuBarController::recordingTitle(seconds), QString("Recording... ") + text);
+}
+
+TEST_F(MenuBar, TheKeysShownInTheOpenMenuWork_OnlyOnItemsThatAreEnabled) {
+    const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+        controller->statusItemClicked(false);
+        QMenu* menu = controller->menu();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(menu));
+        QTest::keyClick(menu, key, modifiers);
+        const bool closed = !menu->isVisible();
+        menu->close();
+        return closed;
+    };
+    EXPECT_TRUE(press(Qt::Key_Comma, Qt::ControlModifier));
+    EXPECT_TRUE(press(Qt::Key_Q, Qt::ControlModifier));
+    overlay = true;
+    EXPECT_TRUE(press(Qt::Key_Escape, Qt::ControlModifier));
+    EXPECT_EQ(calls, (Calls{"settings", "quit", "cancel"}));
+    state = RecordingState::recording;  // Settings and Quit are disabled now
+    calls.clear();
+    press(Qt::Key_Comma, Qt::ControlModifier);
+    press(Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(calls, Calls{});
 }
 
 TEST_F(MenuBar, LeftClickWhileRecordingStopsWithoutAMenu) {
