@@ -5,6 +5,7 @@
 #include "Features/Settings/SettingsWindowController.h"
 #include "Services/PermissionManager.h"
 #include "platform/core/Log.h"
+#include "platform/desktop/TrayAppearance.h"
 #include "resources/Bundle.h"
 
 #include <QApplication>
@@ -67,7 +68,20 @@ MenuBarController::Environment MenuBarController::Environment::system() {
         return clock.nsecsElapsed() / 1e9;
     };
     env.image = renderBundleImage;
-    env.isDarkAppearance = [] { return QApplication::palette().color(QPalette::Window).lightness() < 128; };
+    env.isDarkAppearance = [](const QRect& trayIcon) {
+        // Asked at every step of the pulse: the tray is looked at again only when the icon has
+        // moved, or after a while.
+        static QRect lastIcon;
+        static std::optional<bool> light;
+        static QElapsedTimer age;
+        if (trayIcon != lastIcon || !age.isValid() || age.hasExpired(1500)) {
+            lastIcon = trayIcon;
+            age.start();
+            light = platform::TrayAppearance::wantsLightGlyph(trayIcon);
+        }
+        return light;
+    };
+    env.isDarkApplication = [] { return QApplication::palette().color(QPalette::Window).lightness() < 128; };
     env.isSystemTrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     return env;
 }
@@ -101,6 +115,24 @@ void MenuBarController::setupStatusItem() {
             statusItemClicked(reason == QSystemTrayIcon::Trigger);
     });
     statusItem_->show();
+    appearanceTimer_ = new QTimer(this);
+    appearanceTimer_->setInterval(2000);
+    connect(appearanceTimer_, &QTimer::timeout, this, [this] {
+        if (!pulseTimer_ && appearance() != shownAppearance_)
+            updateIcon();
+    });
+    appearanceTimer_->start();
+}
+
+std::pair<bool, bool> MenuBarController::appearance() const {
+    const auto dark = env_.isDarkAppearance(statusItem_ ? statusItem_->geometry() : QRect());
+    return {dark.value_or(env_.isDarkApplication()), dark.has_value()};
+}
+
+void MenuBarController::showGlyph(const QImage& icon, std::pair<bool, bool> appearance) {
+    shownAppearance_ = appearance;
+    const auto [dark, known] = appearance;
+    setIcon(known ? icon : withHalo(icon, dark));
 }
 
 void MenuBarController::statusItemClicked(bool leftClick) {
@@ -255,11 +287,11 @@ void MenuBarController::updateIcon() {
         updateRecordingIcon();
         return;
     }
-    // The tray has no template images, and the panel's colour is unknown: the glyph takes the
-    // application's text colour with a ring of the opposite one.
+    // The tray has no template images: the glyph takes the colour that stands out on the panel,
+    // with a ring of the opposite colour when the panel's is only guessed.
     if (auto base = env_.image(QStringLiteral("menubar-icon"))) {
-        const bool dark = env_.isDarkAppearance();
-        setIcon(withHalo(tintImage(*base, dark ? Qt::white : Qt::black), dark));
+        const auto seen = appearance();
+        showGlyph(tintImage(*base, seen.first ? Qt::white : Qt::black), seen);
     }
 }
 
@@ -308,10 +340,10 @@ std::optional<QImage> MenuBarController::recordingIcon(const std::optional<QImag
 void MenuBarController::updateRecordingIcon() {
     if (!statusItem_)
         return;
-    const bool dark = env_.isDarkAppearance();
+    const auto seen = appearance();
     if (auto icon = recordingIcon(env_.image(QStringLiteral("menubar-icon")), env_.image(QStringLiteral("menubar-lips")),
-                                  pulsePhase_, dark))
-        setIcon(withHalo(*icon, dark));
+                                  pulsePhase_, seen.first))
+        showGlyph(*icon, seen);
 }
 
 void MenuBarController::setIcon(const QImage& image) {

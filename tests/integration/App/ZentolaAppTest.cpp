@@ -173,6 +173,42 @@ protected:
         EXPECT_EQ(savedRect()["origin"].toArray(), (QJsonArray{300, 300})) << settingsBytes().toStdString();
         EXPECT_EQ(savedRect()["size"].toArray(), (QJsonArray{400, 280}));
     }
+    // A tray host along the top right of the first monitor, its panel of one colour.
+    QProcess& trayer(QColor panel) {
+        return launch("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100",
+                                 "--heighttype", "pixel", "--height", "24", "--transparent", "true", "--alpha", "0",
+                                 "--tint", "0x" + panel.name().mid(1)});
+    }
+    static inline const QColor dark{0x20, 0x20, 0x20}, light{0xe0, 0xe0, 0xe0};
+    // The tray's pixels against its panel: how many stand out (lighter on a dark panel, darker on a
+    // light one), how many go the other way, and how many are white.
+    struct GlyphPixels {
+        int standing = 0, otherWay = 0, darker = 0, white = 0;
+    };
+    static GlyphPixels glyphPixels(QColor panel) {
+        XClient x;
+        auto image = freed(xcb_get_image_reply(
+            x.c, xcb_get_image(x.c, XCB_IMAGE_FORMAT_Z_PIXMAP, x.root, 1820, 0, 100, 24, ~0u), nullptr));
+        GlyphPixels out;
+        if (!image || xcb_get_image_data_length(image.get()) < 100 * 24 * 4)
+            return out;
+        const auto* pixels = reinterpret_cast<const quint32*>(xcb_get_image_data(image.get()));
+        for (int i = 0; i < 100 * 24; ++i) {
+            const int difference = qGray(QRgb(pixels[i])) - qGray(panel.rgb());
+            const int outward = panel.lightness() < 128 ? difference : -difference;
+            out.standing += outward > 100;
+            out.otherWay += outward < -12;
+            out.darker += difference < -12;
+            out.white += qGray(QRgb(pixels[i])) >= 250;
+        }
+        return out;
+    }
+    // A glyph that stands out on the panel, and no ring of the panel's own kind around it.
+    static void expectGlyphStandsOut(QColor panel) {
+        const auto shown = [&] { return glyphPixels(panel).standing >= 40 && glyphPixels(panel).otherWay == 0; };
+        EXPECT_TRUE(waitUntil(shown, 10000)) << panel.name().toStdString() << ": " << glyphPixels(panel).standing << " "
+                                             << glyphPixels(panel).otherWay;
+    }
     static void xdotool(const QString& commands) {
         ASSERT_EQ(QProcess::execute("xdotool", commands.split(' ')), 0) << commands.toStdString();
     }
@@ -283,23 +319,33 @@ TEST_F(ZentolaAppTest, TheDisplayGoingAway_SettingsWrittenAndTheMovieFinished) {
     EXPECT_GT(found[1].toDouble(), 0.5);
 }
 
+TEST_F(ZentolaAppTest, TheTrayGlyphTakesTheColourOfTheTrayItIsIn) {
+    // A light panel: a dark glyph.
+    QProcess& tray = trayer(light);
+    QProcess& zentola = launch();
+    ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
+    expectGlyphStandsOut(light);
+    // A tray that says its foreground is white is believed over what its panel shows.
+    XClient x;
+    auto owner = freed(xcb_get_selection_owner_reply(x.c, xcb_get_selection_owner(x.c, x.atom("_NET_SYSTEM_TRAY_S0")), nullptr));
+    ASSERT_TRUE(owner && owner->owner != XCB_NONE);
+    const quint32 colours[12] = {0xffff, 0xffff, 0xffff, 0xffff, 0, 0, 0xffff, 0xffff, 0, 0, 0xffff, 0};
+    xcb_change_property(x.c, XCB_PROP_MODE_REPLACE, owner->owner, x.atom("_NET_SYSTEM_TRAY_COLORS"), XCB_ATOM_CARDINAL,
+                        32, 12, colours);
+    x.sync();
+    EXPECT_TRUE(waitUntil([&] { return glyphPixels(light).darker == 0 && glyphPixels(light).white >= 40; }, 10000))
+        << glyphPixels(light).white << " " << glyphPixels(light).darker;
+    terminate(zentola);
+    tray.terminate();
+}
+
 TEST_F(ZentolaAppTest, InTheTray_ShortcutsCaptureAndRecord_SigtermFinishesTheMovie) {
-    // A dark panel: the glyph must still show.
-    QProcess& tray = launch("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100",
-                                       "--heighttype", "pixel", "--height", "24", "--transparent", "true", "--alpha",
-                                       "0", "--tint", "0x202020"});
+    QProcess& tray = trayer(dark);
     QProcess& zentola = launch();
     ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
     EXPECT_FALSE(log(zentola).contains("No system tray"));
-    XClient x;
-    const auto brightest = [&] {  // on the panel, top right of the first monitor
-        int most = 0;
-        for (int y = 0; y < 24; ++y)
-            for (int left = 1820; left < 1920; ++left)
-                most = std::max(most, qGray(QRgb(x.pixel(left, y).value_or(0))));
-        return most;
-    };
-    EXPECT_TRUE(waitUntil([&] { return brightest() >= 200; }, 5000)) << brightest();
+    // A dark panel: a light glyph, with no dark ring.
+    expectGlyphStandsOut(dark);
 
     xdotool("key --clearmodifiers ctrl+shift+7");
     const QDir shots(home.filePath("shots"));
