@@ -1,11 +1,8 @@
 #include "platform/desktop/InstanceLock.h"
 
-#include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <unistd.h>
 
 namespace {
 
@@ -34,21 +31,5 @@ INSTANTIATE_TEST_SUITE_P(
                 c = '_';
         return name.empty() ? std::string("empty") : "d" + name;
     });
-
-TEST(InstanceLock, HeldPerNameUntilReleased) {
-    QTemporaryDir run;
-    qputenv("XDG_RUNTIME_DIR", run.path().toUtf8());
-    {
-        platform::InstanceLock first("app-:1");
-        ASSERT_TRUE(first.isOwner());
-        platform::InstanceLock same("app-:1");
-        EXPECT_FALSE(same.isOwner());
-        EXPECT_EQ(same.holder(), qint64(::getpid()));
-        platform::InstanceLock otherDisplay("app-:2");
-        EXPECT_TRUE(otherDisplay.isOwner());
-    }
-    platform::InstanceLock again("app-:1");
-    EXPECT_TRUE(again.isOwner());
-}
 
 }  // namespace
