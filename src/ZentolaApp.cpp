@@ -16,6 +16,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <csignal>
+#include <exception>
 #include <string>
 #include <utility>
 #include <sys/socket.h>
@@ -70,7 +71,11 @@ void startFinishing() {
         return;
     finishing = true;
     [](zentola::AppDelegate& delegate) -> QCoro::Task<void> {
-        co_await finish(delegate);
+        try {
+            co_await finish(delegate);
+        } catch (const std::exception& e) {
+            platform::logLine(std::string("[Zentola] Finishing failed: ") + e.what());
+        }
         finished = true;
     }(*runningDelegate);
 }
