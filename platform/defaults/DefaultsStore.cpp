@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
@@ -46,12 +47,29 @@ QJsonValue toJson(const QVariant& v) {
     }
 }
 
+// One JSON value as compact text.
+QByteArray jsonText(const QJsonValue& value) {
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
+
+// The JSON value that a piece of text holds (the text is known to be valid JSON).
+QJsonValue parsedValue(const QByteArray& text) {
+    return QJsonDocument::fromJson("[" + text + "]").array().at(0);
+}
+
 // Returns an invalid QVariant for a value the store does not hold (null, arrays, other objects).
-QVariant fromJson(const QJsonValue& j) {
+// `text` is the value as written in the file: an integer literal is read exactly, also above the
+// 53 bits that a double holds.
+QVariant fromJson(const QJsonValue& j, const QByteArray& text = {}) {
     switch (j.type()) {
     case QJsonValue::Bool:
         return j.toBool();
     case QJsonValue::Double: {
+        bool integral = false;
+        const qint64 exact = text.toLongLong(&integral);
+        if (integral)
+            return exact;
         double d = j.toDouble();
         if (std::floor(d) == d && std::fabs(d) < 9.007199254740992e15)
             return static_cast<qint64>(d);
@@ -93,7 +111,7 @@ public:
             thread_.join();
     }
 
-    void schedule(QJsonObject document) {
+    void schedule(QByteArray document) {
         std::lock_guard lock(mutex_);
         if (!pending_)
             due_ = Clock::now() + delay_;
@@ -122,7 +140,7 @@ private:
             if (!pending_)
                 return;
             wake_.wait_until(lock, due_, [this] { return Clock::now() >= due_; });
-            QJsonObject document = std::move(*pending_);
+            QByteArray document = std::move(*pending_);
             pending_.reset();
             writing_ = true;
             lock.unlock();
@@ -133,10 +151,10 @@ private:
         }
     }
 
-    void write(const QJsonObject& document) const {
+    void write(const QByteArray& document) const {
         QDir().mkpath(QFileInfo(path_).absolutePath());
         QSaveFile f(path_);
-        if (!f.open(QIODevice::WriteOnly) || f.write(QJsonDocument(document).toJson(QJsonDocument::Indented)) < 0 ||
+        if (!f.open(QIODevice::WriteOnly) || f.write(document) < 0 ||
             !f.commit())
             logLine("[Zentola] Could not write settings to " + path_.toStdString() + ": " +
                     f.errorString().toStdString());
@@ -147,7 +165,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
-    std::optional<QJsonObject> pending_;
+    std::optional<QByteArray> pending_;
     Clock::time_point due_;
     bool writing_ = false;
     bool stopping_ = false;
@@ -176,9 +194,12 @@ void DefaultsStore::load() {
         return;
     QJsonParseError err{};
     QJsonDocument doc;
+    QByteArray bytes;
     bool readable = f.open(QIODevice::ReadOnly);
-    if (readable)
-        doc = QJsonDocument::fromJson(f.readAll(), &err);
+    if (readable) {
+        bytes = f.readAll();
+        doc = QJsonDocument::fromJson(bytes, &err);
+    }
     f.close();
     if (!readable || err.error != QJsonParseError::NoError || !doc.isObject()) {
         // Keep the user's file for inspection instead of overwriting it with an empty store.
@@ -193,17 +214,75 @@ void DefaultsStore::load() {
         }
         return;
     }
-    document_ = doc.object();
-    for (auto it = document_.begin(); it != document_.end(); ++it) {
-        QVariant v = fromJson(it.value());
+    // The parser has checked the text, so the walk over its members can be simple.
+    const QByteArray text = bytes.trimmed();
+    qsizetype at = 1;  // past '{'
+    const auto skipSpace = [&] {
+        while (at < text.size() && QChar::isSpace(uchar(text[at])))
+            ++at;
+    };
+    const auto endOfString = [&](qsizetype from) {  // from the opening quote to past the closing one
+        for (qsizetype i = from + 1; i < text.size(); ++i) {
+            if (text[i] == '\\')
+                ++i;
+            else if (text[i] == '"')
+                return i + 1;
+        }
+        return text.size();
+    };
+    for (skipSpace(); at < text.size() && text[at] == '"';) {
+        const qsizetype keyEnd = endOfString(at);
+        Entry entry{QString(), text.mid(at, keyEnd - at), QByteArray()};
+        entry.key = parsedValue(entry.keyText).toString();
+        at = keyEnd;
+        skipSpace();
+        ++at;  // ':'
+        skipSpace();
+        const qsizetype valueStart = at;
+        for (int depth = 0; at < text.size(); ++at) {
+            const char c = text[at];
+            if (c == '"')
+                at = endOfString(at) - 1;
+            else if (c == '{' || c == '[')
+                ++depth;
+            else if ((c == '}' || c == ']') && depth-- == 0)
+                break;
+            else if (c == ',' && depth == 0)
+                break;
+        }
+        entry.valueText = text.mid(valueStart, at - valueStart).trimmed();
+        if (at < text.size() && text[at] == ',')
+            ++at;
+        skipSpace();
+        const QVariant v = fromJson(parsedValue(entry.valueText), entry.valueText);
         if (v.isValid())
-            values_.insert(it.key(), v);
+            values_.insert(entry.key, v);
+        else
+            values_.remove(entry.key);  // the last of a repeated key counts, as for the parser
+        if (Entry* same = find(entry.key))
+            *same = std::move(entry);
+        else
+            entries_.push_back(std::move(entry));
     }
+}
+
+DefaultsStore::Entry* DefaultsStore::find(const QString& key) {
+    for (Entry& e : entries_)
+        if (e.key == key)
+            return &e;
+    return nullptr;
+}
+
+QByteArray DefaultsStore::fileText() const {
+    QByteArray text = "{";
+    for (const Entry& e : entries_)
+        text += (&e == &entries_.front() ? "\n    " : ",\n    ") + e.keyText + ": " + e.valueText;
+    return text + (entries_.empty() ? "}\n" : "\n}\n");
 }
 
 void DefaultsStore::changed() {
     if (writable_)
-        writer_->schedule(document_);
+        writer_->schedule(fileText());
 }
 
 std::optional<QVariant> DefaultsStore::object(const QString& key) const {
@@ -298,17 +377,25 @@ void DefaultsStore::set(const QString& key, const QVariant& value) {
         v = QVariant(v.toDouble());
     values_.insert(key, v);
     const QJsonValue json = toJson(v);
-    if (document_.value(key) == json)
-        return;
-    document_.insert(key, json);
+    Entry* entry = find(key);
+    // The same value keeps the file's own text for it: no write, and no number rewritten.
+    if (entry) {
+        const QVariant old = fromJson(parsedValue(entry->valueText), entry->valueText);
+        if (old.typeId() == v.typeId() && old == v)
+            return;
+    }
+    if (!entry)
+        entry = &entries_.emplace_back(Entry{key, jsonText(key), QByteArray()});
+    entry->valueText = jsonText(json);
     changed();
 }
 
 void DefaultsStore::remove(const QString& key) {
     values_.remove(key);
-    if (!document_.contains(key))
+    Entry* entry = find(key);
+    if (!entry)
         return;
-    document_.remove(key);
+    entries_.erase(entries_.begin() + (entry - entries_.data()));
     changed();
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QJsonObject>
 #include <QString>
 #include <QVariant>
 #include <QVariantMap>
@@ -9,6 +8,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace platform {
 
@@ -18,8 +18,9 @@ namespace platform {
 //
 // A write changes the store at once; the file follows on a thread of its own, at most writeDelay
 // later, several writes making one file. flush() (and the destructor) writes what is pending and
-// waits for it. Every value the file holds stays as it was until this process sets or removes its
-// key, also values the store does not model (null, arrays, other objects), which read as absent.
+// waits for it. Every value the file holds stays as it was, to the byte, until this process sets or
+// removes its key: also values the store does not model (null, arrays, other objects), which read as
+// absent, and numbers beyond what it reads exactly.
 // A file that cannot be read is moved aside; when even that fails, nothing is written over it.
 //
 // Values: bool, qint64 (integers), double, QString, QByteArray (blobs). Main thread only.
@@ -68,13 +69,22 @@ public:
 private:
     class Writer;
 
+    // One member of the file's object, as its text: what was read, or what this process set.
+    struct Entry {
+        QString key;
+        QByteArray keyText;
+        QByteArray valueText;
+    };
+
     void load();
     void changed();
+    Entry* find(const QString& key);
+    QByteArray fileText() const;
 
     QString path_;
     QVariantMap values_;
-    // The file's own values with this process's changes: what the next write puts on disk.
-    QJsonObject document_;
+    // The file's members in their order, with this process's changes: what the next write puts on disk.
+    std::vector<Entry> entries_;
     bool writable_ = true;
     std::unique_ptr<Writer> writer_;
 };

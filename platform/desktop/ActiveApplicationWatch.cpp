@@ -38,7 +38,15 @@ ActiveApplicationWatch::ActiveApplicationWatch(Handler handler) : handler_(std::
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { drain(); });
 }
 
-ActiveApplicationWatch::~ActiveApplicationWatch() = default;
+ActiveApplicationWatch::~ActiveApplicationWatch() {
+    *alive_ = false;
+    // Destroyed from its own notifier's signal, the notifier goes once that signal is done.
+    if (notifier_) {
+        notifier_->setEnabled(false);
+        notifier_->disconnect();
+        notifier_.release()->deleteLater();
+    }
+}
 
 void ActiveApplicationWatch::drain() {
     xcb_connection_t* c = x_->get();
@@ -62,7 +70,13 @@ void ActiveApplicationWatch::drain() {
         if (sameApplication(now, current_))
             continue;
         std::swap(now, current_);
-        handler_(now, current_);
+        // The handler gets copies of itself and of both values: it may destroy the watch.
+        const std::shared_ptr<bool> alive = alive_;
+        const Handler handler = handler_;
+        const std::optional<RunningApplication> current = current_;
+        handler(now, current);
+        if (!*alive)
+            return;
     }
 }
 

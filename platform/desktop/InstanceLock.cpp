@@ -36,6 +36,24 @@ InstanceLock::InstanceLock(const QString& name) {
     fd_ = -1;
 }
 
+QString InstanceLock::displayKey(const QByteArray& display) {
+    QString name = QString::fromLocal8Bit(display).trimmed();
+    const qsizetype colon = name.lastIndexOf(':');
+    if (colon < 0)
+        return {};
+    QString host = name.left(colon);
+    if (host == QLatin1String("unix"))  // the local socket, as ":1" is
+        host.clear();
+    bool numeric = false;
+    const uint number = name.mid(colon + 1).section('.', 0, 0).toUInt(&numeric);  // the screen does not count
+    if (!numeric)
+        return {};
+    for (QChar& c : host)  // it becomes part of a file name
+        if (!c.isLetterOrNumber() && c != '.' && c != '-' && c != ':')
+            c = '_';
+    return host + ':' + QString::number(number);
+}
+
 InstanceLock::~InstanceLock() {
     if (fd_ >= 0)
         ::close(fd_);

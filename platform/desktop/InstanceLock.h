@@ -5,12 +5,17 @@
 
 namespace platform {
 
-// One running copy per user session: a lock on a file in the session's runtime folder. The system
-// drops the lock when the process ends, however it ends, so a crashed copy never blocks the next.
+// One running copy per X display: a lock on a file in the user's runtime folder, named after the
+// display. That folder is shared by all of a user's sessions, so the display tells them apart. The
+// system drops the lock when the process ends, however it ends, so a crashed copy never blocks the next.
 class InstanceLock {
 public:
     // Tries to take the lock called name.
     explicit InstanceLock(const QString& name);
+
+    // The display part of a lock name: ":1", ":1.0" and "unix:1" are one display (host and number;
+    // the screen does not count), "otherhost:1" another. Empty for an empty or unreadable name.
+    static QString displayKey(const QByteArray& display);
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;

@@ -7,11 +7,13 @@
 #include "Features/Settings/SettingsWindowController.h"
 #include "Services/PermissionManager.h"
 #include "platform/core/Log.h"
+#include "platform/desktop/TrayAppearance.h"
 #include "resources/Bundle.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
@@ -68,7 +70,20 @@ MenuBarController::Environment MenuBarController::Environment::system() {
         return clock.nsecsElapsed() / 1e9;
     };
     env.image = renderBundleImage;
-    env.isDarkAppearance = [] { return QApplication::palette().color(QPalette::Window).lightness() < 128; };
+    env.isDarkAppearance = [](const QRect& trayIcon) {
+        // Asked at every step of the pulse: the tray is looked at again only when the icon has
+        // moved, or after a while.
+        static QRect lastIcon;
+        static std::optional<bool> light;
+        static QElapsedTimer age;
+        if (trayIcon != lastIcon || !age.isValid() || age.hasExpired(1500)) {
+            lastIcon = trayIcon;
+            age.start();
+            light = platform::TrayAppearance::wantsLightGlyph(trayIcon);
+        }
+        return light;
+    };
+    env.isDarkApplication = [] { return QApplication::palette().color(QPalette::Window).lightness() < 128; };
     env.isSystemTrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     return env;
 }
@@ -102,6 +117,24 @@ void MenuBarController::setupStatusItem() {
             statusItemClicked(reason == QSystemTrayIcon::Trigger);
     });
     statusItem_->show();
+    appearanceTimer_ = new QTimer(this);
+    appearanceTimer_->setInterval(2000);
+    connect(appearanceTimer_, &QTimer::timeout, this, [this] {
+        if (!pulseTimer_ && appearance() != shownAppearance_)
+            updateIcon();
+    });
+    appearanceTimer_->start();
+}
+
+std::pair<bool, bool> MenuBarController::appearance() const {
+    const auto dark = env_.isDarkAppearance(statusItem_ ? statusItem_->geometry() : QRect());
+    return {dark.value_or(env_.isDarkApplication()), dark.has_value()};
+}
+
+void MenuBarController::showGlyph(const QImage& icon, std::pair<bool, bool> appearance) {
+    shownAppearance_ = appearance;
+    const auto [dark, known] = appearance;
+    setIcon(known ? icon : withHalo(icon, dark));
 }
 
 void MenuBarController::statusItemClicked(bool leftClick) {
@@ -138,6 +171,7 @@ void MenuBarController::buildMenu() {
     if (menu_)
         menu_->deleteLater();
     menu_ = new QMenu();
+    menu_->installEventFilter(this);
 
     QAction* status = menu_->addAction(statusTitle());
     status->setEnabled(false);
@@ -160,6 +194,22 @@ void MenuBarController::buildMenu() {
     addCommand(QStringLiteral("About Zentola"), {}, [this] { env_.showAbout(); }, true);
     menu_->addSeparator();
     addCommand(QStringLiteral("Quit Zentola"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { onQuit_(); }, !recording);
+}
+
+bool MenuBarController::eventFilter(QObject* watched, QEvent* event) {
+    // A key shown beside an item works while the menu is open, as in any menu. The capture
+    // shortcut reaches the global shortcuts first when it is still theirs.
+    if (watched != menu_ || event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
+    const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+    for (QAction* item : menu_->actions())
+        if (item->isEnabled() && !item->shortcut().isEmpty() &&
+            item->shortcut().matches(pressed) == QKeySequence::ExactMatch) {
+            menu_->close();
+            item->trigger();
+            return true;
+        }
+    return false;
 }
 
 QString MenuBarController::recordingTitle(double seconds) {
@@ -241,11 +291,11 @@ void MenuBarController::updateIcon() {
         updateRecordingIcon();
         return;
     }
-    // The tray has no template images, and the panel's colour is unknown: the glyph takes the
-    // application's text colour with a ring of the opposite one.
+    // The tray has no template images: the glyph takes the colour that stands out on the panel,
+    // with a ring of the opposite colour when the panel's is only guessed.
     if (auto base = env_.image(QStringLiteral("menubar-icon"))) {
-        const bool dark = env_.isDarkAppearance();
-        setIcon(withHalo(tintImage(*base, dark ? Qt::white : Qt::black), dark));
+        const auto seen = appearance();
+        showGlyph(tintImage(*base, seen.first ? Qt::white : Qt::black), seen);
     }
 }
 
@@ -294,10 +344,10 @@ std::optional<QImage> MenuBarController::recordingIcon(const std::optional<QImag
 void MenuBarController::updateRecordingIcon() {
     if (!statusItem_)
         return;
-    const bool dark = env_.isDarkAppearance();
+    const auto seen = appearance();
     if (auto icon = recordingIcon(env_.image(QStringLiteral("menubar-icon")), env_.image(QStringLiteral("menubar-lips")),
-                                  pulsePhase_, dark))
-        setIcon(withHalo(*icon, dark));
+                                  pulsePhase_, seen.first))
+        showGlyph(*icon, seen);
 }
 
 void MenuBarController::setIcon(const QImage& image) {

@@ -38,8 +38,12 @@ public:
         std::function<double()> now;
         // A named image of the application, or none.
         std::function<std::optional<QImage>(const QString& name)> image;
-        // Whether the application's colours are dark (the panel's own colour is unknown).
-        std::function<bool()> isDarkAppearance;
+        // Whether the tray around the icon at that place (global; invalid before the tray has
+        // taken it) is dark, so the glyph is drawn light; none when the tray neither tells its
+        // colours nor shows them.
+        std::function<std::optional<bool>(const QRect& trayIcon)> isDarkAppearance;
+        // Whether the application's own colours are dark: the guess for a tray of unknown colour.
+        std::function<bool()> isDarkApplication;
         // Whether a tray host runs that can show the icon.
         std::function<bool()> isSystemTrayAvailable;
 
@@ -65,7 +69,7 @@ public:
     // The glyph recoloured where it has coverage, keeping its alpha.
     static QImage tintImage(const QImage& image, const QColor& color);
     // The icon ringed with the opposite of the base colour, so it reads on a dark and on a light
-    // panel alike.
+    // panel alike: for a tray whose colour is a guess.
     static QImage withHalo(const QImage& icon, bool dark);
     // The recording icon: tinted base then tinted lips, at the base's size; none without both.
     static std::optional<QImage> recordingIcon(const std::optional<QImage>& base, const std::optional<QImage>& lips,
@@ -82,6 +86,9 @@ public:
     void stopPulsingIcon();
     void animatePulse();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void setupStatusItem();
     void observeState();
@@ -89,6 +96,9 @@ private:
     void updateRecordingIcon();
     void updateIcon();
     void setIcon(const QImage& image);
+    // The panel's darkness, and whether it is known rather than guessed.
+    std::pair<bool, bool> appearance() const;
+    void showGlyph(const QImage& icon, std::pair<bool, bool> appearance);
     QAction* addCommand(const QString& title, const QKeySequence& keys, Callback action, bool enabled);
 
     Environment env_;
@@ -101,6 +111,9 @@ private:
     Callback onStopRecording_;
     Callback onQuit_;
     QTimer* pulseTimer_ = nullptr;
+    // Looks at the tray now and then: it takes the icon a moment after start, and panels change.
+    QTimer* appearanceTimer_ = nullptr;
+    std::pair<bool, bool> shownAppearance_{false, false};
     QImage currentIcon_;
 };
 

@@ -50,7 +50,6 @@ QPushButton* prominent(const QString& title) {
 OnboardingView::Environment OnboardingView::Environment::system() {
     Environment env;
     env.preflightScreenCapture = [] { return platform::Permissions::preflightScreenCapture(); };
-    env.requestScreenCapture = [] { return platform::Permissions::requestScreenCapture(); };
     env.isAccessibilityTrusted = [] { return platform::Permissions::isAccessibilityTrusted(); };
     env.hasMicrophonePermission = [] { return PermissionManager::shared().hasMicrophonePermission(); };
     env.requestMicrophonePermission = [] { return PermissionManager::shared().requestMicrophonePermission(); };
@@ -132,10 +131,12 @@ QWidget* OnboardingView::permissionsStep() {
     rows->setSpacing(0);
     rows->setContentsMargins(0, 0, 0, 0);
     rows->addWidget(permissionRow(QStringLiteral("Screen Recording"), QStringLiteral("Required to capture your screen."),
-                                  true, 0, [this] { requestScreenRecordingPermission(); }));
+                                  true, 0, nullptr));
     for (int i : {1, 2}) {
         auto* divider = new QFrame;
+        divider->setObjectName(QStringLiteral("rowDivider"));
         divider->setFrameShape(QFrame::HLine);
+        divider->setFrameShadow(QFrame::Sunken);  // the theme's etched line; a plain one is black
         auto* padded = new QHBoxLayout;
         padded->setContentsMargins(16, 0, 16, 0);
         padded->addWidget(divider);
@@ -196,6 +197,7 @@ QWidget* OnboardingView::permissionRow(const QString& title, const QString& desc
     auto* icon = new QLabel;
     icon->setObjectName(QStringLiteral("rowSymbol"));
     icon->setFixedWidth(36);
+    icon->setAlignment(Qt::AlignCenter);
     icon->setPixmap(Symbol::pixmap(QString::fromLatin1(symbols[index]), 24, colors[index], devicePixelRatioF()));
     layout->addWidget(icon);
 
@@ -224,9 +226,17 @@ QWidget* OnboardingView::permissionRow(const QString& title, const QString& desc
     rows_[index].check = new QLabel;
     rows_[index].check->setPixmap(
         Symbol::pixmap(QStringLiteral("checkmark.circle.fill"), 20, colors[2], devicePixelRatioF()));
+    layout->addWidget(rows_[index].check);
+    if (!action) {
+        // The X server grants screen access to every client of the display: there is no setting to
+        // open, and no access only when the display cannot be reached.
+        rows_[index].note = new QLabel(QStringLiteral("No access to the display"));
+        rows_[index].note->setForegroundRole(QPalette::PlaceholderText);
+        layout->addWidget(rows_[index].note);
+        return row;
+    }
     rows_[index].button = new QPushButton(QStringLiteral("Open Settings"));
     connect(rows_[index].button, &QPushButton::clicked, this, [action = std::move(action)] { action(); });
-    layout->addWidget(rows_[index].check);
     layout->addWidget(rows_[index].button);
     return row;
 }
@@ -263,7 +273,10 @@ void OnboardingView::updateView() {
     const bool granted[] = {hasScreenRecording_, hasAccessibility_, hasMicrophone_};
     for (int i = 0; i < 3; ++i) {
         rows_[i].check->setVisible(granted[i]);
-        rows_[i].button->setVisible(!granted[i]);
+        if (rows_[i].button)
+            rows_[i].button->setVisible(!granted[i]);
+        if (rows_[i].note)
+            rows_[i].note->setVisible(!granted[i]);
     }
     // Only the two required permissions decide the footer.
     const bool ready = hasScreenRecording_ && hasAccessibility_;
@@ -304,11 +317,6 @@ void OnboardingView::showEvent(QShowEvent* event) {
 void OnboardingView::hideEvent(QHideEvent* event) {
     stopPermissionPolling();
     QWidget::hideEvent(event);
-}
-
-void OnboardingView::requestScreenRecordingPermission() {
-    env_.requestScreenCapture();
-    startPermissionPolling();
 }
 
 void OnboardingView::openAccessibilitySettings() {

@@ -23,7 +23,6 @@ public:
     // What the page reads and opens; system() is the real desktop.
     struct Environment {
         std::function<bool()> preflightScreenCapture;
-        std::function<bool()> requestScreenCapture;
         std::function<bool()> isAccessibilityTrusted;
         std::function<bool()> hasMicrophonePermission;
         std::function<QCoro::Task<bool>()> requestMicrophonePermission;
@@ -55,6 +54,7 @@ public:
     QPushButton* getStartedButton() const { return getStarted_; }
     // The "Open Settings" button of row 0 (screen), 1 (keyboard) or 2 (microphone).
     QPushButton* openSettingsButton(int row) const { return rows_[row].button; }
+    QLabel* missingNote(int row) const { return rows_[row].note; }
     QLabel* grantedMark(int row) const { return rows_[row].check; }
     QPushButton* startButton() const { return start_; }
     QPushButton* quitAndReopenButton() const { return quitAndReopen_; }
@@ -67,8 +67,9 @@ protected:
 
 private:
     struct Row {
-        QPushButton* button = nullptr;
+        QPushButton* button = nullptr;  // none where there is nothing to open
         QLabel* check = nullptr;
+        QLabel* note = nullptr;  // in place of the button: why it is missing
     };
 
     QWidget* welcomeStep();
@@ -78,7 +79,6 @@ private:
     void readPermissions(bool initial);
     void startPermissionPolling();
     void stopPermissionPolling();
-    void requestScreenRecordingPermission();
     void openAccessibilitySettings();
     void requestMicrophonePermission();
     void goToPermissions();

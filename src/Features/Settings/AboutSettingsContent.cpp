@@ -63,6 +63,7 @@ AboutSettingsContent::AboutSettingsContent(QWidget* parent) : QScrollArea(parent
 
     auto* line = new QFrame;
     line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);  // the theme's etched line, as the other pages have; a plain one is black
     line->setContentsMargins(40, 0, 40, 0);
     column->addWidget(line);
 
@@ -79,6 +80,10 @@ AboutSettingsContent::AboutSettingsContent(QWidget* parent) : QScrollArea(parent
                              QStringLiteral("Terms of Use"));
     terms_->setFlat(true);
     terms_->setCursor(Qt::PointingHandCursor);
+    // A link: its words in the link colour, as its symbol is.
+    QPalette link = terms_->palette();
+    link.setColor(QPalette::ButtonText, link.color(QPalette::Link));
+    terms_->setPalette(link);
     column->addWidget(terms_, 0, Qt::AlignHCenter);
     column->addStretch(1);
     setWidget(content);

@@ -28,8 +28,8 @@ void SettingsWindowController::show() {
     }
     window_ = new SettingsView(deps_.value_or(SettingsView::Dependencies::system()));
     window_->setAttribute(Qt::WA_DeleteOnClose);
-    // Only onboarding gives the application a taskbar entry.
-    window_->setWindowFlag(Qt::Tool);
+    // An ordinary window: in the taskbar and the window switcher while it is open, so it can be
+    // found again once covered.
     window_->resize(700, 520);
     auto* again = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), window_);
     QObject::connect(again, &QShortcut::activated, window_, [] { SettingsWindowController::shared().show(); });

@@ -6,10 +6,10 @@
 #include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStringDecoder>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 namespace zentola {
@@ -35,37 +35,36 @@ QString TermsSheetView::termsContent(const std::optional<QString>& path) {
 }
 
 TermsSheetView::TermsSheetView(QWidget* parent) : QDialog(parent) {
+    // The window manager's title bar names it; the page holds the text and, as a desktop dialog
+    // does, its button at the bottom.
     setWindowTitle(QStringLiteral("Terms of Use"));
     setFixedSize(600, 500);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
-    auto* header = new QHBoxLayout;
-    header->setContentsMargins(12, 12, 12, 12);
-    auto* title = new QLabel(QStringLiteral("Terms of Use"));
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
-    done_ = new QPushButton(QStringLiteral("Done"));
-    done_->setAutoDefault(false);
-    connect(done_, &QPushButton::clicked, this, &QDialog::accept);
-    header->addWidget(title);
-    header->addStretch(1);
-    header->addWidget(done_);
-    column->addLayout(header);
-
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    column->addWidget(line);
-
     text_ = new QPlainTextEdit;
     text_->setReadOnly(true);
     text_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     text_->setFrameShape(QFrame::NoFrame);
+    text_->document()->setDocumentMargin(16);
     text_->setPlainText(termsContent(Bundle::resourcePath(QStringLiteral("Terms"), QStringLiteral("txt"))));
     column->addWidget(text_, 1);
+
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    column->addWidget(line);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(12, 12, 12, 12);
+    done_ = new QPushButton(QStringLiteral("Done"));
+    done_->setAutoDefault(false);
+    connect(done_, &QPushButton::clicked, this, &QDialog::accept);
+    buttons->addStretch(1);
+    buttons->addWidget(done_);
+    column->addLayout(buttons);
     // QDialog closes on Escape by itself, as "Done" does.
 }
 

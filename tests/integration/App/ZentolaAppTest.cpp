@@ -1,4 +1,5 @@
 #include "Features/Onboarding/OnboardingView.h"
+#include "platform/desktop/InstanceLock.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,6 +24,50 @@ namespace {
 
 const QString app = QStringLiteral(ZENTOLA_APP_PATH);
 
+// An X server of the test's own: a second display beside the shared one, or one to take away.
+class OwnXvfb {
+public:
+    OwnXvfb() {
+        for (int n = 200 + ::getpid() % 400; !up() && n < 1000; ++n) {
+            if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
+                continue;
+            display = QStringLiteral(":%1").arg(n);
+            server.start("Xvfb", {display, "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"});
+            waitUntil([&] { return up() || server.state() == QProcess::NotRunning; }, 10000);
+        }
+    }
+    ~OwnXvfb() { stop(SIGTERM); }
+    bool up() const {
+        if (display.isEmpty() || server.state() != QProcess::Running)
+            return false;
+        xcb_connection_t* c = xcb_connect(display.toLatin1().constData(), nullptr);
+        const bool connected = !xcb_connection_has_error(c);
+        xcb_disconnect(c);
+        return connected;
+    }
+    void stop(int signal) {
+        if (server.state() == QProcess::NotRunning)
+            return;
+        ::kill(pid_t(server.processId()), signal);
+        server.waitForFinished(5000);
+    }
+
+    QString display;
+
+private:
+    QProcess server;
+};
+
+// Points this test's own X clients (and the tools it runs) at another display for a while.
+class UsingDisplay {
+public:
+    explicit UsingDisplay(const QString& display) : saved_(qgetenv("DISPLAY")) { qputenv("DISPLAY", display.toLatin1()); }
+    ~UsingDisplay() { qputenv("DISPLAY", saved_); }
+
+private:
+    QByteArray saved_;
+};
+
 // The real program in a private home and session, driven by real key presses and pointer moves.
 class ZentolaAppTest : public testing::Test {
 protected:
@@ -41,7 +86,8 @@ protected:
         seed.insert("zentola.playSounds", false);
         QFile file(home.filePath("config/zentola/defaults.json"));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(seed).toJson());
+        // A number no double holds exactly, as another program may have written it.
+        file.write(QJsonDocument(seed).toJson().insert(2, "    " + bigInteger + ",\n"));
         file.close();
         env = QProcessEnvironment::systemEnvironment();
         env.remove("DBUS_SESSION_BUS_ADDRESS");  // Qt then puts its icon into the X11 tray
@@ -72,8 +118,19 @@ protected:
     void terminate(QProcess& p, int signal = SIGTERM) {
         ::kill(pid_t(p.processId()), signal);
         ASSERT_TRUE(p.waitForFinished(20000));
-        if (signal == SIGTERM)
-            EXPECT_EQ(p.exitCode(), 0) << log(p).toStdString();
+        if (signal == SIGKILL)
+            return;
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << log(p).toStdString();
+        EXPECT_EQ(p.exitCode(), 0) << log(p).toStdString();
+    }
+    // The movies recorded so far.
+    QStringList movies() const { return QDir(home.filePath("videos")).entryList(QDir::Files); }
+    // The codec of the movie's first stream and its duration, as ffprobe reads them ("h264,2.0").
+    QString probe(const QString& movie) const {
+        QProcess probe;
+        probe.start("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "stream=codec_name:format=duration",
+                                "-of", "csv=p=0", home.filePath("videos/" + movie)});
+        return probe.waitForFinished(20000) ? QString::fromUtf8(probe.readAllStandardOutput()).simplified() : QString();
     }
     QByteArray read(const QString& name) const {
         QFile f(home.filePath(name));
@@ -84,16 +141,80 @@ protected:
     QJsonObject settings() const { return QJsonDocument::fromJson(settingsBytes()).object(); }
     // Start-up ends by storing the default shortcuts; from then on the keys are grabbed.
     bool started() const { return settings().contains("GlobalShortcuts_quickRecord"); }
-    // Holds the session's lock and, without a tray host, has said so: it is up and answers signals.
+    // Holds its display's lock and, without a tray host, has said so: it is up and answers signals.
     bool upWithoutTray(const QProcess& p) const {
-        return read("run/com.zentola.Zentola.lock").toLongLong() == p.processId() &&
+        const QString display = platform::InstanceLock::displayKey(p.processEnvironment().value("DISPLAY").toLocal8Bit());
+        return read("run/com.zentola.Zentola-" + display + ".lock").toLongLong() == p.processId() &&
                log(p).contains("[Zentola] No system tray is available");
+    }
+    // A selection drawn in the overlay of `p`, ended by the overlay's shortcut: the rectangle
+    // changes at every step of the drag, and its last value may still wait to be written.
+    void drawSelection(const QProcess& p) {
+        xdotool("mousemove 300 300 key --clearmodifiers ctrl+shift+6");  // the overlay's active display is the pointer's
+        XClient x;
+        const auto overlayUnderPointer = [&] {
+            auto pointer = freed(xcb_query_pointer_reply(x.c, xcb_query_pointer(x.c, x.root), nullptr));
+            return pointer && x.cardinal(pointer->child, "_NET_WM_PID") == quint32(p.processId());
+        };
+        ASSERT_TRUE(waitUntil(overlayUnderPointer, 10000)) << log(p).toStdString();
+        QString drag = "mousedown 1";
+        for (int step = 1; step <= 40; ++step)
+            drag += QStringLiteral(" sleep 0.02 mousemove %1 %2").arg(300 + step * 10).arg(300 + step * 7);
+        xdotool(drag + " mouseup 1 key --clearmodifiers ctrl+shift+6");
+        // The shortcut comes after the drag: once it is handled, so is the drag.
+        ASSERT_TRUE(waitUntil([&] { return log(p).contains("[Zentola] Overlay already visible, hiding"); }, 10000));
+    }
+    QJsonObject savedRect() const {
+        return QJsonDocument::fromJson(QByteArray::fromBase64(
+                                           settings().value("zentola.savedRect").toObject().value("data").toString().toLatin1()))
+            .object();
+    }
+    void expectDrawnSelectionSaved() const {
+        EXPECT_EQ(savedRect()["origin"].toArray(), (QJsonArray{300, 300})) << settingsBytes().toStdString();
+        EXPECT_EQ(savedRect()["size"].toArray(), (QJsonArray{400, 280}));
+    }
+    // A tray host along the top right of the first monitor, its panel of one colour.
+    QProcess& trayer(QColor panel) {
+        return launch("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100",
+                                 "--heighttype", "pixel", "--height", "24", "--transparent", "true", "--alpha", "0",
+                                 "--tint", "0x" + panel.name().mid(1)});
+    }
+    static inline const QColor dark{0x20, 0x20, 0x20}, light{0xe0, 0xe0, 0xe0};
+    // The tray's pixels against its panel: how many stand out (lighter on a dark panel, darker on a
+    // light one), how many go the other way, and how many are white.
+    struct GlyphPixels {
+        int standing = 0, otherWay = 0, darker = 0, white = 0;
+    };
+    static GlyphPixels glyphPixels(QColor panel) {
+        XClient x;
+        auto image = freed(xcb_get_image_reply(
+            x.c, xcb_get_image(x.c, XCB_IMAGE_FORMAT_Z_PIXMAP, x.root, 1820, 0, 100, 24, ~0u), nullptr));
+        GlyphPixels out;
+        if (!image || xcb_get_image_data_length(image.get()) < 100 * 24 * 4)
+            return out;
+        const auto* pixels = reinterpret_cast<const quint32*>(xcb_get_image_data(image.get()));
+        for (int i = 0; i < 100 * 24; ++i) {
+            const int difference = qGray(QRgb(pixels[i])) - qGray(panel.rgb());
+            const int outward = panel.lightness() < 128 ? difference : -difference;
+            out.standing += outward > 100;
+            out.otherWay += outward < -12;
+            out.darker += difference < -12;
+            out.white += qGray(QRgb(pixels[i])) >= 250;
+        }
+        return out;
+    }
+    // A glyph that stands out on the panel, and no ring of the panel's own kind around it.
+    static void expectGlyphStandsOut(QColor panel) {
+        const auto shown = [&] { return glyphPixels(panel).standing >= 40 && glyphPixels(panel).otherWay == 0; };
+        EXPECT_TRUE(waitUntil(shown, 10000)) << panel.name().toStdString() << ": " << glyphPixels(panel).standing << " "
+                                             << glyphPixels(panel).otherWay;
     }
     static void xdotool(const QString& commands) {
         ASSERT_EQ(QProcess::execute("xdotool", commands.split(' ')), 0) << commands.toStdString();
     }
 
     QTemporaryDir home;
+    const QByteArray bigInteger = R"("zentola.future.count": 12345678901234567890)";
     QJsonObject foreign;
     QProcessEnvironment env;
     std::vector<std::unique_ptr<QProcess>> processes;
@@ -117,22 +238,10 @@ TEST_F(ZentolaAppTest, OneCopyPerSession_SettingsKeptWhole_WrittenInBatchesAndOn
     EXPECT_EQ(settingsBytes(), before);
 
     // A drag in the overlay changes the rectangle at every step; the file is replaced a few times.
-    xdotool("mousemove 300 300 key --clearmodifiers ctrl+shift+6");  // the overlay's active display is the pointer's
-    XClient x;
-    const auto overlayUnderPointer = [&] {
-        auto pointer = freed(xcb_query_pointer_reply(x.c, xcb_query_pointer(x.c, x.root), nullptr));
-        return pointer && x.cardinal(pointer->child, "_NET_WM_PID") == quint32(first.processId());
-    };
-    ASSERT_TRUE(waitUntil(overlayUnderPointer, 10000));
     const int watch = inotify_init1(IN_NONBLOCK);
     inotify_add_watch(watch, QFile::encodeName(home.filePath("config/zentola")).constData(), IN_MOVED_TO);
-    QString drag = "mousedown 1";
-    for (int step = 1; step <= 40; ++step)
-        drag += QStringLiteral(" sleep 0.02 mousemove %1 %2").arg(300 + step * 10).arg(300 + step * 7);
-    xdotool(drag + " mouseup 1 key --clearmodifiers ctrl+shift+6");
-    // The shortcut comes after the drag: once it is handled, so is the drag. Then at once, while the
-    // last rectangle is still waiting to be written.
-    ASSERT_TRUE(waitUntil([&] { return log(first).contains("[Zentola] Overlay already visible, hiding"); }, 10000));
+    drawSelection(first);
+    // At once, while the last rectangle is still waiting to be written.
     terminate(first);
     int replaced = 0;
     char buffer[4096];
@@ -142,10 +251,8 @@ TEST_F(ZentolaAppTest, OneCopyPerSession_SettingsKeptWhole_WrittenInBatchesAndOn
     ::close(watch);
     EXPECT_GE(replaced, 1);
     EXPECT_LE(replaced, 4);
-    const auto rect = QJsonDocument::fromJson(
-        QByteArray::fromBase64(settings().value("zentola.savedRect").toObject().value("data").toString().toLatin1()));
-    EXPECT_EQ(rect["origin"].toArray(), (QJsonArray{300, 300})) << settingsBytes().toStdString();
-    EXPECT_EQ(rect["size"].toArray(), (QJsonArray{400, 280}));
+    expectDrawnSelectionSaved();
+    EXPECT_TRUE(settingsBytes().contains(bigInteger)) << settingsBytes().toStdString();
 
     // "Quit and Reopen" starts the new copy once this one has gone, however long that takes; and a
     // copy that was killed blocks nothing.
@@ -158,23 +265,87 @@ TEST_F(ZentolaAppTest, OneCopyPerSession_SettingsKeptWhole_WrittenInBatchesAndOn
     terminate(reopened);
 }
 
+TEST_F(ZentolaAppTest, OneCopyPerDisplay_EachEndsOnSighupWithItsSettingsWritten) {
+    QProcess& first = launch();
+    ASSERT_TRUE(waitUntil([&] { return upWithoutTray(first); }, 15000)) << log(first).toStdString();
+    // The same user on a second display (another login, a nested server) gets a copy of its own there.
+    OwnXvfb other;
+    ASSERT_TRUE(other.up());
+    env.insert("DISPLAY", other.display);
+    QProcess& second = launch();
+    ASSERT_TRUE(waitUntil([&] { return upWithoutTray(second); }, 15000)) << log(second).toStdString();
+    // That display named another way is still that display.
+    env.insert("DISPLAY", "unix" + other.display + ".0");
+    QProcess& third = launch();
+    ASSERT_TRUE(third.waitForFinished(10000));
+    EXPECT_EQ(log(third), QStringLiteral("[Zentola] Zentola is already running (process %1); this launch ends\n")
+                              .arg(second.processId()));
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    // Logout: a change still waiting to be written reaches the file.
+    drawSelection(first);
+    terminate(first, SIGHUP);
+    expectDrawnSelectionSaved();
+    terminate(second, SIGHUP);
+}
+
+TEST_F(ZentolaAppTest, TheDisplayGoingAway_SettingsWrittenAndTheMovieFinished) {
+    // Each time on a display of its own that then goes, as at the end of a session.
+    for (const bool recording : {false, true}) {
+        OwnXvfb server;
+        ASSERT_TRUE(server.up());
+        UsingDisplay using_(server.display);
+        env.insert("DISPLAY", server.display);
+        QProcess& zentola = launch();
+        ASSERT_TRUE(waitUntil([&] { return upWithoutTray(zentola); }, 15000)) << log(zentola).toStdString();
+        if (recording) {
+            xdotool("key --clearmodifiers ctrl+shift+8");
+            ASSERT_TRUE(waitUntil([&] { return log(zentola).contains("Started writing session"); }, 15000))
+                << log(zentola).toStdString();
+            spinFor(1000);
+        } else {
+            drawSelection(zentola);
+        }
+        server.stop(SIGKILL);
+        ASSERT_TRUE(zentola.waitForFinished(30000));
+        EXPECT_EQ(zentola.exitStatus(), QProcess::NormalExit) << log(zentola).toStdString();
+        if (!recording)
+            expectDrawnSelectionSaved();
+    }
+    ASSERT_EQ(movies().size(), 1);
+    const QStringList found = probe(movies().front()).split(' ');
+    ASSERT_EQ(found.size(), 2);
+    EXPECT_EQ(found[0], "h264");
+    EXPECT_GT(found[1].toDouble(), 0.5);
+}
+
+TEST_F(ZentolaAppTest, TheTrayGlyphTakesTheColourOfTheTrayItIsIn) {
+    // A light panel: a dark glyph.
+    QProcess& tray = trayer(light);
+    QProcess& zentola = launch();
+    ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
+    expectGlyphStandsOut(light);
+    // A tray that says its foreground is white is believed over what its panel shows.
+    XClient x;
+    auto owner = freed(xcb_get_selection_owner_reply(x.c, xcb_get_selection_owner(x.c, x.atom("_NET_SYSTEM_TRAY_S0")), nullptr));
+    ASSERT_TRUE(owner && owner->owner != XCB_NONE);
+    const quint32 colours[12] = {0xffff, 0xffff, 0xffff, 0xffff, 0, 0, 0xffff, 0xffff, 0, 0, 0xffff, 0};
+    xcb_change_property(x.c, XCB_PROP_MODE_REPLACE, owner->owner, x.atom("_NET_SYSTEM_TRAY_COLORS"), XCB_ATOM_CARDINAL,
+                        32, 12, colours);
+    x.sync();
+    EXPECT_TRUE(waitUntil([&] { return glyphPixels(light).darker == 0 && glyphPixels(light).white >= 40; }, 10000))
+        << glyphPixels(light).white << " " << glyphPixels(light).darker;
+    terminate(zentola);
+    tray.terminate();
+}
+
 TEST_F(ZentolaAppTest, InTheTray_ShortcutsCaptureAndRecord_SigtermFinishesTheMovie) {
-    // A dark panel: the glyph must still show.
-    QProcess& tray = launch("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100",
-                                       "--heighttype", "pixel", "--height", "24", "--transparent", "true", "--alpha",
-                                       "0", "--tint", "0x202020"});
+    QProcess& tray = trayer(dark);
     QProcess& zentola = launch();
     ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
     EXPECT_FALSE(log(zentola).contains("No system tray"));
-    XClient x;
-    const auto brightest = [&] {  // on the panel, top right of the first monitor
-        int most = 0;
-        for (int y = 0; y < 24; ++y)
-            for (int left = 1820; left < 1920; ++left)
-                most = std::max(most, qGray(QRgb(x.pixel(left, y).value_or(0))));
-        return most;
-    };
-    EXPECT_TRUE(waitUntil([&] { return brightest() >= 200; }, 5000)) << brightest();
+    // A dark panel: a light glyph, with no dark ring.
+    expectGlyphStandsOut(dark);
 
     xdotool("key --clearmodifiers ctrl+shift+7");
     const QDir shots(home.filePath("shots"));
@@ -190,13 +361,8 @@ TEST_F(ZentolaAppTest, InTheTray_ShortcutsCaptureAndRecord_SigtermFinishesTheMov
         << log(zentola).toStdString();
     spinFor(1000);
     terminate(zentola);
-    const QStringList movies = QDir(home.filePath("videos")).entryList(QDir::Files);
-    ASSERT_EQ(movies.size(), 1);
-    QProcess probe;
-    probe.start("ffprobe", {"-v", "error", "-show_entries", "stream=codec_name", "-of", "csv=p=0",
-                            home.filePath("videos/" + movies.front())});
-    ASSERT_TRUE(probe.waitForFinished(20000));
-    EXPECT_EQ(QString::fromUtf8(probe.readAllStandardOutput()).trimmed(), "h264");
+    ASSERT_EQ(movies().size(), 1);
+    EXPECT_TRUE(probe(movies().front()).startsWith("h264 ")) << probe(movies().front()).toStdString();
     tray.terminate();
 }
 

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QTimer>
+#include <QtTest/QTest>
 
 #include <gtest/gtest.h>
 
@@ -39,7 +40,8 @@ protected:
         env.observeRecordingState = [this](QObject*, std::function<void(RecordingState)> fn) { deliver = fn; };
         env.now = [this] { return now; };
         env.image = [this](const QString&) { return image; };
-        env.isDarkAppearance = [this] { return dark; };
+        env.isDarkAppearance = [this](const QRect&) { return trayDark; };
+        env.isDarkApplication = [this] { return dark; };
         env.isSystemTrayAvailable = [] { return false; };
         setUpLog = printedBy([&] {  // with the first state delivery
             controller = std::make_unique<MenuBarController>(
@@ -65,6 +67,7 @@ protected:
     RecordingState state = RecordingState::idle;
     double duration = 0, now = 100;
     bool overlay = false, permission = true, dark = false;
+    std::optional<bool> trayDark;  // unknown: the tray neither tells nor shows its colour
     std::optional<QImage> image = glyph();
     std::function<void(RecordingState)> deliver;
     Calls calls;
@@ -91,6 +94,28 @@ TEST_F(MenuBar, MenuFollowsPermissionOverlayAndRecordingAndReachesItsCallbacks) 
     EXPECT_EQ(calls, (Calls{"capture", "settings", "about", "quit", "cancel", "stop"}));
     for (auto [seconds, text] : {std::pair{0.9, "(0:00)"}, {600.0, "(10:00)"}, {3725.0, "(62:05)"}, {NAN, "(0:00)"}})
         EXPECT_EQ(MenuBarController::recordingTitle(seconds), QString("Recording... ") + text);
+}
+
+TEST_F(MenuBar, TheKeysShownInTheOpenMenuWork_OnlyOnItemsThatAreEnabled) {
+    const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+        controller->statusItemClicked(false);
+        QMenu* menu = controller->menu();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(menu));
+        QTest::keyClick(menu, key, modifiers);
+        const bool closed = !menu->isVisible();
+        menu->close();
+        return closed;
+    };
+    EXPECT_TRUE(press(Qt::Key_Comma, Qt::ControlModifier));
+    EXPECT_TRUE(press(Qt::Key_Q, Qt::ControlModifier));
+    overlay = true;
+    EXPECT_TRUE(press(Qt::Key_Escape, Qt::ControlModifier));
+    EXPECT_EQ(calls, (Calls{"settings", "quit", "cancel"}));
+    state = RecordingState::recording;  // Settings and Quit are disabled now
+    calls.clear();
+    press(Qt::Key_Comma, Qt::ControlModifier);
+    press(Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(calls, Calls{});
 }
 
 TEST_F(MenuBar, LeftClickWhileRecordingStopsWithoutAMenu) {
@@ -129,25 +154,44 @@ TEST_F(MenuBar, PulseFollowsElapsedTimeAndTheRecordingState) {
     EXPECT_EQ(controller->currentIcon().pixelColor(0, 0), QColor(0, 0, 0));  // the plain glyph again
 }
 
-class Panels : public MenuBar, public testing::WithParamInterface<bool> {};
+struct Tray {
+    const char* name;
+    std::optional<bool> dark;  // none: unknown
+    bool applicationDark;
+};
 
-TEST_P(Panels, IdleAndRecordingIconsStandOutOnADarkAndOnALightPanel) {
-    dark = GetParam();
+class Panels : public MenuBar, public testing::WithParamInterface<Tray> {};
+
+// A panel of known colour gets the glyph in the colour that stands out on it, and nothing else; one
+// of unknown colour gets a glyph with a ring, which stands out on either.
+TEST_P(Panels, IdleAndRecordingIconsStandOutOnThePanelTheyAreOn) {
+    trayDark = GetParam().dark;
+    dark = GetParam().applicationDark;
     QImage big(64, 64, QImage::Format_ARGB32_Premultiplied);
     big.fill(Qt::transparent);
     QPainter(&big).fillRect(24, 8, 6, 48, Qt::black);
     image = big;
+    const QColor darkPanel(0x20, 0x20, 0x20), lightPanel(0xf0, 0xf0, 0xf0);
+    std::vector<QColor> panels = {darkPanel, lightPanel};
+    if (trayDark)
+        panels = {*trayDark ? darkPanel : lightPanel};
     for (bool recording : {false, true}) {
         state = recording ? RecordingState::recording : RecordingState::idle;
         deliver(state);
-        for (QColor panel : {QColor(0x20, 0x20, 0x20), QColor(0xf0, 0xf0, 0xf0)}) {
+        for (QColor panel : panels) {
             QImage shown(64, 64, QImage::Format_ARGB32_Premultiplied);
             shown.fill(panel);
             QPainter(&shown).drawImage(0, 0, controller->currentIcon());
-            int contrast = 0;
-            for (int x = 0; x < 64; ++x)
-                contrast = std::max(contrast, std::abs(qGray(shown.pixel(x, 32)) - panel.lightness()));
-            EXPECT_GE(contrast, 120) << panel.name().toStdString() << recording;
+            int standsOut = 0, otherWay = 0;
+            for (int x = 0; x < 64; ++x) {
+                const int difference = qGray(shown.pixel(x, 32)) - panel.lightness();
+                const int outward = panel == darkPanel ? difference : -difference;
+                standsOut = std::max(standsOut, outward);
+                otherWay = std::max(otherWay, -outward);
+            }
+            EXPECT_GE(standsOut, 120) << panel.name().toStdString() << recording;
+            if (trayDark)  // no ring of the panel's own kind blurring the glyph
+                EXPECT_LE(otherWay, 0) << panel.name().toStdString() << recording;
         }
     }
     // The lips swing between the base colour and red; without them nothing is drawn.
@@ -157,6 +201,11 @@ TEST_P(Panels, IdleAndRecordingIconsStandOutOnADarkAndOnALightPanel) {
     EXPECT_FALSE(MenuBarController::recordingIcon(glyph(), std::nullopt, 0, dark));
 }
 
-INSTANTIATE_TEST_SUITE_P(ApplicationColours, Panels, testing::Values(false, true));
+INSTANTIATE_TEST_SUITE_P(TrayColours, Panels,
+                         testing::Values(Tray{"DarkTrayLightApplication", true, false},
+                                         Tray{"LightTrayDarkApplication", false, true},
+                                         Tray{"UnknownTrayLightApplication", std::nullopt, false},
+                                         Tray{"UnknownTrayDarkApplication", std::nullopt, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -20,7 +20,6 @@ protected:
     OnboardingView::Environment environment() {
         OnboardingView::Environment env;
         env.preflightScreenCapture = [this] { return screen; };
-        env.requestScreenCapture = [this] { return calls.push_back("requestScreen"), screen; };
         env.isAccessibilityTrusted = [this] { return keyboard; };
         env.hasMicrophonePermission = [this] { return microphone; };
         env.requestMicrophonePermission = [this]() -> QCoro::Task<bool> {
@@ -44,9 +43,13 @@ protected:
     static std::string shown(const OnboardingView& v) {
         std::string out;
         for (int row = 0; row < 3; ++row)
-            out += v.grantedMark(row)->isHidden() == v.openSettingsButton(row)->isHidden() ? '?'
-                   : v.grantedMark(row)->isHidden()                                       ? '-'
-                                                                                           : '+';
+        {
+            QWidget* missing = v.openSettingsButton(row) ? static_cast<QWidget*>(v.openSettingsButton(row))
+                                                         : v.missingNote(row);
+            out += v.grantedMark(row)->isHidden() == missing->isHidden() ? '?'
+                   : v.grantedMark(row)->isHidden()                      ? '-'
+                                                                         : '+';
+        }
         for (auto [form, hidden] : {std::pair{" start", v.startButton()->isHidden()},
                                     {" restart", v.quitAndReopenButton()->isHidden() || v.restartNotice()->isHidden()},
                                     {" grant", v.grantBothNotice()->isHidden()}})
@@ -73,13 +76,15 @@ TEST_F(Onboarding, PermissionsPagePollsAndFollowsTheGrants_OnlyTheTwoRequiredOne
         view->refreshPermissions();
         EXPECT_EQ(shown(*view), expected);
     }
-    view->openSettingsButton(0)->click();
+    // The display grants screen access by itself: there is nothing to open, and the row says why.
+    EXPECT_EQ(view->openSettingsButton(0), nullptr);
+    EXPECT_EQ(view->missingNote(0)->text(), "No access to the display");
     view->openSettingsButton(1)->click();
     view->openSettingsButton(2)->click();
     microphoneAnswer.resolve(true);
     for (int i = 0; i < 3; ++i)
         QCoreApplication::processEvents();
-    EXPECT_EQ(calls, (Calls{"requestScreen", "openAccessibility", "requestMicrophone"}));
+    EXPECT_EQ(calls, (Calls{"openAccessibility", "requestMicrophone"}));
     EXPECT_EQ(shown(*view), "--+ restart");  // the microphone alone finishes nothing
     keyboard = screen = true;
     view->refreshPermissions();
@@ -100,6 +105,46 @@ TEST_F(Onboarding, PermissionsPagePollsAndFollowsTheGrants_OnlyTheTwoRequiredOne
     view->show();
     EXPECT_NE(view->permissionTimer(), nullptr);
     EXPECT_FALSE(makeView()->permissionsChanged());  // what was granted before the view came up is no change
+}
+
+// The darkest pixel's distance from the page's own colour in a widget as drawn, and the horizontal
+// centre of what differs from it.
+struct Drawn {
+    int darkest = 255;
+    double centre = -1;
+};
+Drawn drawn(QWidget* widget, QColor page) {
+    const QImage image = widget->grab().toImage();
+    Drawn d;
+    int left = image.width(), right = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            d.darkest = std::min(d.darkest, qGray(c.rgb()));
+            if (std::abs(c.red() - page.red()) + std::abs(c.green() - page.green()) + std::abs(c.blue() - page.blue()) > 30)
+                left = std::min(left, x), right = std::max(right, x);
+        }
+    if (right >= 0)
+        d.centre = (left + right + 1) / 2.0 / widget->grab().devicePixelRatio();
+    return d;
+}
+
+TEST_F(Onboarding, RowSymbolsSitCentredInTheirFrame_DividersAreFaintLines) {
+    auto view = makeView();
+    view->getStartedButton()->click();
+    view->show();
+    const QColor page = view->palette().color(QPalette::Window);
+    QList<QLabel*> symbols = view->findChildren<QLabel*>("rowSymbol");
+    ASSERT_EQ(symbols.size(), 3);
+    for (QLabel* symbol : symbols) {
+        ASSERT_EQ(symbol->width(), 36);
+        EXPECT_NEAR(drawn(symbol, page).centre, 18.0, 1.5);
+    }
+    QList<QFrame*> dividers = view->findChildren<QFrame*>("rowDivider");
+    ASSERT_EQ(dividers.size(), 2);
+    for (QFrame* divider : dividers) {
+        EXPECT_GT(drawn(divider, page).darkest, 110);  // not the theme's black frame line
+    }
 }
 
 TEST_F(Onboarding, QuitAndReopenQuitsOnlyOnceTheRelaunchHasStarted) {

@@ -230,4 +230,52 @@ TEST_F(Settings, ShortcutRecordersAndTheAboutPageWithItsTerms) {
     EXPECT_FALSE(about.showingTerms());
 }
 
+// The pixels of a drawn widget that stand out from its background, found within `area`.
+QList<QColor> inked(QWidget* widget, QRect area = {}) {
+    const QImage image = widget->grab().toImage();
+    const QColor background = image.pixelColor(1, 1);
+    QList<QColor> out;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if ((area.isNull() || area.contains(x, y)) &&
+                std::abs(qGray(image.pixel(x, y)) - qGray(background.rgb())) > 60)
+                out << image.pixelColor(x, y);
+    return out;
+}
+
+TEST_F(Settings, TermsOfUseIsALinkAndOpensAsAPlainDialog) {
+    AboutSettingsContent about;
+    about.resize(600, 500);
+    about.show();
+    QPushButton* link = about.termsButton();
+    // The words (right of the symbol) in the link colour, as the symbol is.
+    const QColor linkColour = link->palette().color(QPalette::Link);
+    const QList<QColor> words = inked(link, QRect(link->iconSize().width() + 8, 0, link->width(), link->height()));
+    ASSERT_FALSE(words.isEmpty());
+    int linkColoured = 0;
+    for (const QColor& c : words)
+        linkColoured += std::abs(c.hue() - linkColour.hue()) < 30 && c.saturation() > 60;
+    EXPECT_GT(linkColoured * 2, words.size());
+
+    link->click();
+    ASSERT_TRUE(about.showingTerms());
+    QDialog* sheet = about.termsSheet();
+    EXPECT_EQ(sheet->windowTitle(), "Terms of Use");
+    // Named once, by the title bar.
+    for (const QLabel* label : sheet->findChildren<QLabel*>())
+        EXPECT_NE(label->text(), "Terms of Use");
+    // The text keeps a margin of its own from the window's edges.
+    QPlainTextEdit* text = about.termsSheet()->textView();
+    text->setPlainText("Terms");
+    settle();
+    const QImage page = text->viewport()->grab().toImage();
+    int left = page.width();
+    for (int y = 0; y < page.height(); ++y)
+        for (int x = 0; x < page.width(); ++x)
+            if (qGray(page.pixel(x, y)) < 128)
+                left = std::min(left, x);
+    EXPECT_GE(text->viewport()->mapTo(sheet, QPoint(left, 0)).x(), 12);
+    sheet->close();
+}
+
 }  // namespace

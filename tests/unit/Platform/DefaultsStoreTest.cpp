@@ -106,3 +106,37 @@ TEST_F(DefaultsStoreTest, AnUnreadableFileIsKeptAsideOrElseNeverWrittenOver) {
     ASSERT_EQ(log.size(), 2u);
     EXPECT_NE(log[1].find("could not be read nor moved aside"), std::string::npos) << log[1];
 }
+
+TEST_F(DefaultsStoreTest, WhatItDoesNotSetIsWrittenBackAsItWasRead) {
+    // Numbers past a double's 53 bits, forms a rewrite would normalise, escapes, layout, key order.
+    const QList<QByteArray> members = {R"("zentola.z": 12345678901234567890)", R"("exact": 9007199254740993)",
+                                       R"("float": 1.10)", R"("negativeZero": -0.0)", R"("exp": 1E2)",
+                                       R"("text": "caf\u00e9 \/")", R"("other.tool": [ 1,
+            {"b": null, "a": 2.50} ])", R"("k\u0065y": true)"};
+    const QByteArray original = "{\n  " + members.join(",\n  ") + "\n}\n";
+    writeFile(original);
+    {
+        DefaultsStore s(path());
+        EXPECT_EQ(s.integerForKey("exact"), 9007199254740993);
+        EXPECT_EQ(s.stringForKey("text"), QString::fromUtf8("café /"));
+        EXPECT_TRUE(s.boolForKey("key"));
+        // Setting what is stored changes nothing.
+        s.setDouble("zentola.z", s.doubleForKey("zentola.z"));
+        s.setInteger("exact", 9007199254740993);
+        s.flush();
+        EXPECT_EQ(readFile(), original);
+        s.setBool("zentola.new", true);
+        s.setInteger("big", 9007199254740995);
+    }
+    const QByteArray written = readFile();
+    qsizetype last = -1;
+    for (const QByteArray& member : members) {
+        const qsizetype at = written.indexOf(member);
+        EXPECT_GT(at, last) << member.toStdString() << "\n" << written.toStdString();
+        last = at;
+    }
+    EXPECT_TRUE(written.contains("\"big\": 9007199254740995")) << written.toStdString();
+    DefaultsStore again(path());
+    EXPECT_EQ(again.integerForKey("big"), 9007199254740995);
+    EXPECT_TRUE(again.boolForKey("zentola.new"));
+}
