@@ -70,11 +70,12 @@ TEST_F(ShortcutTexts, EveryPlaceNamesTheShortcutAsTheLayoutInUseWritesItAndFollo
     env.observeRecordingState = [](QObject*, std::function<void(RecordingState)>) {};
     env.now = [] { return 0.0; };
     env.image = [](const QString&) { return std::nullopt; };
-    env.isDarkAppearance = [] { return false; };
+    env.isDarkAppearance = [](const QRect&) { return std::optional<bool>(false); };
+    env.isDarkApplication = [] { return false; };
     env.isSystemTrayAvailable = [] { return false; };
     MenuBarController menuBar([] {}, [] {}, [] {}, [] {}, env);
     OnboardingView::Environment onboardingEnv;
-    onboardingEnv.preflightScreenCapture = onboardingEnv.requestScreenCapture = [] { return false; };
+    onboardingEnv.preflightScreenCapture = [] { return false; };
     onboardingEnv.isAccessibilityTrusted = onboardingEnv.hasMicrophonePermission = [] { return false; };
     onboardingEnv.openAccessibilitySettings = [] { return false; };
     OnboardingView onboarding([] {}, onboardingEnv);
