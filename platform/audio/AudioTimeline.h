@@ -37,14 +37,10 @@ public:
     bool isAnchored() const { return anchored_; }
     // Where the next chunk would start if it follows on without a gap.
     std::int64_t nextExpected() const;
-    // Frames laid out since the time line last jumped, and how often it has jumped so far: a
-    // chunk's place, to be stamped again later with what the time line knows by then.
-    std::int64_t position() const { return framesSinceAnchor_; }
-    int jumps() const { return jumps_; }
-    std::int64_t timeAt(std::int64_t position) const;
 
 private:
     void anchor(std::int64_t at);
+    std::int64_t timeAt(std::int64_t position) const;
 
     int sampleRate_;
     std::int64_t tolerance_;
@@ -53,7 +49,6 @@ private:
     std::int64_t anchor_ = 0;
     std::int64_t framesSinceAnchor_ = 0;
     double offset_ = 0;  // ns: measurements minus the laid-out time, averaged
-    int jumps_ = 0;
 };
 
 }  // namespace platform
