@@ -7,9 +7,12 @@
 #include "support/LiveDesktop.h"
 #include "support/WaitUntil.h"
 
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -131,3 +134,28 @@ TEST_F(RecordingSoundTest, SoundIsWholeOnceTheServerIsBack) {
         EXPECT_FALSE(hole > back && hole < m->duration - 0.1) << "a hole at " << hole << " s";
 }
 
+// A sound server that takes the connection and never answers: the start waits for it without
+// blocking the main thread (the tray and the overlay go on), and fails once the server goes.
+TEST_F(RecordingSoundTest, ASoundServerThatNeverAnswersDoesNotFreezeTheMainThread) {
+    QLocalServer silent;
+    ASSERT_TRUE(silent.listen(dir.path() + "/silent"));
+    live::OwnServer server("PULSE_SERVER", "unix:" + silent.fullServerName());
+    RecorderHarness r(dir.path());
+    r.settings().setRecordAtRetina(false);
+    r.settings().setAudioOption(PM::AudioOption::systemAudio);
+    int ticks = 0;
+    QTimer ticker;
+    ticker.setInterval(20);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (++ticks != 10)
+            return;
+        silent.close();
+        while (QLocalSocket* connection = silent.nextPendingConnection())
+            delete connection;
+    });
+    ticker.start();
+    EXPECT_FALSE(r.start(CaptureMode::rect, SelectionRect{QPointF(0, 0), QSizeF(320, 240), 0}));
+    EXPECT_GE(ticks, 10) << "the main thread stood still while the sound source opened";
+    EXPECT_TRUE(r.error().contains("sound server")) << r.error().toStdString();
+    EXPECT_EQ(r.manager().state(), RecordingState::idle);
+}
