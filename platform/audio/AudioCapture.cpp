@@ -406,7 +406,9 @@ void AudioCapture::readTiming() {
     const pa_timing_info* info = pa_stream_get_timing_info(stream_);
     if (!info || info->write_index_corrupt)
         return;
-    const auto nanoseconds = [](const timeval& tv) { return std::int64_t(tv.tv_sec) * 1'000'000'000 + std::int64_t(tv.tv_usec) * 1000; };
+    const auto nanoseconds = [](const timeval& tv) {
+        return std::int64_t(tv.tv_sec) * 1'000'000'000 + std::int64_t(tv.tv_usec) * 1000;
+    };
     const std::int64_t reportedAt = nanoseconds(info->timestamp);
     if (reportedAt == reportTakenAt_)
         return;
@@ -416,9 +418,10 @@ void AudioCapture::readTiming() {
     const std::int64_t now = CaptureClock::nowNanoseconds();
     const std::int64_t taken = now - (nanoseconds(wall) - reportedAt);
     const auto bytesPerFrame = static_cast<std::int64_t>(format().bytesPerFrame());
-    const std::int64_t zero = taken - std::int64_t(info->transport_usec) * 1000 - std::int64_t(info->source_usec) * 1000 +
-                              std::int64_t(info->sink_usec) * 1000 -
-                              CaptureClock::framesToNanoseconds(info->write_index / bytesPerFrame, settings_.sampleRate);
+    const std::int64_t latencies =
+        (-std::int64_t(info->transport_usec) - std::int64_t(info->source_usec) + std::int64_t(info->sink_usec)) * 1000;
+    const std::int64_t zero =
+        taken + latencies - CaptureClock::framesToNanoseconds(info->write_index / bytesPerFrame, settings_.sampleRate);
     stamper_.report(zero, taken);
 }
 
