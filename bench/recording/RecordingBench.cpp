@@ -8,6 +8,10 @@
 //                                          recorder, with its resident and peak memory after each
 //   recording_bench grab FRAMES           processor time per grab of the whole screen as a stream
 //                                          grabs it, with and without filling the fourth byte
+//   recording_bench sync SECONDS FOLDER   records the main display at 60 fps with system audio while
+//                                          a black window at 200,200 (320x240) flashes white as a
+//                                          beep plays, 0.3 s after the start and then every second;
+//                                          prints "movie PATH"
 #include "Features/Capture/VideoRecordingManager.h"
 #include "Services/PersistenceManager.h"
 #include "platform/capture/RunningApplication.h"
@@ -25,9 +29,16 @@
 #include <qcoro/qcorotask.h>
 #include <qcoro/qcorotimer.h>
 
+#include <xcb/xcb.h>
+
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 using namespace zentola;
 
@@ -155,6 +166,107 @@ int grab(int frames) {
     return 0;
 }
 
+// Sound against picture: beeps played into the default output as they are heard (a tone in 10 ms
+// chunks written to pacat in real time, nothing written between beeps), each starting at the
+// moment an X window of its own turns white; the window turns black again when the beep ends.
+class FlashingBeeps {
+public:
+    static constexpr int x = 200, y = 200, width = 320, height = 240;
+
+    FlashingBeeps() : x_(xcb_connect(nullptr, nullptr)) {
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(x_)).data;
+        window_ = xcb_generate_id(x_);
+        const quint32 values[] = {0x000000, 1};
+        xcb_create_window(x_, XCB_COPY_FROM_PARENT, window_, screen->root, x, y, width, height, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT,
+                          values);
+        xcb_map_window(x_, window_);
+        sync();
+        std::signal(SIGPIPE, SIG_IGN);
+        pacat_ = popen("exec pacat --playback --raw --format=float32le --rate=48000 --channels=2 --latency-msec=10", "w");
+    }
+    ~FlashingBeeps() {
+        running_ = false;
+        if (thread_.joinable())
+            thread_.join();
+        if (pacat_)
+            pclose(pacat_);
+        xcb_destroy_window(x_, window_);
+        xcb_disconnect(x_);
+    }
+    // Beeps of `beepMs` every `everyMs`, the first `firstMs` from now.
+    void start(int firstMs, int everyMs, int beepMs) {
+        thread_ = std::thread([=, this] {
+            std::vector<float> chunk(480 * 2);
+            auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(firstMs);
+            long long frame = 0;
+            while (running_ && pacat_) {
+                std::this_thread::sleep_until(due);
+                fill(0xffffff);
+                for (int written = 0; written < beepMs && running_; written += 10) {
+                    for (std::size_t i = 0; i < chunk.size(); i += 2, ++frame)
+                        chunk[i] = chunk[i + 1] = float(0.5 * std::sin(2 * M_PI * 440.0 * double(frame) / 48000.0));
+                    if (::write(fileno(pacat_), chunk.data(), chunk.size() * sizeof(float)) <= 0)
+                        return;
+                    std::this_thread::sleep_until(due += std::chrono::milliseconds(10));
+                }
+                fill(0x000000);
+                due += std::chrono::milliseconds(everyMs - beepMs);
+            }
+        });
+    }
+
+private:
+    void fill(quint32 rgb) {
+        xcb_change_window_attributes(x_, window_, XCB_CW_BACK_PIXEL, &rgb);
+        xcb_clear_area(x_, 0, window_, 0, 0, 0, 0);
+        sync();
+    }
+    void sync() { free(xcb_get_input_focus_reply(x_, xcb_get_input_focus(x_), nullptr)); }
+
+    xcb_connection_t* x_;
+    xcb_window_t window_ = 0;
+    FILE* pacat_ = nullptr;
+    std::atomic<bool> running_{true};
+    std::thread thread_;
+};
+
+QCoro::Task<void> recordBeeps(int seconds, QString folder) {
+    platform::DefaultsStore store(folder + "/defaults.json");
+    PersistenceManager settings(store);
+    QDir().mkpath(folder + "/Movies");
+    settings.saveVideoFolderAccess(QUrl::fromLocalFile(folder + "/Movies"));
+    settings.setVideoFrameRate(PersistenceManager::VideoFrameRate::fps60);
+    settings.setVideoContainer(PersistenceManager::VideoContainer::mov);
+    settings.setAudioOption(PersistenceManager::AudioOption::systemAudio);
+    VideoRecordingManager::Environment env;
+    env.persistence = [&settings]() -> PersistenceManager& { return settings; };
+    env.hasMicrophonePermission = [] { return false; };
+    env.defaultAudioCaptureDeviceID = [] { return std::optional<QString>(); };
+    env.bundleIdentifier = [] { return QString(); };
+    env.now = [] { return QDateTime::currentDateTime(); };
+    VideoRecordingManager manager(env);
+    int rc = 0;
+    try {
+        FlashingBeeps beeps;
+        // An idle null sink renders far ahead; a player's short latency takes over after a while.
+        co_await pause(2500);
+        co_await manager.startRecording(CaptureMode::screen, {}, {}, {});
+        beeps.start(300, 1000, 150);
+        co_await pause(seconds * 1000);
+        auto url = co_await manager.stopRecording();
+        if (url)
+            std::printf("movie %s\n", qPrintable(url->toLocalFile()));
+        else
+            rc = 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "recording failed: %s\n", platform::plainText(e).c_str());
+        rc = 1;
+    }
+    std::fflush(stdout);
+    QApplication::exit(rc);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -174,6 +286,10 @@ int main(int argc, char** argv) {
         });
         return app.exec();
     }
+    if (args.size() == 4 && args[1] == "sync") {
+        QTimer::singleShot(0, [&] { recordBeeps(args[2].toInt(), args[3]); });
+        return app.exec();
+    }
     if (args.size() == 8 && args[1] == "repeat") {
         QTimer::singleShot(0, [&] {
             record(args[2].toInt(), args[3].toInt(), args[4].toInt(), args[5].toInt(), args[6] == "hevc", false, args[7]);
@@ -181,6 +297,6 @@ int main(int argc, char** argv) {
         return app.exec();
     }
     std::fprintf(stderr, "usage: %s animate W H | grab FRAMES | record SECONDS FPS h264|hevc mov|mp4 FOLDER | "
-                         "repeat COUNT MS GAP_MS FPS h264|hevc FOLDER\n", argv[0]);
+                         "repeat COUNT MS GAP_MS FPS h264|hevc FOLDER | sync SECONDS FOLDER\n", argv[0]);
     return 2;
 }

@@ -56,7 +56,12 @@ AudioCapture::AudioCapture(Source source, Settings settings, SampleHandler onSam
       settings_(std::move(settings)),
       onSamples_(std::move(onSamples)),
       onInterruption_(std::move(onInterruption)),
-      timeline_(settings_.sampleRate) {
+      stamper_(settings_.sampleRate, settings_.channelCount * int(sizeof(float)),
+               std::int64_t(settings_.sampleRate) * settlingMilliseconds / 1000,
+               [this](std::vector<std::uint8_t> bytes, std::int64_t at) {
+                   if (onSamples_ && !bytes.empty())
+                       onSamples_(SampleBuffer::audio(std::move(bytes), format(), MediaTime::fromNanoseconds(at)));
+               }) {
     if (settings_.sampleRate <= 0 || settings_.sampleRate > 384000 || settings_.channelCount <= 0 ||
         settings_.channelCount > static_cast<int>(PA_CHANNELS_MAX))
         throw PlatformError(errorDomain, PA_ERR_INVALID,
@@ -228,8 +233,9 @@ void AudioCapture::useDevice(const std::string& name) {
     attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(fragmentMilliseconds * PA_USEC_PER_MSEC, &spec));
     // Never moved by the server: it would move a monitor's reader to any source at all, the
     // microphone included. Following the default is done here, by opening the new one.
-    auto flags = PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY |
-                 PA_STREAM_DONT_MOVE;
+    // No interpolated timing: its smoothing takes a second or more to shed a stale first report,
+    // and the stamps would run fast meanwhile. The raw reports are read instead (readTiming).
+    auto flags = PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE;
     if (!running_)
         flags |= PA_STREAM_START_CORKED;
     if (pa_stream_connect_record(stream_, name.c_str(), &attr, static_cast<pa_stream_flags_t>(flags)) < 0)
@@ -257,11 +263,9 @@ void AudioCapture::streamStateChanged(pa_stream* s, void* p) {
 }
 
 void AudioCapture::streamReady() {
-    deliverHeld();  // what the last stream held back is still good sound
-    heldFrames_ = 0;
-    if (streamedBefore_)
-        timeline_.resync();
-    streamedBefore_ = true;
+    stamper_.newStream();
+    reportTakenAt_ = 0;
+    timingPending_ = false;
     if (!opened_) {
         opened_ = true;
         pa_threaded_mainloop_signal(mainloop_, 0);
@@ -292,6 +296,7 @@ void AudioCapture::streamFailed(int paError) {
 void AudioCapture::closeStream() {
     if (!stream_)
         return;
+    stamper_.flush(CaptureClock::nowNanoseconds());  // what it held back is still good sound
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
@@ -338,13 +343,11 @@ void AudioCapture::start() {
     if (stopping_ || running_)
         return;
     running_ = true;
-    timeline_ = AudioTimeline(settings_.sampleRate);
-    held_.clear();
-    heldFrames_ = 0;
-    streamedBefore_ = false;
+    stamper_.restart();
+    reportTakenAt_ = 0;
+    timingPending_ = false;
     if (!stream_)
         return;  // opened uncorked once a device is back
-    streamedBefore_ = true;
     if (pa_operation* op = pa_stream_cork(stream_, 0, nullptr, nullptr))
         pa_operation_unref(op);
     else
@@ -387,58 +390,62 @@ void AudioCapture::readAvailable() {
         }
         if (length == 0)
             return;
-        const auto frames = static_cast<std::int64_t>(length / bytesPerFrame);
-        if (!data) {
-            deliverHeld();
-            timeline_.skip(frames);
-            pa_stream_drop(stream_);
-            continue;
-        }
-        // Latency here is how long ago the first unread frame (this chunk's first) was captured.
-        std::int64_t latencyNs = 0;
-        pa_usec_t usec = 0;
-        int negative = 0;
-        if (pa_stream_get_latency(stream_, &usec, &negative) == 0)
-            latencyNs = negative ? 0 : static_cast<std::int64_t>(usec) * 1000;
-        else
-            latencyNs = CaptureClock::framesToNanoseconds(
-                static_cast<std::int64_t>(pa_stream_readable_size(stream_) / bytesPerFrame), settings_.sampleRate);
-        const std::int64_t first = timeline_.stamp(CaptureClock::nowNanoseconds(), latencyNs, frames);
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        const std::size_t size = std::size_t(frames) * bytesPerFrame;
-        if (heldFrames_ < settlingFrames()) {
-            // A new stream's latency settles over its first few hundred milliseconds, and its first
-            // stamps with it: that sound is held back and handed on in one piece once the time
-            // line has settled, stamped with what it knows by then.
-            if (!held_.empty() && heldJumps_ != timeline_.jumps())
-                deliverHeld();
-            if (held_.empty()) {
-                heldPosition_ = timeline_.position() - frames;
-                heldJumps_ = timeline_.jumps();
-            }
-            held_.insert(held_.end(), bytes, bytes + size);
-            heldFrames_ += frames;
-            pa_stream_drop(stream_);
-            if (heldFrames_ >= settlingFrames())
-                deliverHeld();
-            continue;
-        }
-        std::vector<std::uint8_t> copy(bytes, bytes + size);
+        readTiming();
+        stamper_.push(static_cast<const std::uint8_t*>(data), static_cast<std::int64_t>(length / bytesPerFrame),
+                      CaptureClock::nowNanoseconds());
         pa_stream_drop(stream_);
-        if (onSamples_ && frames > 0)
-            onSamples_(SampleBuffer::audio(std::move(copy), format(), MediaTime::fromNanoseconds(first)));
+        requestTiming();
     }
 }
 
-std::int64_t AudioCapture::settlingFrames() const { return std::int64_t(settings_.sampleRate) * settlingMilliseconds / 1000; }
-
-void AudioCapture::deliverHeld() {
-    if (held_.empty())
+// The server's latest timing report, when it is new: which position of the stream was heard when.
+// A record stream's write index is the position the server had handed on at the report's time;
+// the source's latency is sound captured but not yet handed on, and a monitor's is its output's
+// latency, sound handed on before it is heard.
+void AudioCapture::readTiming() {
+    const pa_timing_info* info = pa_stream_get_timing_info(stream_);
+    if (!info || info->write_index_corrupt)
         return;
-    const MediaTime at = MediaTime::fromNanoseconds(timeline_.timeAt(heldPosition_));
-    std::vector<std::uint8_t> bytes = std::exchange(held_, {});
-    if (onSamples_)
-        onSamples_(SampleBuffer::audio(std::move(bytes), format(), at));
+    const auto nanoseconds = [](const timeval& tv) {
+        return std::int64_t(tv.tv_sec) * 1'000'000'000 + std::int64_t(tv.tv_usec) * 1000;
+    };
+    const std::int64_t reportedAt = nanoseconds(info->timestamp);
+    if (reportedAt == reportTakenAt_)
+        return;
+    reportTakenAt_ = reportedAt;
+    timeval wall{};
+    pa_gettimeofday(&wall);
+    const std::int64_t now = CaptureClock::nowNanoseconds();
+    const std::int64_t taken = now - (nanoseconds(wall) - reportedAt);
+    const auto bytesPerFrame = static_cast<std::int64_t>(format().bytesPerFrame());
+    const std::int64_t latencies =
+        (-std::int64_t(info->transport_usec) - std::int64_t(info->source_usec) + std::int64_t(info->sink_usec)) * 1000;
+    const std::int64_t zero =
+        taken + latencies - CaptureClock::framesToNanoseconds(info->write_index / bytesPerFrame, settings_.sampleRate);
+    stamper_.report(zero, taken);
+}
+
+// While a new stream's timing is not trusted, fresh reports are asked for every 20 ms; the
+// automatic ones come far less often at first.
+void AudioCapture::requestTiming() {
+    if (!stream_ || stamper_.trusted() || timingPending_)
+        return;
+    const std::int64_t now = CaptureClock::nowNanoseconds();
+    if (now - lastTimingRequest_ < 20'000'000)
+        return;
+    if (pa_operation* op = pa_stream_update_timing_info(stream_, &AudioCapture::timingUpdated, this)) {
+        pa_operation_unref(op);
+        timingPending_ = true;
+        lastTimingRequest_ = now;
+    }
+}
+
+void AudioCapture::timingUpdated(pa_stream* s, int, void* p) {
+    auto* self = static_cast<AudioCapture*>(p);
+    if (s != self->stream_ || self->stopping_)
+        return;
+    self->timingPending_ = false;
+    self->readTiming();
 }
 
 }  // namespace platform

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/audio/AudioTimeline.h"
+#include "platform/audio/AudioStamper.h"
 #include "platform/core/Error.h"
 #include "platform/media/SampleBuffer.h"
 
@@ -39,7 +39,8 @@ public:
     using InterruptionHandler = std::function<void(const std::optional<PlatformError>&)>;
 
     static constexpr const char* errorDomain = "AudioCapture";
-    // How much of a new stream's first sound is held back while its stamps settle.
+    // The most of a new stream's first sound that is held back while its timing settles; it
+    // usually settles within a few tens of milliseconds.
     static constexpr int settlingMilliseconds = 750;
 
     struct Settings {
@@ -69,6 +70,7 @@ private:
     static void sinkInfo(pa_context* c, const pa_sink_info* info, int eol, void* self);
     static void streamStateChanged(pa_stream* s, void* self);
     static void streamReadable(pa_stream* s, size_t bytes, void* self);
+    static void timingUpdated(pa_stream* s, int success, void* self);
 
     // All of these run with the mainloop locked.
     void connect();
@@ -82,8 +84,8 @@ private:
     void dropContext();
     void retryAfter(unsigned long long usec);
     void readAvailable();
-    std::int64_t settlingFrames() const;
-    void deliverHeld();
+    void readTiming();
+    void requestTiming();
 
     Source source_;
     Settings settings_;
@@ -94,11 +96,10 @@ private:
     pa_stream* stream_ = nullptr;
     pa_time_event* retry_ = nullptr;
     std::string deviceName_;
-    AudioTimeline timeline_;
-    std::vector<std::uint8_t> held_;  // a new stream's first sound, until its time line has settled
-    std::int64_t heldFrames_ = 0;
-    std::int64_t heldPosition_ = 0;
-    int heldJumps_ = 0;
+    AudioStamper stamper_;
+    std::int64_t reportTakenAt_ = 0;     // the server's last timing report, as the server stamped it
+    std::int64_t lastTimingRequest_ = 0;
+    bool timingPending_ = false;
     std::optional<PlatformError> openError_;
     bool opened_ = false;
     bool openTimedOut_ = false;
@@ -106,7 +107,6 @@ private:
     bool stopping_ = false;
     bool interrupted_ = false;
     bool namedDeviceLost_ = false;
-    bool streamedBefore_ = false;
 };
 
 }  // namespace platform

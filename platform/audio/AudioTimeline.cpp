@@ -18,7 +18,6 @@ std::int64_t AudioTimeline::timeAt(std::int64_t position) const {
 
 void AudioTimeline::anchor(std::int64_t at) {
     anchored_ = true;
-    ++jumps_;
     anchor_ = at;
     framesSinceAnchor_ = 0;
     offset_ = 0;

@@ -6,10 +6,10 @@ namespace platform {
 
 // Stamps each chunk read from a sound source with the capture time of its first frame.
 //
-// The capture time of a chunk is "now minus what was still buffered before it" (the source's
-// latency), not its arrival time. That measurement jitters by a fragment or so from chunk to chunk,
-// so chunks are laid end to end by their frame count, and the time line is pulled towards the
-// measurements through a slow average of how far they lie from it. A sound card's clock never runs
+// The capture time of a chunk is measured ("now minus what was still buffered before it", or what
+// the server's timing report says), not its arrival time. Measurements jitter and step a little
+// from chunk to chunk, so chunks are laid end to end by their frame count, and the time line is
+// pulled towards the measurements through a slow average of how far they lie from it. A sound card's clock never runs
 // exactly at its nominal rate (100 ppm is 0.36 s an hour); the average follows that drift, so the
 // stamps stay on the capture clock however long the recording. When a measurement runs ahead of
 // the time line by more than the tolerance (audio was lost in an overrun, the source stalled or
@@ -37,14 +37,10 @@ public:
     bool isAnchored() const { return anchored_; }
     // Where the next chunk would start if it follows on without a gap.
     std::int64_t nextExpected() const;
-    // Frames laid out since the time line last jumped, and how often it has jumped so far: a
-    // chunk's place, to be stamped again later with what the time line knows by then.
-    std::int64_t position() const { return framesSinceAnchor_; }
-    int jumps() const { return jumps_; }
-    std::int64_t timeAt(std::int64_t position) const;
 
 private:
     void anchor(std::int64_t at);
+    std::int64_t timeAt(std::int64_t position) const;
 
     int sampleRate_;
     std::int64_t tolerance_;
@@ -53,7 +49,6 @@ private:
     std::int64_t anchor_ = 0;
     std::int64_t framesSinceAnchor_ = 0;
     double offset_ = 0;  // ns: measurements minus the laid-out time, averaged
-    int jumps_ = 0;
 };
 
 }  // namespace platform

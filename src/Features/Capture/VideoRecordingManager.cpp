@@ -166,6 +166,14 @@ QCoro::Task<void> VideoRecordingManager::start(CaptureMode mode, std::optional<S
     platform::ShareableContent content;
     content = co_await platform::ShareableContent::get(false, true);
     std::unique_ptr<platform::Stream> stream = prepare(mode, rect, window, target, content);
+    if (stream->configuration().capturesAudio) {
+        co_await addSoundOutput(*stream, platform::StreamOutputType::audio, "com.zentola.audioCapture");
+        logLine("[VideoRecording] System audio stream output added");
+    }
+    if (stream->configuration().captureMicrophone) {
+        co_await addSoundOutput(*stream, platform::StreamOutputType::microphone, "com.zentola.microphoneCapture");
+        logLine("[VideoRecording] Microphone stream output added");
+    }
 
     co_await stream->startCapture();
 
@@ -326,18 +334,27 @@ std::unique_ptr<platform::Stream> VideoRecordingManager::prepare(CaptureMode mod
     auto stream = std::make_unique<platform::Stream>(*filter, config, this);
     stream->addStreamOutput(this, platform::StreamOutputType::screen,
                             std::make_shared<platform::SerialQueue>("com.zentola.videoCapture"));
-    if (systemAudio) {
-        stream->addStreamOutput(this, platform::StreamOutputType::audio,
-                                std::make_shared<platform::SerialQueue>("com.zentola.audioCapture"));
-        logLine("[VideoRecording] System audio stream output added");
-    }
-    if (microphone) {
-        stream->addStreamOutput(this, platform::StreamOutputType::microphone,
-                                std::make_shared<platform::SerialQueue>("com.zentola.microphoneCapture"));
-        logLine("[VideoRecording] Microphone stream output added");
-    }
-
+    // The sound outputs follow in start(): opening them waits on the sound server.
     return stream;
+}
+
+// A sound server that accepts the connection but never answers holds the opening up to its
+// timeout: it runs on the output's own queue, and the main thread (tray, overlay) goes on.
+QCoro::Task<void> VideoRecordingManager::addSoundOutput(platform::Stream& stream, platform::StreamOutputType type,
+                                                        const char* queueLabel) {
+    auto queue = std::make_shared<platform::SerialQueue>(queueLabel);
+    platform::Completion<void> added;
+    // The queue is held here until the opening is over: its last holder must never be its own job.
+    queue->async([this, &stream, type, weakQueue = std::weak_ptr<platform::SerialQueue>(queue), added] {
+        try {
+            if (auto q = weakQueue.lock())
+                stream.addStreamOutput(this, type, q);
+            added.resolve();
+        } catch (...) {
+            added.reject(std::current_exception());
+        }
+    });
+    co_await added;
 }
 
 QCoro::Task<std::optional<QUrl>> VideoRecordingManager::stopRecording() {

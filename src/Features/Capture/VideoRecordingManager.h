@@ -92,6 +92,8 @@ signals:
 private:
     QCoro::Task<void> start(CaptureMode mode, std::optional<SelectionRect> rect, std::optional<WindowInfo> window,
                             platform::ScreenRef screen);
+    // Opens a sound source for the stream off the main thread and waits for it.
+    QCoro::Task<void> addSoundOutput(platform::Stream& stream, platform::StreamOutputType type, const char* queueLabel);
     std::unique_ptr<platform::Stream> prepare(CaptureMode mode, const std::optional<SelectionRect>& rect,
                                               const std::optional<WindowInfo>& window,
                                               const platform::ScreenRef& target,
