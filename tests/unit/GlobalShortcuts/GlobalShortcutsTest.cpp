@@ -272,4 +272,20 @@ TEST_F(Package, StreamsDeliverFromTheNextTurnAndReleaseTheirRegistration) {
     EXPECT_FALSE(center.isLive(22, 768));
 }
 
+// Finished as the application goes away, when no further turn runs what was posted: its consumer
+// still ends, rather than keeping itself, the stream and its state alive for good.
+TEST_F(Package, AStreamFinishedWithoutAFurtherTurnStillEndsItsConsumer) {
+    auto stream = events(Name("closing"));
+    bool ended = false;
+    [](std::shared_ptr<EventStream> s, bool* ended) -> QCoro::Task<> {
+        while (co_await s->next()) {
+        }
+        *ended = true;
+    }(stream, &ended);
+    turn();
+    stream->finish();
+    QCoreApplication::removePostedEvents(qApp, QEvent::MetaCall);  // the turn that never comes
+    EXPECT_TRUE(ended);
+}
+
 }  // namespace
