@@ -122,6 +122,8 @@ int handleRawKeyEvent(const HotKeyEvent& event) {
             if (it != state().hotKeys.end())
                 return fire(it->second, false);
         }
+    if (event.kind == HotKeyCenter::kindRawKeyDown)
+        state().rawDown.erase(*event.keyCode);
     for (const auto& [id, record] : state().hotKeys) {
         if (!(record.shortcut == pressed))
             continue;
@@ -199,6 +201,8 @@ void SystemGlobalShortcuts::updateEventHandler() {
     if (!state().eventHandler)
         return;
     HotKeyCenter& center = HotKeyCenter::shared();
+    if (!GlobalShortcuts::isEnabled() || !GlobalShortcuts::isMenuOpen())
+        state().rawDown.clear();  // the keys held through a menu go up elsewhere
     if (!GlobalShortcuts::isEnabled()) {
         withdrawAll();
         center.removeEventTypes(state().eventHandler, hotKeyEventTypes);
