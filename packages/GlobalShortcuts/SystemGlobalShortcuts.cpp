@@ -33,6 +33,8 @@ struct State {
     qint64 hotKeyId = 0;
     HotKeyCenter::HandlerRef eventHandler = 0;
     std::unique_ptr<RunLoopLocalEventMonitor> keyEventMonitor;
+    // Key codes that went down as a shortcut through the raw path, with the hot key they fired.
+    std::map<quint32, qint64> rawDown;
 };
 
 State& state() {
@@ -112,11 +114,23 @@ int handleRawKeyEvent(const HotKeyEvent& event) {
     if (!event.keyCode || !event.modifiers)
         return SystemGlobalShortcuts::eventParameterNotFoundErr;
     const Shortcut pressed(*event.keyCode, *event.modifiers);
+    // The key goes up as the shortcut it went down as, though the modifiers were let go first, as
+    // a hot key's release does.
+    if (event.kind == HotKeyCenter::kindRawKeyUp)
+        if (auto held = state().rawDown.extract(*event.keyCode)) {
+            auto it = state().hotKeys.find(held.mapped());
+            if (it != state().hotKeys.end())
+                return fire(it->second, false);
+        }
+    if (event.kind == HotKeyCenter::kindRawKeyDown)
+        state().rawDown.erase(*event.keyCode);
     for (const auto& [id, record] : state().hotKeys) {
         if (!(record.shortcut == pressed))
             continue;
         if (event.kind != HotKeyCenter::kindRawKeyDown && event.kind != HotKeyCenter::kindRawKeyUp)
             return HotKeyCenter::eventNotHandledErr;
+        if (event.kind == HotKeyCenter::kindRawKeyDown)
+            state().rawDown[*event.keyCode] = id;
         return fire(record, event.kind == HotKeyCenter::kindRawKeyDown);
     }
     return HotKeyCenter::eventNotHandledErr;
@@ -187,6 +201,8 @@ void SystemGlobalShortcuts::updateEventHandler() {
     if (!state().eventHandler)
         return;
     HotKeyCenter& center = HotKeyCenter::shared();
+    if (!GlobalShortcuts::isEnabled() || !GlobalShortcuts::isMenuOpen())
+        state().rawDown.clear();  // the keys held through a menu go up elsewhere
     if (!GlobalShortcuts::isEnabled()) {
         withdrawAll();
         center.removeEventTypes(state().eventHandler, hotKeyEventTypes);
@@ -253,6 +269,7 @@ void SystemGlobalShortcuts::resetForTesting() {
         if (hotKey.carbonHotKey)
             HotKeyCenter::shared().unregisterHotKey(hotKey.carbonHotKey);
     state().hotKeys.clear();
+    state().rawDown.clear();
     state().hotKeyId = 0;
     if (state().eventHandler)
         HotKeyCenter::shared().removeHandler(state().eventHandler);

@@ -97,6 +97,15 @@ bool isNumber(const QVariant& v) {
 // Puts the latest document on disk on a thread of its own: the first change after a write waits
 // `delay`, so a burst of changes makes one file.
 class DefaultsStore::Writer {
+    struct Change {
+        Entry entry;
+        bool removed;
+    };
+    struct Pending {
+        QByteArray whole;
+        std::vector<Change> changes;
+    };
+
 public:
     Writer(QString path, std::chrono::milliseconds delay) : path_(std::move(path)), delay_(delay) {}
 
@@ -111,11 +120,15 @@ public:
             thread_.join();
     }
 
-    void schedule(QByteArray document) {
+    // `whole` is this process's view of the file, written when the file on disk cannot be merged with.
+    void schedule(QByteArray whole, Entry change, bool removed) {
         std::lock_guard lock(mutex_);
         if (!pending_)
             due_ = Clock::now() + delay_;
-        pending_ = std::move(document);
+        Pending& p = pending_ ? *pending_ : pending_.emplace();
+        p.whole = std::move(whole);
+        std::erase_if(p.changes, [&](const Change& c) { return c.entry.key == change.key; });
+        p.changes.push_back(Change{std::move(change), removed});
         if (!thread_.joinable())
             thread_ = std::thread([this] { run(); });
         wake_.notify_all();
@@ -140,15 +153,36 @@ private:
             if (!pending_)
                 return;
             wake_.wait_until(lock, due_, [this] { return Clock::now() >= due_; });
-            QByteArray document = std::move(*pending_);
+            Pending document = std::move(*pending_);
             pending_.reset();
             writing_ = true;
             lock.unlock();
-            write(document);
+            write(merged(document));
             lock.lock();
             writing_ = false;
             done_.notify_all();
         }
+    }
+
+    // The file as it is now with this process's changes put in; the whole view when there is no file
+    // or it is not a settings file, as after a load that found it so.
+    QByteArray merged(const Pending& document) const {
+        QFile f(path_);
+        std::vector<Entry> entries;
+        if (!f.open(QIODevice::ReadOnly) || !parse(f.readAll(), entries))
+            return document.whole;
+        for (const Change& c : document.changes) {
+            Entry* on = DefaultsStore::find(entries, c.entry.key);
+            if (c.removed) {
+                if (on)
+                    entries.erase(entries.begin() + (on - entries.data()));
+            } else if (on) {
+                on->valueText = c.entry.valueText;
+            } else {
+                entries.push_back(c.entry);
+            }
+        }
+        return fileText(entries);
     }
 
     void write(const QByteArray& document) const {
@@ -165,7 +199,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
-    std::optional<QByteArray> pending_;
+    std::optional<Pending> pending_;
     Clock::time_point due_;
     bool writing_ = false;
     bool stopping_ = false;
@@ -192,16 +226,10 @@ void DefaultsStore::load() {
     QFile f(path_);
     if (!f.exists())
         return;
-    QJsonParseError err{};
-    QJsonDocument doc;
-    QByteArray bytes;
-    bool readable = f.open(QIODevice::ReadOnly);
-    if (readable) {
-        bytes = f.readAll();
-        doc = QJsonDocument::fromJson(bytes, &err);
-    }
+    const bool readable = f.open(QIODevice::ReadOnly);
+    const QByteArray bytes = readable ? f.readAll() : QByteArray();
     f.close();
-    if (!readable || err.error != QJsonParseError::NoError || !doc.isObject()) {
+    if (!readable || !parse(bytes, entries_)) {
         // Keep the user's file for inspection instead of overwriting it with an empty store.
         const QString aside = path_ + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
         if (QFile::rename(path_, aside)) {
@@ -214,6 +242,17 @@ void DefaultsStore::load() {
         }
         return;
     }
+    for (const Entry& e : entries_) {
+        const QVariant v = fromJson(parsedValue(e.valueText), e.valueText);
+        if (v.isValid())
+            values_.insert(e.key, v);
+    }
+}
+
+bool DefaultsStore::parse(const QByteArray& bytes, std::vector<Entry>& entries) {
+    QJsonParseError err{};
+    if (!QJsonDocument::fromJson(bytes, &err).isObject() || err.error != QJsonParseError::NoError)
+        return false;
     // The parser has checked the text, so the walk over its members can be simple.
     const QByteArray text = bytes.trimmed();
     qsizetype at = 1;  // past '{'
@@ -254,35 +293,31 @@ void DefaultsStore::load() {
         if (at < text.size() && text[at] == ',')
             ++at;
         skipSpace();
-        const QVariant v = fromJson(parsedValue(entry.valueText), entry.valueText);
-        if (v.isValid())
-            values_.insert(entry.key, v);
+        if (Entry* same = find(entries, entry.key))
+            *same = std::move(entry);  // the last of a repeated key counts, as for the parser
         else
-            values_.remove(entry.key);  // the last of a repeated key counts, as for the parser
-        if (Entry* same = find(entry.key))
-            *same = std::move(entry);
-        else
-            entries_.push_back(std::move(entry));
+            entries.push_back(std::move(entry));
     }
+    return true;
 }
 
-DefaultsStore::Entry* DefaultsStore::find(const QString& key) {
-    for (Entry& e : entries_)
+DefaultsStore::Entry* DefaultsStore::find(std::vector<Entry>& entries, const QString& key) {
+    for (Entry& e : entries)
         if (e.key == key)
             return &e;
     return nullptr;
 }
 
-QByteArray DefaultsStore::fileText() const {
+QByteArray DefaultsStore::fileText(const std::vector<Entry>& entries) {
     QByteArray text = "{";
-    for (const Entry& e : entries_)
-        text += (&e == &entries_.front() ? "\n    " : ",\n    ") + e.keyText + ": " + e.valueText;
-    return text + (entries_.empty() ? "}\n" : "\n}\n");
+    for (const Entry& e : entries)
+        text += (&e == &entries.front() ? "\n    " : ",\n    ") + e.keyText + ": " + e.valueText;
+    return text + (entries.empty() ? "}\n" : "\n}\n");
 }
 
-void DefaultsStore::changed() {
+void DefaultsStore::changed(const QString& key, const Entry* entry) {
     if (writable_)
-        writer_->schedule(fileText());
+        writer_->schedule(fileText(entries_), entry ? *entry : Entry{key, jsonText(key), QByteArray()}, !entry);
 }
 
 std::optional<QVariant> DefaultsStore::object(const QString& key) const {
@@ -387,7 +422,7 @@ void DefaultsStore::set(const QString& key, const QVariant& value) {
     if (!entry)
         entry = &entries_.emplace_back(Entry{key, jsonText(key), QByteArray()});
     entry->valueText = jsonText(json);
-    changed();
+    changed(key, entry);
 }
 
 void DefaultsStore::remove(const QString& key) {
@@ -396,7 +431,7 @@ void DefaultsStore::remove(const QString& key) {
     if (!entry)
         return;
     entries_.erase(entries_.begin() + (entry - entries_.data()));
-    changed();
+    changed(key, nullptr);
 }
 
 }  // namespace platform

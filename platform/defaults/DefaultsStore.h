@@ -21,6 +21,8 @@ namespace platform {
 // waits for it. Every value the file holds stays as it was, to the byte, until this process sets or
 // removes its key: also values the store does not model (null, arrays, other objects), which read as
 // absent, and numbers beyond what it reads exactly.
+// A write puts this process's changes into the file as it is on disk at that moment, so another copy
+// of the app (one runs per X display, all sharing the file) keeps what it wrote in the meantime.
 // A file that cannot be read is moved aside; when even that fails, nothing is written over it.
 //
 // Values: bool, qint64 (integers), double, QString, QByteArray (blobs). Main thread only.
@@ -76,10 +78,15 @@ private:
         QByteArray valueText;
     };
 
+    // The members of a file's text, in order; false when the text is not a JSON object.
+    static bool parse(const QByteArray& bytes, std::vector<Entry>& entries);
+    static QByteArray fileText(const std::vector<Entry>& entries);
+    static Entry* find(std::vector<Entry>& entries, const QString& key);
+
     void load();
-    void changed();
-    Entry* find(const QString& key);
-    QByteArray fileText() const;
+    // `entry` is the member as it now stands, or null when the key was removed.
+    void changed(const QString& key, const Entry* entry);
+    Entry* find(const QString& key) { return find(entries_, key); }
 
     QString path_;
     QVariantMap values_;

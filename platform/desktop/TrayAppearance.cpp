@@ -2,8 +2,10 @@
 
 #include "platform/desktop/ApplicationX11.h"
 
+#include <QGuiApplication>
 #include <QHash>
 #include <QRegion>
+#include <QScreen>
 
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +22,18 @@ std::unique_ptr<R, decltype(&std::free)> owned(R* reply) {
 
 xcb_screen_t* defaultScreen(xcb_connection_t* c) {
     return xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+}
+
+// The server's pixels of a rectangle in the application's global coordinates: on a scaled desktop
+// (Xft.dpi 192, QT_SCALE_FACTOR) each screen keeps its native top-left and scales from there.
+QRect nativeRect(const QRect& logical) {
+    const QScreen* screen = QGuiApplication::screenAt(logical.center());
+    if (!screen)
+        return logical;
+    const qreal ratio = screen->devicePixelRatio();
+    const QPointF origin = screen->geometry().topLeft();
+    return QRectF(origin + (QPointF(logical.topLeft()) - origin) * ratio, QSizeF(logical.size()) * ratio)
+        .toAlignedRect();
 }
 
 }  // namespace
@@ -45,10 +59,11 @@ std::optional<QColor> TrayAppearance::publishedForeground() {
     return QColor::fromRgba64(quint16(rgb[0]), quint16(rgb[1]), quint16(rgb[2]));
 }
 
-std::optional<QColor> TrayAppearance::panelBackground(const QRect& icon) {
+std::optional<QColor> TrayAppearance::panelBackground(const QRect& logicalIcon) {
     xcb_connection_t* c = x11::applicationConnection();
-    if (!c || !icon.isValid())
+    if (!c || !logicalIcon.isValid())
         return std::nullopt;
+    const QRect icon = nativeRect(logicalIcon);
     const xcb_screen_t* screen = defaultScreen(c);
     if (screen->root_depth != 24 && screen->root_depth != 32)
         return std::nullopt;

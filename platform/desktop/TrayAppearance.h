@@ -14,8 +14,9 @@ public:
     // The tray's foreground colour, where the tray publishes its colours (_NET_SYSTEM_TRAY_COLORS
     // on the tray manager's window).
     static std::optional<QColor> publishedForeground();
-    // The panel's own colour around an icon at `icon` (global position): the commonest colour of
-    // the window that holds the icon, beside the icon.
+    // The panel's own colour around an icon at `icon` (the application's global coordinates, as
+    // the tray icon gives its geometry): the commonest colour of the window that holds the icon,
+    // beside the icon.
     static std::optional<QColor> panelBackground(const QRect& icon);
     // Whether a glyph on that tray should be light: for a light published foreground, else for a
     // dark panel; none when the tray tells nothing and shows nothing.

@@ -202,9 +202,16 @@ bool MenuBarController::eventFilter(QObject* watched, QEvent* event) {
     if (watched != menu_ || event->type() != QEvent::KeyPress)
         return QObject::eventFilter(watched, event);
     const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+    // With Shift the event names the key's shifted character (Ctrl+Shift+^ for Ctrl+Shift+6 on
+    // most layouts); the key itself, as a shortcut names it, is what the menu shows.
+    const auto asShortcut = GlobalShortcuts::Shortcut::fromEvent(event);
+    const QKeySequence key = asShortcut ? asShortcut->toKeySequence() : QKeySequence();
+    const auto shows = [&](const QKeySequence& shown) {
+        return shown.matches(pressed) == QKeySequence::ExactMatch ||
+               (!key.isEmpty() && shown.matches(key) == QKeySequence::ExactMatch);
+    };
     for (QAction* item : menu_->actions())
-        if (item->isEnabled() && !item->shortcut().isEmpty() &&
-            item->shortcut().matches(pressed) == QKeySequence::ExactMatch) {
+        if (item->isEnabled() && !item->shortcut().isEmpty() && shows(item->shortcut())) {
             menu_->close();
             item->trigger();
             return true;

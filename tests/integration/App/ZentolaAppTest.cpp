@@ -339,6 +339,18 @@ TEST_F(ZentolaAppTest, TheTrayGlyphTakesTheColourOfTheTrayItIsIn) {
     tray.terminate();
 }
 
+TEST_F(ZentolaAppTest, OnAScaledDesktopTheTrayGlyphStillTakesThePanelsColour) {
+    // Twice the pixels per point, as Xft.dpi 192 gives: the icon's place is in scaled coordinates,
+    // the panel's pixels are not.
+    env.insert("QT_SCALE_FACTOR", "2");
+    QProcess& tray = trayer(dark);
+    QProcess& zentola = launch();
+    ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
+    expectGlyphStandsOut(dark);
+    terminate(zentola);
+    tray.terminate();
+}
+
 TEST_F(ZentolaAppTest, InTheTray_ShortcutsCaptureAndRecord_SigtermFinishesTheMovie) {
     QProcess& tray = trayer(dark);
     QProcess& zentola = launch();

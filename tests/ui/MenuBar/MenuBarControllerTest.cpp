@@ -1,5 +1,9 @@
 #include "Features/MenuBar/MenuBarController.h"
+#include "platform/input/KeyCodeTable.h"
 #include "support/Printed.h"
+
+#include <QApplication>
+#include <QKeyEvent>
 
 #include <QAction>
 #include <QCoreApplication>
@@ -108,9 +112,21 @@ TEST_F(MenuBar, TheKeysShownInTheOpenMenuWork_OnlyOnItemsThatAreEnabled) {
     };
     EXPECT_TRUE(press(Qt::Key_Comma, Qt::ControlModifier));
     EXPECT_TRUE(press(Qt::Key_Q, Qt::ControlModifier));
+    {  // Ctrl+Shift+6 as the X server delivers it: the 6 key, named by its shifted character
+        controller->statusItemClicked(false);
+        QMenu* menu = controller->menu();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(menu));
+        const auto six = platform::KeyCodeTable::xKeycodeFromVirtual(22);
+        ASSERT_TRUE(six.has_value());
+        QKeyEvent event(QEvent::KeyPress, Qt::Key_AsciiCircum, Qt::ControlModifier | Qt::ShiftModifier,
+                        quint32(*six), 0x5e, 0, QStringLiteral("^"));
+        QApplication::sendEvent(menu, &event);
+        EXPECT_FALSE(menu->isVisible());
+        menu->close();
+    }
     overlay = true;
     EXPECT_TRUE(press(Qt::Key_Escape, Qt::ControlModifier));
-    EXPECT_EQ(calls, (Calls{"settings", "quit", "cancel"}));
+    EXPECT_EQ(calls, (Calls{"settings", "quit", "capture", "cancel"}));
     state = RecordingState::recording;  // Settings and Quit are disabled now
     calls.clear();
     press(Qt::Key_Comma, Qt::ControlModifier);

@@ -140,3 +140,31 @@ TEST_F(DefaultsStoreTest, WhatItDoesNotSetIsWrittenBackAsItWasRead) {
     EXPECT_EQ(again.integerForKey("big"), 9007199254740995);
     EXPECT_TRUE(again.boolForKey("zentola.new"));
 }
+
+// One copy runs per X display, all over the same file: what one writes stays when another writes.
+TEST_F(DefaultsStoreTest, TwoCopiesOverOneFileKeepEachOthersChanges) {
+    writeFile(R"({"zentola.playSounds": true, "zentola.showFlash": true, "gone": 1})");
+    DefaultsStore first(path(), 10ms);
+    DefaultsStore second(path(), 10ms);
+
+    first.setBool("zentola.showFlash", false);
+    first.flush();
+    second.setString("zentola.lastCaptureMode", "rect");
+    second.remove("gone");
+    second.flush();
+    first.setBool("zentola.playSounds", false);
+    first.flush();
+
+    const QJsonObject file = onDisk();
+    EXPECT_EQ(file.value("zentola.showFlash"), QJsonValue(false)) << readFile().toStdString();
+    EXPECT_EQ(file.value("zentola.lastCaptureMode"), QJsonValue("rect")) << readFile().toStdString();
+    EXPECT_EQ(file.value("zentola.playSounds"), QJsonValue(false)) << readFile().toStdString();
+    EXPECT_FALSE(file.contains("gone")) << readFile().toStdString();
+
+    // With no file left to merge with, a copy writes all it knows.
+    QFile::remove(path());
+    second.setBool("zentola.new", true);
+    second.flush();
+    EXPECT_EQ(onDisk().value("zentola.playSounds"), QJsonValue(true)) << readFile().toStdString();
+    EXPECT_EQ(onDisk().value("zentola.new"), QJsonValue(true)) << readFile().toStdString();
+}
