@@ -16,9 +16,11 @@
 #include "platform/core/Error.h"
 #include "platform/core/Log.h"
 #include "platform/desktop/Compositor.h"
+#include "platform/desktop/WindowPlacement.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QScreen>
 #include <QWidget>
 #include <qcoro/qcorotimer.h>
 
@@ -140,7 +142,17 @@ OverlayWindowController::OverlayWindowController(AppState& appState, Environment
                 Qt::QueuedConnection);
         connect(app, &QGuiApplication::primaryScreenChanged, this, &OverlayWindowController::displaysChanged,
                 Qt::QueuedConnection);
+        connect(app, &QGuiApplication::screenAdded, this, [this](QScreen* screen) {
+            watchScreen(screen);
+            QMetaObject::invokeMethod(this, &OverlayWindowController::displaysChanged, Qt::QueuedConnection);
+        });
+        for (QScreen* screen : QGuiApplication::screens())
+            watchScreen(screen);
     }
+}
+
+void OverlayWindowController::watchScreen(QScreen* screen) {
+    connect(screen, &QScreen::geometryChanged, this, &OverlayWindowController::displaysChanged, Qt::QueuedConnection);
 }
 
 OverlayWindowController::~OverlayWindowController() {
@@ -186,13 +198,19 @@ platform::ScreenRef OverlayWindowController::chooseActiveScreen() const {
 }
 
 void OverlayWindowController::show() {
+    showOver(nullptr);
+}
+
+void OverlayWindowController::showOver(const platform::ScreenRef& preferredActive) {
     removePanels();
     removeKeyboardHandlers();
 
     const auto screens = platform::Screen::screens();
     // Without a display there is nothing to cover, and keys must keep reaching other windows.
-    if (screens.empty())
+    if (screens.empty()) {
+        hide();
         return;
+    }
     // The keyboard first: a key typed while the panels get ready must not go to another window.
     takeKeyboard();
     setupKeyboardHandlers();
@@ -205,7 +223,7 @@ void OverlayWindowController::show() {
 
     // Chosen before the panels show, so a key pressed meanwhile already acts on it.
     appState_.setIsOverlayVisible(true);
-    appState_.setActiveScreen(chooseActiveScreen());
+    appState_.setActiveScreen(panels_.count(preferredActive) ? preferredActive : chooseActiveScreen());
     appState_.setHighlightedWindow(std::nullopt);
 
     if (snapshots)
@@ -289,6 +307,18 @@ void OverlayWindowController::displaysChanged() {
     if (panels_.empty())
         return;
     const auto screens = platform::Screen::screens();
+    // A display that came, moved or changed its size: the overlay is put up afresh over the new
+    // arrangement, the desktop beneath it taken again, the bar staying where it was. Nothing to
+    // cover at all closes it, which gives the keyboard back.
+    const bool rearranged = std::any_of(screens.begin(), screens.end(), [&](const platform::ScreenRef& screen) {
+        const auto it = panels_.find(screen);
+        return it == panels_.end() || !it->second ||
+               it->second->geometry() != platform::WindowPlacement::geometryForScreen(*screen);
+    });
+    if (screens.empty() || rearranged) {
+        showOver(appState_.activeScreen());
+        return;
+    }
     bool removed = false;
     for (auto it = panels_.begin(); it != panels_.end();) {
         if (std::find(screens.begin(), screens.end(), it->first) != screens.end()) {
@@ -327,6 +357,10 @@ void OverlayWindowController::hide() {
 bool OverlayWindowController::hasPanels() const {
     if (panels_.empty())
         return false;
+    // Up to the user from the moment it is asked for, though its panels wait for the desktop's
+    // picture: the shortcut then closes it.
+    if (!presented_)
+        return std::all_of(panels_.begin(), panels_.end(), [](const auto& entry) { return !entry.second.isNull(); });
     for (const auto& [screen, panel] : panels_)
         if (!panel || !panel->isVisible())
             return false;
