@@ -42,16 +42,75 @@ std::string describe(std::exception_ptr error) {
     }
 }
 
-void retire(KeyablePanel* panel) {
+// Panels kept between showings, hidden and without content. A panel's window and the memory it
+// paints into take longer to set up on a large display than everything else the overlay shows, so a
+// display's panel is used again while the display stays as it is.
+class PanelPool {
+public:
+    KeyablePanel* take(const platform::ScreenRef& screen, bool translucent) {
+        const auto screens = platform::Screen::screens();
+        KeyablePanel* found = nullptr;
+        for (auto it = idle_.begin(); it != idle_.end();) {
+            KeyablePanel* panel = *it;
+            const bool current = panel && std::find(screens.begin(), screens.end(), panel->screen()) != screens.end();
+            if (!current || (!found && panel->screen() == screen && panel->isTranslucent() == translucent)) {
+                if (current)
+                    found = panel;
+                else if (panel)
+                    panel->deleteLater();
+                it = idle_.erase(it);
+                continue;
+            }
+            ++it;
+        }
+        if (found)
+            found->place();
+        return found;
+    }
+    void give(KeyablePanel* panel) {
+        for (const auto& other : idle_)
+            if (other && other->screen() == panel->screen() && other->isTranslucent() == panel->isTranslucent()) {
+                panel->deleteLater();
+                return;
+            }
+        idle_.emplace_back(panel);
+    }
+    static PanelPool& shared() {
+        static PanelPool* pool = [] {
+            auto* p = new PanelPool;
+            // The windows go before the toolkit does.
+            if (QCoreApplication* app = QCoreApplication::instance())
+                QObject::connect(app, &QCoreApplication::aboutToQuit, [p] {
+                    for (const auto& panel : p->idle_)
+                        delete panel.data();
+                    p->idle_.clear();
+                });
+            return p;
+        }();
+        return *pool;
+    }
+
+private:
+    std::vector<QPointer<KeyablePanel>> idle_;
+};
+
+// Off the screen at once; kept for the next showing unless its display is gone.
+void retire(KeyablePanel* panel, bool keep = true) {
     if (!panel)
         return;
-    if (OverlayView* view = panel->contentView())
-        view->setSnapshot(nullptr);
     panel->resignKey();
     panel->hide();
     platform::OwnWindows::forget(panel->windowHandle());
-    // Later: the panel may be the one whose key or click brought us here.
-    panel->deleteLater();
+    // The view later: it may be the one whose key or click brought us here.
+    if (OverlayView* view = panel->takeContentView()) {
+        view->setSnapshot(nullptr);
+        view->hide();
+        view->deleteLater();
+    }
+    if (keep)
+        PanelPool::shared().give(panel);
+    else
+        panel->deleteLater();
 }
 
 // Runs once the overlay is gone; touches nothing of the controller, which may be released by now.
@@ -170,7 +229,9 @@ void OverlayWindowController::removePanels() {
 }
 
 KeyablePanel* OverlayWindowController::createPanel(const platform::ScreenRef& screen, bool translucent) {
-    auto* panel = new KeyablePanel(screen, translucent);
+    KeyablePanel* panel = PanelPool::shared().take(screen, translucent);
+    if (!panel)
+        panel = new KeyablePanel(screen, translucent);
     QPointer<OverlayWindowController> self(this);
     auto* view = new OverlayView(
         appState_, screen,
@@ -325,7 +386,7 @@ void OverlayWindowController::displaysChanged() {
             ++it;
             continue;
         }
-        retire(it->second);
+        retire(it->second, false);
         it = panels_.erase(it);
         removed = true;
     }
