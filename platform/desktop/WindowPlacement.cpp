@@ -36,11 +36,20 @@ QRect WindowPlacement::geometryForFrame(const QRectF& frame) {
     const auto screens = Screen::screens();
     if (screens.empty())
         return {};
-    const Screen& first = *screens.front();
-    const double scale = first.backingScaleFactor() > 0 ? first.backingScaleFactor() : 1.0;
     // The frame's top-left corner is its minimum x and maximum y.
-    const QPointF topLeft = Screen::nativeFromPoint(QPointF(frame.left(), frame.top() + frame.height()),
-                                                    first.nativeGeometry(), scale);
+    const QPointF corner(frame.left(), frame.top() + frame.height());
+    // The display under the rectangle's centre converts all of it, so a rectangle reaching over an
+    // edge keeps one scale.
+    const ScreenRef home = Screen::screenAt(frame.center(), screens);
+    if (!home) {
+        const Screen& first = *screens.front();
+        const double scale = first.backingScaleFactor() > 0 ? first.backingScaleFactor() : 1.0;
+        return toLogical(QRectF(Screen::nativeFromPoint(corner, first.nativeGeometry(), scale), frame.size() * scale));
+    }
+    const double scale = home->backingScaleFactor() > 0 ? home->backingScaleFactor() : 1.0;
+    const QRectF f = home->frame();
+    const QPointF topLeft = QPointF(home->nativeGeometry().topLeft()) +
+                            QPointF(corner.x() - f.x(), f.y() + f.height() - corner.y()) * scale;
     return toLogical(QRectF(topLeft, frame.size() * scale));
 }
 

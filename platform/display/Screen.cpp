@@ -21,6 +21,10 @@ Screen::Provider& provider() {
     return *p;
 }
 
+double validScale(double scale) {
+    return scale > 0 ? scale : 1.0;
+}
+
 }  // namespace
 
 std::vector<ScreenRef> Screen::screens() {
@@ -81,18 +85,50 @@ std::vector<std::pair<QRectF, QRectF>> Screen::framesFor(const std::vector<Descr
     if (descriptions.empty())
         return out;
     const QRect first = descriptions.front().nativeGeometry;
-    double scale = descriptions.front().scaleFactor;
-    if (!(scale > 0))
-        scale = 1.0;
+    const double firstScale = validScale(descriptions.front().scaleFactor);
+    const double firstHeight = first.height() / firstScale;
     out.reserve(descriptions.size());
     for (const Description& d : descriptions) {
-        const QRectF frame = frameFromNative(d.nativeGeometry, first, scale);
+        const double scale = validScale(d.scaleFactor);
+        const QRect& g = d.nativeGeometry;
+        const QPointF topLeft = QPointF(g.topLeft() - first.topLeft()) / firstScale;
+        auto within = [&](const QRect& native) {
+            // Top-left of the rectangle in top-left points, then flipped with the first display's height.
+            const QPointF tl = topLeft + QPointF(native.topLeft() - g.topLeft()) / scale;
+            const QSizeF size = QSizeF(native.size()) / scale;
+            return QRectF(tl.x(), firstHeight - tl.y() - size.height(), size.width(), size.height());
+        };
+        const QRectF frame = within(g);
         // Panels cover part of this display only when the work area overlaps it.
-        const QRect work = d.nativeWorkArea.intersected(d.nativeGeometry);
-        const QRectF visible = work.isEmpty() ? frame : frameFromNative(work, first, scale);
-        out.emplace_back(frame, visible);
+        const QRect work = d.nativeWorkArea.intersected(g);
+        out.emplace_back(frame, work.isEmpty() ? frame : within(work));
     }
     return out;
+}
+
+ScreenRef Screen::screenAt(const QPointF& point, const std::vector<ScreenRef>& screens) {
+    for (const ScreenRef& s : screens) {
+        const QRectF f = s->frame();
+        if (point.x() >= f.left() && point.x() < f.right() && point.y() > f.top() && point.y() <= f.bottom())
+            return s;
+    }
+    return nullptr;
+}
+
+QPointF Screen::pointFromNative(const QPointF& native, const std::vector<ScreenRef>& screens) {
+    if (screens.empty())
+        return native;
+    for (const ScreenRef& s : screens) {
+        const QRect g = s->nativeGeometry();
+        if (native.x() >= g.left() && native.x() < g.left() + g.width() && native.y() >= g.top() &&
+            native.y() < g.top() + g.height()) {
+            const double scale = validScale(s->backingScaleFactor());
+            const QRectF f = s->frame();
+            return QPointF(f.x() + (native.x() - g.x()) / scale, f.y() + f.height() - (native.y() - g.y()) / scale);
+        }
+    }
+    const Screen& first = *screens.front();
+    return pointFromNative(native, first.nativeGeometry(), validScale(first.backingScaleFactor()));
 }
 
 std::vector<ScreenRef> Screen::makeScreens(const std::vector<Description>& descriptions) {

@@ -61,6 +61,11 @@ public:
     static QRectF frameFromNative(const QRect& native, const QRect& firstNative, double scale);
     static QPointF pointFromNative(const QPointF& native, const QRect& firstNative, double scale);
     static QPointF nativeFromPoint(const QPointF& point, const QRect& firstNative, double scale);
+    // The same across displays of different scales: a pixel on a display is converted with that
+    // display's own scale, anything off every display with the first display's.
+    static QPointF pointFromNative(const QPointF& native, const std::vector<ScreenRef>& screens);
+    // The display whose frame holds the point (top edge in, bottom edge out), or null.
+    static ScreenRef screenAt(const QPointF& point, const std::vector<ScreenRef>& screens);
 
     // Where the display list and the pointer come from. The real one reads RandR monitors over xcb;
     // tests install a fake.
@@ -75,7 +80,9 @@ public:
     // Builds Screen objects from descriptions, with frames worked out from the first one (tests, fakes).
     static std::vector<ScreenRef> makeScreens(const std::vector<Description>& descriptions);
     // The frame and visible frame of each description, in the same order, as makeScreens sets them.
-    // X11 has one coordinate space, so the first display's scale converts every display's pixels.
+    // A display's place comes from its pixel offset to the first display at the first display's
+    // scale (the space the window list uses too, and seamless when every scale is the same); its
+    // size, and where its work area lies within it, at its own scale.
     static std::vector<std::pair<QRectF, QRectF>> framesFor(const std::vector<Description>& descriptions);
 
     // Replaces what the display reports, keeping the object (providers, when a connected monitor

@@ -201,10 +201,6 @@ std::vector<ScreenRef> XcbScreenProvider::screens() {
         out.push_back(s);
     }
     cache_ = std::move(next);
-    if (!descriptions.empty()) {
-        firstNative_ = descriptions.front().nativeGeometry;
-        firstScale_ = descriptions.front().scaleFactor > 0 ? descriptions.front().scaleFactor : 1.0;
-    }
     return out;
 }
 
@@ -212,11 +208,11 @@ QPointF XcbScreenProvider::mouseLocation() {
     if (!ensureConnection())
         return {};
     // The layout may have changed since the last list; the pointer is read against the current one.
-    screens();
+    const std::vector<ScreenRef> list = screens();
     Reply<xcb_query_pointer_reply_t> r(xcb_query_pointer_reply(conn_, xcb_query_pointer(conn_, root_), nullptr));
     if (!r)
         return {};
-    return Screen::pointFromNative(QPointF(r->root_x, r->root_y), firstNative_, firstScale_);
+    return Screen::pointFromNative(QPointF(r->root_x, r->root_y), list);
 }
 
 }  // namespace platform

@@ -46,8 +46,6 @@ private:
     QHash<std::uint32_t, QString> atomNames_;
     // Keyed by the monitor's name atom, which the server keeps while the monitor exists.
     QHash<std::uint32_t, std::shared_ptr<Screen>> cache_;
-    QRect firstNative_;
-    double firstScale_ = 1.0;
 };
 
 }  // namespace platform

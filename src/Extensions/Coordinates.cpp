@@ -28,15 +28,33 @@ QRectF Coordinates::bottomLeftFromTopLeft(const QRectF& r, const QRectF& first) 
     return topLeftFromBottomLeft(r, first);
 }
 
-QRectF Coordinates::localFromTopLeft(const QRectF& r, const QRectF& display, const QRectF& first) {
+QRectF Coordinates::localFromTopLeft(const QRectF& r, const QRectF& display, const QRectF& first, double ratio) {
     const double displayTop = first.height() - (display.y() + display.height());
-    return QRectF(r.x() - display.x(), r.y() - displayTop, r.width(), r.height());
+    return QRectF((r.x() - display.x()) * ratio, (r.y() - displayTop) * ratio, r.width() * ratio, r.height() * ratio);
 }
 
 QRectF Coordinates::localFromTopLeft(const QRectF& r, const platform::Screen& screen) {
     const auto screens = platform::Screen::screens();
-    const QRectF first = screens.empty() ? screen.frame() : screens.front()->frame();
-    return localFromTopLeft(r, screen.frame(), first);
+    if (screens.empty())
+        return localFromTopLeft(r, screen.frame(), screen.frame());
+    const platform::Screen& first = *screens.front();
+    const double own = screen.backingScaleFactor() > 0 ? screen.backingScaleFactor() : 1.0;
+    const double firstScale = first.backingScaleFactor() > 0 ? first.backingScaleFactor() : 1.0;
+    return localFromTopLeft(r, screen.frame(), first.frame(), firstScale / own);
+}
+
+QPointF Coordinates::topLeftFromPointer(const QPointF& p) {
+    const auto screens = platform::Screen::screens();
+    const platform::ScreenRef on = platform::Screen::screenAt(p, screens);
+    if (!on)
+        return topLeftFromBottomLeft(p);
+    const platform::Screen& first = *screens.front();
+    const double own = on->backingScaleFactor() > 0 ? on->backingScaleFactor() : 1.0;
+    const double firstScale = first.backingScaleFactor() > 0 ? first.backingScaleFactor() : 1.0;
+    const QRectF display = on->frame();
+    const QPointF local = localFromBottomLeft(p, display);
+    const double displayTop = first.frame().height() - (display.y() + display.height());
+    return QPointF(display.x() + local.x() * own / firstScale, displayTop + local.y() * own / firstScale);
 }
 
 QPointF Coordinates::localFromBottomLeft(const QPointF& p, const QRectF& display) {

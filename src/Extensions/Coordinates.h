@@ -25,9 +25,16 @@ struct Coordinates {
     static QRectF topLeftFromBottomLeft(const QRectF& r, const QRectF& firstDisplay);
     static QRectF bottomLeftFromTopLeft(const QRectF& r, const QRectF& firstDisplay);
 
-    // A global top-left rectangle (a window frame) in a display's local space.
-    static QRectF localFromTopLeft(const QRectF& r, const QRectF& displayFrame, const QRectF& firstDisplay);
+    // A global top-left rectangle (a window frame) in a display's local space. Window frames count
+    // pixels at the first display's scale, so on a display of another scale their offset from its
+    // corner and their size are multiplied by the ratio first display's scale / its own.
+    static QRectF localFromTopLeft(const QRectF& r, const QRectF& displayFrame, const QRectF& firstDisplay,
+                                   double ratio = 1.0);
     static QRectF localFromTopLeft(const QRectF& r, const platform::Screen& screen);
+
+    // The pointer in the window list's global top-left space: like topLeftFromBottomLeft, but a
+    // pointer on a display of another scale than the first is converted at that display's scale.
+    static QPointF topLeftFromPointer(const QPointF& p);
 
     // A global bottom-left point (the pointer) in a display's local space, and back.
     static QPointF localFromBottomLeft(const QPointF& p, const QRectF& displayFrame);

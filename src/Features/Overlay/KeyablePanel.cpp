@@ -18,11 +18,21 @@ KeyablePanel::KeyablePanel(const platform::ScreenRef& screen, bool translucent)
     setWindowTitle(QStringLiteral("Zentola Overlay"));
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
-    if (screen_) {
-        if (QScreen* qs = screen_->qscreen())
-            setScreen(qs);
-        setGeometry(platform::WindowPlacement::geometryForScreen(*screen_));
-    }
+    place();
+}
+
+void KeyablePanel::place() {
+    if (!screen_)
+        return;
+    if (QScreen* qs = screen_->qscreen())
+        setScreen(qs);
+    setGeometry(platform::WindowPlacement::geometryForScreen(*screen_));
+}
+
+OverlayView* KeyablePanel::takeContentView() {
+    OverlayView* view = view_;
+    view_ = nullptr;
+    return view;
 }
 
 void KeyablePanel::setContentView(OverlayView* view) {

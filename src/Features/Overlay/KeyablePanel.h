@@ -20,7 +20,12 @@ public:
     // Hosts the view, filling the panel.
     void setContentView(OverlayView* view);
     OverlayView* contentView() const { return view_; }
+    // Lets go of the view, which stays a child until the caller deletes it.
+    OverlayView* takeContentView();
     const platform::ScreenRef& screen() const { return screen_; }
+    bool isTranslucent() const { return testAttribute(Qt::WA_TranslucentBackground); }
+    // Covers its display where it is now.
+    void place();
 
     // Brings the panel forward and gives it the keyboard.
     void makeKey();

@@ -20,7 +20,7 @@ std::optional<WindowInfo> MouseTrackingView::findWindow(const QPointF& point) co
 
 void MouseTrackingView::mouseMoveEvent(QMouseEvent* event) {
     // The desktop's pointer, not the event's: the list is in global coordinates.
-    const QPointF global = Coordinates::topLeftFromBottomLeft(platform::Screen::mouseLocation());
+    const QPointF global = Coordinates::topLeftFromPointer(platform::Screen::mouseLocation());
     if (onHover)
         onHover(findWindow(global));
     event->accept();

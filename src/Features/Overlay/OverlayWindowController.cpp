@@ -16,9 +16,11 @@
 #include "platform/core/Error.h"
 #include "platform/core/Log.h"
 #include "platform/desktop/Compositor.h"
+#include "platform/desktop/WindowPlacement.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QScreen>
 #include <QWidget>
 #include <qcoro/qcorotimer.h>
 
@@ -40,16 +42,75 @@ std::string describe(std::exception_ptr error) {
     }
 }
 
-void retire(KeyablePanel* panel) {
+// Panels kept between showings, hidden and without content. A panel's window and the memory it
+// paints into take longer to set up on a large display than everything else the overlay shows, so a
+// display's panel is used again while the display stays as it is.
+class PanelPool {
+public:
+    KeyablePanel* take(const platform::ScreenRef& screen, bool translucent) {
+        const auto screens = platform::Screen::screens();
+        KeyablePanel* found = nullptr;
+        for (auto it = idle_.begin(); it != idle_.end();) {
+            KeyablePanel* panel = *it;
+            const bool current = panel && std::find(screens.begin(), screens.end(), panel->screen()) != screens.end();
+            if (!current || (!found && panel->screen() == screen && panel->isTranslucent() == translucent)) {
+                if (current)
+                    found = panel;
+                else if (panel)
+                    panel->deleteLater();
+                it = idle_.erase(it);
+                continue;
+            }
+            ++it;
+        }
+        if (found)
+            found->place();
+        return found;
+    }
+    void give(KeyablePanel* panel) {
+        for (const auto& other : idle_)
+            if (other && other->screen() == panel->screen() && other->isTranslucent() == panel->isTranslucent()) {
+                panel->deleteLater();
+                return;
+            }
+        idle_.emplace_back(panel);
+    }
+    static PanelPool& shared() {
+        static PanelPool* pool = [] {
+            auto* p = new PanelPool;
+            // The windows go before the toolkit does.
+            if (QCoreApplication* app = QCoreApplication::instance())
+                QObject::connect(app, &QCoreApplication::aboutToQuit, [p] {
+                    for (const auto& panel : p->idle_)
+                        delete panel.data();
+                    p->idle_.clear();
+                });
+            return p;
+        }();
+        return *pool;
+    }
+
+private:
+    std::vector<QPointer<KeyablePanel>> idle_;
+};
+
+// Off the screen at once; kept for the next showing unless its display is gone.
+void retire(KeyablePanel* panel, bool keep = true) {
     if (!panel)
         return;
-    if (OverlayView* view = panel->contentView())
-        view->setSnapshot(nullptr);
     panel->resignKey();
     panel->hide();
     platform::OwnWindows::forget(panel->windowHandle());
-    // Later: the panel may be the one whose key or click brought us here.
-    panel->deleteLater();
+    // The view later: it may be the one whose key or click brought us here.
+    if (OverlayView* view = panel->takeContentView()) {
+        view->setSnapshot(nullptr);
+        view->hide();
+        view->deleteLater();
+    }
+    if (keep)
+        PanelPool::shared().give(panel);
+    else
+        panel->deleteLater();
 }
 
 // Runs once the overlay is gone; touches nothing of the controller, which may be released by now.
@@ -140,7 +201,17 @@ OverlayWindowController::OverlayWindowController(AppState& appState, Environment
                 Qt::QueuedConnection);
         connect(app, &QGuiApplication::primaryScreenChanged, this, &OverlayWindowController::displaysChanged,
                 Qt::QueuedConnection);
+        connect(app, &QGuiApplication::screenAdded, this, [this](QScreen* screen) {
+            watchScreen(screen);
+            QMetaObject::invokeMethod(this, &OverlayWindowController::displaysChanged, Qt::QueuedConnection);
+        });
+        for (QScreen* screen : QGuiApplication::screens())
+            watchScreen(screen);
     }
+}
+
+void OverlayWindowController::watchScreen(QScreen* screen) {
+    connect(screen, &QScreen::geometryChanged, this, &OverlayWindowController::displaysChanged, Qt::QueuedConnection);
 }
 
 OverlayWindowController::~OverlayWindowController() {
@@ -158,7 +229,9 @@ void OverlayWindowController::removePanels() {
 }
 
 KeyablePanel* OverlayWindowController::createPanel(const platform::ScreenRef& screen, bool translucent) {
-    auto* panel = new KeyablePanel(screen, translucent);
+    KeyablePanel* panel = PanelPool::shared().take(screen, translucent);
+    if (!panel)
+        panel = new KeyablePanel(screen, translucent);
     QPointer<OverlayWindowController> self(this);
     auto* view = new OverlayView(
         appState_, screen,
@@ -186,13 +259,19 @@ platform::ScreenRef OverlayWindowController::chooseActiveScreen() const {
 }
 
 void OverlayWindowController::show() {
+    showOver(nullptr);
+}
+
+void OverlayWindowController::showOver(const platform::ScreenRef& preferredActive) {
     removePanels();
     removeKeyboardHandlers();
 
     const auto screens = platform::Screen::screens();
     // Without a display there is nothing to cover, and keys must keep reaching other windows.
-    if (screens.empty())
+    if (screens.empty()) {
+        hide();
         return;
+    }
     // The keyboard first: a key typed while the panels get ready must not go to another window.
     takeKeyboard();
     setupKeyboardHandlers();
@@ -205,7 +284,7 @@ void OverlayWindowController::show() {
 
     // Chosen before the panels show, so a key pressed meanwhile already acts on it.
     appState_.setIsOverlayVisible(true);
-    appState_.setActiveScreen(chooseActiveScreen());
+    appState_.setActiveScreen(panels_.count(preferredActive) ? preferredActive : chooseActiveScreen());
     appState_.setHighlightedWindow(std::nullopt);
 
     if (snapshots)
@@ -289,13 +368,25 @@ void OverlayWindowController::displaysChanged() {
     if (panels_.empty())
         return;
     const auto screens = platform::Screen::screens();
+    // A display that came, moved or changed its size: the overlay is put up afresh over the new
+    // arrangement, the desktop beneath it taken again, the bar staying where it was. Nothing to
+    // cover at all closes it, which gives the keyboard back.
+    const bool rearranged = std::any_of(screens.begin(), screens.end(), [&](const platform::ScreenRef& screen) {
+        const auto it = panels_.find(screen);
+        return it == panels_.end() || !it->second ||
+               it->second->geometry() != platform::WindowPlacement::geometryForScreen(*screen);
+    });
+    if (screens.empty() || rearranged) {
+        showOver(appState_.activeScreen());
+        return;
+    }
     bool removed = false;
     for (auto it = panels_.begin(); it != panels_.end();) {
         if (std::find(screens.begin(), screens.end(), it->first) != screens.end()) {
             ++it;
             continue;
         }
-        retire(it->second);
+        retire(it->second, false);
         it = panels_.erase(it);
         removed = true;
     }
@@ -327,6 +418,10 @@ void OverlayWindowController::hide() {
 bool OverlayWindowController::hasPanels() const {
     if (panels_.empty())
         return false;
+    // Up to the user from the moment it is asked for, though its panels wait for the desktop's
+    // picture: the shortcut then closes it.
+    if (!presented_)
+        return std::all_of(panels_.begin(), panels_.end(), [](const auto& entry) { return !entry.second.isNull(); });
     for (const auto& [screen, panel] : panels_)
         if (!panel || !panel->isVisible())
             return false;

@@ -16,6 +16,7 @@
 #include <vector>
 
 class QKeyEvent;
+class QScreen;
 class QWidget;
 
 namespace zentola {
@@ -61,10 +62,13 @@ public:
     // is the overlay's from the start, so no key pressed meanwhile is lost.
     void show();
     void hide();
-    // True when there are panels and every one of them is visible.
+    // True when there are panels and every one of them is visible, or they are still waiting for
+    // the snapshots to show.
     bool hasPanels() const;
     // Follows the display list: a removed display's panel goes, and the bar and the keyboard move
-    // to a remaining display when theirs went. The toolkit's screen changes call it.
+    // to a remaining display when theirs went; a display added, moved or resized puts the overlay
+    // up again over the new arrangement; no display left closes it. The toolkit's screen changes
+    // call it.
     void displaysChanged();
 
     // Starts performCapture() as a task of its own.
@@ -85,6 +89,9 @@ public:
 
 private:
     KeyablePanel* createPanel(const platform::ScreenRef& screen, bool translucent);
+    // show(), keeping the bar on that display when it is still there.
+    void showOver(const platform::ScreenRef& preferredActive);
+    void watchScreen(QScreen* screen);
     // The display under the mouse, else the main one, else any: one that has a panel.
     platform::ScreenRef chooseActiveScreen() const;
     void presentPanels();

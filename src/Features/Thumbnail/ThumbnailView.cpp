@@ -48,17 +48,41 @@ QIcon closeIcon() {
     return QIcon(pixmap);
 }
 
-// Always a ".png" name, as the file always holds PNG: a name typed with another extension keeps it
-// and gains ".png" ("shot.jpg" becomes "shot.jpg.png"), before the dialog asks about replacing.
+// The file always holds PNG, so its name always ends in ".png": an image extension typed with the
+// name is replaced ("shot.jpg" becomes "shot.png"), any other part after a dot is kept
+// ("notes.v2" becomes "notes.v2.png").
+QString pngPath(const QString& path) {
+    if (path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive))
+        return path;
+    const QString name = QFileInfo(path).fileName();
+    const QMimeDatabase db;
+    const QString suffix = db.suffixForFileName(name);
+    if (!suffix.isEmpty() && name.size() > suffix.size() + 1 &&
+        db.mimeTypeForFile(name, QMimeDatabase::MatchExtension).name().startsWith(QStringLiteral("image/")))
+        return path.left(path.size() - suffix.size()) + QStringLiteral("png");
+    return path + QStringLiteral(".png");
+}
+
+// Settles the ".png" name before the dialog checks it or asks about replacing a file.
 class PngSaveDialog : public QFileDialog {
 public:
     using QFileDialog::QFileDialog;
 
     void accept() override {
         const QStringList files = selectedFiles();
-        if (files.size() == 1 && !QFileInfo(files.front()).isDir() &&
-            !files.front().endsWith(QStringLiteral(".png"), Qt::CaseInsensitive))
-            selectFile(files.front() + QStringLiteral(".png"));
+        if (files.size() == 1 && !QFileInfo(files.front()).isDir()) {
+            const QString png = pngPath(files.front());
+            if (png != files.front()) {
+                // The dialog leaves the name field as typed while the field has the focus, as it
+                // has when Return confirms it.
+                QWidget* focused = focusWidget();
+                if (focused)
+                    focused->clearFocus();
+                selectFile(png);
+                if (focused)
+                    focused->setFocus();
+            }
+        }
         QFileDialog::accept();
     }
 };

@@ -25,6 +25,7 @@
 #include <xcb/xtest.h>
 
 
+#include <algorithm>
 #include <memory>
 #include <set>
 
@@ -103,7 +104,12 @@ protected:
     }
     static void showAndWait(OverlayWindowController& controller) {
         controller.show();
-        ASSERT_TRUE(waitUntil([&] { return controller.hasPanels(); }));
+        // Counted as up at once; shown once the desktop's picture is taken.
+        ASSERT_TRUE(waitUntil([&] {
+            return !controller.panels().empty() &&
+                   std::all_of(controller.panels().begin(), controller.panels().end(),
+                               [](const auto& entry) { return entry.second && entry.second->isVisible(); });
+        }));
         for (const auto& [screen, panel] : controller.panels())
             ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.data()));
         spinFor(200);  // painted and on the screen

@@ -4,14 +4,18 @@
 #include "support/WaitUntil.h"
 
 #include <QClipboard>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
@@ -168,6 +172,43 @@ TEST_F(ThumbnailWindowTest, ClicksOpen_SwipesRightDismissWhereverTheyStart_Other
     EXPECT_TRUE(!image->hasUrls() && qvariant_cast<QImage>(image->imageData()).size() == QSize(300, 200));
 }
 
+// The name typed into Save As's field, confirmed with Return in the field or with the Save button:
+// one ".png" name either way, holding PNG, and nothing under the typed name.
+TEST_F(ThumbnailWindowTest, SaveAsTypedAndConfirmedEitherWayWritesOnePngName) {
+    QTemporaryDir dir;
+    auto card = view(capture(50, 40));
+    const struct {
+        const char* typed;
+        bool saveButton;
+        const char* written;
+    } cases[] = {
+        {"shot.jpg", false, "shot.png"},  {"clip.webp", true, "clip.png"}, {"raw.TIFF", false, "raw.png"},
+        {"notes.v2", true, "notes.v2.png"}, {"plain", false, "plain.png"},  {"kept.png", true, "kept.png"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.typed) + (c.saveButton ? " and Save" : " and Return"));
+        QFileDialog* dialog = card->saveAs();
+        dialog->setDirectory(dir.path());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+        auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_TRUE(field);
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, c.typed);
+        if (c.saveButton) {
+            QPushButton* save = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Save);
+            ASSERT_TRUE(save);
+            QTest::mouseClick(save, Qt::LeftButton);
+        } else {
+            ASSERT_TRUE(field->hasFocus());
+            QTest::keyClick(field, Qt::Key_Return);
+        }
+        EXPECT_TRUE(waitUntil([&] { return QImage(dir.filePath(c.written), "PNG").size() == QSize(50, 40); }));
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).join(" ").toStdString(), c.written);
+        QFile::remove(dir.filePath(c.written));
+    }
+}
+
 TEST_F(ThumbnailWindowTest, TheMenuActs_CopyHasNoFileOfAnUnsavedCapture_SaveAsAlwaysWritesAPngName) {
     QTemporaryDir dir;
     auto card = view(capture(50, 40, {}, QUrl::fromLocalFile(dir.filePath("shot.jpg"))));
@@ -183,13 +224,13 @@ TEST_F(ThumbnailWindowTest, TheMenuActs_CopyHasNoFileOfAnUnsavedCapture_SaveAsAl
     std::unique_ptr<QMenu>(view(capture(30, 20))->makeContextMenu())->actions().at(4)->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->formats(), (QStringList{"image/tiff", "image/png"}));
 
-    // Proposed as "Screenshot.png"; a name typed with another extension gains ".png", and the
-    // file holds PNG whatever the capture was saved as.
+    // Proposed as "Screenshot.png"; a name chosen with another image extension becomes a ".png"
+    // name, and the file holds PNG whatever the capture was saved as.
     QFileDialog* dialog = card->saveAs();
     EXPECT_EQ(QFileInfo(dialog->selectedFiles().first()).fileName(), "Screenshot.png");
     dialog->selectFile(dir.filePath("copy.jpg"));
     QMetaObject::invokeMethod(dialog, "accept");
-    EXPECT_TRUE(waitUntil([&] { return QImage(dir.filePath("copy.jpg.png"), "PNG").size() == QSize(50, 40); }) &&
+    EXPECT_TRUE(waitUntil([&] { return QImage(dir.filePath("copy.png"), "PNG").size() == QSize(50, 40); }) &&
                 !QFileInfo::exists(dir.filePath("copy.jpg")));
     QFileDialog* cancelled = card->saveAs();
     cancelled->selectFile(dir.filePath("Other.png"));

@@ -207,6 +207,16 @@ TEST_F(CaptureManagerTest, DisplaysAreTakenAtTheirScaleWithoutOurWindows_Windows
     EXPECT_EQ(QImage(dir.filePath("Screenshot 2025-03-14 at 09.26.53.png")).size(), QSize(3024, 1964));
 }
 
+TEST_F(CaptureManagerTest, EachDisplayAndRectangleIsTakenAtThatDisplaysOwnScale) {
+    // B (scale 1) beside A (scale 2): all of B's pixels, and a rectangle on B clipped at B's edge.
+    take(CaptureMode::screen, {}, {}, screen(1));
+    take(CaptureMode::rect, SelectionRect{QPointF(1000, 500), QSizeF(2000, 2000), 22}, {}, screen(1));
+    ASSERT_EQ(provider->captures.size(), 2u);
+    EXPECT_EQ(QSize(int(provider->captures[0].second.width), int(provider->captures[0].second.height)), QSize(1920, 1080));
+    EXPECT_EQ(provider->captures[1].second.sourceRect, QRectF(1000, 500, 920, 580));
+    EXPECT_EQ(QSize(int(provider->captures[1].second.width), int(provider->captures[1].second.height)), QSize(920, 580));
+}
+
 TEST_F(CaptureManagerTest, ARectangleIsTakenOnTheTargetDisplayAsFarAsItLiesOnIt) {
     const double huge = 1e300;
     const struct {

@@ -82,6 +82,57 @@ TEST(CoordinatesTest, EveryConversionAroundThePrimaryAtScaleOneAndTwo) {
     EXPECT_EQ(platform::WindowPlacement::logicalFromNative(QRectF(5, 6, 7, 8), QPoint(), 0.0), QRectF(5, 6, 7, 8));
 }
 
+// A 4K display at scale 2 and a 1080p one at scale 1, either of them the primary ("2;1" and "1;2"),
+// the other on its right: every display, window, pointer and card is converted at the scale of the
+// display it is on.
+TEST(CoordinatesTest, DisplaysOfDifferentScalesEachConvertAtTheirOwnScale) {
+    struct Layout { const char* name; double primaryScale, otherScale; QRect primary, other; QRectF otherFrame; };
+    const Layout layouts[] = {
+        {"2;1", 2, 1, QRect(0, 0, 3840, 2160), QRect(3840, 0, 1920, 1080), QRectF(1920, 0, 1920, 1080)},
+        {"1;2", 1, 2, QRect(0, 0, 1920, 1080), QRect(1920, 0, 3840, 2160), QRectF(1920, 0, 1920, 1080)},
+    };
+    for (const Layout& l : layouts) {
+        SCOPED_TRACE(l.name);
+        auto p = FakeScreenProvider::display("P", l.primary, 1, l.primaryScale);
+        auto o = FakeScreenProvider::display("O", l.other, 2, l.otherScale);
+        // A 40-pixel panel along the other display's top.
+        o.nativeWorkArea = l.other.adjusted(0, 40, 0, 0);
+        auto fake = FakeScreenProvider::install();
+        fake->setDisplays({p, o});
+        const auto& list = fake->list;
+        for (const auto& s : list)
+            EXPECT_EQ(s->frame().size() * s->backingScaleFactor(), QSizeF(s->nativeGeometry().size())) << s->name().toStdString();
+        EXPECT_EQ(list[1]->frame(), l.otherFrame);
+        EXPECT_EQ(list[1]->visibleFrame(), l.otherFrame.adjusted(0, 0, 0, -40 / l.otherScale));
+
+        // A window 60 x 20 pixels in from the other display's corner, 400 x 300 pixels big, as the
+        // window list gives it: pixels from the primary's corner at the primary's scale.
+        const QRect window(l.other.topLeft() + QPoint(60, 20), QSize(400, 300));
+        const QRectF listed(QPointF(window.topLeft() - l.primary.topLeft()) / l.primaryScale,
+                            QSizeF(window.size()) / l.primaryScale);
+        const QRectF local(QPointF(60, 20) / l.otherScale, QSizeF(400, 300) / l.otherScale);
+        EXPECT_EQ(Coordinates::localFromTopLeft(listed, *list[1]), local);
+        // The pointer over the window's top-left pixel: on the other display, in its local space at
+        // its scale, and over the listed window.
+        fake->mouse = Screen::pointFromNative(window.topLeft(), list);
+        EXPECT_EQ(ScreenExt::screenWithMouse(), list[1]);
+        EXPECT_EQ(Coordinates::localFromBottomLeft(fake->mouse, list[1]->frame()), local.topLeft());
+        EXPECT_EQ(Coordinates::topLeftFromPointer(fake->mouse), listed.topLeft());
+        // The last pixel of each display is on it.
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            fake->mouse = Screen::pointFromNative(list[i]->nativeGeometry().bottomRight(), list);
+            EXPECT_EQ(ScreenExt::screenWithMouse(), list[i]) << i;
+        }
+        // A card of 300 x 200 points in the other display's bottom-right corner goes to that many of
+        // its points, as pixels at its scale (no toolkit screens here to scale them back).
+        const QRectF f = list[1]->frame();
+        const QRectF card(f.right() - 300, f.top(), 300, 200);
+        EXPECT_EQ(platform::WindowPlacement::geometryForFrame(card),
+                  QRect(l.other.right() + 1 - int(300 * l.otherScale), l.other.bottom() + 1 - int(200 * l.otherScale),
+                        int(300 * l.otherScale), int(200 * l.otherScale)));
+    }
+}
+
 TEST(ScreenExtTest, DisplayIdIsTheNumberEntryWhenItFitsIn32Bits) {
     Screen::Description d = FakeScreenProvider::display("X", QRect(), 0xFFFFFFFFu);
     EXPECT_EQ(ScreenExt::displayID(Screen::makeScreens({d})[0]), 0xFFFFFFFFu);

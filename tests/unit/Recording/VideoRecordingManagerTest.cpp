@@ -183,6 +183,12 @@ TEST_F(VideoRecordingManagerTest, WindowAndRectangleRecordingsTakeTheirSizeFromT
     EXPECT_EQ(writer().fileType(), platform::AssetWriter::FileType::quickTimeMovie);
     EXPECT_EQ(writer().videoSettings->codec, platform::VideoOutputSettings::Codec::h264);
     EXPECT_TRUE(writer().audioSettings.empty());
+    stop();
+    // A whole display of scale 1 beside one of scale 2, at its backing scale: its own pixels.
+    settings.setRecordAtRetina(true);
+    start(CaptureMode::screen, {}, {}, screens->list[1]);
+    EXPECT_EQ(QSize(int(sources->configurations.back().width), int(sources->configurations.back().height)),
+              QSize(1280, 1024));
 }
 
 TEST_F(VideoRecordingManagerTest, FailedStartsLeaveNothingBehindAndRefusedAudioInputsAreOnlyLogged) {
