@@ -295,6 +295,11 @@ TEST(X11Grabber, OurWindowsAreLeftOutWhereverTheyGoAndWhateverIsAboveThem_WithNo
 // shows beneath our card and our flash what the desktop itself shows there.
 enum class Background { solid, unpublishedPixmap, publishedPixmap };
 
+std::string backgroundName(const testing::TestParamInfo<std::tuple<Background, bool>>& info) {
+    static const char* const names[] = {"solid", "unpublishedPixmap", "publishedPixmap"};
+    return std::string(names[int(std::get<0>(info.param))]) + (std::get<1>(info.param) ? "_composited" : "_bare");
+}
+
 class BeneathOurWindows : public testing::TestWithParam<std::tuple<Background, bool>> {
 protected:
     platform::X11Connection x;
@@ -329,16 +334,29 @@ protected:
             const platform::BitmapRef served = grabA(false);
             compositor.start("xcompmgr", {});
             ASSERT_TRUE(waitUntil([] { return platform::Compositor::isRunning(); }));
-            // It paints its own picture of the screen at the first change, with its own background
-            // where none is published: that picture is the desktop. A busy machine may take a while.
-            const xcb_window_t poke = plainWindow(x, QRect(0, 0, 8, 8), 0);
-            xcb_map_window(x.get(), poke);
+            // The screen is the compositing manager's own picture once it has painted all of display A
+            // afresh: a window over all of it shows, then goes. Where no background is published it
+            // paints one of its own there, unlike the server's; a busy machine may take seconds.
+            constexpr QRgb poke = 0xff00ff;
+            const QRect whole(0, 0, 1920, 1080);
+            const xcb_window_t cover = plainWindow(x, whole, poke);
+            xcb_map_window(x.get(), cover);
             sync(x.get());
-            xcb_destroy_window(x.get(), poke);
+            ASSERT_TRUE(waitUntil([&] { return filled(grabA(false), whole, poke); }, 20000)) << "the cover shows";
+            // Unmapped, not destroyed: the manager may still be painting with the window's picture.
+            xcb_unmap_window(x.get(), cover);
             sync(x.get());
-            if (background != Background::publishedPixmap)
-                waitUntil([&] { return unlike(grabA(false), QRect(0, 0, 1920, 1080), 0, served) > 0; }, 1500);
-            spinFor(300);
+            const bool published = background == Background::publishedPixmap;
+            ASSERT_TRUE(waitUntil(
+                [&] {
+                    const platform::BitmapRef now = grabA(false);
+                    const int area = whole.width() * whole.height();
+                    return unlike(now, whole, poke) == area && (published || unlike(now, whole, 0, served) == area);
+                },
+                20000))
+                << "the compositing manager has painted the display";
+            xcb_destroy_window(x.get(), cover);
+            sync(x.get());
         }
     }
     void TearDown() override {
@@ -348,6 +366,9 @@ protected:
             xcb_delete_property(x.get(), x.root(), x.atom(name));
         if (pixmap)
             xcb_free_pixmap(x.get(), pixmap);
+        // Carried out before the connection goes: a name left behind for a freed pixmap breaks the
+        // next compositing manager.
+        sync(x.get());
         QProcess::execute("xsetroot", {"-def"});
     }
 };
@@ -384,4 +405,5 @@ TEST_P(BeneathOurWindows, ACaptureShowsTheDesktopBeneathTheCardAndTheFlash) {
 INSTANTIATE_TEST_SUITE_P(Backgrounds, BeneathOurWindows,
                          testing::Combine(testing::Values(Background::solid, Background::unpublishedPixmap,
                                                           Background::publishedPixmap),
-                                          testing::Bool()));
+                                          testing::Bool()),
+                         backgroundName);
