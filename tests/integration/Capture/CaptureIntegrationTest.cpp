@@ -4,6 +4,7 @@
 #include "Extensions/ScreenExt.h"
 #include "Services/FlashManager.h"
 #include "Services/PersistenceManager.h"
+#include "platform/capture/OwnWindows.h"
 #include "platform/capture/RunningApplication.h"
 #include "platform/capture/ScreenshotService.h"
 #include "platform/capture/ShareableContent.h"
@@ -16,6 +17,7 @@
 #include "support/WaitUntil.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -398,6 +400,78 @@ TEST_P(BeneathOurWindows, ACaptureShowsTheDesktopBeneathTheCardAndTheFlash) {
     EXPECT_EQ(unlike(grabA(), whole, 0, desktop), 0);
     up = false;
     ASSERT_TRUE(waitUntil([&] { return flash.isReady(); }));
+    thumbnail.hide();
+    ASSERT_TRUE(waitUntil([&] { return !thumbnail.window()->isVisible(); }));
+}
+
+TEST_P(BeneathOurWindows, CapturesRacingTheFlashAndTheCardAsTheyGoShowTheDesktop) {
+    // The flash and the card let go of what they keep as they hide, on the main thread, while a
+    // grab on its own thread may have listed them on screen a moment before.
+    const platform::BitmapRef desktop = grabA();
+    const QRect whole(0, 0, 1920, 1080);
+    ASSERT_EQ(unlike(grabA(false), whole, 0, desktop), 0) << "the desktop stands still";
+    FlashManager flashes;
+    for (int offset : {0, 5, 11, 17, 23, 31}) {
+        auto flash = flashes.showFlash(platform::Screen::main());
+        QElapsedTimer started;
+        started.start();
+        waitUntil([&] { return started.elapsed() >= offset; });
+        for (int n = 0, last = 2; last > 0; ++n) {
+            EXPECT_EQ(unlike(grabA(), whole, 0, desktop), 0) << "offset " << offset << " ms, grab " << n;
+            last -= flash.isReady();
+        }
+    }
+
+    QImage card(1920, 1080, QImage::Format_RGB32);
+    card.fill(Qt::magenta);
+    ThumbnailWindowController thumbnail;
+    for (int offset : {0, 5, 11, 17, 23, 31}) {
+        thumbnail.show({platform::Image(platform::Bitmap::fromQImage(card)), {}, CaptureMode::screen, platform::Screen::main(), std::nullopt});
+        ASSERT_TRUE(waitUntil([&] { return thumbnail.window()->isVisible(); }));
+        thumbnail.hide();
+        QElapsedTimer started;
+        started.start();
+        waitUntil([&] { return started.elapsed() >= offset; });
+        for (int n = 0, last = 2; last > 0; ++n) {
+            EXPECT_EQ(unlike(grabA(), whole, 0, desktop), 0) << "offset " << offset << " ms, grab " << n;
+            last -= !thumbnail.window()->isVisible();
+        }
+    }
+}
+
+TEST_P(BeneathOurWindows, WindowsClosedBesideAndBeneathTheRestingCardAreGoneFromCaptures) {
+    const auto [background, composited] = GetParam();
+    const platform::BitmapRef desktopA = grabA();
+    const auto displayB = platform::ContentFilter::forDisplay(displayNamed("B"), ours, {});
+    const platform::BitmapRef desktopB = grab(displayB);
+    const QRect wholeA(0, 0, 1920, 1080), besideInB(0, 800, 400, 280);
+    // Beneath the card's place at A's bottom right, and beside it on B, along the card's way in.
+    std::optional<TestWindows> windows(std::in_place, QStringList{spec(QRect(1500, 850, 300, 150), red),
+                                                                  spec(QRect(1960, 880, 200, 120), green)});
+    ASSERT_TRUE(waitUntil([&] { return pixel(grabA(false), 1510, 860) == red; }));
+
+    QImage card(1920, 1080, QImage::Format_RGB32);
+    card.fill(Qt::magenta);
+    ThumbnailWindowController thumbnail;
+    thumbnail.show({platform::Image(platform::Bitmap::fromQImage(card)), {}, CaptureMode::screen, platform::Screen::main(), std::nullopt});
+    // At rest at its place.
+    ASSERT_TRUE(waitUntil([&] {
+        const auto kept = platform::OwnWindows::beneath(quint32(thumbnail.window()->winId()));
+        return kept && !kept->moving;
+    }));
+    const QRect placed = thumbnail.window()->geometry();
+    ASSERT_TRUE(placed.intersects(QRect(1500, 850, 300, 150)));
+    windows.reset();
+    ASSERT_TRUE(waitUntil([&] { return unlike(grab(platform::ContentFilter::forDisplay(displayNamed("B"), {}, {})), besideInB, 0, desktopB) == 0; }))
+        << "the screen shows the windows gone";
+    ASSERT_TRUE(waitUntil([&] { return pixel(grabA(false), 1510, 860) != red; }));
+
+    EXPECT_EQ(unlike(grab(displayB), besideInB, 0, desktopB), 0) << "beside the card";
+    // Without a compositing manager, a background that nobody publishes and that is not one colour
+    // is known only from what the card kept, which may show a window gone since.
+    if (background != Background::unpublishedPixmap || composited)
+        EXPECT_EQ(unlike(grabA(), placed, 0, desktopA), 0) << "beneath the card";
+    EXPECT_EQ(unlike(grabA(), QRect(1500, 850, 80, 150), 0, desktopA), 0) << "beside the card on its own display";
     thumbnail.hide();
     ASSERT_TRUE(waitUntil([&] { return !thumbnail.window()->isVisible(); }));
 }
