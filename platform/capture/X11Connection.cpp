@@ -76,6 +76,13 @@ X11Connection::~X11Connection() {
         xcb_disconnect(connection_);
 }
 
+QSize X11Connection::rootSize() const {
+    auto* r = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, root()), nullptr);
+    const QSize size = r ? QSize(r->width, r->height) : QSize();
+    free(r);
+    return size;
+}
+
 xcb_atom_t X11Connection::atom(const char* name) {
     {
         std::lock_guard lock(atomMutex_);

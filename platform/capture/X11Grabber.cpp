@@ -375,7 +375,7 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
                                const std::vector<quint32>& keptWindows, bool showCursor, const QRect& bounds) {
     if (area.isEmpty())
         fail(6, "The capture area is empty");
-    const QRect rootRect(0, 0, x_->screen()->width_in_pixels, x_->screen()->height_in_pixels);
+    const QRect rootRect(QPoint(0, 0), x_->rootSize());
     const QRect inside = area.intersected(bounds.isNull() ? rootRect : rootRect.intersected(bounds));
     if (inside.isEmpty())
         fail(6, "The capture area is outside the screen");

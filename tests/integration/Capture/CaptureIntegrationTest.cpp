@@ -13,6 +13,7 @@
 #include "platform/core/Error.h"
 #include "platform/defaults/DefaultsStore.h"
 #include "platform/desktop/Compositor.h"
+#include "support/LiveDesktop.h"
 #include "support/RunTask.h"
 #include "support/WaitUntil.h"
 
@@ -291,6 +292,52 @@ TEST(X11Grabber, OurWindowsAreLeftOutWhereverTheyGoAndWhateverIsAboveThem_WithNo
     EXPECT_THROW(grabber.grabArea(area), platform::PlatformError);
     EXPECT_THROW(grabber.grabArea(area, pid), platform::PlatformError);
     EXPECT_THROW(grabber.grabWindow(windows.ids[0]), platform::PlatformError);
+}
+
+TEST(X11Grabber, GrabsFollowTheScreenAsMonitorsAreMovedAndTurnedOffWhileTheyLive) {
+    QTemporaryDir dir;
+    live::OwnXorgServer server(dir.path());
+    ASSERT_TRUE(server.start());
+    auto x = std::make_shared<platform::X11Connection>();
+    // One grabber that lists the windows at each grab, one that watches them.
+    platform::X11Grabber oneOff(x), watching(x, 2);
+    const std::vector<qint32> pid{qint32(getpid())};
+    TestWindows windows({spec(QRect(3900, 100, 300, 200), red)});
+    const xcb_window_t window = windows.ids[0];
+    auto rootWidth = [&] {
+        auto* r = xcb_get_geometry_reply(x->get(), xcb_get_geometry(x->get(), x->root()), nullptr);
+        const int w = r ? r->width : 0;
+        free(r);
+        return w;
+    };
+    ASSERT_EQ(rootWidth(), 3840);
+
+    // The right monitor moves past where the screen ended: the screen grows under the window.
+    ASSERT_TRUE(live::OwnXorgServer::xrandr({"--output", "DUMMY1", "--pos", "3840x0"}));
+    ASSERT_EQ(rootWidth(), 5760);
+    const QRect moved(3840, 0, 1920, 1080), windowInMoved(60, 100, 300, 200);
+    for (platform::X11Grabber* g : {&oneOff, &watching}) {
+        EXPECT_TRUE(filled(g->grabArea(moved), windowInMoved, red));
+        EXPECT_TRUE(filled(g->grabArea(moved, pid), windowInMoved, red));
+    }
+
+    // Turned off: the screen shrinks to the left monitor, and what lay beyond it is black.
+    ASSERT_TRUE(live::OwnXorgServer::xrandr({"--output", "DUMMY1", "--off"}));
+    ASSERT_EQ(rootWidth(), 1920);
+    for (platform::X11Grabber* g : {&oneOff, &watching}) {
+        const auto across = g->grabArea(QRect(1800, 0, 240, 100), pid);
+        EXPECT_TRUE(filled(across, QRect(120, 0, 120, 100), 0));
+        EXPECT_THROW(g->grabArea(moved), platform::PlatformError);
+    }
+
+    // On again, left of the other: the screen grows back.
+    ASSERT_TRUE(live::OwnXorgServer::xrandr({"--output", "DUMMY1", "--mode", "1920x1080", "--pos", "1920x0"}));
+    ASSERT_EQ(rootWidth(), 3840);
+    const uint32_t at[] = {2000, 100};
+    xcb_configure_window(x->get(), window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, at);
+    sync(x->get());
+    for (platform::X11Grabber* g : {&oneOff, &watching})
+        EXPECT_TRUE(filled(g->grabArea(QRect(1920, 0, 1920, 1080), pid), QRect(80, 100, 300, 200), red));
 }
 
 // Whatever sets the desktop's background, and with or without a compositing manager, a capture
