@@ -15,9 +15,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <unordered_map>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {

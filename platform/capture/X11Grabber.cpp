@@ -329,7 +329,9 @@ void X11Grabber::paintBackground(std::uint8_t* pixels, int bytesPerRow, const QR
                 copyRows(at(region), bytesPerRow, xcb_get_image_data(r), rowBytes, rowBytes, region.height());
             free(r);
         }
-        if (!painted && usable && beneath->backgroundColour && !background.isEmpty()) {
+        // The colour also serves where the window is now, if something else moved it away from
+        // what it kept (a window manager keeping it on a shrunken screen).
+        if (!painted && usable && beneath->backgroundColour) {
             const std::uint32_t colour = 0xff000000u | *beneath->backgroundColour;
             for (int y = 0; y < region.height(); ++y)
                 std::fill_n(reinterpret_cast<std::uint32_t*>(at(region) + std::size_t(y) * bytesPerRow), region.width(), colour);

@@ -523,6 +523,30 @@ TEST_P(BeneathOurWindows, WindowsClosedBesideAndBeneathTheRestingCardAreGoneFrom
     ASSERT_TRUE(waitUntil([&] { return !thumbnail.window()->isVisible(); }));
 }
 
+TEST_P(BeneathOurWindows, TheCardMovedByAnotherClientIsLeftOutWhereItIsNow) {
+    // As a window manager keeps it on a screen that shrank: where it is now, nothing was kept.
+    const auto [background, composited] = GetParam();
+    if (background == Background::unpublishedPixmap && !composited)
+        GTEST_SKIP() << "a picture that nobody publishes is known only where something was kept";
+    const platform::BitmapRef desktop = grabA();
+    QImage card(1920, 1080, QImage::Format_RGB32);
+    card.fill(Qt::magenta);
+    ThumbnailWindowController thumbnail;
+    thumbnail.show({platform::Image(platform::Bitmap::fromQImage(card)), {}, CaptureMode::screen, platform::Screen::main(), std::nullopt});
+    ASSERT_TRUE(waitUntil([&] {
+        const auto kept = platform::OwnWindows::beneath(quint32(thumbnail.window()->winId()));
+        return kept && !kept->moving;
+    }));
+    const uint32_t to[] = {200, 150};
+    xcb_configure_window(x.get(), xcb_window_t(thumbnail.window()->winId()), XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, to);
+    sync(x.get());
+    const QRect there(240, 190, 200, 100);
+    ASSERT_TRUE(waitUntil([&] { return unlike(grabA(false), there, 0, desktop) == there.width() * there.height(); }));
+    EXPECT_EQ(unlike(grabA(), QRect(0, 0, 1920, 1080), 0, desktop), 0);
+    thumbnail.hide();
+    ASSERT_TRUE(waitUntil([&] { return !thumbnail.window()->isVisible(); }));
+}
+
 INSTANTIATE_TEST_SUITE_P(Backgrounds, BeneathOurWindows,
                          testing::Combine(testing::Values(Background::solid, Background::unpublishedPixmap,
                                                           Background::publishedPixmap),
