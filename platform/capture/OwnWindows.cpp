@@ -30,8 +30,8 @@ std::mutex& keptMutex() {
 }
 
 // How long what a hidden window kept stays: a window manager unmaps a frame once it has seen its
-// client go.
-constexpr int forgetAfterMs = 1000;
+// client go, and a compositing manager paints the screen without it at its next frame.
+constexpr int forgetAfterMs = 500;
 
 struct Entry {
     OwnWindows::Beneath beneath;
@@ -118,6 +118,8 @@ BitmapRef OwnWindows::keepBeneath(QWindow* window, const QRect& geometry) {
         if (!grabber || xcb_connection_has_error(grabber->connection()->get()))
             grabber = std::make_unique<X11Grabber>(std::make_shared<X11Connection>());
         pixels = grabber->grabArea(area, {qint32(getpid())});
+        // Past the screen's edge (a card's way in from the right) nothing was read.
+        background &= QRect(QPoint(0, 0), grabber->connection()->rootSize());
         for (const auto& t : X11Desktop(grabber->connection()).topLevels(false))
             if (t.viewable && t.pid != qint32(getpid()))
                 background -= t.geometry;
@@ -160,6 +162,7 @@ void OwnWindows::forget(QWindow* window) {
         if (it == kept().end())
             return;
         generation = it->second.generation;
+        it->second.beneath.hidden = true;
     }
     auto drop = [id = *id, generation] {
         std::lock_guard lock(keptMutex());

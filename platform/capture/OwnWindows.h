@@ -46,6 +46,7 @@ public:
         // The one colour of all of that background, when it has one.
         std::optional<quint32> backgroundColour;
         bool moving = false;
+        bool hidden = false;  // forgotten, and going soon
     };
     // What is kept for the X window with this id (the grabs ask from any thread).
     static std::optional<Beneath> beneath(quint32 window);

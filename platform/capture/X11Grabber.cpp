@@ -403,6 +403,18 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
             if (covered.intersects(inside))
                 hidden.push_back({covered.intersected(inside), t.client, std::move(beneath)});
         }
+        // A compositing manager may still show, for a moment, a window of ours that the server has
+        // just taken off screen.
+        bool compositor = false, asked = false;
+        for (const auto& [id, b] : kept) {
+            if (!b.hidden || !b.area.intersects(inside) ||
+                std::any_of(hidden.begin(), hidden.end(), [&, id = id](const Hidden& h) { return h.window == id; }))
+                continue;
+            if (!asked)
+                compositor = x_->compositorRunning(), asked = true;
+            if (compositor)
+                hidden.push_back({b.area.intersected(inside), id, b});
+        }
     };
 
     std::unique_lock watchLock(watchMutex_, std::defer_lock);

@@ -28,6 +28,7 @@
 
 #include <xcb/res.h>
 
+#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -408,7 +409,30 @@ protected:
             sync(x.get());
         }
     }
+    // Shows a magenta card of a full-display capture of the screen.
+    static void showCard(ThumbnailWindowController& thumbnail, platform::ScreenRef screen = platform::Screen::main()) {
+        QImage card(1920, 1080, QImage::Format_RGB32);
+        card.fill(Qt::magenta);
+        thumbnail.show({platform::Image(platform::Bitmap::fromQImage(card)), {}, CaptureMode::screen, std::move(screen), std::nullopt});
+    }
+    // A flash animation that stays at each step's alpha while up holds.
+    static FlashManager::Animate holdingWhile(const bool& up) {
+        return [&up](FlashWindow& w, double alpha, int) -> QCoro::Task<void> {
+            w.setAlpha(alpha);
+            while (up)
+                co_await QCoro::sleepFor(std::chrono::milliseconds(10));
+        };
+    }
+    static bool atRest(ThumbnailWindowController& thumbnail) {
+        const auto kept = platform::OwnWindows::beneath(quint32(thumbnail.window()->winId()));
+        return kept && !kept->moving;
+    }
+
     void TearDown() override {
+        // What our hidden windows kept goes a moment after they hide; the next case's desktop differs.
+        EXPECT_TRUE(waitUntil([] { return platform::OwnWindows::all().empty(); }));
+        if (compositor.state() != QProcess::NotRunning)
+            ::kill(pid_t(compositor.processId()), SIGCONT);  // in case a case stopped it
         compositor.terminate();
         compositor.waitForFinished(3000);
         for (const char* name : {"_XROOTPMAP_ID", "ESETROOT_PMAP_ID"})
@@ -427,21 +451,15 @@ TEST_P(BeneathOurWindows, ACaptureShowsTheDesktopBeneathTheCardAndTheFlash) {
     const QRect whole(0, 0, 1920, 1080);
     ASSERT_EQ(unlike(grabA(false), whole, 0, desktop), 0) << "the desktop stands still";
 
-    QImage card(1920, 1080, QImage::Format_RGB32);
-    card.fill(Qt::magenta);
     ThumbnailWindowController thumbnail;
-    thumbnail.show({platform::Image(platform::Bitmap::fromQImage(card)), {}, CaptureMode::screen, platform::Screen::main(), std::nullopt});
+    showCard(thumbnail);
     // Up and painted, as the screen itself shows it.
     const QRect onScreen(1920 - 20 - 316 + 40, 1080 - 20 - 185 + 40, 236, 105);
     ASSERT_TRUE(waitUntil([&] { return unlike(grabA(false), onScreen, 0, desktop) == onScreen.width() * onScreen.height(); }));
     EXPECT_EQ(unlike(grabA(), whole, 0, desktop), 0);
 
     bool up = true;
-    FlashManager flashes([&](FlashWindow& w, double alpha, int) -> QCoro::Task<void> {
-        w.setAlpha(alpha);
-        while (up)
-            co_await QCoro::sleepFor(std::chrono::milliseconds(10));
-    });
+    FlashManager flashes(holdingWhile(up));
     auto flash = flashes.showFlash(platform::Screen::main());
     ASSERT_TRUE(waitUntil([&] { return unlike(grabA(false), QRect(10, 10, 100, 100), 0, desktop) > 0; }));
     EXPECT_EQ(unlike(grabA(), whole, 0, desktop), 0);
@@ -469,11 +487,9 @@ TEST_P(BeneathOurWindows, CapturesRacingTheFlashAndTheCardAsTheyGoShowTheDesktop
         }
     }
 
-    QImage card(1920, 1080, QImage::Format_RGB32);
-    card.fill(Qt::magenta);
     ThumbnailWindowController thumbnail;
     for (int offset : {0, 5, 11, 17, 23, 31}) {
-        thumbnail.show({platform::Image(platform::Bitmap::fromQImage(card)), {}, CaptureMode::screen, platform::Screen::main(), std::nullopt});
+        showCard(thumbnail);
         ASSERT_TRUE(waitUntil([&] { return thumbnail.window()->isVisible(); }));
         thumbnail.hide();
         QElapsedTimer started;
@@ -484,6 +500,23 @@ TEST_P(BeneathOurWindows, CapturesRacingTheFlashAndTheCardAsTheyGoShowTheDesktop
             last -= !thumbnail.window()->isVisible();
         }
     }
+}
+
+TEST_P(BeneathOurWindows, AFlashJustGoneThatTheCompositingManagerStillShowsIsLeftOut) {
+    if (!std::get<1>(GetParam()))
+        GTEST_SKIP() << "without a compositing manager the server's picture changes at once";
+    const platform::BitmapRef desktop = grabA();
+    bool up = true;
+    FlashManager flashes(holdingWhile(up));
+    auto flash = flashes.showFlash(platform::Screen::main());
+    ASSERT_TRUE(waitUntil([&] { return unlike(grabA(false), QRect(10, 10, 100, 100), 0, desktop) > 0; }));
+    // The manager falls behind: it still shows the flash once the server has taken it away.
+    ::kill(pid_t(compositor.processId()), SIGSTOP);
+    up = false;
+    ASSERT_TRUE(waitUntil([&] { return flash.isReady(); }));
+    EXPECT_GT(unlike(grabA(false), QRect(10, 10, 100, 100), 0, desktop), 0) << "the screen still shows it";
+    EXPECT_EQ(unlike(grabA(), QRect(0, 0, 1920, 1080), 0, desktop), 0);
+    ::kill(pid_t(compositor.processId()), SIGCONT);
 }
 
 TEST_P(BeneathOurWindows, WindowsClosedBesideAndBeneathTheRestingCardAreGoneFromCaptures) {
@@ -497,15 +530,10 @@ TEST_P(BeneathOurWindows, WindowsClosedBesideAndBeneathTheRestingCardAreGoneFrom
                                                                   spec(QRect(1960, 880, 200, 120), green)});
     ASSERT_TRUE(waitUntil([&] { return pixel(grabA(false), 1510, 860) == red; }));
 
-    QImage card(1920, 1080, QImage::Format_RGB32);
-    card.fill(Qt::magenta);
     ThumbnailWindowController thumbnail;
-    thumbnail.show({platform::Image(platform::Bitmap::fromQImage(card)), {}, CaptureMode::screen, platform::Screen::main(), std::nullopt});
+    showCard(thumbnail);
     // At rest at its place.
-    ASSERT_TRUE(waitUntil([&] {
-        const auto kept = platform::OwnWindows::beneath(quint32(thumbnail.window()->winId()));
-        return kept && !kept->moving;
-    }));
+    ASSERT_TRUE(waitUntil([&] { return atRest(thumbnail); }));
     const QRect placed = thumbnail.window()->geometry();
     ASSERT_TRUE(placed.intersects(QRect(1500, 850, 300, 150)));
     windows.reset();
@@ -529,22 +557,21 @@ TEST_P(BeneathOurWindows, TheCardMovedByAnotherClientIsLeftOutWhereItIsNow) {
     if (background == Background::unpublishedPixmap && !composited)
         GTEST_SKIP() << "a picture that nobody publishes is known only where something was kept";
     const platform::BitmapRef desktop = grabA();
-    QImage card(1920, 1080, QImage::Format_RGB32);
-    card.fill(Qt::magenta);
     ThumbnailWindowController thumbnail;
-    thumbnail.show({platform::Image(platform::Bitmap::fromQImage(card)), {}, CaptureMode::screen, platform::Screen::main(), std::nullopt});
-    ASSERT_TRUE(waitUntil([&] {
-        const auto kept = platform::OwnWindows::beneath(quint32(thumbnail.window()->winId()));
-        return kept && !kept->moving;
-    }));
-    const uint32_t to[] = {200, 150};
-    xcb_configure_window(x.get(), xcb_window_t(thumbnail.window()->winId()), XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, to);
-    sync(x.get());
-    const QRect there(240, 190, 200, 100);
-    ASSERT_TRUE(waitUntil([&] { return unlike(grabA(false), there, 0, desktop) == there.width() * there.height(); }));
-    EXPECT_EQ(unlike(grabA(), QRect(0, 0, 1920, 1080), 0, desktop), 0);
-    thumbnail.hide();
-    ASSERT_TRUE(waitUntil([&] { return !thumbnail.window()->isVisible(); }));
+    // On B its way in starts past the screen's right edge, where nothing can be read.
+    for (const QString& display : {QStringLiteral("A"), QStringLiteral("B")}) {
+        const auto screen = ScreenExt::screenWithDisplayID(displayNamed(display).displayID);
+        showCard(thumbnail, screen);
+        ASSERT_TRUE(waitUntil([&] { return atRest(thumbnail); }));
+        const uint32_t to[] = {200, 150};
+        xcb_configure_window(x.get(), xcb_window_t(thumbnail.window()->winId()), XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, to);
+        sync(x.get());
+        const QRect there(240, 190, 200, 100);
+        ASSERT_TRUE(waitUntil([&] { return unlike(grabA(false), there, 0, desktop) == there.width() * there.height(); }));
+        EXPECT_EQ(unlike(grabA(), QRect(0, 0, 1920, 1080), 0, desktop), 0) << "shown on " << display.toStdString();
+        thumbnail.hide();
+        ASSERT_TRUE(waitUntil([&] { return !thumbnail.window()->isVisible(); }));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backgrounds, BeneathOurWindows,
