@@ -1,10 +1,12 @@
 #include "platform/capture/OwnWindows.h"
 
 #include "platform/capture/X11Connection.h"
+#include "platform/capture/X11Desktop.h"
 #include "platform/capture/X11Grabber.h"
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 #include <QtGui/qguiapplication_platform.h>
 
@@ -13,9 +15,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -27,9 +29,28 @@ std::mutex& keptMutex() {
     return m;
 }
 
-std::map<quint32, OwnWindows::Beneath>& kept() {
-    static std::map<quint32, OwnWindows::Beneath> k;
+// How long what a hidden window kept stays: a window manager unmaps a frame once it has seen its
+// client go, and a compositing manager paints the screen without it at its next frame.
+constexpr int forgetAfterMs = 500;
+
+struct Entry {
+    OwnWindows::Beneath beneath;
+    quint64 generation = 0;
+};
+
+std::unordered_map<quint32, Entry>& kept() {
+    static std::unordered_map<quint32, Entry> k;
     return k;
+}
+
+quint64 nextGeneration() {
+    static quint64 g = 0;
+    return ++g;
+}
+
+void store(quint32 id, OwnWindows::Beneath beneath) {
+    std::lock_guard lock(keptMutex());
+    kept()[id] = Entry{std::move(beneath), nextGeneration()};
 }
 
 xcb_connection_t* toolkitConnection() {
@@ -63,6 +84,23 @@ xcb_atom_t atom(xcb_connection_t* c, const char* name) {
     return a;
 }
 
+// The colour every pixel of the region (bitmap coordinates) has, if they share one.
+std::optional<quint32> uniformColour(const Bitmap& pixels, const QRegion& region) {
+    std::optional<quint32> colour;
+    for (const QRect& r : region) {
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            const auto* row = reinterpret_cast<const quint32*>(pixels.row(y));
+            for (int x = r.left(); x <= r.right(); ++x) {
+                if (!colour)
+                    colour = row[x] & 0xffffffu;
+                else if ((row[x] & 0xffffffu) != *colour)
+                    return std::nullopt;
+            }
+        }
+    }
+    return colour;
+}
+
 }  // namespace
 
 BitmapRef OwnWindows::keepBeneath(QWindow* window, const QRect& geometry) {
@@ -74,17 +112,22 @@ BitmapRef OwnWindows::keepBeneath(QWindow* window, const QRect& geometry) {
     static std::mutex grabMutex;
     static std::unique_ptr<X11Grabber> grabber;
     BitmapRef pixels;
+    QRegion background(area);
     try {
         std::lock_guard lock(grabMutex);
         if (!grabber || xcb_connection_has_error(grabber->connection()->get()))
             grabber = std::make_unique<X11Grabber>(std::make_shared<X11Connection>());
         pixels = grabber->grabArea(area, {qint32(getpid())});
+        // Past the screen's edge (a card's way in from the right) nothing was read.
+        background &= QRect(QPoint(0, 0), grabber->connection()->rootSize());
+        for (const auto& t : X11Desktop(grabber->connection()).topLevels(false))
+            if (t.viewable && t.pid != qint32(getpid()))
+                background -= t.geometry;
     } catch (const std::exception&) {
         // Nothing is kept; captures fall back to the background the X server knows.
         return nullptr;
     }
-    std::lock_guard lock(keptMutex());
-    kept()[*id] = Beneath{area, pixels};
+    store(*id, Beneath{area, pixels, background, uniformColour(*pixels, background.translated(-area.topLeft())), true});
     return pixels;
 }
 
@@ -92,16 +135,45 @@ void OwnWindows::keep(QWindow* window, const QRect& nativeArea, BitmapRef pixels
     const auto id = xid(window);
     if (!id || !pixels)
         return;
+    store(*id, Beneath{nativeArea, std::move(pixels), QRegion(), std::nullopt, false});
+}
+
+void OwnWindows::setMoving(QWindow* window, bool moving) {
+    const auto id = xid(window);
+    if (!id)
+        return;
     std::lock_guard lock(keptMutex());
-    kept()[*id] = Beneath{nativeArea, std::move(pixels)};
+    if (const auto it = kept().find(*id); it != kept().end())
+        it->second.beneath.moving = moving;
 }
 
 void OwnWindows::forget(QWindow* window) {
     const auto id = xid(window);
     if (!id)
         return;
-    std::lock_guard lock(keptMutex());
-    kept().erase(*id);
+    // Once answered, the server has carried out the hiding: a grab that lists the windows from
+    // now on no longer finds the window itself on screen.
+    xcb_connection_t* c = toolkitConnection();
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    quint64 generation = 0;
+    {
+        std::lock_guard lock(keptMutex());
+        const auto it = kept().find(*id);
+        if (it == kept().end())
+            return;
+        generation = it->second.generation;
+        it->second.beneath.hidden = true;
+    }
+    auto drop = [id = *id, generation] {
+        std::lock_guard lock(keptMutex());
+        // Unless the window came back and kept anew meanwhile.
+        if (const auto it = kept().find(id); it != kept().end() && it->second.generation == generation)
+            kept().erase(it);
+    };
+    if (QCoreApplication::instance())
+        QTimer::singleShot(forgetAfterMs, QCoreApplication::instance(), drop);
+    else
+        drop();
 }
 
 std::optional<OwnWindows::Beneath> OwnWindows::beneath(quint32 window) {
@@ -109,7 +181,15 @@ std::optional<OwnWindows::Beneath> OwnWindows::beneath(quint32 window) {
     const auto it = kept().find(window);
     if (it == kept().end())
         return std::nullopt;
-    return it->second;
+    return it->second.beneath;
+}
+
+std::unordered_map<quint32, OwnWindows::Beneath> OwnWindows::all() {
+    std::lock_guard lock(keptMutex());
+    std::unordered_map<quint32, Beneath> copy;
+    for (const auto& [id, entry] : kept())
+        copy.emplace(id, entry.beneath);
+    return copy;
 }
 
 void OwnWindows::showOnAllWorkspaces(QWindow* window) {

@@ -36,6 +36,7 @@ X11Connection::X11Connection() {
     for (int i = 0; i < screenNumber && it.rem; ++i)
         xcb_screen_next(&it);
     screen_ = it.data;
+    screenNumber_ = screenNumber;
 
     xcb_prefetch_extension_data(connection_, &xcb_shm_id);
     xcb_prefetch_extension_data(connection_, &xcb_composite_id);
@@ -74,6 +75,21 @@ X11Connection::X11Connection() {
 X11Connection::~X11Connection() {
     if (connection_)
         xcb_disconnect(connection_);
+}
+
+QSize X11Connection::rootSize() const {
+    auto* r = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, root()), nullptr);
+    const QSize size = r ? QSize(r->width, r->height) : QSize();
+    free(r);
+    return size;
+}
+
+bool X11Connection::compositorRunning() {
+    const xcb_atom_t selection = atom(("_NET_WM_CM_S" + std::to_string(screenNumber_)).c_str());
+    auto* r = xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, selection), nullptr);
+    const bool owned = r && r->owner != XCB_NONE;
+    free(r);
+    return owned;
 }
 
 xcb_atom_t X11Connection::atom(const char* name) {

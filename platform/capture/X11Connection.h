@@ -2,6 +2,7 @@
 
 #include <xcb/xcb.h>
 
+#include <QSize>
 #include <QString>
 #include <QtGlobal>
 
@@ -26,6 +27,12 @@ public:
     xcb_connection_t* get() const { return connection_; }
     xcb_screen_t* screen() const { return screen_; }
     xcb_window_t root() const { return screen_->root; }
+    // The root window's size now, asked of the server: monitors added, moved or turned off while
+    // we run change it, and the size the connection began with stays as it was. Empty when the
+    // server cannot be asked.
+    QSize rootSize() const;
+    // Whether a compositing manager paints the screen now (it owns _NET_WM_CM_S<screen>).
+    bool compositorRunning();
     bool hasShm() const { return hasShm_; }
     bool hasComposite() const { return hasComposite_; }
     bool hasXFixes() const { return hasXFixes_; }
@@ -41,6 +48,7 @@ public:
 private:
     xcb_connection_t* connection_ = nullptr;
     xcb_screen_t* screen_ = nullptr;
+    int screenNumber_ = 0;
     bool hasShm_ = false;
     bool hasComposite_ = false;
     bool hasXFixes_ = false;

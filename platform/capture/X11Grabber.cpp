@@ -300,14 +300,21 @@ void X11Grabber::paintBackground(std::uint8_t* pixels, int bytesPerRow, const QR
     auto at = [&](const QRect& r) {
         return pixels + std::size_t(r.y() - area.y()) * bytesPerRow + std::size_t(r.x() - area.x()) * 4;
     };
-    // What the screen showed beneath the window as it came on is what the desktop shows there,
-    // whoever paints its background, as long as the window has not moved.
-    const auto beneath = OwnWindows::beneath(hidden.window);
-    QRect known = beneath ? beneath->area.intersected(region) : QRect();
-    if (beneath && (beneath->pixels->width() != beneath->area.width() || beneath->pixels->height() != beneath->area.height()))
-        known = QRect();
-    if (known != region) {
-        // Else the root pixmap that background setters publish; black where nothing is known.
+    auto copyKept = [&](const OwnWindows::Beneath& b, const QRect& r) {
+        const std::uint8_t* from = b.pixels->row(r.y() - b.area.y()) + std::size_t(r.x() - b.area.x()) * 4;
+        copyRows(at(r), bytesPerRow, from, b.pixels->bytesPerRow(), r.width() * 4, r.height());
+    };
+    // What the screen showed beneath the window as it came on, where that was the desktop's
+    // background alone, is what the desktop shows there now, whoever paints its background.
+    const auto& beneath = hidden.beneath;
+    const bool usable = beneath && beneath->pixels && beneath->pixels->width() == beneath->area.width() &&
+                        beneath->pixels->height() == beneath->area.height();
+    const QRect known = usable ? beneath->area.intersected(region) : QRect();
+    const QRegion background = usable ? beneath->background.intersected(known) : QRegion();
+    if (background != QRegion(region)) {
+        // Elsewhere the root pixmap that background setters publish; else the background's one
+        // colour; else what was beneath, which may show a window gone since; black where nothing
+        // is known.
         bool painted = false;
         for (const char* name : {"_XROOTPMAP_ID", "ESETROOT_PMAP_ID"}) {
             const auto ids = x_->cardinalProperty(x_->root(), x_->atom(name), XCB_ATOM_PIXMAP);
@@ -322,15 +329,23 @@ void X11Grabber::paintBackground(std::uint8_t* pixels, int bytesPerRow, const QR
                 copyRows(at(region), bytesPerRow, xcb_get_image_data(r), rowBytes, rowBytes, region.height());
             free(r);
         }
-        if (!painted)
+        // The colour also serves where the window is now, if something else moved it away from
+        // what it kept (a window manager keeping it on a shrunken screen).
+        if (!painted && usable && beneath->backgroundColour) {
+            const std::uint32_t colour = 0xff000000u | *beneath->backgroundColour;
+            for (int y = 0; y < region.height(); ++y)
+                std::fill_n(reinterpret_cast<std::uint32_t*>(at(region) + std::size_t(y) * bytesPerRow), region.width(), colour);
+            painted = true;
+        }
+        if (!painted) {
             for (int y = 0; y < region.height(); ++y)
                 std::memset(at(region) + std::size_t(y) * bytesPerRow, 0, std::size_t(region.width()) * 4);
+            if (!known.isEmpty())
+                copyKept(*beneath, known);
+        }
     }
-    if (known.isEmpty())
-        return;
-    const std::uint8_t* from =
-        beneath->pixels->row(known.y() - beneath->area.y()) + std::size_t(known.x() - beneath->area.x()) * 4;
-    copyRows(at(known), bytesPerRow, from, beneath->pixels->bytesPerRow(), known.width() * 4, known.height());
+    for (const QRect& r : background)
+        copyKept(*beneath, r);
 }
 
 bool X11Grabber::repaintRegion(std::uint8_t* pixels, int bytesPerRow, const QRect& area, const Hidden& hidden,
@@ -362,7 +377,7 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
                                const std::vector<quint32>& keptWindows, bool showCursor, const QRect& bounds) {
     if (area.isEmpty())
         fail(6, "The capture area is empty");
-    const QRect rootRect(0, 0, x_->screen()->width_in_pixels, x_->screen()->height_in_pixels);
+    const QRect rootRect(QPoint(0, 0), x_->rootSize());
     const QRect inside = area.intersected(bounds.isNull() ? rootRect : rootRect.intersected(bounds));
     if (inside.isEmpty())
         fail(6, "The capture area is outside the screen");
@@ -371,17 +386,34 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
         return std::find(excludedPids.begin(), excludedPids.end(), t.pid) != excludedPids.end() &&
                std::find(keptWindows.begin(), keptWindows.end(), t.client) == keptWindows.end();
     };
-    auto addHidden = [&](const std::vector<X11Desktop::TopLevel>& tops, std::vector<Hidden>& hidden) {
+    auto addHidden = [&](const std::vector<X11Desktop::TopLevel>& tops,
+                         const std::unordered_map<quint32, OwnWindows::Beneath>& kept, std::vector<Hidden>& hidden) {
         for (const auto& t : tops) {
             if (!ours(t) || !t.viewable)
                 continue;
-            // A window of ours that moves (a card sliding in) keeps what lies along its whole way,
-            // since a compositing manager may still show it where it was a moment ago.
+            const auto it = kept.find(t.client);
+            std::optional<OwnWindows::Beneath> beneath;
+            if (it != kept.end())
+                beneath = it->second;
+            // A window of ours on its way (a card sliding in) may still show, through a
+            // compositing manager, where it was a moment ago.
             QRect covered = t.geometry;
-            if (const auto beneath = OwnWindows::beneath(t.client))
+            if (beneath && beneath->moving)
                 covered = covered.united(beneath->area);
             if (covered.intersects(inside))
-                hidden.push_back({covered.intersected(inside), t.client});
+                hidden.push_back({covered.intersected(inside), t.client, std::move(beneath)});
+        }
+        // A compositing manager may still show, for a moment, a window of ours that the server has
+        // just taken off screen.
+        bool compositor = false, asked = false;
+        for (const auto& [id, b] : kept) {
+            if (!b.hidden || !b.area.intersects(inside) ||
+                std::any_of(hidden.begin(), hidden.end(), [&, id = id](const Hidden& h) { return h.window == id; }))
+                continue;
+            if (!asked)
+                compositor = x_->compositorRunning(), asked = true;
+            if (compositor)
+                hidden.push_back({b.area.intersected(inside), id, b});
         }
     };
 
@@ -396,7 +428,10 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
             watch_ = std::make_unique<X11WindowWatch>();
         for (int attempt = 0;; ++attempt) {
             hidden.clear();
-            addHidden(currentWindows(), hidden);
+            // Read before the listing: a window hidden since is no longer listed on screen, one
+            // listed on screen still has what it keeps here.
+            auto kept = OwnWindows::all();
+            addHidden(currentWindows(), kept, hidden);
             grabbed = grabDrawable(x_->root(), inside);
             // The server made every change it reports here before it answered the grab: with none
             // since the listing, the list shows the windows as they were grabbed.
@@ -405,7 +440,8 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
             windowsStale_ = true;
             if (attempt == 2) {
                 // Still changing: leave out where our windows were before the grab and after it.
-                addHidden(currentWindows(), hidden);
+                kept = OwnWindows::all();
+                addHidden(currentWindows(), kept, hidden);
                 break;
             }
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/capture/OwnWindows.h"
 #include "platform/capture/X11Desktop.h"
 #include "platform/core/Bitmap.h"
 
@@ -74,6 +75,7 @@ private:
     struct Hidden {
         QRect region;
         quint32 window = 0;
+        std::optional<OwnWindows::Beneath> beneath;  // what the window keeps, read before the listing
     };
     // Paints the region afresh: the desktop's background, then the shown windows bottom to top.
     // False when a window's pixels could not be read.

@@ -122,7 +122,7 @@ X11StreamGrabber::Placement X11StreamGrabber::place(quint32 id) {
 BitmapRef X11StreamGrabber::grabPlaced(quint32 id, const Placement& p) {
     if (!p.viewable)
         return nullptr;
-    const QRect root(0, 0, connection_->screen()->width_in_pixels, connection_->screen()->height_in_pixels);
+    const QRect root(QPoint(0, 0), connection_->rootSize());
     if (!p.covered && root.contains(p.area) && !p.area.isEmpty())
         return grabber_->grabArea(p.area, {}, {}, configuration_.showsCursor);
     return grabber_->grabWindow(id, configuration_.showsCursor);

@@ -124,6 +124,13 @@ void ThumbnailWindowController::show(const CapturedImage& image) {
     slideIn->setStartValue(offscreen);
     slideIn->setEndValue(target.topLeft());
     slideIn->setEasingCurve(QEasingCurve::OutCubic);
+    // At rest, a screenshot leaves out only where the card is: what lay along its way may have
+    // changed since.
+    QPointer<QWidget> card = window_;
+    connect(slideIn, &QPropertyAnimation::finished, this, [card] {
+        if (card)
+            platform::OwnWindows::setMoving(card->windowHandle(), false);
+    });
     animation_ = slideIn;
     slideIn->start(QAbstractAnimation::DeleteWhenStopped);
 
@@ -142,6 +149,7 @@ void ThumbnailWindowController::hide() {
     slideOut->setStartValue(from);
     slideOut->setEndValue(from + QPoint(window_->width() + int(thumbnailPadding), 0));
     slideOut->setEasingCurve(QEasingCurve::InCubic);
+    platform::OwnWindows::setMoving(window_->windowHandle(), true);
     QPointer<QWidget> window = window_;
     connect(slideOut, &QPropertyAnimation::finished, this, [window] {
         if (!window)

@@ -4,6 +4,7 @@
 #include "Extensions/ScreenExt.h"
 #include "Services/FlashManager.h"
 #include "Services/PersistenceManager.h"
+#include "platform/capture/OwnWindows.h"
 #include "platform/capture/RunningApplication.h"
 #include "platform/capture/ScreenshotService.h"
 #include "platform/capture/ShareableContent.h"
@@ -12,10 +13,12 @@
 #include "platform/core/Error.h"
 #include "platform/defaults/DefaultsStore.h"
 #include "platform/desktop/Compositor.h"
+#include "support/LiveDesktop.h"
 #include "support/RunTask.h"
 #include "support/WaitUntil.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -25,6 +28,7 @@
 
 #include <xcb/res.h>
 
+#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -291,9 +295,60 @@ TEST(X11Grabber, OurWindowsAreLeftOutWhereverTheyGoAndWhateverIsAboveThem_WithNo
     EXPECT_THROW(grabber.grabWindow(windows.ids[0]), platform::PlatformError);
 }
 
+TEST(X11Grabber, GrabsFollowTheScreenAsMonitorsAreMovedAndTurnedOffWhileTheyLive) {
+    QTemporaryDir dir;
+    live::OwnXorgServer server(dir.path());
+    ASSERT_TRUE(server.start());
+    auto x = std::make_shared<platform::X11Connection>();
+    // One grabber that lists the windows at each grab, one that watches them.
+    platform::X11Grabber oneOff(x), watching(x, 2);
+    const std::vector<qint32> pid{qint32(getpid())};
+    TestWindows windows({spec(QRect(3900, 100, 300, 200), red)});
+    const xcb_window_t window = windows.ids[0];
+    auto rootWidth = [&] {
+        auto* r = xcb_get_geometry_reply(x->get(), xcb_get_geometry(x->get(), x->root()), nullptr);
+        const int w = r ? r->width : 0;
+        free(r);
+        return w;
+    };
+    ASSERT_EQ(rootWidth(), 3840);
+
+    // The right monitor moves past where the screen ended: the screen grows under the window.
+    ASSERT_TRUE(live::OwnXorgServer::xrandr({"--output", "DUMMY1", "--pos", "3840x0"}));
+    ASSERT_EQ(rootWidth(), 5760);
+    const QRect moved(3840, 0, 1920, 1080), windowInMoved(60, 100, 300, 200);
+    for (platform::X11Grabber* g : {&oneOff, &watching}) {
+        EXPECT_TRUE(filled(g->grabArea(moved), windowInMoved, red));
+        EXPECT_TRUE(filled(g->grabArea(moved, pid), windowInMoved, red));
+    }
+
+    // Turned off: the screen shrinks to the left monitor, and what lay beyond it is black.
+    ASSERT_TRUE(live::OwnXorgServer::xrandr({"--output", "DUMMY1", "--off"}));
+    ASSERT_EQ(rootWidth(), 1920);
+    for (platform::X11Grabber* g : {&oneOff, &watching}) {
+        const auto across = g->grabArea(QRect(1800, 0, 240, 100), pid);
+        EXPECT_TRUE(filled(across, QRect(120, 0, 120, 100), 0));
+        EXPECT_THROW(g->grabArea(moved), platform::PlatformError);
+    }
+
+    // On again, left of the other: the screen grows back.
+    ASSERT_TRUE(live::OwnXorgServer::xrandr({"--output", "DUMMY1", "--mode", "1920x1080", "--pos", "1920x0"}));
+    ASSERT_EQ(rootWidth(), 3840);
+    const uint32_t at[] = {2000, 100};
+    xcb_configure_window(x->get(), window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, at);
+    sync(x->get());
+    for (platform::X11Grabber* g : {&oneOff, &watching})
+        EXPECT_TRUE(filled(g->grabArea(QRect(1920, 0, 1920, 1080), pid), QRect(80, 100, 300, 200), red));
+}
+
 // Whatever sets the desktop's background, and with or without a compositing manager, a capture
 // shows beneath our card and our flash what the desktop itself shows there.
 enum class Background { solid, unpublishedPixmap, publishedPixmap };
+
+std::string backgroundName(const testing::TestParamInfo<std::tuple<Background, bool>>& info) {
+    static const char* const names[] = {"solid", "unpublishedPixmap", "publishedPixmap"};
+    return std::string(names[int(std::get<0>(info.param))]) + (std::get<1>(info.param) ? "_composited" : "_bare");
+}
 
 class BeneathOurWindows : public testing::TestWithParam<std::tuple<Background, bool>> {
 protected:
@@ -329,25 +384,64 @@ protected:
             const platform::BitmapRef served = grabA(false);
             compositor.start("xcompmgr", {});
             ASSERT_TRUE(waitUntil([] { return platform::Compositor::isRunning(); }));
-            // It paints its own picture of the screen at the first change, with its own background
-            // where none is published: that picture is the desktop. A busy machine may take a while.
-            const xcb_window_t poke = plainWindow(x, QRect(0, 0, 8, 8), 0);
-            xcb_map_window(x.get(), poke);
+            // The screen is the compositing manager's own picture once it has painted all of display A
+            // afresh: a window over all of it shows, then goes. Where no background is published it
+            // paints one of its own there, unlike the server's; a busy machine may take seconds.
+            constexpr QRgb poke = 0xff00ff;
+            const QRect whole(0, 0, 1920, 1080);
+            const xcb_window_t cover = plainWindow(x, whole, poke);
+            xcb_map_window(x.get(), cover);
             sync(x.get());
-            xcb_destroy_window(x.get(), poke);
+            ASSERT_TRUE(waitUntil([&] { return filled(grabA(false), whole, poke); }, 20000)) << "the cover shows";
+            // Unmapped, not destroyed: the manager may still be painting with the window's picture.
+            xcb_unmap_window(x.get(), cover);
             sync(x.get());
-            if (background != Background::publishedPixmap)
-                waitUntil([&] { return unlike(grabA(false), QRect(0, 0, 1920, 1080), 0, served) > 0; }, 1500);
-            spinFor(300);
+            const bool published = background == Background::publishedPixmap;
+            ASSERT_TRUE(waitUntil(
+                [&] {
+                    const platform::BitmapRef now = grabA(false);
+                    const int area = whole.width() * whole.height();
+                    return unlike(now, whole, poke) == area && (published || unlike(now, whole, 0, served) == area);
+                },
+                20000))
+                << "the compositing manager has painted the display";
+            xcb_destroy_window(x.get(), cover);
+            sync(x.get());
         }
     }
+    // Shows a magenta card of a full-display capture of the screen.
+    static void showCard(ThumbnailWindowController& thumbnail, platform::ScreenRef screen = platform::Screen::main()) {
+        QImage card(1920, 1080, QImage::Format_RGB32);
+        card.fill(Qt::magenta);
+        thumbnail.show({platform::Image(platform::Bitmap::fromQImage(card)), {}, CaptureMode::screen, std::move(screen), std::nullopt});
+    }
+    // A flash animation that stays at each step's alpha while up holds.
+    static FlashManager::Animate holdingWhile(const bool& up) {
+        return [&up](FlashWindow& w, double alpha, int) -> QCoro::Task<void> {
+            w.setAlpha(alpha);
+            while (up)
+                co_await QCoro::sleepFor(std::chrono::milliseconds(10));
+        };
+    }
+    static bool atRest(ThumbnailWindowController& thumbnail) {
+        const auto kept = platform::OwnWindows::beneath(quint32(thumbnail.window()->winId()));
+        return kept && !kept->moving;
+    }
+
     void TearDown() override {
+        // What our hidden windows kept goes a moment after they hide; the next case's desktop differs.
+        EXPECT_TRUE(waitUntil([] { return platform::OwnWindows::all().empty(); }));
+        if (compositor.state() != QProcess::NotRunning)
+            ::kill(pid_t(compositor.processId()), SIGCONT);  // in case a case stopped it
         compositor.terminate();
         compositor.waitForFinished(3000);
         for (const char* name : {"_XROOTPMAP_ID", "ESETROOT_PMAP_ID"})
             xcb_delete_property(x.get(), x.root(), x.atom(name));
         if (pixmap)
             xcb_free_pixmap(x.get(), pixmap);
+        // Carried out before the connection goes: a name left behind for a freed pixmap breaks the
+        // next compositing manager.
+        sync(x.get());
         QProcess::execute("xsetroot", {"-def"});
     }
 };
@@ -357,21 +451,15 @@ TEST_P(BeneathOurWindows, ACaptureShowsTheDesktopBeneathTheCardAndTheFlash) {
     const QRect whole(0, 0, 1920, 1080);
     ASSERT_EQ(unlike(grabA(false), whole, 0, desktop), 0) << "the desktop stands still";
 
-    QImage card(1920, 1080, QImage::Format_RGB32);
-    card.fill(Qt::magenta);
     ThumbnailWindowController thumbnail;
-    thumbnail.show({platform::Image(platform::Bitmap::fromQImage(card)), {}, CaptureMode::screen, platform::Screen::main(), std::nullopt});
+    showCard(thumbnail);
     // Up and painted, as the screen itself shows it.
     const QRect onScreen(1920 - 20 - 316 + 40, 1080 - 20 - 185 + 40, 236, 105);
     ASSERT_TRUE(waitUntil([&] { return unlike(grabA(false), onScreen, 0, desktop) == onScreen.width() * onScreen.height(); }));
     EXPECT_EQ(unlike(grabA(), whole, 0, desktop), 0);
 
     bool up = true;
-    FlashManager flashes([&](FlashWindow& w, double alpha, int) -> QCoro::Task<void> {
-        w.setAlpha(alpha);
-        while (up)
-            co_await QCoro::sleepFor(std::chrono::milliseconds(10));
-    });
+    FlashManager flashes(holdingWhile(up));
     auto flash = flashes.showFlash(platform::Screen::main());
     ASSERT_TRUE(waitUntil([&] { return unlike(grabA(false), QRect(10, 10, 100, 100), 0, desktop) > 0; }));
     EXPECT_EQ(unlike(grabA(), whole, 0, desktop), 0);
@@ -381,7 +469,113 @@ TEST_P(BeneathOurWindows, ACaptureShowsTheDesktopBeneathTheCardAndTheFlash) {
     ASSERT_TRUE(waitUntil([&] { return !thumbnail.window()->isVisible(); }));
 }
 
+TEST_P(BeneathOurWindows, CapturesRacingTheFlashAndTheCardAsTheyGoShowTheDesktop) {
+    // The flash and the card let go of what they keep as they hide, on the main thread, while a
+    // grab on its own thread may have listed them on screen a moment before.
+    const platform::BitmapRef desktop = grabA();
+    const QRect whole(0, 0, 1920, 1080);
+    ASSERT_EQ(unlike(grabA(false), whole, 0, desktop), 0) << "the desktop stands still";
+    FlashManager flashes;
+    for (int offset : {0, 5, 11, 17, 23, 31}) {
+        auto flash = flashes.showFlash(platform::Screen::main());
+        QElapsedTimer started;
+        started.start();
+        waitUntil([&] { return started.elapsed() >= offset; });
+        for (int n = 0, last = 2; last > 0; ++n) {
+            EXPECT_EQ(unlike(grabA(), whole, 0, desktop), 0) << "offset " << offset << " ms, grab " << n;
+            last -= flash.isReady();
+        }
+    }
+
+    ThumbnailWindowController thumbnail;
+    for (int offset : {0, 5, 11, 17, 23, 31}) {
+        showCard(thumbnail);
+        ASSERT_TRUE(waitUntil([&] { return thumbnail.window()->isVisible(); }));
+        thumbnail.hide();
+        QElapsedTimer started;
+        started.start();
+        waitUntil([&] { return started.elapsed() >= offset; });
+        for (int n = 0, last = 2; last > 0; ++n) {
+            EXPECT_EQ(unlike(grabA(), whole, 0, desktop), 0) << "offset " << offset << " ms, grab " << n;
+            last -= !thumbnail.window()->isVisible();
+        }
+    }
+}
+
+TEST_P(BeneathOurWindows, AFlashJustGoneThatTheCompositingManagerStillShowsIsLeftOut) {
+    if (!std::get<1>(GetParam()))
+        GTEST_SKIP() << "without a compositing manager the server's picture changes at once";
+    const platform::BitmapRef desktop = grabA();
+    bool up = true;
+    FlashManager flashes(holdingWhile(up));
+    auto flash = flashes.showFlash(platform::Screen::main());
+    ASSERT_TRUE(waitUntil([&] { return unlike(grabA(false), QRect(10, 10, 100, 100), 0, desktop) > 0; }));
+    // The manager falls behind: it still shows the flash once the server has taken it away.
+    ::kill(pid_t(compositor.processId()), SIGSTOP);
+    up = false;
+    ASSERT_TRUE(waitUntil([&] { return flash.isReady(); }));
+    EXPECT_GT(unlike(grabA(false), QRect(10, 10, 100, 100), 0, desktop), 0) << "the screen still shows it";
+    EXPECT_EQ(unlike(grabA(), QRect(0, 0, 1920, 1080), 0, desktop), 0);
+    ::kill(pid_t(compositor.processId()), SIGCONT);
+}
+
+TEST_P(BeneathOurWindows, WindowsClosedBesideAndBeneathTheRestingCardAreGoneFromCaptures) {
+    const auto [background, composited] = GetParam();
+    const platform::BitmapRef desktopA = grabA();
+    const auto displayB = platform::ContentFilter::forDisplay(displayNamed("B"), ours, {});
+    const platform::BitmapRef desktopB = grab(displayB);
+    const QRect wholeA(0, 0, 1920, 1080), besideInB(0, 800, 400, 280);
+    // Beneath the card's place at A's bottom right, and beside it on B, along the card's way in.
+    std::optional<TestWindows> windows(std::in_place, QStringList{spec(QRect(1500, 850, 300, 150), red),
+                                                                  spec(QRect(1960, 880, 200, 120), green)});
+    ASSERT_TRUE(waitUntil([&] { return pixel(grabA(false), 1510, 860) == red; }));
+
+    ThumbnailWindowController thumbnail;
+    showCard(thumbnail);
+    // At rest at its place.
+    ASSERT_TRUE(waitUntil([&] { return atRest(thumbnail); }));
+    const QRect placed = thumbnail.window()->geometry();
+    ASSERT_TRUE(placed.intersects(QRect(1500, 850, 300, 150)));
+    windows.reset();
+    ASSERT_TRUE(waitUntil([&] { return unlike(grab(platform::ContentFilter::forDisplay(displayNamed("B"), {}, {})), besideInB, 0, desktopB) == 0; }))
+        << "the screen shows the windows gone";
+    ASSERT_TRUE(waitUntil([&] { return pixel(grabA(false), 1510, 860) != red; }));
+
+    EXPECT_EQ(unlike(grab(displayB), besideInB, 0, desktopB), 0) << "beside the card";
+    // Without a compositing manager, a background that nobody publishes and that is not one colour
+    // is known only from what the card kept, which may show a window gone since.
+    if (background != Background::unpublishedPixmap || composited)
+        EXPECT_EQ(unlike(grabA(), placed, 0, desktopA), 0) << "beneath the card";
+    EXPECT_EQ(unlike(grabA(), QRect(1500, 850, 80, 150), 0, desktopA), 0) << "beside the card on its own display";
+    thumbnail.hide();
+    ASSERT_TRUE(waitUntil([&] { return !thumbnail.window()->isVisible(); }));
+}
+
+TEST_P(BeneathOurWindows, TheCardMovedByAnotherClientIsLeftOutWhereItIsNow) {
+    // As a window manager keeps it on a screen that shrank: where it is now, nothing was kept.
+    const auto [background, composited] = GetParam();
+    if (background == Background::unpublishedPixmap && !composited)
+        GTEST_SKIP() << "a picture that nobody publishes is known only where something was kept";
+    const platform::BitmapRef desktop = grabA();
+    ThumbnailWindowController thumbnail;
+    // On B its way in starts past the screen's right edge, where nothing can be read.
+    for (const QString& display : {QStringLiteral("A"), QStringLiteral("B")}) {
+        const auto screen = ScreenExt::screenWithDisplayID(displayNamed(display).displayID);
+        showCard(thumbnail, screen);
+        ASSERT_TRUE(waitUntil([&] { return atRest(thumbnail); }));
+        const uint32_t to[] = {200, 150};
+        xcb_configure_window(x.get(), xcb_window_t(thumbnail.window()->winId()), XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, to);
+        sync(x.get());
+        const QRect there(240, 190, 200, 100);
+        ASSERT_TRUE(waitUntil([&] { return unlike(grabA(false), there, 0, desktop) == there.width() * there.height(); }));
+        EXPECT_EQ(unlike(grabA(), QRect(0, 0, 1920, 1080), 0, desktop), 0) << "shown on " << display.toStdString();
+        thumbnail.hide();
+        ASSERT_TRUE(waitUntil([&] { return !thumbnail.window()->isVisible(); }));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Backgrounds, BeneathOurWindows,
                          testing::Combine(testing::Values(Background::solid, Background::unpublishedPixmap,
                                                           Background::publishedPixmap),
-                                          testing::Bool()));
+                                          testing::Bool()),
+                         backgroundName);
