@@ -3,6 +3,7 @@
 #include "RecorderHarness.h"
 
 #include "support/LiveDesktop.h"
+#include "support/Printed.h"
 #include "support/WaitUntil.h"
 
 #include <QDir>
@@ -128,7 +129,7 @@ TEST_F(RecordingSessionTest, AWindowWithTheMicrophoneRidesOutTheSoundServerResta
     r.settings().setVideoCodec(PM::VideoCodec::hevc);
     r.settings().setAudioOption(PM::AudioOption::microphone);
     spinFor(1500);  // a fresh null sink plays a stream's sound late at first
-    testing::internal::CaptureStdout();
+    CapturedStdout printed;
     QElapsedTimer clock;
     clock.start();
     ASSERT_TRUE(r.start(CaptureMode::window, {}, window)) << r.error().toStdString();
@@ -143,7 +144,7 @@ TEST_F(RecordingSessionTest, AWindowWithTheMicrophoneRidesOutTheSoundServerResta
     const double seconds = clock.elapsed() / 1000.0;
     windows.destroy(window.id);
     const bool ended = waitUntil([&] { return r.manager().state() == RecordingState::idle; }, 10000);
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = printed.text();
     ASSERT_TRUE(ended) << out;
     EXPECT_TRUE(survived) << out;
     for (const std::string line : {"Sound server lost, recording silence until it is back: ",
@@ -191,10 +192,10 @@ TEST_F(RecordingSessionTest, AFullDiskIsToldAndNeverReportedAsASavedMovie) {
     ASSERT_TRUE(waitUntil([&] { return (size = QFileInfo(path).size()) > header; }, 10000)) << "no fragment on disk";
     while (waitUntil([&] { return QFileInfo(path).size() != size; }, 300))
         size = QFileInfo(path).size();
-    testing::internal::CaptureStdout();
+    CapturedStdout printed;
     fill();
     const bool ended = waitUntil([&] { return r.manager().state() == RecordingState::idle; }, 10000);
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = printed.text();
     ASSERT_TRUE(ended) << "the recording went on past the full disk: " << out;
     EXPECT_EQ(out.find("[VideoRecording] Writer failed: "), out.rfind("[VideoRecording] Writer failed: ")) << out;
     EXPECT_NE(out.find("No space left on device"), std::string::npos) << out;
