@@ -41,13 +41,14 @@ std::string rewritePath(const std::string& path) {
 //   encoder's first frames stalls it on a busy machine (the first recording after launch lost
 //   frames), and after the recording the kernel collapses what the trim gave back into whole huge
 //   pages again, so the idle app grew by tens of MiB with nothing to do.
-// - Fixed heap thresholds: large buffers (pictures, the encoders' planes) get pages of their own
-//   that go back to the system when freed, and a heap's free top goes back past 128 KiB. By
-//   default each threshold rises with the largest buffer freed, and the free tops of the encoder
-//   threads' heaps, which a trim leaves alone, kept 10 to 40 MiB after each recording.
+// - Fixed heap thresholds: a heap's free top goes back to the system past 128 KiB. By default the
+//   threshold rises with the largest buffer freed (to 64 MiB), and the free tops of the encoder
+//   threads' heaps, which a trim leaves alone, kept 10 to 40 MiB after each recording. Buffers
+//   up to 32 MiB (pictures, the encoders' planes) come from the heaps, whose free chunks are
+//   reused without faulting pages in again and handed back by the trim after the recording.
 void setUpEncoderMemory() {
     prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
     mallopt(M_TRIM_THRESHOLD, 128 << 10);
 }
 
