@@ -3,9 +3,11 @@
 //   recording_bench record SECONDS FPS h264|hevc mov|mp4 FOLDER
 //                                          records the main display with the app's recorder and
 //                                          prints "movie PATH" once the movie is finished
-//   recording_bench repeat COUNT MS GAP_MS FPS h264|hevc FOLDER
+//   recording_bench repeat COUNT MS GAP_MS FPS h264|hevc FOLDER [IDLE_MS]
 //                                          COUNT recordings of MS milliseconds, GAP_MS apart, by one
-//                                          recorder, with its resident and peak memory after each
+//                                          recorder, with its resident and peak memory after each,
+//                                          and its resident memory once it has idled IDLE_MS after
+//                                          the last
 //   recording_bench grab FRAMES           processor time per grab of the whole screen as a stream
 //                                          grabs it, with and without filling the fourth byte
 //   recording_bench sync SECONDS FOLDER   records the main display at 60 fps with system audio while
@@ -77,18 +79,24 @@ private:
     QElapsedTimer clock_;
 };
 
+// A figure of /proc/self/status in MiB ("VmRSS", "VmHWM", "RssAnon", ...).
+double status(const QByteArray& name) {
+    QFile file("/proc/self/status");
+    if (file.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (line.startsWith(name + ":"))
+                return line.mid(name.size() + 1).trimmed().split(' ').first().toDouble() / 1024;
+    return 0;
+}
+
 // Resident and peak memory of this process, in MiB.
-std::pair<double, double> memory() {
-    QFile status("/proc/self/status");
-    double rss = 0, peak = 0;
-    if (status.open(QIODevice::ReadOnly))
-        for (const QByteArray& line : status.readAll().split('\n')) {
-            if (line.startsWith("VmRSS:"))
-                rss = line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-            else if (line.startsWith("VmHWM:"))
-                peak = line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-        }
-    return {rss, peak};
+std::pair<double, double> memory() { return {status("VmRSS"), status("VmHWM")}; }
+
+// Where the resident memory is: the heap and other private memory, mapped files (the libraries'
+// pages), shared memory (the grabs').
+QString residentParts() {
+    return QString("anonymous %1, files %2, shared %3 MiB")
+        .arg(status("RssAnon"), 0, 'f', 1).arg(status("RssFile"), 0, 'f', 1).arg(status("RssShmem"), 0, 'f', 1);
 }
 
 QCoro::Task<void> pause(int ms) {
@@ -99,8 +107,9 @@ QCoro::Task<void> pause(int ms) {
 }
 
 // `count` recordings of `ms` each, one after the other with `gapMs` between them, by one recorder:
-// prints "movie PATH" for the last one and the resident memory after each.
-QCoro::Task<void> record(int count, int ms, int gapMs, int fps, bool hevc, bool mp4, QString folder) {
+// prints "movie PATH" for the last one, the resident memory after each and, with idleMs, once the
+// recorder has sat idle that long after the last.
+QCoro::Task<void> record(int count, int ms, int gapMs, int fps, bool hevc, bool mp4, QString folder, int idleMs = 0) {
     platform::DefaultsStore store(folder + "/defaults.json");
     PersistenceManager settings(store);
     QDir().mkpath(folder + "/Movies");
@@ -129,7 +138,12 @@ QCoro::Task<void> record(int count, int ms, int gapMs, int fps, bool hevc, bool 
                 std::printf("movie %s\n", qPrintable(url->toLocalFile()));
             co_await pause(gapMs);
             const auto [rss, peak] = memory();
-            std::printf("memory after %d: resident %.1f MiB, peak %.1f MiB\n", i + 1, rss, peak);
+            std::printf("memory after %d: resident %.1f MiB, peak %.1f MiB (%s)\n", i + 1, rss, peak, qPrintable(residentParts()));
+            std::fflush(stdout);
+        }
+        if (rc == 0 && idleMs > 0) {
+            co_await pause(idleMs);
+            std::printf("memory idle: resident %.1f MiB (%s)\n", memory().first, qPrintable(residentParts()));
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "recording failed: %s\n", platform::plainText(e).c_str());
@@ -290,13 +304,14 @@ int main(int argc, char** argv) {
         QTimer::singleShot(0, [&] { recordBeeps(args[2].toInt(), args[3]); });
         return app.exec();
     }
-    if (args.size() == 8 && args[1] == "repeat") {
+    if ((args.size() == 8 || args.size() == 9) && args[1] == "repeat") {
         QTimer::singleShot(0, [&] {
-            record(args[2].toInt(), args[3].toInt(), args[4].toInt(), args[5].toInt(), args[6] == "hevc", false, args[7]);
+            record(args[2].toInt(), args[3].toInt(), args[4].toInt(), args[5].toInt(), args[6] == "hevc", false, args[7],
+                   args.size() == 9 ? args[8].toInt() : 0);
         });
         return app.exec();
     }
     std::fprintf(stderr, "usage: %s animate W H | grab FRAMES | record SECONDS FPS h264|hevc mov|mp4 FOLDER | "
-                         "repeat COUNT MS GAP_MS FPS h264|hevc FOLDER | sync SECONDS FOLDER\n", argv[0]);
+                         "repeat COUNT MS GAP_MS FPS h264|hevc FOLDER [IDLE_MS] | sync SECONDS FOLDER\n", argv[0]);
     return 2;
 }

@@ -59,7 +59,7 @@ bool AudioEncoderInput::append(const SampleBuffer& buffer) {
     return enqueue({buffer, nullptr});
 }
 
-void AudioEncoderInput::open() {
+void AudioEncoderInput::openEncoder() {
     bool pcm = !settings_ && muxer_->fileType() == AssetWriter::FileType::quickTimeMovie;
     const AVCodec* codec = avcodec_find_encoder(pcm ? AV_CODEC_ID_PCM_F32LE : AV_CODEC_ID_AAC);
     if (!codec)
@@ -76,7 +76,6 @@ void AudioEncoderInput::open() {
     int rc = avcodec_open2(encoder_, codec, nullptr);
     if (rc < 0)
         throw mediaError("Cannot open the audio encoder", rc);
-    streamIndex_ = muxer_->addStream(encoder_)->index;
     fifo_ = av_audio_fifo_alloc(encoder_->sample_fmt, channels_, sampleRate);
     frame_ = av_frame_alloc();
     if (!fifo_ || !frame_)

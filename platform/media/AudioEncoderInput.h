@@ -29,7 +29,7 @@ public:
     static bool supports(const std::optional<AudioOutputSettings>& settings);
 
     bool append(const SampleBuffer& buffer) override;
-    void open() override;
+    void openEncoder() override;
 
 protected:
     void encode(const Sample& sample) override;

@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
 }
 
 namespace platform {
@@ -48,6 +49,36 @@ double EncoderInput::primingSeconds() const {
 void EncoderInput::stop() {
     markAsFinished();
     join();
+    if (preparer_.joinable())
+        preparer_.join();
+}
+
+void EncoderInput::prepare() {
+    std::lock_guard lock(mutex_);
+    if (preparer_.joinable() || encoder_)
+        return;
+    preparer_ = std::thread([this] {
+        try {
+            openEncoder();
+        } catch (...) {
+            prepareError_ = std::current_exception();
+        }
+    });
+}
+
+void EncoderInput::open() {
+    std::thread preparer;
+    {
+        std::lock_guard lock(mutex_);
+        preparer = std::move(preparer_);
+    }
+    if (preparer.joinable())
+        preparer.join();
+    else if (!encoder_)
+        openEncoder();
+    if (prepareError_)
+        std::rethrow_exception(prepareError_);
+    streamIndex_ = muxer_->addStream(encoder_)->index;
 }
 
 void EncoderInput::start() {

@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -30,9 +31,13 @@ public:
     bool isReadyForMoreMediaData() const override;
     void markAsFinished() override;
 
-    // Writer side. open() makes the encoder and its track (throws PlatformError); start() runs the
-    // thread; join() waits until it has drained and flushed (markAsFinished first).
-    virtual void open() = 0;
+    // Writer side. prepare() opens the encoder on a thread of its own as soon as the input is
+    // added: with many threads at a large size that takes as long as several frames, which would
+    // otherwise pile up behind it at the first frame. open() waits for that and adds the track
+    // (throws PlatformError); start() runs the thread; join() waits until it has drained and
+    // flushed (markAsFinished first).
+    void prepare();
+    void open();
     void start();
     void join();
     // The encoder's delay before the first real sample, in seconds (AAC priming); valid after open().
@@ -44,6 +49,8 @@ protected:
         SampleBuffer buffer;
         std::shared_ptr<AVFrame> picture;  // video: the frame, already in the encoder's format
     };
+    // Makes and opens encoder_ (throws PlatformError).
+    virtual void openEncoder() = 0;
     bool enqueue(Sample sample);
     // Derived destructors call this first: the thread must not run encode() on a half-destroyed input.
     void stop();
@@ -68,6 +75,8 @@ private:
     std::deque<Sample> queue_;
     bool finished_ = false;
     std::thread thread_;
+    std::thread preparer_;
+    std::exception_ptr prepareError_;
     AVPacket* packet_ = nullptr;
 };
 

@@ -16,6 +16,7 @@ extern "C" {
 #include <filesystem>
 #include <malloc.h>
 #include <thread>
+#include <sys/prctl.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -33,6 +34,22 @@ AssetWriter::Factory& installedFactory() {
 std::string rewritePath(const std::string& path) {
     std::filesystem::path p(path);
     return (p.parent_path() / ("." + p.filename().string() + ".finishing" + p.extension().string())).string();
+}
+
+// The encoders' memory, set once for the process before the first encoder allocates.
+// - No transparent huge pages: x264 asks for them for its large buffers. Faulting them in at an
+//   encoder's first frames stalls it on a busy machine (the first recording after launch lost
+//   frames), and after the recording the kernel collapses what the trim gave back into whole huge
+//   pages again, so the idle app grew by tens of MiB with nothing to do.
+// - Fixed heap thresholds: a heap's free top goes back to the system past 128 KiB. By default the
+//   threshold rises with the largest buffer freed (to 64 MiB), and the free tops of the encoder
+//   threads' heaps, which a trim leaves alone, kept 10 to 40 MiB after each recording. Buffers
+//   up to 32 MiB (pictures, the encoders' planes) come from the heaps, whose free chunks are
+//   reused without faulting pages in again and handed back by the trim after the recording.
+void setUpEncoderMemory() {
+    prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 128 << 10);
 }
 
 }  // namespace
@@ -56,8 +73,11 @@ void AssetWriter::setFactory(Factory factory) {
 void AssetWriter::releaseFreedMemory() { malloc_trim(0); }
 
 FfmpegAssetWriter::FfmpegAssetWriter(std::string path, FileType type) {
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
+    static std::once_flag once;
+    std::call_once(once, [] {
+        av_log_set_level(AV_LOG_ERROR);
+        setUpEncoderMemory();
+    });
     std::error_code ec;
     if (std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found)
         throw PlatformError("FileSystem", EEXIST, "The file " + path + " already exists.");
@@ -132,15 +152,19 @@ bool FfmpegAssetWriter::canAdd(const std::shared_ptr<WriterInput>& input) const 
 void FfmpegAssetWriter::add(const std::shared_ptr<WriterInput>& input) {
     if (!canAdd(input))
         throw PlatformError("MovieWriter", -1, "The input cannot be added to this writer");
-    std::lock_guard lock(mutex_);
-    inputs_.push_back(std::static_pointer_cast<EncoderInput>(input));
+    auto encoder = std::static_pointer_cast<EncoderInput>(input);
+    {
+        std::lock_guard lock(mutex_);
+        inputs_.push_back(encoder);
+    }
+    encoder->prepare();
 }
 
-// Opening the encoders and writing the header take a good part of a frame interval at large
-// sizes, longer with several encoder threads to make: done here, on the sample queue that brings
-// the first frame, the frames behind it would be dropped. So the writer is writing at once, the
-// samples wait in the inputs' queues, and the opening runs on a thread of its own; a failure
-// there fails the writer as a failed write would.
+// The encoders open as their inputs are added (EncoderInput::prepare); what is left to do at the
+// first frame, waiting for them, adding the tracks and writing the header, would still hold up the
+// sample queue that brings it, and the frames behind it would be dropped. So the writer is writing
+// at once, the samples wait in the inputs' queues, and the opening runs on a thread of its own; a
+// failure there fails the writer as a failed write would.
 bool FfmpegAssetWriter::startWriting() {
     std::lock_guard lock(mutex_);
     if (started_)

@@ -85,7 +85,7 @@ bool VideoEncoderInput::appendFrame(const BitmapRef& frame, MediaTime presentati
     return true;
 }
 
-void VideoEncoderInput::open() {
+void VideoEncoderInput::openEncoder() {
     const AVCodec* codec = avcodec_find_encoder_by_name(encoderName(settings_.codec));
     if (!codec)
         throw mediaError(std::string("No ") + encoderName(settings_.codec) + " encoder", AVERROR_ENCODER_NOT_FOUND);
@@ -122,7 +122,6 @@ void VideoEncoderInput::open() {
     av_dict_free(&options);
     if (rc < 0)
         throw mediaError(std::string("Cannot open the ") + encoderName(settings_.codec) + " encoder", rc);
-    streamIndex_ = muxer_->addStream(encoder_)->index;
 }
 
 std::shared_ptr<AVFrame> VideoEncoderInput::takeFrame() {

@@ -37,7 +37,7 @@ public:
 
     bool append(const SampleBuffer& buffer) override;
     bool appendFrame(const BitmapRef& frame, MediaTime presentationTime);
-    void open() override;
+    void openEncoder() override;
 
     // The pixel size actually encoded: 4:2:0 needs even sizes, so an odd edge loses one pixel.
     int encodedWidth() const { return width_; }

@@ -8,8 +8,9 @@ namespace platform {
 class FrameGrabber {
 public:
     virtual ~FrameGrabber() = default;
-    // A frame of the stream's output size, or null when there is nothing to deliver this time
-    // (every frame buffer is still held downstream). Throws PlatformError when the source is gone.
+    // A frame of the stream's output size, or null when there is nothing to show this time (a
+    // hidden window); the tick is still delivered, without an image. Throws PlatformError when
+    // the source is gone.
     virtual BitmapRef grab() = 0;
 };
 

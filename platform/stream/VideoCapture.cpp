@@ -60,7 +60,8 @@ void VideoCapture::run() {
                 onFailure_(PlatformError("VideoCapture", 1, e.what()));
             return;
         }
-        if (frame && onSample_)
+        // A tick without a picture (a hidden window) is still told, as a buffer without an image.
+        if (onSample_)
             onSample_(SampleBuffer::video(std::move(frame), MediaTime::fromNanoseconds(grabbedAt)));
         pacer.advance(CaptureClock::nowNanoseconds());
     }

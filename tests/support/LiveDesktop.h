@@ -17,6 +17,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <thread>
 #include <unistd.h>
@@ -36,19 +37,27 @@ public:
     }
     // A mapped window filled with 0xRRGGBB, marked as this process's own as a toolkit would.
     xcb_window_t create(int x, int y, int w, int h, quint32 rgb) {
-        const xcb_window_t win = xcb_generate_id(c_);
-        const quint32 values[] = {rgb, 1};
-        xcb_create_window(c_, XCB_COPY_FROM_PARENT, win, screen_->root, qint16(x), qint16(y), quint16(w), quint16(h), 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual,
-                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
-        const quint32 pid = quint32(getpid());
-        if (auto* r = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, 11, "_NET_WM_PID"), nullptr)) {
-            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, win, r->atom, XCB_ATOM_CARDINAL, 32, 1, &pid);
-            free(r);
-        }
+        const xcb_window_t win = make(x, y, w, h, rgb, true);
         xcb_map_window(c_, win);
-        windows_.push_back(win);
         sync();
+        return win;
+    }
+    // A mapped top-level window as an application makes it: a window manager, when one runs,
+    // manages it (frames it, lists it) at the place asked for. Returns once it shows.
+    xcb_window_t createManaged(int x, int y, int w, int h, quint32 rgb) {
+        const xcb_window_t win = make(x, y, w, h, rgb, false);
+        // WM_NORMAL_HINTS with a position and size the user asked for, which managers keep.
+        const quint32 hints[18] = {1 | 2, quint32(x), quint32(y), quint32(w), quint32(h)};
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, win, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32, 18, hints);
+        xcb_map_window(c_, win);
+        for (int i = 0; i < 500; ++i) {
+            auto* a = xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, win), nullptr);
+            const bool shown = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+            free(a);
+            if (shown && (!managerRuns() || listed(win)))
+                break;
+            QThread::msleep(10);
+        }
         return win;
     }
     void fill(xcb_window_t w, quint32 rgb) {
@@ -73,6 +82,43 @@ public:
     void sync() { free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr)); }
 
 private:
+    xcb_window_t make(int x, int y, int w, int h, quint32 rgb, bool overrideRedirect) {
+        const xcb_window_t win = xcb_generate_id(c_);
+        const quint32 values[] = {rgb, overrideRedirect ? 1u : 0u};
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, win, screen_->root, qint16(x), qint16(y), quint16(w), quint16(h), 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+        const quint32 pid = quint32(getpid());
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, win, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid);
+        windows_.push_back(win);
+        return win;
+    }
+    xcb_atom_t atom(const char* name) {
+        xcb_atom_t a = XCB_NONE;
+        if (auto* r = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, quint16(strlen(name)), name), nullptr)) {
+            a = r->atom;
+            free(r);
+        }
+        return a;
+    }
+    std::vector<quint32> windowsOf(xcb_window_t on, const char* property) {
+        std::vector<quint32> ids;
+        if (auto* r = xcb_get_property_reply(c_, xcb_get_property(c_, 0, on, atom(property), XCB_ATOM_WINDOW, 0, 4096), nullptr)) {
+            const auto* v = static_cast<const quint32*>(xcb_get_property_value(r));
+            ids.assign(v, v + xcb_get_property_value_length(r) / 4);
+            free(r);
+        }
+        return ids;
+    }
+    // A window manager announces itself with a check window that names itself.
+    bool managerRuns() {
+        const auto check = windowsOf(screen_->root, "_NET_SUPPORTING_WM_CHECK");
+        return !check.empty() && windowsOf(check[0], "_NET_SUPPORTING_WM_CHECK") == check;
+    }
+    bool listed(xcb_window_t w) {
+        const auto list = windowsOf(screen_->root, "_NET_CLIENT_LIST_STACKING");
+        return std::find(list.begin(), list.end(), w) != list.end();
+    }
     void configure(xcb_window_t w, quint16 mask, std::vector<quint32> values) {
         xcb_configure_window(c_, w, mask, values.data());
         sync();
@@ -164,6 +210,34 @@ public:
         kill();
         qputenv(variable_, saved_);
     }
+    // A free X display name, ":150" on: no socket, no lock, and no server answering on it (a
+    // server may listen on the abstract socket alone).
+    static QString freeDisplay() {
+        for (int n = 150;; ++n) {
+            const QString name = QString(":%1").arg(n);
+            if (access(QString("/tmp/.X11-unix/X%1").arg(n).toLocal8Bit().constData(), F_OK) == 0 ||
+                access(QString("/tmp/.X%1-lock").arg(n).toLocal8Bit().constData(), F_OK) == 0)
+                continue;
+            xcb_connection_t* c = xcb_connect(name.toLocal8Bit().constData(), nullptr);
+            const bool taken = !xcb_connection_has_error(c);
+            xcb_disconnect(c);
+            if (!taken)
+                return name;
+        }
+    }
+    bool running() const { return process_.state() == QProcess::Running; }
+    // Whether the X server DISPLAY names takes connections, waiting up to tries * 50 ms.
+    static bool answers(int tries) {
+        for (int i = 0; i < tries; ++i) {
+            xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+            const bool up = !xcb_connection_has_error(c);
+            xcb_disconnect(c);
+            if (up)
+                return true;
+            QThread::msleep(50);
+        }
+        return false;
+    }
     void start(const QString& program, const QStringList& args,
                const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
         process_.setProcessEnvironment(env);
@@ -234,15 +308,7 @@ public:
         const QString display = qEnvironmentVariable("DISPLAY");
         OwnServer::start("Xorg", {display, "-config", config, "-noreset", "-nolisten", "tcp", "-novtswitch",
                                   "-sharevts", "-logfile", folder_ + "/xorg.log"});
-        bool up = false;
-        for (int i = 0; i < 200 && !up; ++i) {
-            xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-            up = !xcb_connection_has_error(c);
-            xcb_disconnect(c);
-            if (!up)
-                QThread::msleep(50);
-        }
-        return up && xrandr({"--output", "DUMMY0", "--mode", "1920x1080", "--pos", "0x0", "--primary"}) &&
+        return answers(200) && running() && xrandr({"--output", "DUMMY0", "--mode", "1920x1080", "--pos", "0x0", "--primary"}) &&
                xrandr({"--addmode", "DUMMY1", "1920x1080"}) &&
                xrandr({"--output", "DUMMY1", "--mode", "1920x1080", "--pos", "1920x0"});
     }
@@ -254,13 +320,21 @@ public:
     }
 
 private:
-    static QString freeDisplay() {
-        for (int n = 150;; ++n)
-            if (access(QString("/tmp/.X11-unix/X%1").arg(n).toLocal8Bit().constData(), F_OK) != 0 &&
-                access(QString("/tmp/.X%1-lock").arg(n).toLocal8Bit().constData(), F_OK) != 0)
-                return QString(":%1").arg(n);
-    }
     QString folder_;
+};
+
+// Xvfb of the test's own, one 3840x1080 screen, that the test can kill. DISPLAY names it for the
+// test's life; clients made before keep the shared server. It never resets: a reset as the first
+// client leaves would drop the next one as it connects.
+class OwnXvfbServer : public OwnServer {
+public:
+    OwnXvfbServer() : OwnServer("DISPLAY", freeDisplay()) {}
+    ~OwnXvfbServer() { kill(SIGTERM); }
+    bool start() {
+        const QString display = qEnvironmentVariable("DISPLAY");
+        OwnServer::start("Xvfb", {display, "-screen", "0", "3840x1080x24", "-noreset", "-nolisten", "tcp", "+extension", "MIT-SHM"});
+        return answers(200) && running();
+    }
 };
 
 }  // namespace live

@@ -329,6 +329,7 @@ std::unique_ptr<platform::Stream> VideoRecordingManager::prepare(CaptureMode mod
         }
     }
 
+    writerContext_.setFrameInterval(config.minimumFrameInterval);
     writerContext_.setup(writer, videoInput, adaptor, audioInput, microphoneInput);
 
     auto stream = std::make_unique<platform::Stream>(*filter, config, this);
@@ -388,7 +389,8 @@ QCoro::Task<std::optional<QUrl>> VideoRecordingManager::stopRecording() {
     } else if (writer->status() != platform::AssetWriter::Status::writing) {
         logLine("[VideoRecording] Writer not in writing state, status: " +
                 std::to_string(static_cast<int>(writer->status())));
-        if (auto error = writer->error())
+        // A failure the sink has already told with its reason is not told twice.
+        if (auto error = writer->error(); error && !writerContext_.failureReported())
             logLine("[VideoRecording] Writer error: " + error->description());
     } else {
         if (videoInput)
@@ -413,6 +415,8 @@ QCoro::Task<std::optional<QUrl>> VideoRecordingManager::stopRecording() {
     if (writer && !saved && url && QFileInfo(url->toLocalFile()).isFile())
         logLine("[VideoRecording] Partial recording kept: " + url->toLocalFile().toStdString());
 
+    logDroppedFrames();
+
     // The writer and its encoders go now, not when this task ends, and what they held goes back.
     writer.reset(), videoInput.reset(), audioInput.reset(), microphoneInput.reset();
     writerContext_.reset();
@@ -424,6 +428,15 @@ QCoro::Task<std::optional<QUrl>> VideoRecordingManager::stopRecording() {
     setRecordingDuration(0);
     // Only a finished movie is handed back: callers report it as saved.
     co_return saved ? url : std::nullopt;
+}
+
+// Frames lost on a busy machine are told, as the movie would otherwise only show them as jerks.
+void VideoRecordingManager::logDroppedFrames() {
+    const auto gaps = writerContext_.frameGaps();
+    if (gaps.dropped <= 0)
+        return;
+    logLine("[VideoRecording] Dropped " + std::to_string(gaps.dropped) + (gaps.dropped == 1 ? " frame" : " frames") +
+            ", longest gap " + std::to_string(std::llround(gaps.longest.seconds() * 1000)) + " ms");
 }
 
 void VideoRecordingManager::startDurationTimer() {

@@ -104,6 +104,7 @@ private:
     void setRecordingDuration(double seconds);
     void startDurationTimer();
     void stopDurationTimer();
+    void logDroppedFrames();
 
     Environment env_;
     RecordingState state_ = RecordingState::idle;

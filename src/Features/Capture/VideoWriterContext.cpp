@@ -2,7 +2,9 @@
 
 #include "platform/core/Log.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <string>
 
 namespace zentola {
@@ -43,6 +45,38 @@ void VideoWriterContext::setup(std::shared_ptr<platform::AssetWriter> writer,
     isFirstVideoSample_ = true;
     isWriting_ = true;
     failureReported_ = false;
+    firstFrame_ = lastFrame_ = platform::MediaTime::invalid();
+    framesCounted_ = 0;
+    longestGap_ = platform::MediaTime::zero();
+}
+
+void VideoWriterContext::setFrameInterval(platform::MediaTime interval) {
+    std::lock_guard guard(lock_);
+    if (interval.isValid() && interval.value > 0)
+        frameInterval_ = interval;
+}
+
+VideoWriterContext::FrameGaps VideoWriterContext::frameGaps() {
+    std::lock_guard guard(lock_);
+    if (!firstFrame_.isValid())
+        return {};
+    const long long span = std::llround((lastFrame_ - firstFrame_).seconds() / frameInterval_.seconds()) + 1;
+    return {std::max(0LL, span - framesCounted_), longestGap_};
+}
+
+bool VideoWriterContext::failureReported() {
+    std::lock_guard guard(lock_);
+    return failureReported_;
+}
+
+// Called with the lock held, for each frame that reached the writer and each tick without a picture.
+void VideoWriterContext::countFrame(platform::MediaTime pts) {
+    if (lastFrame_.isValid() && longestGap_ < pts - lastFrame_)
+        longestGap_ = pts - lastFrame_;
+    if (!firstFrame_.isValid())
+        firstFrame_ = pts;
+    lastFrame_ = pts;
+    ++framesCounted_;
 }
 
 void VideoWriterContext::setIsWriting(bool isWriting) {
@@ -70,9 +104,13 @@ void VideoWriterContext::processVideoSampleBuffer(const platform::SampleBuffer& 
     if (!isWriting_ || !assetWriter_ || !pixelBufferAdaptor_)
         return;
     const platform::BitmapRef& imageBuffer = sampleBuffer.imageBuffer();
-    if (!imageBuffer)
-        return;
     platform::MediaTime pts = sampleBuffer.presentationTimeStamp();
+    if (!imageBuffer) {
+        // Nothing to show (a hidden window): the time passes without a frame being lost.
+        if (!isFirstVideoSample_ && pts.isValid())
+            countFrame(pts);
+        return;
+    }
 
     if (isFirstVideoSample_) {
         assetWriter_->startWriting();
@@ -86,7 +124,9 @@ void VideoWriterContext::processVideoSampleBuffer(const platform::SampleBuffer& 
 
     auto input = pixelBufferAdaptor_->assetWriterInput();
     if (input && input->isReadyForMoreMediaData()) {
-        if (!pixelBufferAdaptor_->append(imageBuffer, pts))
+        if (pixelBufferAdaptor_->append(imageBuffer, pts))
+            countFrame(pts);
+        else
             logLine("[VideoRecording] Failed to append pixel buffer");
     }
 }

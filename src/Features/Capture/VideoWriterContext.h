@@ -47,6 +47,18 @@ public:
     // Drops the writer objects; leaves isWriting as it is.
     void reset();
 
+    // How many frames the stream gives per second; the measure of what went missing.
+    void setFrameInterval(platform::MediaTime interval);
+    // Frame slots of the recording that no frame filled, and the longest time between two frames
+    // that reached the writer. A tick without a picture (a hidden window) is no loss.
+    struct FrameGaps {
+        long long dropped = 0;
+        platform::MediaTime longest = platform::MediaTime::zero();
+    };
+    FrameGaps frameGaps();
+    // Whether the writer's failure has already been logged with its reason.
+    bool failureReported();
+
     void processVideoSampleBuffer(const platform::SampleBuffer& sampleBuffer);
     void processAudioSampleBuffer(const platform::SampleBuffer& sampleBuffer);
     void processMicrophoneSampleBuffer(const platform::SampleBuffer& sampleBuffer);
@@ -55,6 +67,7 @@ private:
     void appendAudio(const platform::SampleBuffer& sampleBuffer, platform::WriterInput* input, const char* what);
     // True while the writer writes; otherwise reports a failure the first time it is seen.
     bool writerIsWriting();
+    void countFrame(platform::MediaTime pts);
 
     std::mutex lock_;
     std::shared_ptr<platform::AssetWriter> assetWriter_;
@@ -65,6 +78,11 @@ private:
     bool isFirstVideoSample_ = true;
     bool isWriting_ = false;
     bool failureReported_ = false;
+    platform::MediaTime frameInterval_ = platform::MediaTime::make(1, 30);
+    platform::MediaTime firstFrame_ = platform::MediaTime::invalid();
+    platform::MediaTime lastFrame_ = platform::MediaTime::invalid();
+    long long framesCounted_ = 0;
+    platform::MediaTime longestGap_ = platform::MediaTime::zero();
     FailureHandler failureHandler_;
 };
 

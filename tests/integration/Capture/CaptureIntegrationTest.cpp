@@ -19,6 +19,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -288,6 +289,16 @@ TEST(X11Grabber, OurWindowsAreLeftOutWhereverTheyGoAndWhateverIsAboveThem_WithNo
         afterFirst = i == 0 ? resources() : afterFirst;
     }
     EXPECT_EQ(resources(), afterFirst);
+    // The shared memory kept for the next grabs goes back; what live bitmaps use stays.
+    auto attached = [] {
+        QFile maps("/proc/self/maps");
+        return maps.open(QIODevice::ReadOnly) ? int(maps.readAll().count("SYSV")) : -1;
+    };
+    const int kept = attached();
+    grabber.releaseKeptMemory();
+    EXPECT_LT(attached(), kept);
+    EXPECT_EQ(frame->row(0)[3], 0xff);
+    EXPECT_EQ(grabber.grabArea(area, pid)->width(), area.width()) << "and it grabs as before";
     // As when the server goes away: errors, not crashes or hangs.
     ::shutdown(xcb_get_file_descriptor(x->get()), SHUT_RDWR);
     EXPECT_THROW(grabber.grabArea(area), platform::PlatformError);

@@ -9,6 +9,7 @@
 #include "platform/input/X11HotKeyCenter.h"
 #include "support/AlertAnswerer.h"
 #include "support/LiveDesktop.h"
+#include "support/Printed.h"
 #include "support/WaitUntil.h"
 
 #include <QAbstractEventDispatcher>
@@ -221,9 +222,9 @@ TEST_F(HotKeyIntegration, GrabsCoverEveryLockVariantAndAnotherClientsHoldIsFound
     EXPECT_FALSE(center.isHotKeyTakenElsewhere(22, 0x300) || center.isHotKeyTakenElsewhere(28, 0x300));  // ours; free
     ASSERT_TRUE(other.grab(Key::eight, ctrlShift) && other.grab(Key::seven, ctrlShift));  // the trial gave 8 back
     EXPECT_TRUE(center.isHotKeyTakenElsewhere(26, 0x300));
-    testing::internal::CaptureStdout();
+    CapturedStdout printed;
     setShortcut(ctrlShift7, name);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error registering hotkey Ctrl+Shift+7: -9878\n");
+    EXPECT_EQ(printed.text(), "Error registering hotkey Ctrl+Shift+7: -9878\n");
     EXPECT_EQ(getShortcut(name), ctrlShift7);  // still stored: the refusal is only logged
     // Lock variants granted before the refusal were given back, and so was Ctrl+Shift+6.
     for (quint16 v : lockVariants)
@@ -266,10 +267,11 @@ TEST_F(HotKeyIntegration, RecorderHearsCombinationsTheApplicationOrAnotherProgra
         EXPECT_TRUE(waitUntil([&] { return answer.titles == QStringList{"OK", "Use Anyway"}; }));
     }
     AlertAnswerer answer("Use Anyway");
-    testing::internal::CaptureStdout();
+    CapturedStdout printed;
     pressWhileRecording(Key::seven);
-    EXPECT_TRUE(waitUntil([&] { return getShortcut(recorded) == ctrlShift7; }));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error registering hotkey Ctrl+Shift+7: -9878\n");
+    const bool stored = waitUntil([&] { return getShortcut(recorded) == ctrlShift7; });
+    EXPECT_EQ(printed.text(), "Error registering hotkey Ctrl+Shift+7: -9878\n");
+    EXPECT_TRUE(stored);
 }
 
 // Clicked with the pointer under a window manager: the recorder's window is active again only some

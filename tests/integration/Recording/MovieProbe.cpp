@@ -18,11 +18,15 @@ double rate(const QString& ratio) {
     return parts.size() == 2 && parts[1].toDouble() != 0 ? parts[0].toDouble() / parts[1].toDouble() : 0;
 }
 
-QString run(const QString& program, const QStringList& args, bool standardOutput) {
+QByteArray output(const QString& program, const QStringList& args, bool standardOutput) {
     QProcess p;
     p.start(program, args);
     p.waitForFinished(60000);
-    return QString::fromUtf8(standardOutput ? p.readAllStandardOutput() : p.readAllStandardError());
+    return standardOutput ? p.readAllStandardOutput() : p.readAllStandardError();
+}
+
+QString run(const QString& program, const QStringList& args, bool standardOutput) {
+    return QString::fromUtf8(output(program, args, standardOutput));
 }
 
 // Every number that follows `key` in ffmpeg's report of a filter over the movie.
@@ -88,6 +92,11 @@ double MovieProbe::meanVolume(const QString& path, int track, double from, doubl
 std::vector<double> MovieProbe::soundOnsets(const QString& path, int track) {
     return reported(path, {"-map", QString("0:a:%1").arg(track), "-af", "silencedetect=noise=-30dB:d=0.1"},
                     "silence_end:");
+}
+
+QImage MovieProbe::frame(const QString& path, double at) {
+    return QImage::fromData(output("ffmpeg", {"-v", "error", "-ss", QString::number(at, 'f', 3), "-i", path, "-frames:v", "1",
+                                              "-f", "image2pipe", "-c:v", "png", "-"}, true), "PNG");
 }
 
 std::optional<double> MovieProbe::pictureOnset(const QString& path, const QRect& area) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QRect>
 #include <QString>
 
@@ -31,6 +32,8 @@ struct MovieProbe {
     static double meanVolume(const QString& path, int track, double from = 0, double to = 1e6);
     // When sound starts after silence (below -30 dB), in the movie's time.
     static std::vector<double> soundOnsets(const QString& path, int track);
+    // The picture at a time of the movie (null when it cannot be decoded).
+    static QImage frame(const QString& path, double at = 0);
     // When an area of the picture stops being black, in the movie's time.
     static std::optional<double> pictureOnset(const QString& path, const QRect& area);
 };

@@ -139,14 +139,13 @@ TEST_F(MovieWriterTest, Mpeg4HevcIsEvenSizedTaggedHvc1AndKeepsItsColours) {
     EXPECT_EQ(QSize(m->video()->width, m->video()->height), QSize(192, 64));
     ASSERT_EQ(m->audio().size(), 1u);
     EXPECT_EQ(m->audio()[0]->codec, "aac");
-    QProcess decode;
-    decode.start("ffmpeg", {"-v", "error", "-i", file("b.mp4"), "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
-    ASSERT_TRUE(decode.waitForFinished(30000));
-    const QByteArray rgb = decode.readAllStandardOutput();
-    ASSERT_EQ(rgb.size(), 192 * 64 * 3);
-    for (int band = 0; band < 3; ++band)
+    const QImage first = MovieProbe::frame(file("b.mp4"));
+    ASSERT_EQ(first.size(), QSize(192, 64));
+    for (int band = 0; band < 3; ++band) {
+        const QRgb rgb = first.pixel(band * 64 + 32, 32);
         for (int c = 0; c < 3; ++c)
-            EXPECT_NEAR(std::uint8_t(rgb[(32 * 192 + band * 64 + 32) * 3 + c]), bands[band][c], 8) << band << "," << c;
+            EXPECT_NEAR((rgb >> (16 - 8 * c)) & 0xff, bands[band][c], 8) << band << "," << c;
+    }
 }
 
 TEST_F(MovieWriterTest, NeverReplacesAFileCreatesNothingBeforeWritingStartsAndRefusesWhatItCannotEncode) {

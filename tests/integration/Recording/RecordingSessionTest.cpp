@@ -2,7 +2,10 @@
 #include "MovieProbe.h"
 #include "RecorderHarness.h"
 
+#include "platform/capture/ShareableContent.h"
 #include "support/LiveDesktop.h"
+#include "support/Printed.h"
+#include "support/RunTask.h"
 #include "support/WaitUntil.h"
 
 #include <QDir>
@@ -21,6 +24,11 @@ namespace {
 
 class RecordingSessionTest : public ::testing::Test {
 protected:
+    // Shared-memory segments this process has attached.
+    static int attachedSharedMemory() {
+        QFile maps("/proc/self/maps");
+        return maps.open(QIODevice::ReadOnly) ? int(maps.readAll().count("SYSV")) : -1;
+    }
     // The saved movie's path; the rewrite that finished it left nothing behind.
     static QString stop(RecorderHarness& r) {
         const auto url = r.stop();
@@ -53,8 +61,9 @@ protected:
 }  // namespace
 
 // A window turns white at the moment the microphone's sound starts: in the movie the two are within
-// 40 ms of each other. At 60 fps no frame is missing anywhere, the first second included.
-TEST_F(RecordingSessionTest, ARectangleAt60IsInStepWithItsSoundAndLosesNoFrame) {
+// 40 ms of each other. At 1080p60 no frame is missing anywhere, the first second of the process's
+// first recording included.
+TEST_F(RecordingSessionTest, TheScreenAt1080p60IsInStepWithItsSoundAndLosesNoFrame) {
     live::Windows windows;
     const auto flash = windows.create(1300, 500, 320, 240, 0x000000);
     live::SoundFeed system("zentola_sink"), microphone("zentola_mic_sink", false);
@@ -62,7 +71,7 @@ TEST_F(RecordingSessionTest, ARectangleAt60IsInStepWithItsSoundAndLosesNoFrame) 
     RecorderHarness r(dir.path(), true);
     r.settings().setVideoFrameRate(PM::VideoFrameRate::fps60);
     r.settings().setAudioOption(PM::AudioOption::both);
-    ASSERT_TRUE(r.start(CaptureMode::rect, SelectionRect{QPointF(640, 360), QSizeF(1280, 720), 0})) << r.error().toStdString();
+    ASSERT_TRUE(r.start(CaptureMode::screen)) << r.error().toStdString();
     spinFor(1500);
     microphone.startTone([&] { windows.fill(flash, 0xffffff); });
     spinFor(1500);
@@ -71,10 +80,10 @@ TEST_F(RecordingSessionTest, ARectangleAt60IsInStepWithItsSoundAndLosesNoFrame) 
     ASSERT_TRUE(m);
     EXPECT_EQ(m->majorBrand, "qt  ");
     EXPECT_FALSE(m->fragmented);
-    expectVideo(*m, "h264", 1280, 720, 60, 3.0);  // retina on, but this display's scale is 1
+    expectVideo(*m, "h264", 1920, 1080, 60, 3.0);  // retina on, but this display's scale is 1
     expectSound(*m, path, {"aac", "pcm_f32le"});
     EXPECT_LE(MovieProbe::largestFrameGap(path), 1.5 / 60);
-    const auto picture = MovieProbe::pictureOnset(path, QRect(670, 150, 300, 220));
+    const auto picture = MovieProbe::pictureOnset(path, QRect(1310, 510, 300, 220));
     const auto sound = MovieProbe::soundOnsets(path, 1);  // stored as captured: no encoder's pre-echo
     ASSERT_TRUE(picture);
     ASSERT_EQ(sound.size(), 1u);
@@ -122,13 +131,13 @@ TEST_F(RecordingSessionTest, AWindowWithTheMicrophoneRidesOutTheSoundServerResta
     auto microphone = std::make_unique<live::SoundFeed>("own_sink");
     live::Windows windows;
     WindowInfo window;
-    window.id = windows.create(300, 200, 400, 300, 0x2080c0);
+    window.id = windows.createManaged(300, 200, 400, 300, 0x2080c0);  // listed by a window manager, if one runs
     window.frame = QRectF(300, 200, 400, 300);
     RecorderHarness r(dir.path());
     r.settings().setVideoCodec(PM::VideoCodec::hevc);
     r.settings().setAudioOption(PM::AudioOption::microphone);
     spinFor(1500);  // a fresh null sink plays a stream's sound late at first
-    testing::internal::CaptureStdout();
+    CapturedStdout printed;
     QElapsedTimer clock;
     clock.start();
     ASSERT_TRUE(r.start(CaptureMode::window, {}, window)) << r.error().toStdString();
@@ -143,7 +152,7 @@ TEST_F(RecordingSessionTest, AWindowWithTheMicrophoneRidesOutTheSoundServerResta
     const double seconds = clock.elapsed() / 1000.0;
     windows.destroy(window.id);
     const bool ended = waitUntil([&] { return r.manager().state() == RecordingState::idle; }, 10000);
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = printed.text();
     ASSERT_TRUE(ended) << out;
     EXPECT_TRUE(survived) << out;
     for (const std::string line : {"Sound server lost, recording silence until it is back: ",
@@ -160,6 +169,44 @@ TEST_F(RecordingSessionTest, AWindowWithTheMicrophoneRidesOutTheSoundServerResta
     EXPECT_GT(MovieProbe::meanVolume(path, 0, 0.2, 1.2), -30);
     EXPECT_LT(MovieProbe::meanVolume(path, 0, 1.7, 2.3), -60) << "silence while the server was away";
     EXPECT_GT(MovieProbe::meanVolume(path, 0, seconds - 1.2, seconds - 0.6), -30) << "sound again once it is back";
+}
+
+// On an X server of the test's own: the pointer is drawn into the movie; when the server dies the
+// recording ends at once with the stream's error, the movie finished as on a stop; and the shared
+// memory the stream grabbed into is handed back.
+TEST_F(RecordingSessionTest, OnAServerThatDiesThePointerIsDrawnTheRecordingEndsAndItsMemoryIsHandedBack) {
+    RecorderHarness r(dir.path(), true);
+    r.settings().setRecordAtRetina(false);
+    // The displays stay the shared server's; the stream grabs from the server DISPLAY names at the start.
+    testing_support::runTask(platform::ShareableContent::get(false, true));
+    const int segments = attachedSharedMemory();
+    live::OwnXvfbServer x;
+    ASSERT_TRUE(x.start());
+    live::Windows windows;
+    windows.create(600, 600, 200, 200, 0xffffff);
+    ASSERT_EQ(QProcess::execute("xdotool", {"mousemove", "700", "700"}), 0);
+    ASSERT_TRUE(r.start(CaptureMode::screen)) << r.error().toStdString();
+    const QString path = r.manager().outputURL()->toLocalFile();
+    spinFor(1500);
+    CapturedStdout printed;
+    x.kill();
+    const bool ended = waitUntil([&] { return r.manager().state() == RecordingState::idle; }, 10000);
+    const std::string out = printed.text();
+    ASSERT_TRUE(ended) << "the recording outlived its X server: " << out;
+    EXPECT_NE(out.find("[VideoRecording] Stream stopped with error: Lost the connection to the X server\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("[VideoRecording] Recording saved: " + path.toStdString() + "\n"), std::string::npos) << out;
+    const QImage picture = MovieProbe::frame(path, 0.5);
+    ASSERT_EQ(picture.size(), QSize(1920, 1080));
+    auto dark = [&](QRect area) {
+        int n = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                n += qGray(picture.pixel(x, y)) < 128;
+        return n;
+    };
+    EXPECT_EQ(dark(QRect(610, 610, 60, 60)), 0) << "the window is white";
+    EXPECT_GT(dark(QRect(690, 690, 20, 20)), 10) << "the pointer is drawn over it";
+    EXPECT_EQ(attachedSharedMemory(), segments) << "the stream's shared memory is still attached";
 }
 
 // On a small file system of its own: a full disk refuses the start with its reason, and a disk that
@@ -191,10 +238,10 @@ TEST_F(RecordingSessionTest, AFullDiskIsToldAndNeverReportedAsASavedMovie) {
     ASSERT_TRUE(waitUntil([&] { return (size = QFileInfo(path).size()) > header; }, 10000)) << "no fragment on disk";
     while (waitUntil([&] { return QFileInfo(path).size() != size; }, 300))
         size = QFileInfo(path).size();
-    testing::internal::CaptureStdout();
+    CapturedStdout printed;
     fill();
     const bool ended = waitUntil([&] { return r.manager().state() == RecordingState::idle; }, 10000);
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = printed.text();
     ASSERT_TRUE(ended) << "the recording went on past the full disk: " << out;
     EXPECT_EQ(out.find("[VideoRecording] Writer failed: "), out.rfind("[VideoRecording] Writer failed: ")) << out;
     EXPECT_NE(out.find("No space left on device"), std::string::npos) << out;

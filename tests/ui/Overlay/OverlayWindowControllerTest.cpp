@@ -4,6 +4,7 @@
 #include "packages/GlobalShortcuts/GlobalShortcuts.h"
 #include "packages/GlobalShortcuts/SystemGlobalShortcuts.h"
 #include "platform/core/MainThread.h"
+#include "support/Printed.h"
 
 #include <QKeyEvent>
 #include <QWidget>
@@ -93,9 +94,9 @@ TEST_F(OverlayWindowControllerTest, ACaptureTakesTheStateOfItsConfirmationAfterH
         showOverlay();
         state->setMode(CaptureMode::window);
         state->setHighlightedWindow(WindowInfo{42, {}, {}, 9, QRectF(10, 10, 300, 200), 0, true});
-        testing::internal::CaptureStdout();
+        CapturedStdout printed;
         controller->executeCapture();
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.log);
+        EXPECT_EQ(printed.text(), c.log);
         EXPECT_TRUE(calls == c.calls && !state->highlightedWindow() && (c.fails || lastWindow->id == 42u));
     }
 }

@@ -12,6 +12,7 @@
 #include "platform/core/Error.h"
 #include "platform/defaults/DefaultsStore.h"
 #include "platform/display/FakeScreenProvider.h"
+#include "support/Printed.h"
 #include "support/RunTask.h"
 
 #include <QDir>
@@ -163,9 +164,9 @@ protected:
         ScreenshotWriter w(settings);
         w.now = [] { return QDateTime(QDate(2025, 3, 14), QTime(9, 26, 53)); };
         w.folderURL = [this] { return QUrl::fromLocalFile(folder); };
-        testing::internal::CaptureStdout();
+        CapturedStdout printed;
         auto url = w.saveScreenshot(image);
-        return {url, testing::internal::GetCapturedStdout()};
+        return {url, printed.text()};
     }
     QByteArray bytes(const std::optional<QUrl>& url) const {
         QFile f(url ? url->toLocalFile() : QString());

@@ -4,6 +4,7 @@
 #include "packages/GlobalShortcuts/SystemGlobalShortcuts.h"
 #include "packages/GlobalShortcuts/UnicodeScalar.h"
 #include "platform/input/KeyboardLayout.h"
+#include "support/Printed.h"
 
 #include <QKeyEvent>
 #include <QMenu>
@@ -200,9 +201,9 @@ TEST_F(Package, DisablingOrAnOpenMenuWithdrawsHotKeysAndTheyComeBackUnderTheSame
     EXPECT_EQ(raw(HotKeyCenter::kindRawKeyUp, 26), HotKeyCenter::eventNotHandledErr);  // not ours
     EXPECT_EQ(downs + ups, 3);
     center.refused.insert({22, 768});  // someone else took it while the menu was open
-    testing::internal::CaptureStdout();
+    CapturedStdout printed;
     setIsMenuOpen(false);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error registering hotkey Ctrl+Shift+6: -9878\n");
+    EXPECT_EQ(printed.text(), "Error registering hotkey Ctrl+Shift+6: -9878\n");
     EXPECT_EQ(center.attempts.back().identity.id, id);
     EXPECT_EQ(raw(HotKeyCenter::kindRawKeyDown, 22), HotKeyCenter::eventNotHandledErr);  // record dropped
 }

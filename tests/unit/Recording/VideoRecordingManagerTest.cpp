@@ -5,6 +5,7 @@
 #include "platform/capture/RunningApplication.h"
 #include "platform/defaults/DefaultsStore.h"
 #include "platform/display/FakeScreenProvider.h"
+#include "support/Printed.h"
 #include "support/RunTask.h"
 #include "support/WaitUntil.h"
 
@@ -72,18 +73,18 @@ protected:
     // The recording's log lines, or the error case it failed with.
     Lines start(CaptureMode mode, std::optional<SelectionRect> rect = {}, std::optional<WindowInfo> window = {},
                 platform::ScreenRef screen = {}) {
-        testing::internal::CaptureStdout();
+        CapturedStdout printed;
         try {
             runTask(manager->startRecording(mode, rect, window, screen));
         } catch (const VideoRecordingManager::RecordingError& e) {
             failure = e.errorCase();
         }
-        return lines(testing::internal::GetCapturedStdout());
+        return printed.lines();
     }
     std::optional<QUrl> stop(Lines* out = nullptr) {
-        testing::internal::CaptureStdout();
+        CapturedStdout printed;
         auto url = runTask(manager->stopRecording());
-        *(out ? out : &ignored) = lines(testing::internal::GetCapturedStdout());
+        *(out ? out : &ignored) = printed.lines();
         return url;
     }
     FakeMovieWriter& writer() { return *writers.back(); }
@@ -265,21 +266,34 @@ TEST_F(VideoRecordingManagerTest, RecordingsInTheSameSecondGetFreeNamesAndTheSto
     }
 }
 
+// Frames lost on the way are told at the stop, after the movie is saved; none lost, nothing told.
+TEST_F(VideoRecordingManagerTest, TheStopTellsHowManyFramesWereDroppedAndTheLongestGap) {
+    start(CaptureMode::screen);
+    firstFrame();
+    for (double t : {5.0 + 1 / 30.0, 5.2})
+        source(StreamOutputType::screen).handlers.onSample(frame(t));
+    ASSERT_TRUE(waitUntil([&] { return writer().input("video")->appended() == 3; }));
+    Lines out;
+    EXPECT_TRUE(stop(&out));
+    ASSERT_EQ(out.size(), 5u);
+    EXPECT_EQ(out[3], "[VideoRecording] Recording saved: " + writer().path());
+    EXPECT_EQ(out[4], "[VideoRecording] Dropped 4 frames, longest gap 167 ms");
+}
+
 TEST_F(VideoRecordingManagerTest, AWriterThatFailsEndsItsRecordingAtOnceAndIsNotReportedAsSaved) {
     start(CaptureMode::screen);
     firstFrame();
     QFile partial(QString::fromStdString(path()));
     ASSERT_TRUE(partial.open(QIODevice::WriteOnly));  // what the writer managed to write
-    testing::internal::CaptureStdout();
+    CapturedStdout printed;
     writer().failWith("No space left on device");
     for (int i = 0; i < 3; ++i)
         source(StreamOutputType::screen).handlers.onSample(frame(5.1 + i));
     ASSERT_TRUE(waitUntil([&] { return manager->state() == RecordingState::idle; }));
-    EXPECT_EQ(lines(testing::internal::GetCapturedStdout()),
+    EXPECT_EQ(printed.lines(),
               (Lines{"[VideoRecording] Writer failed: No space left on device", "[VideoRecording] Stopping recording...",
                      "[VideoRecording] Writer status before finish: 3",
                      "[VideoRecording] Writer not in writing state, status: 3",
-                     "[VideoRecording] Writer error: No space left on device",
                      "[VideoRecording] Partial recording kept: " + partial.fileName().toStdString()}));
     // A finish that fails is no saved movie either.
     start(CaptureMode::screen);
@@ -298,7 +312,7 @@ TEST_F(VideoRecordingManagerTest, TheSoundServerGoingIsLoggedEachWayAndALostStre
     start(CaptureMode::screen);
     firstFrame();
     const std::string file = path();
-    testing::internal::CaptureStdout();
+    CapturedStdout printed;
     const platform::PlatformError lost("AudioCapture", 6, "Lost the sound server: Connection terminated");
     for (auto type : {StreamOutputType::audio, StreamOutputType::microphone})
         source(type).handlers.onInterruption(lost);
@@ -308,7 +322,7 @@ TEST_F(VideoRecordingManagerTest, TheSoundServerGoingIsLoggedEachWayAndALostStre
     EXPECT_TRUE(manager->isRecording());
     source(StreamOutputType::screen).handlers.onFailure(platform::PlatformError("X11", 3, "The window was closed"));
     ASSERT_TRUE(waitUntil([&] { return manager->state() == RecordingState::idle; }));
-    auto out = lines(testing::internal::GetCapturedStdout());
+    auto out = printed.lines();
     EXPECT_EQ(Lines(out.begin(), out.begin() + 5),
               (Lines{"[VideoRecording] Sound server lost, recording silence until it is back: " + lost.description(),
                      "[VideoRecording] Sound server is back, recording sound again",

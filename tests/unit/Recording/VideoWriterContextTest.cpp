@@ -1,6 +1,7 @@
 #include "Fakes.h"
 
 #include "Features/Capture/VideoWriterContext.h"
+#include "support/Printed.h"
 
 #include <gtest/gtest.h>
 
@@ -31,11 +32,11 @@ protected:
     }
     // The log lines of one buffer from each of the three queues, stamped t (or only of those given).
     Lines deliver(double t, bool withImage = true) {
-        testing::internal::CaptureStdout();
+        CapturedStdout printed;
         context.processVideoSampleBuffer(frame(t, withImage));
         context.processAudioSampleBuffer(sound(t));
         context.processMicrophoneSampleBuffer(sound(t));
-        return lines(testing::internal::GetCapturedStdout());
+        return printed.lines();
     }
     std::size_t appended() const { return video->appended() + audio->appended() + mic->appended(); }
 
@@ -87,4 +88,27 @@ TEST_F(VideoWriterContextTest, WhatCannotBeWrittenIsDroppedLoggedOnlyWhenAnAppen
     context.setIsWriting(false);  // the stop began: nothing reaches the writer any more
     EXPECT_TRUE(deliver(3.0).empty());
     EXPECT_EQ(appended() + writer->events().size(), 0u);
+}
+
+// Frames at 30 per second: one the encoder had no room for, three the capture never delivered and
+// a hidden window's ticks without a picture. Only the first two are lost, the longest gap is 4/30 s.
+TEST_F(VideoWriterContextTest, FrameSlotsNoFrameFilledAreCountedWithTheLongestGap) {
+    context.setFrameInterval(MediaTime::make(1, 30));
+    arm();
+    for (int slot : {0, 1})
+        deliver(slot / 30.0);
+    EXPECT_EQ(context.frameGaps().dropped, 0);
+    video->ready = false;
+    deliver(2 / 30.0);
+    video->ready = true;
+    for (int slot : {3, 7})
+        deliver(slot / 30.0);
+    for (int slot : {8, 9, 10})
+        deliver(slot / 30.0, false);
+    deliver(11 / 30.0);
+    const auto gaps = context.frameGaps();
+    EXPECT_EQ(gaps.dropped, 4);
+    EXPECT_NEAR(gaps.longest.seconds(), 4 / 30.0, 1e-6);
+    arm();
+    EXPECT_EQ(context.frameGaps().dropped, 0) << "each recording counts afresh";
 }

@@ -1,4 +1,5 @@
 #include "Services/PermissionManager.h"
+#include "support/Printed.h"
 
 #include <qcoro/qcorotask.h>
 
@@ -59,12 +60,13 @@ TEST_F(PermissionManagerTest, ScreenRecordingCheckResetsOnlyForACountedEntry) {
     for (const auto& [answers, count] : cases) {
         desktop = answers;
         runs.clear();
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(PermissionManager(environment()).hasScreenRecordingPermission(), desktop.preflight);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+        CapturedStdout printed;
+        const bool granted = PermissionManager(environment()).hasScreenRecordingPermission();
+        EXPECT_EQ(printed.text(),
                   count == 4 ? "[PermissionManager] Signature mismatch detected, auto-resetting permissions for "
                                "clean onboarding\n"
                              : "");
+        EXPECT_EQ(granted, desktop.preflight);
         ASSERT_EQ(runs.size(), count) << desktop.sqliteOutput.toStdString();
         for (int i = 0; i < count; ++i) {
             EXPECT_EQ(runs[i], (i == 0 ? QStringList{"/usr/bin/sqlite3", kDatabase, query}

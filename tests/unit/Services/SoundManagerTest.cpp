@@ -3,6 +3,7 @@
 #include "platform/core/Error.h"
 #include "platform/desktop/SoundPlayer.h"
 #include "resources/Bundle.h"
+#include "support/Printed.h"
 
 #include <QSet>
 
@@ -55,9 +56,9 @@ TEST(SoundManagerTest, PlaysTheFirstSoundThatExistsElseTheBell) {
             },
             [&] { events << "beep"; },
         });
-        testing::internal::CaptureStdout();
+        CapturedStdout printed;
         manager.playShutterSound();
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+        EXPECT_EQ(printed.text(),
                   c.playable ? "" : "Failed to play sound: cannot decode sound: bad header\n");
         EXPECT_EQ(events.join(", "), c.events);
         EXPECT_EQ(manager.audioPlayer() != nullptr, c.events.endsWith("play"));
