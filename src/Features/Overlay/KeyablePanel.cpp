@@ -3,6 +3,7 @@
 #include "Features/Overlay/OverlayView.h"
 #include "platform/desktop/WindowPlacement.h"
 
+#include <QFocusEvent>
 #include <QScreen>
 #include <QWindow>
 
@@ -47,6 +48,10 @@ void KeyablePanel::resizeEvent(QResizeEvent* event) {
         view_->setGeometry(rect());
     QWidget::resizeEvent(event);
 }
+
+// Nothing here shows the focus; the default repaints the whole display when the panel takes it.
+void KeyablePanel::focusInEvent(QFocusEvent* event) { event->accept(); }
+void KeyablePanel::focusOutEvent(QFocusEvent* event) { event->accept(); }
 
 void KeyablePanel::makeKey() {
     raise();

@@ -356,6 +356,9 @@ void OverlayWindowController::presentPanels() {
         panel->show();
         panel->raise();
     }
+    // Showing asks for a repaint of every view later on, which would come after the panels were
+    // painted for the first time; taken now, it joins that first painting instead of doubling it.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateLater);
     presented_ = true;
     keyPanel_ = panels_.count(active) ? panels_.at(active) : nullptr;
     // The panel takes the keyboard over from the catcher.

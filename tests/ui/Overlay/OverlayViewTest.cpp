@@ -9,9 +9,12 @@
 #include "Features/Overlay/SelectionRectView.h"
 #include "Features/Overlay/WindowHighlightView.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QStyleHints>
+
+#include <map>
 
 using namespace zentola;
 using namespace overlay_test;
@@ -42,6 +45,36 @@ TEST_F(OverlayViewTest, ScreenModeVeilsOnlyTheOtherDisplaysAndOutlinesEvery_Othe
     const QImage dimmed = picture(0);
     EXPECT_TRUE(std::abs(qAlpha(dimmed.pixel(50, 50)) - 77) <= 1 && qAlpha(dimmed.pixel(200, 140)) == 0 && dimmed.pixel(150, 100) == accent);
     EXPECT_TRUE(dimmed.pixel(300, 150) == qRgb(255, 255, 255) && qAlpha(picture(1).pixel(50, 50)) == 0);
+}
+
+// Counts the paintings of each overlay view.
+struct PaintCounter : QObject {
+    std::map<QObject*, int> paints;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && qobject_cast<OverlayView*>(watched))
+            ++paints[watched];
+        return false;
+    }
+};
+
+TEST_F(OverlayViewTest, ShowingPaintsEachDisplayOnceAlsoWhenThePanelTakesTheKeyboard) {
+    for (const CaptureMode mode : {CaptureMode::screen, CaptureMode::window}) {
+        state->setMode(mode);
+        PaintCounter counter;
+        qApp->installEventFilter(&counter);
+        // From the event loop, as the shortcut shows it.
+        controller = std::make_unique<OverlayWindowController>(*state, fakeEnvironment());
+        QMetaObject::invokeMethod(controller.get(), &OverlayWindowController::show, Qt::QueuedConnection);
+        ASSERT_TRUE(waitUntil([&] { return controller->hasPanels() && counter.paints[view(0)] > 0 && counter.paints[view(1)] > 0; }));
+        ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == panel(0); }));
+        // Whatever showing and activating asked for is in the queue by now.
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::sendPostedEvents();
+        EXPECT_EQ(counter.paints[view(0)], 1) << mode.rawValue().toStdString();
+        EXPECT_EQ(counter.paints[view(1)], 1) << mode.rawValue().toStdString();
+        qApp->removeEventFilter(&counter);
+        controller->hide();
+    }
 }
 
 TEST_F(OverlayViewTest, ATapOnEitherDisplayCapturesTheActiveOne_ADragOrAnotherModeDoesNot) {
