@@ -15,6 +15,8 @@
 #include "support/WaitUntil.h"
 #include "support/XClient.h"
 
+#include <xcb/xcb_keysyms.h>
+
 #include <csignal>
 #include <memory>
 #include <sys/inotify.h>
@@ -147,6 +149,29 @@ protected:
         return read("run/com.zentola.Zentola-" + display + ".lock").toLongLong() == p.processId() &&
                log(p).contains("[Zentola] No system tray is available");
     }
+    // Ctrl+Shift+6 and Ctrl+Shift+8 are held on the current display: another client's grab of either is
+    // refused. Until then a key pressed reaches nobody.
+    static bool shortcutsGrabbed() {
+        XClient x;
+        xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(x.c);
+        bool held = true;
+        for (xcb_keysym_t sym : {0x36u /* 6 */, 0x38u /* 8 */}) {
+            std::unique_ptr<xcb_keycode_t, decltype(&free)> code(xcb_key_symbols_get_keycode(symbols, sym), &free);
+            if (!code) {
+                held = false;
+                break;
+            }
+            const quint16 mods = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT;
+            auto error = freed(xcb_request_check(
+                x.c, xcb_grab_key_checked(x.c, 1, x.root, mods, *code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
+            if (!error)
+                xcb_ungrab_key(x.c, *code, x.root, mods);
+            held = held && error && error->error_code == XCB_ACCESS;
+        }
+        xcb_key_symbols_free(symbols);
+        x.sync();
+        return held;
+    }
     // A selection drawn in the overlay of `p`, ended by the overlay's shortcut: the rectangle
     // changes at every step of the drag, and its last value may still wait to be written.
     void drawSelection(const QProcess& p) {
@@ -235,6 +260,7 @@ TEST_F(ZentolaAppTest, OneCopyPerSession_SettingsKeptWhole_WrittenInBatchesAndOn
     EXPECT_EQ(log(second), QStringLiteral("[Zentola] Zentola is already running (process %1); this launch ends\n")
                                .arg(first.processId()));
     EXPECT_EQ(first.state(), QProcess::Running);
+    ASSERT_TRUE(waitUntil(shortcutsGrabbed, 15000)) << log(first).toStdString();
     EXPECT_EQ(settingsBytes(), before);
 
     // A drag in the overlay changes the rectangle at every step; the file is replaced a few times.
@@ -281,6 +307,7 @@ TEST_F(ZentolaAppTest, OneCopyPerDisplay_EachEndsOnSighupWithItsSettingsWritten)
     EXPECT_EQ(log(third), QStringLiteral("[Zentola] Zentola is already running (process %1); this launch ends\n")
                               .arg(second.processId()));
     EXPECT_EQ(first.state(), QProcess::Running);
+    ASSERT_TRUE(waitUntil(shortcutsGrabbed, 15000)) << log(first).toStdString();
 
     // Logout: a change still waiting to be written reaches the file.
     drawSelection(first);
@@ -298,6 +325,7 @@ TEST_F(ZentolaAppTest, TheDisplayGoingAway_SettingsWrittenAndTheMovieFinished) {
         env.insert("DISPLAY", server.display);
         QProcess& zentola = launch();
         ASSERT_TRUE(waitUntil([&] { return upWithoutTray(zentola); }, 15000)) << log(zentola).toStdString();
+        ASSERT_TRUE(waitUntil(shortcutsGrabbed, 15000)) << log(zentola).toStdString();
         if (recording) {
             xdotool("key --clearmodifiers ctrl+shift+8");
             ASSERT_TRUE(waitUntil([&] { return log(zentola).contains("Started writing session"); }, 15000))
