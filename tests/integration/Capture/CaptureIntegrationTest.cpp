@@ -14,6 +14,7 @@
 #include "platform/defaults/DefaultsStore.h"
 #include "platform/desktop/Compositor.h"
 #include "support/LiveDesktop.h"
+#include "support/QuietCapture.h"
 #include "support/RunTask.h"
 #include "support/WaitUntil.h"
 
@@ -210,18 +211,9 @@ TEST(CaptureIntegration, TheWindowListNamesOtherProcessesWindowsFrontToBackInThe
 
 TEST(CaptureIntegration, TheWorkflowSavesTheSecondDisplayAndAWindow) {
     TestWindows windows({spec(QRect(2000, 200, 300, 100), blue), spec(QRect(200, 700, 160, 120), red)});
-    QTemporaryDir dir;
-    platform::DefaultsStore store(dir.path() + "/defaults.json");
-    PersistenceManager settings(store);
-    settings.saveScreenshotFolderAccess(QUrl::fromLocalFile(dir.path()));
-    std::vector<CapturedImage> shown;
-    CaptureManager::Environment e = CaptureManager::Environment::system();
-    e.persistence = [&]() -> PersistenceManager& { return settings; };
-    e.copyImageWithFile = [](const platform::BitmapRef&, const std::optional<QString>&) {};
-    e.playShutterSound = [] {};
-    e.showFlash = [](platform::ScreenRef) -> QCoro::Task<void> { co_return; };
-    e.showThumbnail = [&](const CapturedImage& image) { shown.push_back(image); };
-    CaptureManager manager(std::move(e));
+    testing_support::QuietCapture capture;
+    CaptureManager& manager = capture.manager;
+    std::vector<CapturedImage>& shown = capture.shown;
     const auto b = ScreenExt::screenWithDisplayID(displayNamed("B").displayID);
     runTask(manager.performCaptureWorkflow(CaptureMode::screen, std::nullopt, std::nullopt, b));
     runTask(manager.performCaptureWorkflow(CaptureMode::window, std::nullopt,

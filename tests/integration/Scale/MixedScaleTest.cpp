@@ -4,6 +4,7 @@
 #include "platform/defaults/DefaultsStore.h"
 #include "platform/desktop/WindowPlacement.h"
 #include "platform/display/Screen.h"
+#include "support/QuietCapture.h"
 #include "support/RunTask.h"
 
 #include <QApplication>
@@ -23,18 +24,9 @@ TEST(MixedScales, EachDisplayIsTakenWholeAndItsFrameCoversItsToolkitScreen) {
     ASSERT_NE(screens[0]->backingScaleFactor(), screens[1]->backingScaleFactor())
         << "run with ZENTOLA_TEST_SCALES, e.g. 2,1";
 
-    QTemporaryDir dir;
-    platform::DefaultsStore store(dir.path() + "/defaults.json");
-    PersistenceManager settings(store);
-    settings.saveScreenshotFolderAccess(QUrl::fromLocalFile(dir.path()));
-    std::vector<CapturedImage> shown;
-    CaptureManager::Environment e = CaptureManager::Environment::system();
-    e.persistence = [&]() -> PersistenceManager& { return settings; };
-    e.copyImageWithFile = [](const platform::BitmapRef&, const std::optional<QString>&) {};
-    e.playShutterSound = [] {};
-    e.showFlash = [](platform::ScreenRef) -> QCoro::Task<void> { co_return; };
-    e.showThumbnail = [&](const CapturedImage& image) { shown.push_back(image); };
-    CaptureManager manager(std::move(e));
+    testing_support::QuietCapture capture;
+    CaptureManager& manager = capture.manager;
+    std::vector<CapturedImage>& shown = capture.shown;
 
     for (const platform::ScreenRef& s : screens) {
         SCOPED_TRACE(s->name().toStdString() + " at scale " + std::to_string(s->backingScaleFactor()));
