@@ -17,6 +17,10 @@
 #include <mutex>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace platform {
 
 namespace {
@@ -157,11 +161,24 @@ private:
             pending_.reset();
             writing_ = true;
             lock.unlock();
-            write(merged(document));
+            mergeAndWrite(document);
             lock.lock();
             writing_ = false;
             done_.notify_all();
         }
+    }
+
+    // Copies on other displays write the same file: between them, reading it, putting the changes in
+    // and replacing it is one step, or one copy's replacement would drop what another just wrote.
+    void mergeAndWrite(const Pending& document) const {
+        const QString folder = QFileInfo(path_).absolutePath();
+        QDir().mkpath(folder);
+        const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0)
+            ::flock(fd, LOCK_EX);  // released with the descriptor
+        write(merged(document));
+        if (fd >= 0)
+            ::close(fd);
     }
 
     // The file as it is now with this process's changes put in; the whole view when there is no file

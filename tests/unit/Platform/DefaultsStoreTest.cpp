@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "support/Printed.h"
 
 using platform::DefaultsStore;
@@ -160,6 +162,25 @@ TEST_F(DefaultsStoreTest, TwoCopiesOverOneFileKeepEachOthersChanges) {
     EXPECT_EQ(file.value("zentola.lastCaptureMode"), QJsonValue("rect")) << readFile().toStdString();
     EXPECT_EQ(file.value("zentola.playSounds"), QJsonValue(false)) << readFile().toStdString();
     EXPECT_FALSE(file.contains("gone")) << readFile().toStdString();
+
+    // Writing at the same moment, neither copy replaces the file over the other's last change.
+    QFile::remove(path());
+    std::thread other([&] {
+        for (int i = 0; i < 100; ++i) {
+            second.setInteger(QStringLiteral("second.%1").arg(i), i);
+            second.flush();
+        }
+    });
+    for (int i = 0; i < 100; ++i) {
+        first.setInteger(QStringLiteral("first.%1").arg(i), i);
+        first.flush();
+    }
+    other.join();
+    const QJsonObject both = onDisk();
+    int missing = 0;
+    for (int i = 0; i < 100; ++i)
+        missing += !both.contains(QStringLiteral("first.%1").arg(i)) + !both.contains(QStringLiteral("second.%1").arg(i));
+    EXPECT_EQ(missing, 0) << readFile().toStdString();
 
     // With no file left to merge with, a copy writes all it knows.
     QFile::remove(path());
