@@ -151,6 +151,11 @@ void OwnWindows::forget(QWindow* window) {
     const auto id = xid(window);
     if (!id)
         return;
+    {
+        std::lock_guard lock(keptMutex());
+        if (!kept().count(*id))
+            return;  // nothing kept: no need to wait for the server
+    }
     // Once answered, the server has carried out the hiding: a grab that lists the windows from
     // now on no longer finds the window itself on screen.
     xcb_connection_t* c = toolkitConnection();

@@ -15,10 +15,6 @@ bool Permissions::preflightScreenCapture() {
     return ok;
 }
 
-bool Permissions::requestScreenCapture() {
-    return preflightScreenCapture();
-}
-
 bool Permissions::isAccessibilityTrusted() {
     return true;
 }

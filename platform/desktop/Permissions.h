@@ -12,7 +12,6 @@ public:
     enum class MicrophoneStatus { notDetermined = 0, restricted = 1, denied = 2, authorized = 3 };
 
     static bool preflightScreenCapture();
-    static bool requestScreenCapture();
     static bool isAccessibilityTrusted();
 
     // Authorised while the sound server offers a capture source that is not a monitor of an

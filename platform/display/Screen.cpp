@@ -64,13 +64,6 @@ void Screen::update(Description d, QRectF frame, QRectF visibleFrame) {
     visibleFrame_ = visibleFrame;
 }
 
-QRectF Screen::frameFromNative(const QRect& native, const QRect& firstNative, double scale) {
-    // Bottom-left corner of the native rectangle, in points above the first display's bottom edge.
-    const double x = (native.x() - firstNative.x()) / scale;
-    const double bottom = (firstNative.y() + firstNative.height() - (native.y() + native.height())) / scale;
-    return QRectF(x, bottom, native.width() / scale, native.height() / scale);
-}
-
 QPointF Screen::pointFromNative(const QPointF& native, const QRect& firstNative, double scale) {
     return QPointF((native.x() - firstNative.x()) / scale,
                    (firstNative.y() + firstNative.height() - native.y()) / scale);

@@ -58,7 +58,6 @@ public:
 
     // Pure conversions between X11 pixels and global bottom-left points, for a layout whose first
     // display has the given native geometry and scale.
-    static QRectF frameFromNative(const QRect& native, const QRect& firstNative, double scale);
     static QPointF pointFromNative(const QPointF& native, const QRect& firstNative, double scale);
     static QPointF nativeFromPoint(const QPointF& point, const QRect& firstNative, double scale);
     // The same across displays of different scales: a pixel on a display is converted with that

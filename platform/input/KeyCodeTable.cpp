@@ -104,13 +104,6 @@ std::optional<std::string_view> KeyCodeTable::keyName(int virtualKeyCode) {
     return std::nullopt;
 }
 
-std::optional<int> KeyCodeTable::virtualFromKeyName(std::string_view name) {
-    for (auto [v, n] : kVirtualToKeyName)
-        if (n == name)
-            return v;
-    return std::nullopt;
-}
-
 const std::vector<int>& KeyCodeTable::virtualKeyCodes() {
     static const std::vector<int> codes = [] {
         std::vector<int> v;

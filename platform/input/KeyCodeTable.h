@@ -15,7 +15,6 @@ namespace platform {
 class KeyCodeTable {
 public:
     static std::optional<std::string_view> keyName(int virtualKeyCode);
-    static std::optional<int> virtualFromKeyName(std::string_view name);
     // Every virtual key code that names a key position, in no particular order.
     static const std::vector<int>& virtualKeyCodes();
 
