@@ -24,6 +24,7 @@ void AudioStamper::restart() {
     zero_.reset();
     freshZero_.reset();
     trusted_ = false;
+    holdOver_ = false;
 }
 
 void AudioStamper::newStream() {
@@ -35,6 +36,7 @@ void AudioStamper::newStream() {
     zero_.reset();
     freshZero_.reset();
     trusted_ = false;
+    holdOver_ = false;
 }
 
 void AudioStamper::report(std::int64_t zeroNs, std::int64_t takenNs) {
@@ -57,6 +59,7 @@ std::int64_t AudioStamper::heardAt(std::int64_t position, std::int64_t frames, s
 void AudioStamper::release(std::int64_t nowNs) {
     if (heldFrames_ == 0)
         return;
+    holdOver_ = true;  // once let go, the stream's sound is not held again
     const std::int64_t frames = std::exchange(heldFrames_, 0);
     const std::int64_t measured = heardAt(heldStart_, 0, nowNs);
     if (resync_)
@@ -73,7 +76,7 @@ void AudioStamper::push(const std::uint8_t* data, std::int64_t frames, std::int6
         return;
     if (!firstSoundAt_)
         firstSoundAt_ = nowNs;
-    if (!trusted_ && heldFrames_ + frames <= holdLimit_) {
+    if (!trusted_ && !holdOver_ && heldFrames_ + frames <= holdLimit_) {
         if (heldFrames_ == 0)
             heldStart_ = position_;
         const std::size_t size = std::size_t(frames) * std::size_t(bytesPerFrame_);
@@ -86,7 +89,8 @@ void AudioStamper::push(const std::uint8_t* data, std::int64_t frames, std::int6
         return;
     }
     // The held sound goes first, placed where the reports say it was heard; what follows joins it.
-    release(nowNs);
+    // Its last frame was read just before this chunk's.
+    release(nowNs - CaptureClock::framesToNanoseconds(frames, sampleRate_));
     if (!data) {
         if (!timeline_.isAnchored() || resync_) {
             position_ += frames;

@@ -63,6 +63,7 @@ private:
     std::optional<std::int64_t> zero_;          // the latest report
     std::optional<std::int64_t> freshZero_;     // the latest report taken since the sound began
     bool trusted_ = false;
+    bool holdOver_ = false;
 
     std::vector<std::uint8_t> held_;
     std::int64_t heldFrames_ = 0;

@@ -136,6 +136,7 @@ TEST_F(AudioStamperTest, ReportsThatNeverAgreeHoldTheSoundNoLongerThanTheLimit) 
     }
     ASSERT_FALSE(deliveries.empty());
     EXPECT_LE(deliveries[0].frames, rate * 3 / 4);
+    EXPECT_FALSE(stamper.holding()) << "the sound after the limit is held back again";
     expectJoined();
     expectHeard(s, 25 * ms);
 }
