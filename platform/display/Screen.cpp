@@ -2,6 +2,8 @@
 
 #include "platform/display/XcbScreenProvider.h"
 
+#include <algorithm>
+
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -78,13 +80,18 @@ std::vector<std::pair<QRectF, QRectF>> Screen::framesFor(const std::vector<Descr
     if (descriptions.empty())
         return out;
     const QRect first = descriptions.front().nativeGeometry;
-    const double firstScale = validScale(descriptions.front().scaleFactor);
-    const double firstHeight = first.height() / firstScale;
+    const double firstHeight = first.height() / validScale(descriptions.front().scaleFactor);
+    // Displays are placed at their pixel offsets counted at the smallest scale: a display then never
+    // takes more points than lie between it and its neighbour, so no two frames overlap and a point
+    // names one display. With one scale for all, they lie edge to edge.
+    double spacing = validScale(descriptions.front().scaleFactor);
+    for (const Description& d : descriptions)
+        spacing = std::min(spacing, validScale(d.scaleFactor));
     out.reserve(descriptions.size());
     for (const Description& d : descriptions) {
         const double scale = validScale(d.scaleFactor);
         const QRect& g = d.nativeGeometry;
-        const QPointF topLeft = QPointF(g.topLeft() - first.topLeft()) / firstScale;
+        const QPointF topLeft = QPointF(g.topLeft() - first.topLeft()) / spacing;
         auto within = [&](const QRect& native) {
             // Top-left of the rectangle in top-left points, then flipped with the first display's height.
             const QPointF tl = topLeft + QPointF(native.topLeft() - g.topLeft()) / scale;

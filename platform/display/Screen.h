@@ -79,9 +79,9 @@ public:
     // Builds Screen objects from descriptions, with frames worked out from the first one (tests, fakes).
     static std::vector<ScreenRef> makeScreens(const std::vector<Description>& descriptions);
     // The frame and visible frame of each description, in the same order, as makeScreens sets them.
-    // A display's place comes from its pixel offset to the first display at the first display's
-    // scale (the space the window list uses too, and seamless when every scale is the same); its
-    // size, and where its work area lies within it, at its own scale.
+    // A display's place comes from its pixel offset to the first display at the smallest scale of
+    // all (seamless when every scale is the same, never overlapping when they differ); its size,
+    // and where its work area lies within it, at its own scale.
     static std::vector<std::pair<QRectF, QRectF>> framesFor(const std::vector<Description>& descriptions);
 
     // Replaces what the display reports, keeping the object (providers, when a connected monitor

@@ -33,14 +33,30 @@ QRectF Coordinates::localFromTopLeft(const QRectF& r, const QRectF& display, con
     return QRectF((r.x() - display.x()) * ratio, (r.y() - displayTop) * ratio, r.width() * ratio, r.height() * ratio);
 }
 
+namespace {
+
+double validScale(double scale) {
+    return scale > 0 ? scale : 1.0;
+}
+
+// Where the window list puts a display's top-left corner: its pixels from the first display's
+// corner, counted at the first display's scale. Display frames may lie elsewhere (they are spaced so
+// that displays of different scales never overlap), so conversions go through the pixels.
+QPointF listedCorner(const platform::Screen& screen, const platform::Screen& first) {
+    return QPointF(screen.nativeGeometry().topLeft() - first.nativeGeometry().topLeft()) /
+           validScale(first.backingScaleFactor());
+}
+
+}  // namespace
+
 QRectF Coordinates::localFromTopLeft(const QRectF& r, const platform::Screen& screen) {
     const auto screens = platform::Screen::screens();
     if (screens.empty())
         return localFromTopLeft(r, screen.frame(), screen.frame());
     const platform::Screen& first = *screens.front();
-    const double own = screen.backingScaleFactor() > 0 ? screen.backingScaleFactor() : 1.0;
-    const double firstScale = first.backingScaleFactor() > 0 ? first.backingScaleFactor() : 1.0;
-    return localFromTopLeft(r, screen.frame(), first.frame(), firstScale / own);
+    const double ratio = validScale(first.backingScaleFactor()) / validScale(screen.backingScaleFactor());
+    const QPointF corner = listedCorner(screen, first);
+    return QRectF((r.topLeft() - corner) * ratio, r.size() * ratio);
 }
 
 QPointF Coordinates::topLeftFromPointer(const QPointF& p) {
@@ -49,12 +65,8 @@ QPointF Coordinates::topLeftFromPointer(const QPointF& p) {
     if (!on)
         return topLeftFromBottomLeft(p);
     const platform::Screen& first = *screens.front();
-    const double own = on->backingScaleFactor() > 0 ? on->backingScaleFactor() : 1.0;
-    const double firstScale = first.backingScaleFactor() > 0 ? first.backingScaleFactor() : 1.0;
-    const QRectF display = on->frame();
-    const QPointF local = localFromBottomLeft(p, display);
-    const double displayTop = first.frame().height() - (display.y() + display.height());
-    return QPointF(display.x() + local.x() * own / firstScale, displayTop + local.y() * own / firstScale);
+    const double ratio = validScale(on->backingScaleFactor()) / validScale(first.backingScaleFactor());
+    return listedCorner(*on, first) + localFromBottomLeft(p, on->frame()) * ratio;
 }
 
 QPointF Coordinates::localFromBottomLeft(const QPointF& p, const QRectF& display) {

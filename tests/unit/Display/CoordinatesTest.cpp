@@ -88,7 +88,7 @@ TEST(CoordinatesTest, EveryConversionAroundThePrimaryAtScaleOneAndTwo) {
 TEST(CoordinatesTest, DisplaysOfDifferentScalesEachConvertAtTheirOwnScale) {
     struct Layout { const char* name; double primaryScale, otherScale; QRect primary, other; QRectF otherFrame; };
     const Layout layouts[] = {
-        {"2;1", 2, 1, QRect(0, 0, 3840, 2160), QRect(3840, 0, 1920, 1080), QRectF(1920, 0, 1920, 1080)},
+        {"2;1", 2, 1, QRect(0, 0, 3840, 2160), QRect(3840, 0, 1920, 1080), QRectF(3840, 0, 1920, 1080)},
         {"1;2", 1, 2, QRect(0, 0, 1920, 1080), QRect(1920, 0, 3840, 2160), QRectF(1920, 0, 1920, 1080)},
     };
     for (const Layout& l : layouts) {
@@ -130,6 +130,35 @@ TEST(CoordinatesTest, DisplaysOfDifferentScalesEachConvertAtTheirOwnScale) {
         EXPECT_EQ(platform::WindowPlacement::geometryForFrame(card),
                   QRect(l.other.right() + 1 - int(300 * l.otherScale), l.other.bottom() + 1 - int(200 * l.otherScale),
                         int(300 * l.otherScale), int(200 * l.otherScale)));
+    }
+}
+
+// A 4K laptop display at scale 2 with two 1080p monitors at scale 1 on its right ("2;1;1"): the
+// middle monitor takes more points than its pixel offset to the next one at the laptop's scale, yet
+// every pixel still belongs to the display it is on, in every space.
+TEST(CoordinatesTest, ThreeDisplaysOfMixedScalesNeverOverlap) {
+    const QRect pixels[] = {QRect(0, 0, 3840, 2160), QRect(3840, 0, 1920, 1080), QRect(5760, 0, 1920, 1080)};
+    const double scales[] = {2, 1, 1};
+    std::vector<Screen::Description> displays;
+    for (int i = 0; i < 3; ++i)
+        displays.push_back(FakeScreenProvider::display(QString::number(i), pixels[i], i + 1, scales[i]));
+    auto fake = FakeScreenProvider::install();
+    fake->setDisplays(displays);
+    const auto& list = fake->list;
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE("display " + std::to_string(i));
+        for (int j = i + 1; j < 3; ++j)
+            EXPECT_FALSE(list[i]->frame().intersects(list[j]->frame())) << "with display " << j;
+        for (const QPoint& pixel : {pixels[i].topLeft(), pixels[i].bottomRight(), pixels[i].center()}) {
+            fake->mouse = Screen::pointFromNative(pixel, list);
+            EXPECT_EQ(ScreenExt::screenWithMouse(), list[i]) << pixel.x() << "," << pixel.y();
+            EXPECT_EQ(Coordinates::topLeftFromPointer(fake->mouse), QPointF(pixel) / 2.0)
+                << pixel.x() << "," << pixel.y();
+        }
+        // A window 100 x 50 pixels in from the display's corner, as the window list gives it.
+        const QRectF listed(QPointF(pixels[i].topLeft() + QPoint(100, 50)) / 2.0, QSizeF(400, 300) / 2.0);
+        EXPECT_EQ(Coordinates::localFromTopLeft(listed, *list[i]),
+                  QRectF(QPointF(100, 50) / scales[i], QSizeF(400, 300) / scales[i]));
     }
 }
 
