@@ -94,17 +94,19 @@ protected:
         x.sync();
     }
 
-    // Where the program's windows covering a display are: the overlay panels.
+    // Where the program's windows covering a display are: the overlay panels. Parked ones lie
+    // outside the screen.
     std::multiset<std::pair<int, int>> panelPlaces(const XClient& x) const {
         std::multiset<std::pair<int, int>> places;
         auto tree = freed(xcb_query_tree_reply(x.c, xcb_query_tree(x.c, x.root), nullptr));
         if (!tree)
             return places;
+        const QRect screen = x.geometry(x.root);
         const xcb_window_t* children = xcb_query_tree_children(tree.get());
         for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
             const QRect g = x.geometry(children[i]);
             if (x.viewable(children[i]) && x.cardinal(children[i], "_NET_WM_PID") == quint32(app.processId()) &&
-                g.size() == QSize(1920, 1080))
+                g.size() == QSize(1920, 1080) && g.intersects(screen))
                 places.emplace(g.x(), g.y());
         }
         return places;

@@ -108,7 +108,7 @@ protected:
         ASSERT_TRUE(waitUntil([&] {
             return !controller.panels().empty() &&
                    std::all_of(controller.panels().begin(), controller.panels().end(),
-                               [](const auto& entry) { return entry.second && entry.second->isVisible(); });
+                               [](const auto& entry) { return entry.second && entry.second->isOnScreen(); });
         }));
         for (const auto& [screen, panel] : controller.panels())
             ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.data()));
