@@ -38,10 +38,11 @@ void KeyablePanel::place() {
 void KeyablePanel::park() {
     if (!screen_)
         return;
+    if (isVisible() && !parked_)
+        platform::Workspace::resignFocus(this);
     parked_ = true;
     // Painting out of sight would only load the X server.
     setUpdatesEnabled(false);
-    platform::Workspace::resignFocus(this);
     if (QScreen* qs = screen_->qscreen())
         setScreen(qs);
     home_ = platform::WindowPlacement::geometryForScreen(*screen_);
