@@ -16,6 +16,7 @@
 #include <xcb/xtest.h>
 
 #include <memory>
+#include <optional>
 #include <set>
 
 namespace {
@@ -124,9 +125,22 @@ protected:
         return taken;
     }
 
+    // A real Xorg server of the test's own with two monitors, with the compositing manager and the
+    // program on it, and this test's client of it.
+    void startOnOwnServer() {
+        xorg.emplace(serverFolder.path());
+        ASSERT_TRUE(xorg->start());
+        client.emplace();
+        composite(*client);
+        launch();
+    }
+
     QTemporaryDir home;
     QProcess app;
     QProcess compositor;
+    QTemporaryDir serverFolder;
+    std::optional<live::OwnXorgServer> xorg;
+    std::optional<XClient> client;
 };
 
 using Places = std::multiset<std::pair<int, int>>;
@@ -165,12 +179,8 @@ TEST_P(OverlayShortcutTest, TheOverlayShortcutPressedTwiceAtOnceClosesTheOverlay
 // to the left edge), on again and moved, and with no monitor left the overlay closes and the
 // keyboard is free.
 TEST_P(OverlayShortcutTest, ThePanelsFollowMonitorsTurnedOffMovedAndOn_NoMonitorLeftClosesIt) {
-    QTemporaryDir folder;
-    live::OwnXorgServer xorg(folder.path());
-    ASSERT_TRUE(xorg.start());
-    XClient x;
-    composite(x);
-    launch();
+    ASSERT_NO_FATAL_FAILURE(startOnOwnServer());
+    const XClient& x = *client;
     ASSERT_TRUE(xdotool("mousemove 2500 400 key --clearmodifiers ctrl+shift+6"));
     ASSERT_TRUE(waitUntil([&] { return panelPlaces(x) == Places{{0, 0}, {1920, 0}}; }, 10000)) << log();
     // Probing the grab only while the overlay is settled: a grab tried while it hands the keyboard
@@ -224,12 +234,8 @@ struct KeyCountingWindow {
 // pointer, under one to the window that had them before the overlay. The first showing makes the
 // panels, the second parks them again.
 TEST_P(OverlayShortcutTest, OnceTheOverlayClosesTheKeysGoWhereTheyWentBefore) {
-    QTemporaryDir folder;
-    live::OwnXorgServer xorg(folder.path());
-    ASSERT_TRUE(xorg.start());
-    XClient x;
-    composite(x);
-    launch();
+    ASSERT_NO_FATAL_FAILURE(startOnOwnServer());
+    const XClient& x = *client;
     KeyCountingWindow other(x, QRect(200, 200, 600, 400));
     QProcess windowManager;
     for (const bool managed : {false, true}) {
@@ -272,12 +278,8 @@ TEST_P(OverlayShortcutTest, OnceTheOverlayClosesTheKeysGoWhereTheyWentBefore) {
 // Monitors turned off, on and moved while the overlay is closed: its kept panels stay out of sight
 // and it covers the new arrangement when it opens again.
 TEST_P(OverlayShortcutTest, MonitorsRearrangedWhileTheOverlayIsClosedAreCoveredWhenItOpensAgain) {
-    QTemporaryDir folder;
-    live::OwnXorgServer xorg(folder.path());
-    ASSERT_TRUE(xorg.start());
-    XClient x;
-    composite(x);
-    launch();
+    ASSERT_NO_FATAL_FAILURE(startOnOwnServer());
+    const XClient& x = *client;
     ASSERT_TRUE(xdotool("mousemove 300 300"));
     const auto openAndClose = [&](const Places& expected) {
         overlayChord(x);
