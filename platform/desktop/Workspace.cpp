@@ -116,10 +116,11 @@ void Workspace::activate(QWidget* window) {
     window->activateWindow();
 }
 
-void Workspace::resignFocus(QWidget* window) {
+void Workspace::resignInput(QWidget* window) {
     xcb_connection_t* c = x11::applicationConnection();
     if (!c || !window || !window->internalWinId())
         return;
+    xcb_ungrab_pointer(c, XCB_CURRENT_TIME);
     // Asked of the server: the toolkit learns of a focus it asked for only later.
     std::unique_ptr<xcb_get_input_focus_reply_t, decltype(&std::free)> focus(
         xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr), &std::free);

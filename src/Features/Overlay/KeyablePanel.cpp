@@ -39,7 +39,7 @@ void KeyablePanel::park() {
     if (!screen_)
         return;
     if (isVisible() && !parked_)
-        platform::Workspace::resignFocus(this);
+        platform::Workspace::resignInput(this);
     parked_ = true;
     // Painting out of sight would only load the X server.
     setUpdatesEnabled(false);

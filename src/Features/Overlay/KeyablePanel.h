@@ -27,7 +27,7 @@ public:
     // Covers its display where it is now.
     void place();
     // Moves the panel off every display but keeps it on the screen's list of windows, so that
-    // showing it again costs the X server no new window picture, and gives up the keyboard focus.
+    // showing it again costs the X server no new window picture, and lets go of the input.
     // Paints nothing while parked.
     void park();
     // Puts the panel over its display: a parked one paints first, out of sight, so that a

@@ -114,6 +114,17 @@ protected:
         }
         return places;
     }
+    // Whether another client could take the pointer now; it gives it back at once.
+    static bool pointerFree(const XClient& x) {
+        auto grab = freed(xcb_grab_pointer_reply(
+            x.c, xcb_grab_pointer(x.c, 0, x.root, 0, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
+            nullptr));
+        const bool taken = grab && grab->status == XCB_GRAB_STATUS_SUCCESS;
+        if (taken)
+            xcb_ungrab_pointer(x.c, XCB_CURRENT_TIME);
+        x.sync();
+        return taken;
+    }
     // Whether another client could take the keyboard now; it gives it back at once.
     static bool keyboardFree(const XClient& x) {
         auto grab = freed(xcb_grab_keyboard_reply(
@@ -229,11 +240,11 @@ struct KeyCountingWindow {
     }
 };
 
-// The overlay's panels stay mapped out of sight once it closes, so they hand the keyboard focus on
-// as a window that goes away would: without a window manager the keys go to the window under the
-// pointer, under one to the window that had them before the overlay. The first showing makes the
-// panels, the second parks them again.
-TEST_P(OverlayShortcutTest, OnceTheOverlayClosesTheKeysGoWhereTheyWentBefore) {
+// The overlay's panels stay mapped out of sight once it closes, so they let go of the input as a
+// window that goes away would: without a window manager the keys go to the window under the
+// pointer, under one to the window that had them before the overlay; a mouse button held while it
+// closes leaves the pointer free. The first showing makes the panels, the second parks them again.
+TEST_P(OverlayShortcutTest, OnceTheOverlayClosesTheKeysAndThePointerGoWhereTheyWentBefore) {
     ASSERT_NO_FATAL_FAILURE(startOnOwnServer());
     const XClient& x = *client;
     KeyCountingWindow other(x, QRect(200, 200, 600, 400));
@@ -255,8 +266,12 @@ TEST_P(OverlayShortcutTest, OnceTheOverlayClosesTheKeysGoWhereTheyWentBefore) {
             const std::string when = (managed ? "openbox, showing " : "no window manager, showing ") + std::to_string(showing);
             overlayChord(x);
             ASSERT_TRUE(waitUntil([&] { return panelPlaces(x) == Places{{0, 0}, {1920, 0}}; }, 10000)) << when << log();
+            // Pressed on the overlay and still held as it closes.
+            ASSERT_TRUE(xdotool("mousedown 1"));
             chord(x, {0xff1bu /* Escape */});
             ASSERT_TRUE(waitUntil([&] { return panelPlaces(x).empty(); }, 10000)) << when;
+            EXPECT_TRUE(waitUntil([&] { return pointerFree(x); })) << when;
+            ASSERT_TRUE(xdotool("mouseup 1"));
             // The window manager hands the focus on in steps: a key typed meanwhile may go astray.
             EXPECT_TRUE(waitUntil([&] { return x.focus() == (managed ? other.id : x.root); })) << when;
             const int before = other.count();
