@@ -55,11 +55,12 @@ void KeyablePanel::park() {
 }
 
 void KeyablePanel::present() {
-    const bool mapped = parked_ && isVisible() && windowHandle() && windowHandle()->isExposed();
-    if (parked_ && isVisible() && !mapped)
+    // A parked panel the toolkit no longer counts as exposed would not paint: it is shown afresh.
+    const bool reusable = parked_ && isVisible() && windowHandle() && windowHandle()->isExposed();
+    if (parked_ && isVisible() && !reusable)
         hide();
     setUpdatesEnabled(true);
-    if (mapped) {
+    if (reusable) {
         // Moving a window does not expose it: the new picture has to be there before it comes in.
         repaint();
         place();

@@ -33,7 +33,6 @@ public:
     // Puts the panel over its display: a parked one paints first, out of sight, so that a
     // compositing manager never shows what it held the last time.
     void present();
-    bool isParked() const { return parked_; }
     // Shown, and over its display rather than parked.
     bool isOnScreen() const { return isVisible() && !parked_; }
     // Where the panel covers its display, as last placed or parked for.
