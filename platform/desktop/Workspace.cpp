@@ -116,6 +116,21 @@ void Workspace::activate(QWidget* window) {
     window->activateWindow();
 }
 
+void Workspace::resignInput(QWidget* window) {
+    xcb_connection_t* c = x11::applicationConnection();
+    if (!c || !window || !window->internalWinId())
+        return;
+    xcb_ungrab_pointer(c, XCB_CURRENT_TIME);
+    // Asked of the server: the toolkit learns of a focus it asked for only later.
+    std::unique_ptr<xcb_get_input_focus_reply_t, decltype(&std::free)> focus(
+        xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr), &std::free);
+    if (!focus || focus->focus != xcb_window_t(window->internalWinId()))
+        return;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_set_input_focus(c, XCB_INPUT_FOCUS_POINTER_ROOT, root, XCB_CURRENT_TIME);
+    xcb_flush(c);
+}
+
 bool Workspace::showsTaskbarEntries() {
     xcb_connection_t* c = x11::applicationConnection();
     if (!c)

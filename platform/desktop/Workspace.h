@@ -34,6 +34,11 @@ public:
     // Brings the window to the front with the keyboard focus, restoring it when minimised, whichever
     // application has the active window.
     static void activate(QWidget* window);
+    // Lets go of the input as the X server does when a window is unmapped, for a window that stays
+    // mapped out of sight: the pointer grab a button press gave the application ends, and when the
+    // window holds the keyboard focus it goes to the root window, from where a window manager gives
+    // it to the window it would focus next.
+    static void resignInput(QWidget* window);
     // Whether the window manager lists windows in a taskbar, or leaves them out when asked (it
     // supports the skip-taskbar state): whether a normal window gives the application an entry there.
     static bool showsTaskbarEntries();

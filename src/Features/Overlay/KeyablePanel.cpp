@@ -2,10 +2,13 @@
 
 #include "Features/Overlay/OverlayView.h"
 #include "platform/desktop/WindowPlacement.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QFocusEvent>
 #include <QScreen>
 #include <QWindow>
+
+#include <cmath>
 
 namespace zentola {
 
@@ -27,7 +30,45 @@ void KeyablePanel::place() {
         return;
     if (QScreen* qs = screen_->qscreen())
         setScreen(qs);
-    setGeometry(platform::WindowPlacement::geometryForScreen(*screen_));
+    parked_ = false;
+    home_ = platform::WindowPlacement::geometryForScreen(*screen_);
+    setGeometry(home_);
+}
+
+void KeyablePanel::park() {
+    if (!screen_)
+        return;
+    if (isVisible() && !parked_)
+        platform::Workspace::resignInput(this);
+    parked_ = true;
+    // Painting out of sight would only load the X server.
+    setUpdatesEnabled(false);
+    if (QScreen* qs = screen_->qscreen())
+        setScreen(qs);
+    home_ = platform::WindowPlacement::geometryForScreen(*screen_);
+    // Left of the first display by its own width and a margin, in the display's pixels: the
+    // toolkit scales about the display's top-left corner, which stays in pixels.
+    const QRect native = screen_->nativeGeometry();
+    const double scale = home_.width() > 0 && native.width() > 0 ? double(native.width()) / home_.width() : 1.0;
+    const int left = home_.x() - int(std::ceil((native.x() + native.width() + 64) / scale));
+    setGeometry(QRect(QPoint(left, home_.y()), home_.size()));
+}
+
+void KeyablePanel::present() {
+    // A parked panel the toolkit no longer counts as exposed would not paint: it is shown afresh.
+    const bool reusable = parked_ && isVisible() && windowHandle() && windowHandle()->isExposed();
+    if (parked_ && isVisible() && !reusable)
+        hide();
+    setUpdatesEnabled(true);
+    if (reusable) {
+        // Moving a window does not expose it: the new picture has to be there before it comes in.
+        repaint();
+        place();
+    } else {
+        place();
+        show();
+    }
+    raise();
 }
 
 OverlayView* KeyablePanel::takeContentView() {

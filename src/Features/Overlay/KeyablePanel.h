@@ -26,6 +26,17 @@ public:
     bool isTranslucent() const { return testAttribute(Qt::WA_TranslucentBackground); }
     // Covers its display where it is now.
     void place();
+    // Moves the panel off every display but keeps it on the screen's list of windows, so that
+    // showing it again costs the X server no new window picture, and lets go of the input.
+    // Paints nothing while parked.
+    void park();
+    // Puts the panel over its display: a parked one paints first, out of sight, so that a
+    // compositing manager never shows what it held the last time.
+    void present();
+    // Shown, and over its display rather than parked.
+    bool isOnScreen() const { return isVisible() && !parked_; }
+    // Where the panel covers its display, as last placed or parked for.
+    QRect home() const { return home_; }
 
     // Brings the panel forward and gives it the keyboard.
     void makeKey();
@@ -40,6 +51,8 @@ protected:
 private:
     platform::ScreenRef screen_;
     OverlayView* view_ = nullptr;
+    bool parked_ = false;
+    QRect home_;
 };
 
 }  // namespace zentola

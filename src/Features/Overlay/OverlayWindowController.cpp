@@ -42,9 +42,10 @@ std::string describe(std::exception_ptr error) {
     }
 }
 
-// Panels kept between showings, hidden and without content. A panel's window and the memory it
-// paints into take longer to set up on a large display than everything else the overlay shows, so a
-// display's panel is used again while the display stays as it is.
+// Panels kept between showings, parked off the displays and without content. A panel's window, the
+// memory it paints into and, with a compositing manager, the X server's picture of it take longer to
+// set up on a large display than everything else the overlay shows, so a display's panel is used
+// again while the display exists; it stays mapped so the server keeps its picture.
 class PanelPool {
 public:
     KeyablePanel* take(const platform::ScreenRef& screen, bool translucent) {
@@ -63,8 +64,9 @@ public:
             }
             ++it;
         }
+        // Sized for the display as it is now, still out of sight.
         if (found)
-            found->place();
+            found->park();
         return found;
     }
     void give(KeyablePanel* panel) {
@@ -99,7 +101,10 @@ void retire(KeyablePanel* panel, bool keep = true) {
     if (!panel)
         return;
     panel->resignKey();
-    panel->hide();
+    if (keep)
+        panel->park();
+    else
+        panel->hide();
     platform::OwnWindows::forget(panel->windowHandle());
     // The view later: it may be the one whose key or click brought us here.
     if (OverlayView* view = panel->takeContentView()) {
@@ -318,7 +323,8 @@ void OverlayWindowController::releaseKeyCatcher() {
 QCoro::Task<void> OverlayWindowController::presentOverSnapshots(QPointer<OverlayWindowController> self,
                                                                 quint64 showing,
                                                                 std::vector<platform::ScreenRef> screens) {
-    // Our panels are not mapped yet, so a plain grab is the desktop alone.
+    // Our panels are not over the displays yet (new ones unmapped, used ones parked), so a plain
+    // grab is the desktop alone.
     const auto snapshot = self->env_.snapshot;
     std::vector<platform::BitmapRef> taken;
     try {
@@ -350,14 +356,12 @@ void OverlayWindowController::presentPanels() {
         active = chooseActiveScreen();
         appState_.setActiveScreen(active);
     }
-    for (const auto& [screen, panel] : panels_) {
-        if (!panel)
-            continue;
-        panel->show();
-        panel->raise();
-    }
-    // Showing asks for a repaint of every view later on, which would come after the panels were
-    // painted for the first time; taken now, it joins that first painting instead of doubling it.
+    // Showing a view or a panel asks for a repaint later on, which would come after the panels
+    // were painted for the first time; taken now, it joins that first painting instead of doubling it.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateLater);
+    for (const auto& [screen, panel] : panels_)
+        if (panel)
+            panel->present();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateLater);
     presented_ = true;
     keyPanel_ = panels_.count(active) ? panels_.at(active) : nullptr;
@@ -377,7 +381,7 @@ void OverlayWindowController::displaysChanged() {
     const bool rearranged = std::any_of(screens.begin(), screens.end(), [&](const platform::ScreenRef& screen) {
         const auto it = panels_.find(screen);
         return it == panels_.end() || !it->second ||
-               it->second->geometry() != platform::WindowPlacement::geometryForScreen(*screen);
+               it->second->home() != platform::WindowPlacement::geometryForScreen(*screen);
     });
     if (screens.empty() || rearranged) {
         showOver(appState_.activeScreen());
@@ -426,7 +430,7 @@ bool OverlayWindowController::hasPanels() const {
     if (!presented_)
         return std::all_of(panels_.begin(), panels_.end(), [](const auto& entry) { return !entry.second.isNull(); });
     for (const auto& [screen, panel] : panels_)
-        if (!panel || !panel->isVisible())
+        if (!panel || !panel->isOnScreen())
             return false;
     return true;
 }

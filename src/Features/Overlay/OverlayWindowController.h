@@ -62,8 +62,8 @@ public:
     // is the overlay's from the start, so no key pressed meanwhile is lost.
     void show();
     void hide();
-    // True when there are panels and every one of them is visible, or they are still waiting for
-    // the snapshots to show.
+    // True when there are panels and every one of them is over its display, or they are still
+    // waiting for the snapshots to show.
     bool hasPanels() const;
     // Follows the display list: a removed display's panel goes, and the bar and the keyboard move
     // to a remaining display when theirs went; a display added, moved or resized puts the overlay

@@ -1,4 +1,5 @@
 #include "App/AppState.h"
+#include "Features/Capture/WindowEnumerator.h"
 #include "Features/Overlay/ControlBarView.h"
 #include "Features/Overlay/CountdownWindowController.h"
 #include "Features/Overlay/KeyablePanel.h"
@@ -108,7 +109,7 @@ protected:
         ASSERT_TRUE(waitUntil([&] {
             return !controller.panels().empty() &&
                    std::all_of(controller.panels().begin(), controller.panels().end(),
-                               [](const auto& entry) { return entry.second && entry.second->isVisible(); });
+                               [](const auto& entry) { return entry.second && entry.second->isOnScreen(); });
         }));
         for (const auto& [screen, panel] : controller.panels())
             ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.data()));
@@ -138,8 +139,17 @@ TEST_F(OverlayIntegrationTest, PanelsCoverEachMonitorWithTheDesktopBeneathTheVei
     for (const auto& [at, expected] : {std::pair(QPoint(50, 50), dimmed(0.3)), {QPoint(1800, 1000), dimmed(0.3)},
                                        {QPoint(400, 300), background}, {QPoint(2880, 540), background}})
         EXPECT_TRUE(near(root.pixel(at), expected)) << at.x() << ": " << std::hex << root.pixel(at);
+    std::set<quint32> panels;
+    for (const auto& [screen, panel] : controller.panels())
+        panels.insert(quint32(panel->winId()));
     x.key(9);
     ASSERT_TRUE(waitUntil([&] { return !controller.hasPanels(); }));
+    // Kept mapped out of sight, the panels neither show nor are a window to pick.
+    EXPECT_TRUE(waitUntil([&] { return near(x.screen().pixel(50, 50), background); }));
+    for (quint32 panel : panels)
+        EXPECT_TRUE(x.viewable(panel));
+    for (const WindowInfo& window : WindowEnumerator::shared().getWindows())
+        EXPECT_EQ(panels.count(window.id), 0u);
 
     // A global shortcut pressed while the overlay holds the keyboard still arrives, once.
     int downs = 0, ups = 0;

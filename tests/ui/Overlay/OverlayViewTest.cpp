@@ -47,16 +47,17 @@ TEST_F(OverlayViewTest, ScreenModeVeilsOnlyTheOtherDisplaysAndOutlinesEvery_Othe
     EXPECT_TRUE(dimmed.pixel(300, 150) == qRgb(255, 255, 255) && qAlpha(picture(1).pixel(50, 50)) == 0);
 }
 
-// Counts the paintings of each overlay view.
+// Counts the paintings of each overlay view and panel.
 struct PaintCounter : QObject {
     std::map<QObject*, int> paints;
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Paint && qobject_cast<OverlayView*>(watched))
+        if (event->type() == QEvent::Paint && (qobject_cast<OverlayView*>(watched) || qobject_cast<KeyablePanel*>(watched)))
             ++paints[watched];
         return false;
     }
 };
 
+// The second showing uses the panels kept from the first; kept panels paint nothing until then.
 TEST_F(OverlayViewTest, ShowingPaintsEachDisplayOnceAlsoWhenThePanelTakesTheKeyboard) {
     for (const CaptureMode mode : {CaptureMode::screen, CaptureMode::window}) {
         state->setMode(mode);
@@ -72,8 +73,14 @@ TEST_F(OverlayViewTest, ShowingPaintsEachDisplayOnceAlsoWhenThePanelTakesTheKeyb
             QCoreApplication::sendPostedEvents();
         EXPECT_EQ(counter.paints[view(0)], 1) << mode.rawValue().toStdString();
         EXPECT_EQ(counter.paints[view(1)], 1) << mode.rawValue().toStdString();
-        qApp->removeEventFilter(&counter);
+        const std::vector<QPointer<KeyablePanel>> kept{panel(0), panel(1)};
+        counter.paints.clear();
         controller->hide();
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::sendPostedEvents();
+        for (const auto& p : kept)
+            EXPECT_EQ(counter.paints[p.data()], 0) << mode.rawValue().toStdString();
+        qApp->removeEventFilter(&counter);
     }
 }
 

@@ -35,7 +35,7 @@ TEST_F(OverlayWindowControllerTest, ThePointersDisplayIsActiveAndTakesTheKeys_Ke
     screens->mouse = overB;
     state->setHighlightedWindow(WindowInfo{7, {}, {}, 1, QRectF(0, 0, 100, 100), 0, true});
     auto& c = showOverlay();
-    EXPECT_TRUE(panel(1)->isVisible() && panel(1)->testAttribute(Qt::WA_TranslucentBackground) &&
+    EXPECT_TRUE(panel(1)->isOnScreen() && panel(1)->testAttribute(Qt::WA_TranslucentBackground) &&
                 panel(1)->geometry() == display(1)->nativeGeometry());
     EXPECT_TRUE(QWidget::keyboardGrabber() == panel(1) && state->activeScreen() == display(1));
     EXPECT_TRUE(c.hasPanels() && c.hasKeyMonitor() && state->isOverlayVisible() && !state->highlightedWindow());
@@ -132,7 +132,7 @@ TEST_F(OverlayWindowControllerTest, PanelsAreNewEachShowing_OneHiddenIsNoOverlay
     controller.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     key(Qt::Key_Escape), key(Qt::Key_Return);
-    EXPECT_TRUE(v.isNull() && !p->isVisible() && probe.presses == 2);
+    EXPECT_TRUE(v.isNull() && !p->isOnScreen() && probe.presses == 2);
     countdownOver.resolve();
     EXPECT_TRUE(waitUntil([&] { return calls.size() == 2u && calls.back() == "record window A"; }));
 }
@@ -168,7 +168,7 @@ protected:
         env.snapshot = [this](std::vector<platform::ScreenRef> list) -> QCoro::Task<std::vector<platform::BitmapRef>> {
             ++grabs;
             for (const auto& [s, p] : controller->panels())
-                panelShownAtGrab = panelShownAtGrab || (p && p->isVisible());
+                panelShownAtGrab = panelShownAtGrab || (p && p->isOnScreen());
             if (grabTime.count() > 0)
                 co_await QCoro::sleepFor(grabTime);
             if (grabFails)
@@ -192,11 +192,11 @@ TEST_F(OverlaySnapshotTest, OpaquePanelsPaintTheirDisplaysBeneathTheVeil_OnlyThe
     // Shown again while the pictures are taken: only the last showing appears, and takes the keyboard.
     grabTime = 30ms;
     auto& c = showOverlay(overDesktop(false));
-    ASSERT_TRUE(QWidget::keyboardGrabber() && !panel(0)->isVisible());
+    ASSERT_TRUE(QWidget::keyboardGrabber() && !panel(0)->isOnScreen());
     // Already up as far as the shortcut goes, which then closes it.
     EXPECT_TRUE(c.hasPanels());
     c.show();
-    ASSERT_TRUE(waitUntil([&] { return panel(0)->isVisible() && panel(1)->isVisible(); }));
+    ASSERT_TRUE(waitUntil([&] { return panel(0)->isOnScreen() && panel(1)->isOnScreen(); }));
     spinFor(100);
     EXPECT_TRUE(grabs == 2 && !panelShownAtGrab && QWidget::keyboardGrabber() == panel(0) &&
                 !panel(0)->testAttribute(Qt::WA_TranslucentBackground));
