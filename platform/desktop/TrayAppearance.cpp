@@ -6,11 +6,13 @@
 #include <QHash>
 #include <QRegion>
 #include <QScreen>
+#include <QWindow>
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -36,7 +38,52 @@ QRect nativeRect(const QRect& logical) {
         .toAlignedRect();
 }
 
+// The top-level window the server shows at the icon's centre.
+xcb_window_t topLevelAt(xcb_connection_t* c, const QRect& logicalIcon) {
+    const xcb_window_t root = defaultScreen(c)->root;
+    const QPoint centre = nativeRect(logicalIcon).center();
+    auto at = owned(xcb_translate_coordinates_reply(
+        c, xcb_translate_coordinates(c, root, root, qint16(centre.x()), qint16(centre.y())), nullptr));
+    return at ? at->child : XCB_NONE;
+}
+
 }  // namespace
+
+bool TrayAppearance::panelHiddenByOwnWindow(const QRect& icon) {
+    xcb_connection_t* c = x11::applicationConnection();
+    if (!c || !icon.isValid())
+        return false;
+    const QRect native = nativeRect(icon);
+    const QPoint centre = native.center();
+    const xcb_window_t root = defaultScreen(c)->root;
+    // Asked of the server: the flash and the veil let clicks through, so they are not what the
+    // server finds under a point, and the icon's own window sits inside the tray.
+    struct Asked {
+        xcb_get_window_attributes_cookie_t attributes;
+        xcb_get_geometry_cookie_t geometry;
+        xcb_translate_coordinates_cookie_t corner;
+    };
+    std::vector<Asked> asked;
+    for (QWindow* w : QGuiApplication::topLevelWindows()) {
+        if (!w->handle() || !w->isVisible())
+            continue;
+        const auto id = xcb_window_t(w->winId());
+        asked.push_back({xcb_get_window_attributes(c, id), xcb_get_geometry(c, id),
+                         xcb_translate_coordinates(c, id, root, 0, 0)});
+    }
+    bool hidden = false;
+    for (const Asked& a : asked) {
+        auto attributes = owned(xcb_get_window_attributes_reply(c, a.attributes, nullptr));
+        auto geometry = owned(xcb_get_geometry_reply(c, a.geometry, nullptr));
+        auto corner = owned(xcb_translate_coordinates_reply(c, a.corner, nullptr));
+        if (!attributes || !geometry || !corner || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+            continue;
+        const QRect area(corner->dst_x, corner->dst_y, geometry->width, geometry->height);
+        if (area.contains(centre) && !native.adjusted(-4, -4, 4, 4).contains(area))
+            hidden = true;
+    }
+    return hidden;
+}
 
 std::optional<QColor> TrayAppearance::publishedForeground() {
     xcb_connection_t* c = x11::applicationConnection();
@@ -69,12 +116,10 @@ std::optional<QColor> TrayAppearance::panelBackground(const QRect& logicalIcon) 
         return std::nullopt;
     const xcb_window_t root = screen->root;
     // The top-level window under the icon is the panel (or the tray) that holds it.
-    const QPoint centre = icon.center();
-    auto at = owned(xcb_translate_coordinates_reply(
-        c, xcb_translate_coordinates(c, root, root, qint16(centre.x()), qint16(centre.y())), nullptr));
-    if (!at || at->child == XCB_NONE)
+    const xcb_window_t holder = topLevelAt(c, logicalIcon);
+    if (holder == XCB_NONE)
         return std::nullopt;
-    auto geometry = owned(xcb_get_geometry_reply(c, xcb_get_geometry(c, at->child), nullptr));
+    auto geometry = owned(xcb_get_geometry_reply(c, xcb_get_geometry(c, holder), nullptr));
     if (!geometry)
         return std::nullopt;
     QRect panel(geometry->x + geometry->border_width, geometry->y + geometry->border_width, geometry->width,
@@ -113,9 +158,11 @@ std::optional<QColor> TrayAppearance::panelBackground(const QRect& logicalIcon) 
     return QColor(QRgb(best));
 }
 
-std::optional<bool> TrayAppearance::wantsLightGlyph(const QRect& icon) {
+std::optional<bool> TrayAppearance::wantsLightGlyph(const QRect& icon, std::optional<bool> current) {
     if (const auto foreground = publishedForeground())
         return foreground->lightness() >= 128;
+    if (panelHiddenByOwnWindow(icon))
+        return current;
     if (const auto background = panelBackground(icon))
         return background->lightness() < 128;
     return std::nullopt;

@@ -18,9 +18,13 @@ public:
     // the tray icon gives its geometry): the commonest colour of the window that holds the icon,
     // beside the icon.
     static std::optional<QColor> panelBackground(const QRect& icon);
+    // Whether a window of this application lies over the panel at the icon (the overlay's veil,
+    // the flash, the card): what the screen shows there is then not the panel's.
+    static bool panelHiddenByOwnWindow(const QRect& icon);
     // Whether a glyph on that tray should be light: for a light published foreground, else for a
-    // dark panel; none when the tray tells nothing and shows nothing.
-    static std::optional<bool> wantsLightGlyph(const QRect& icon);
+    // dark panel; `current` while the panel is hidden by a window of ours; none when the tray tells
+    // nothing and shows nothing.
+    static std::optional<bool> wantsLightGlyph(const QRect& icon, std::optional<bool> current);
 };
 
 }  // namespace platform

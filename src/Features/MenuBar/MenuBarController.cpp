@@ -79,7 +79,7 @@ MenuBarController::Environment MenuBarController::Environment::system() {
         if (trayIcon != lastIcon || !age.isValid() || age.hasExpired(1500)) {
             lastIcon = trayIcon;
             age.start();
-            light = platform::TrayAppearance::wantsLightGlyph(trayIcon);
+            light = platform::TrayAppearance::wantsLightGlyph(trayIcon, light);
         }
         return light;
     };

@@ -6,6 +6,7 @@
 #include "platform/desktop/Compositor.h"
 #include "platform/desktop/Permissions.h"
 #include "platform/desktop/SoundPlayer.h"
+#include "platform/desktop/TrayAppearance.h"
 #include "support/Printed.h"
 #include "support/WaitUntil.h"
 #include "support/XClient.h"
@@ -176,6 +177,39 @@ TEST(DesktopIntegrationTest, FlashCoversOnlyItsMonitor_WhiteWithoutACompositorAn
     xcb_destroy_window(x.c, manager);
     x.sync();
     EXPECT_FALSE(platform::Compositor::isRunning());
+}
+
+// The tray glyph follows the panel's colour, not our own windows passing over it: a flash over the
+// panel while its colour is sampled keeps the glyph as it was.
+TEST(DesktopIntegrationTest, TheTrayGlyphKeepsItsColourWhileOurFlashCoversThePanel) {
+    XClient x;
+    // Another program's dark panel along the top right of the first monitor.
+    const xcb_window_t panel = xcb_generate_id(x.c);
+    const quint32 values[] = {0x202020, 1};
+    xcb_create_window(x.c, XCB_COPY_FROM_PARENT, panel, x.root, 1600, 0, 320, 24, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    xcb_map_window(x.c, panel);
+    x.sync();
+    ASSERT_TRUE(waitUntil([&] { return x.pixel(1700, 10) == 0x202020u; }, 2000));
+    const QRect icon(1880, 2, 20, 20);
+    EXPECT_EQ(platform::TrayAppearance::wantsLightGlyph(icon, std::nullopt), true);
+
+    FlashManager held([](FlashWindow& w, double alpha, int) -> QCoro::Task<void> {
+        w.setAlpha(alpha);
+        if (alpha > 0)
+            co_await QCoro::sleepFor(std::chrono::milliseconds(1500));
+    });
+    auto flash = held.showFlash(platform::Screen::main());
+    ASSERT_TRUE(waitUntil([&] { return x.pixel(1700, 10) == 0xFFFFFFu; }, 1400));
+    EXPECT_TRUE(platform::TrayAppearance::panelHiddenByOwnWindow(icon));
+    EXPECT_EQ(platform::TrayAppearance::wantsLightGlyph(icon, true), true);
+    EXPECT_EQ(platform::TrayAppearance::wantsLightGlyph(icon, std::nullopt), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return flash.isReady(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return x.pixel(1700, 10) == 0x202020u; }, 2000));
+    EXPECT_FALSE(platform::TrayAppearance::panelHiddenByOwnWindow(icon));
+    EXPECT_EQ(platform::TrayAppearance::wantsLightGlyph(icon, false), true);
+    xcb_destroy_window(x.c, panel);
+    x.sync();
 }
 
 TEST(DesktopIntegrationTest, ThumbnailLandsInItsMonitorsCorner_AndANewCaptureDuringADragOutLetsTheDragEnd) {
