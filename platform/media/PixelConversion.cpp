@@ -58,7 +58,7 @@ ZENTOLA_UNCHECKED_ROWS __attribute__((target_clones("avx2", "default"))) void ro
 // The same by hand for AVX2, 32 pixels of each row at a time: the compiler's version of the loops
 // above gathers the interleaved channels byte by byte and takes some three times as long, which at
 // 1080p60 is a tenth of a core. Channels are widened to 16 bits and weighted in pairs (pmaddwd), so
-// every sum is the exact integer the plain loops compute.
+// every sum is the exact integer the plain loops compute. AVX-512 (below) is faster again.
 template <int R, int G, int B>
 __attribute__((target("avx2"))) __m256i weights(int r, int g, int b) {
     alignas(32) std::int16_t w[16] = {};
@@ -124,14 +124,78 @@ ZENTOLA_UNCHECKED_ROWS __attribute__((target("avx2"))) void rowPairAvx2(const u8
     rowPair<R, G, B>(r0, r1, y0, y1, u, v, w, whole);
 }
 
+// With AVX-512, 16 pixels a vector and no horizontal adds: each pixel's bytes are taken as two
+// words (bytes 0-1 and 2-3), the first words of 16 pixels gathered in one half and the second in the
+// other, each half widened to 16-bit channels; then two pmaddwd give every pixel's sum in order.
 template <int R, int G, int B>
-void convert(const Bitmap& s, int width, int height, const PixelConversion::Planes& o) {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
+__attribute__((target("avx512f,avx512bw"))) __m512i pairWeights(int first, int second, int r, int g, int b) {
+    auto at = [&](int i) { return i == R ? r : i == G ? g : i == B ? b : 0; };
+    return _mm512_set1_epi32(int(std::uint32_t(std::uint16_t(at(second))) << 16 | std::uint16_t(at(first))));
+}
+
+struct Words {
+    __m512i first, second;  // bytes 0-1 and 2-3 of 16 pixels, as 16-bit channels
+};
+
+__attribute__((target("avx512f,avx512bw"))) inline Words words(const u8* pixels) {
+    const __m512i byLane = _mm512_set4_epi32(0x0f0e0b0a, 0x07060302, 0x0d0c0908, 0x05040100);
+    const __m512i halves = _mm512_set_epi64(7, 5, 3, 1, 6, 4, 2, 0);
+    const __m512i t = _mm512_permutexvar_epi64(halves, _mm512_shuffle_epi8(_mm512_loadu_si512(pixels), byLane));
+    return {_mm512_cvtepu8_epi16(_mm512_castsi512_si256(t)), _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(t, 1))};
+}
+
+// Sixteen pixels' luma bytes.
+__attribute__((target("avx512f,avx512bw"))) inline __m128i luma(const Words& p, __m512i first, __m512i second) {
+    const __m512i sum = _mm512_add_epi32(_mm512_madd_epi16(p.first, first), _mm512_madd_epi16(p.second, second));
+    return _mm512_cvtepi32_epi8(_mm512_srai_epi32(_mm512_add_epi32(sum, _mm512_set1_epi32(128 + (16 << 8))), 8));
+}
+
+// Sixteen chroma bytes from the 2x2 sums of two halves of 32 pixels.
+__attribute__((target("avx512f,avx512bw"))) inline __m128i chromaBytes(const __m256i* halves) {
+    const __m512i all = _mm512_inserti64x4(_mm512_castsi256_si512(halves[0]), halves[1], 1);
+    return _mm512_cvtepi32_epi8(_mm512_srai_epi32(_mm512_add_epi32(all, _mm512_set1_epi32(512 + (128 << 10))), 10));
+}
+
+template <int R, int G, int B>
+ZENTOLA_UNCHECKED_ROWS __attribute__((target("avx512f,avx512bw"))) void rowPairAvx512(const u8* r0, const u8* r1, u8* y0,
+                                                                                     u8* y1, u8* u, u8* v, int w) {
+    const __m512i y01 = pairWeights<R, G, B>(0, 1, 47, 157, 16), y23 = pairWeights<R, G, B>(2, 3, 47, 157, 16);
+    const __m512i u01 = pairWeights<R, G, B>(0, 1, -26, -86, 112), u23 = pairWeights<R, G, B>(2, 3, -26, -86, 112);
+    const __m512i v01 = pairWeights<R, G, B>(0, 1, 112, -102, -10), v23 = pairWeights<R, G, B>(2, 3, 112, -102, -10);
+    const int whole = w & ~31;
+    for (int x = 0; x < whole; x += 32) {
+        __m256i uHalf[2], vHalf[2];
+        for (int k = 0; k < 2; ++k) {
+            const Words a = words(r0 + 4 * (x + 16 * k)), b = words(r1 + 4 * (x + 16 * k));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(y0 + x + 16 * k), luma(a, y01, y23));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(y1 + x + 16 * k), luma(b, y01, y23));
+            // Both rows, then each pixel with its right-hand neighbour: the 2x2 sums in the low
+            // half of every 64 bits.
+            __m512i first = _mm512_add_epi16(a.first, b.first), second = _mm512_add_epi16(a.second, b.second);
+            first = _mm512_add_epi16(first, _mm512_srli_epi64(first, 32));
+            second = _mm512_add_epi16(second, _mm512_srli_epi64(second, 32));
+            uHalf[k] = _mm512_cvtepi64_epi32(_mm512_add_epi32(_mm512_madd_epi16(first, u01), _mm512_madd_epi16(second, u23)));
+            vHalf[k] = _mm512_cvtepi64_epi32(_mm512_add_epi32(_mm512_madd_epi16(first, v01), _mm512_madd_epi16(second, v23)));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(u + x / 2), chromaBytes(uHalf));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(v + x / 2), chromaBytes(vHalf));
+    }
+    rowPair<R, G, B>(r0, r1, y0, y1, u, v, w, whole);
+}
+
+template <int R, int G, int B>
+void convert(const Bitmap& s, int width, int height, const PixelConversion::Planes& o,
+             PixelConversion::Instructions limit) {
+    using I = PixelConversion::Instructions;
+    const bool avx512 = limit >= I::avx512 && PixelConversion::supports(I::avx512);
+    const bool avx2 = limit >= I::avx2 && PixelConversion::supports(I::avx2);
     for (int y = 0; y + 1 < height; y += 2) {
         u8* const rows[] = {o.y + y * o.yStride, o.y + (y + 1) * o.yStride, o.u + (y / 2) * o.uStride,
                             o.v + (y / 2) * o.vStride};
         checkRows(s.row(y), s.row(y + 1), rows[0], rows[1], rows[2], rows[3], width);
-        if (avx2)
+        if (avx512)
+            rowPairAvx512<R, G, B>(s.row(y), s.row(y + 1), rows[0], rows[1], rows[2], rows[3], width);
+        else if (avx2)
             rowPairAvx2<R, G, B>(s.row(y), s.row(y + 1), rows[0], rows[1], rows[2], rows[3], width);
         else
             rowPair<R, G, B>(s.row(y), s.row(y + 1), rows[0], rows[1], rows[2], rows[3], width);
@@ -140,11 +204,17 @@ void convert(const Bitmap& s, int width, int height, const PixelConversion::Plan
 
 }  // namespace
 
-void PixelConversion::toI420(const Bitmap& source, int width, int height, const Planes& out) {
+bool PixelConversion::supports(Instructions instructions) {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    static const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    return instructions == Instructions::plain || (instructions == Instructions::avx2 ? avx2 : avx512);
+}
+
+void PixelConversion::toI420(const Bitmap& source, int width, int height, const Planes& out, Instructions limit) {
     if (source.format() == PixelFormat::BGRA)
-        convert<2, 1, 0>(source, width, height, out);
+        convert<2, 1, 0>(source, width, height, out, limit);
     else
-        convert<0, 1, 2>(source, width, height, out);
+        convert<0, 1, 2>(source, width, height, out, limit);
 }
 
 }  // namespace platform

@@ -28,7 +28,7 @@ struct Converted {
     std::vector<std::uint8_t> y, u, v;
 };
 
-Converted convert(PixelFormat format, int width, int height, int padding) {
+Converted convert(PixelFormat format, int width, int height, int padding, PixelConversion::Instructions instructions) {
     const int stride = width * 4 + padding;
     std::vector<std::uint8_t> pixels(std::size_t(stride) * height, 0xee);
     for (int y = 0; y < height; ++y)
@@ -45,7 +45,7 @@ Converted convert(PixelFormat format, int width, int height, int padding) {
                   std::vector<std::uint8_t>(std::size_t(width) * height / 4),
                   std::vector<std::uint8_t>(std::size_t(width) * height / 4)};
     PixelConversion::toI420(*bitmap, width, height,
-                            {out.y.data(), out.u.data(), out.v.data(), width, width / 2, width / 2});
+                            {out.y.data(), out.u.data(), out.v.data(), width, width / 2, width / 2}, instructions);
     return out;
 }
 
@@ -71,30 +71,50 @@ Errors errors(const Converted& c) {
     return e;
 }
 
+using Instructions = PixelConversion::Instructions;
+
 struct Case {
     PixelFormat format;
     int width;
+    Instructions instructions;
 };
 
 class PixelConversionTest : public ::testing::TestWithParam<Case> {};
 
-// Widths around the converter's blocks of 32 pixels: whole blocks, blocks and a rest, a rest alone.
+// Widths around the converter's blocks of 32 pixels (whole blocks, blocks and a rest, a rest alone),
+// with each set of instructions the processor has: the same bytes as the plain loops.
 TEST_P(PixelConversionTest, EveryPixelLandsInItsPlaceWithinOneStepOfItsExactValue) {
     const Case c = GetParam();
-    const Errors e = errors(convert(c.format, c.width, 6, 12));
+    if (!PixelConversion::supports(c.instructions))
+        GTEST_SKIP() << "not on this processor";
+    const Converted converted = convert(c.format, c.width, 6, 12, c.instructions);
+    const Errors e = errors(converted);
     EXPECT_LE(e.luma, 1.0);
     EXPECT_LE(e.chroma, 1.0);
+    const Converted plain = convert(c.format, c.width, 6, 12, Instructions::plain);
+    EXPECT_EQ(converted.y, plain.y);
+    EXPECT_EQ(converted.u, plain.u);
+    EXPECT_EQ(converted.v, plain.v);
 }
 
-INSTANTIATE_TEST_SUITE_P(Widths, PixelConversionTest,
-                         ::testing::Values(Case{PixelFormat::BGRA, 2}, Case{PixelFormat::BGRA, 30},
-                                           Case{PixelFormat::BGRA, 32}, Case{PixelFormat::BGRA, 66},
-                                           Case{PixelFormat::BGRA, 1920}, Case{PixelFormat::RGBA, 34},
-                                           Case{PixelFormat::RGBA, 128}),
-                         [](const auto& info) {
-                             return std::string(info.param.format == PixelFormat::BGRA ? "BGRA" : "RGBA") +
-                                    std::to_string(info.param.width) + "Wide";
-                         });
+std::vector<Case> cases() {
+    std::vector<Case> all;
+    for (Instructions i : {Instructions::plain, Instructions::avx2, Instructions::avx512}) {
+        for (int width : {2, 30, 32, 66, 1920})
+            all.push_back({PixelFormat::BGRA, width, i});
+        for (int width : {34, 128})
+            all.push_back({PixelFormat::RGBA, width, i});
+    }
+    return all;
+}
+
+std::string caseName(const testing::TestParamInfo<Case>& info) {
+    static const char* const names[] = {"Plain", "Avx2", "Avx512"};
+    return std::string(info.param.format == PixelFormat::BGRA ? "BGRA" : "RGBA") + std::to_string(info.param.width) +
+           "Wide" + names[int(info.param.instructions)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, PixelConversionTest, ::testing::ValuesIn(cases()), caseName);
 
 TEST(PixelConversionLimits, BlackAndWhiteMeetTheEndsOfTheLimitedRange) {
     for (const auto& [value, expected] : {std::pair{0, 16}, std::pair{255, 235}}) {
