@@ -77,11 +77,49 @@ X11Connection::~X11Connection() {
         xcb_disconnect(connection_);
 }
 
-QSize X11Connection::rootSize() const {
-    auto* r = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, root()), nullptr);
+QSize X11Connection::askRootSize(unsigned int* sequence) const {
+    ++rootSizeRequests_;
+    const xcb_get_geometry_cookie_t cookie = xcb_get_geometry(connection_, root());
+    if (sequence)
+        *sequence = cookie.sequence;
+    auto* r = xcb_get_geometry_reply(connection_, cookie, nullptr);
     const QSize size = r ? QSize(r->width, r->height) : QSize();
     free(r);
     return size;
+}
+
+QSize X11Connection::rootSize() const {
+    if (!followsRootSize_.load())
+        return askRootSize();
+    const quint32 packed = rootSize_.load();
+    return packed ? QSize(int(packed >> 16), int(packed & 0xffff)) : QSize();
+}
+
+void X11Connection::followRootSize() {
+    // Added to what this client already selects on the root. The size is asked after the
+    // selection, so a change between the two is noticed.
+    auto* a = xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, root()), nullptr);
+    const quint32 mask = (a ? a->your_event_mask : 0) | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    free(a);
+    xcb_change_window_attributes(connection_, root(), XCB_CW_EVENT_MASK, &mask);
+    refreshRootSize();
+    followsRootSize_ = true;
+}
+
+void X11Connection::refreshRootSize() {
+    unsigned int sequence = 0;
+    const QSize size = askRootSize(&sequence);
+    rootSize_ = size.isEmpty() ? 0 : quint32(size.width()) << 16 | quint32(size.height());
+    askedAt_ = sequence;
+}
+
+void X11Connection::noteEvent(const xcb_generic_event_t* event) {
+    if ((event->response_type & 0x7f) != XCB_CONFIGURE_NOTIFY)
+        return;
+    const auto* e = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+    // A notice the server sent before it answered the last question is older than that answer.
+    if (e->window == root() && event->full_sequence >= askedAt_.load())
+        rootSize_ = quint32(e->width) << 16 | quint32(e->height);
 }
 
 bool X11Connection::compositorRunning() {

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,8 +31,19 @@ public:
     xcb_window_t root() const { return screen_->root; }
     // The root window's size now, asked of the server: monitors added, moved or turned off while
     // we run change it, and the size the connection began with stays as it was. Empty when the
-    // server cannot be asked.
+    // server cannot be asked. On a connection that follows the root's size, the size its last
+    // notice gave, without asking.
     QSize rootSize() const;
+    // From now on rootSize() is kept from the server's notices of the root's changes instead of a
+    // round trip per call: for a connection with one reader of its events, which hands every
+    // event to noteEvent.
+    void followRootSize();
+    void noteEvent(const xcb_generic_event_t* event);
+    // Asks the server again, for when a notice may still be on its way (a request on the old size
+    // failed).
+    void refreshRootSize();
+    // How often the root's size was asked of the server.
+    std::uint64_t rootSizeRequests() const { return rootSizeRequests_.load(); }
     // Whether a compositing manager paints the screen now (it owns _NET_WM_CM_S<screen>).
     bool compositorRunning();
     bool hasShm() const { return hasShm_; }
@@ -54,6 +67,12 @@ private:
     bool hasXFixes_ = false;
     bool hasRes_ = false;
     bool hasRandr_ = false;
+    QSize askRootSize(unsigned int* sequence = nullptr) const;
+
+    std::atomic<bool> followsRootSize_{false};
+    std::atomic<quint32> rootSize_{0};  // width << 16 | height
+    std::atomic<unsigned int> askedAt_{0};  // the request that last asked it
+    mutable std::atomic<std::uint64_t> rootSizeRequests_{0};
     std::mutex atomMutex_;
     std::unordered_map<std::string, xcb_atom_t> atoms_;
 };

@@ -17,9 +17,14 @@ struct PixelConversion {
         int uStride;
         int vStride;
     };
+    // The vector instructions the conversion may use; the best the processor has, unless limited.
+    enum class Instructions { plain, avx2, avx512 };
+    static bool supports(Instructions instructions);
+
     // Converts the top-left width x height pixels of the bitmap (both even, within the bitmap).
-    // Chroma is the average of each 2x2 block.
-    static void toI420(const Bitmap& source, int width, int height, const Planes& out);
+    // Chroma is the average of each 2x2 block. Every choice of instructions gives the same bytes.
+    static void toI420(const Bitmap& source, int width, int height, const Planes& out,
+                       Instructions limit = Instructions::avx512);
 };
 
 }  // namespace platform

@@ -48,6 +48,9 @@ X11StreamGrabber::X11StreamGrabber(const ContentFilter& filter, const StreamConf
         xcb_change_window_attributes(c, filter_.window().windowID, XCB_CW_EVENT_MASK, &windowMask);
         xcb_flush(c);
     }
+    // Every grab is cut to the screen; its size is known from the server's notices rather than
+    // asked before each frame.
+    connection_->followRootSize();
     // The first grab fixes a window's own size and proves the source can be read.
     BitmapRef first = grabSource();
     if (!first)
@@ -62,6 +65,8 @@ X11StreamGrabber::X11StreamGrabber(const ContentFilter& filter, const StreamConf
 }
 
 X11StreamGrabber::~X11StreamGrabber() = default;
+
+std::uint64_t X11StreamGrabber::screenSizeRequests() const { return connection_->rootSizeRequests(); }
 
 BitmapRef X11StreamGrabber::grabSource() {
     if (int e = xcb_connection_has_error(connection_->get()))
@@ -80,6 +85,7 @@ BitmapRef X11StreamGrabber::grabSource() {
 bool X11StreamGrabber::stackingChanged() {
     bool changed = false;
     while (xcb_generic_event_t* event = xcb_poll_for_event(connection_->get())) {
+        connection_->noteEvent(event);
         switch (event->response_type & 0x7f) {
         case 0:  // an error: perhaps the window is gone
         case XCB_CREATE_NOTIFY:
@@ -143,12 +149,21 @@ BitmapRef X11StreamGrabber::grabWindow() {
 }
 
 BitmapRef X11StreamGrabber::grab() {
-    try {
-        return FrameScaler::scale(grabSource(), frameSize_);
-    } catch (const PlatformError&) {
-        if (int e = xcb_connection_has_error(connection_->get()))
-            throw PlatformError(errorDomain, e, "Lost the connection to the X server");
-        throw;
+    for (bool retried = false;; retried = true) {
+        try {
+            return FrameScaler::scale(grabSource(), frameSize_);
+        } catch (const PlatformError&) {
+            if (int e = xcb_connection_has_error(connection_->get()))
+                throw PlatformError(errorDomain, e, "Lost the connection to the X server");
+            if (retried)
+                throw;
+            // The screen may have changed size just before the grab, its notice not yet read;
+            // otherwise the failure stands.
+            const QSize known = connection_->rootSize();
+            connection_->refreshRootSize();
+            if (connection_->rootSize() == known)
+                throw;
+        }
     }
 }
 

@@ -39,6 +39,8 @@ public:
     QSize frameSize() const { return frameSize_; }
     // How often a window stream has listed the windows to see whether its window is covered.
     std::uint64_t coverageChecks() const { return coverageChecks_; }
+    // How often the screen's size was asked of the server.
+    std::uint64_t screenSizeRequests() const;
 
 private:
     // Where the window is and whether anything is over it, as of the last listing.

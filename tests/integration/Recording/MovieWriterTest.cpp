@@ -12,6 +12,7 @@
 #include <cmath>
 #include <future>
 #include <random>
+#include <sched.h>
 #include <thread>
 
 using namespace platform;
@@ -166,4 +167,34 @@ TEST_F(MovieWriterTest, NeverReplacesAFileCreatesNothingBeforeWritingStartsAndRe
     auto video = writer->makeVideoInput({VideoOutputSettings::Codec::h264, 100, 100, 30});
     writer->add(video);
     EXPECT_FALSE(writer->canAdd(writer->makeVideoInput({VideoOutputSettings::Codec::h264, 100, 100, 30}))) << "one video track";
+}
+
+// x264 would run half as many threads again as there are cores, each holding pictures of its own;
+// a recording takes one per core it may run on. The encoder writes its settings into the stream.
+TEST_F(MovieWriterTest, H264EncodesOnOneThreadPerCoreTheRecorderMayRunOn) {
+    cpu_set_t all;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    std::vector<int> cores;
+    for (int c = 0; c < CPU_SETSIZE && cores.size() < 2; ++c)
+        if (CPU_ISSET(c, &all))
+            cores.push_back(c);
+    if (cores.size() < 2)
+        GTEST_SKIP() << "needs two cores";
+    std::thread recorder([&] {
+        cpu_set_t two;
+        CPU_ZERO(&two);
+        for (int c : cores)
+            CPU_SET(c, &two);
+        ASSERT_EQ(sched_setaffinity(0, sizeof two, &two), 0);
+        Harness h(file("c.mp4"), AssetWriter::FileType::mpeg4, {VideoOutputSettings::Codec::h264, 320, 240, 30}, false, false);
+        h.feed(0.2, 30, picture(320, 240), [](double) { return std::nullopt; });
+        EXPECT_EQ(finish(*h.writer), AssetWriter::Status::completed);
+    });
+    recorder.join();
+    QFile movie(file("c.mp4"));
+    ASSERT_TRUE(movie.open(QIODevice::ReadOnly));
+    const QByteArray bytes = movie.readAll();
+    const qsizetype at = bytes.indexOf(" threads=");
+    ASSERT_GE(at, 0) << "no encoder settings in the stream";
+    EXPECT_EQ(bytes.mid(at + 9, 2), "2 ");
 }

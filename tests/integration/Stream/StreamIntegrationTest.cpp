@@ -1,6 +1,7 @@
 // The stream on the real X server and the real pulse server (and on servers of its own it kills).
 #include "platform/audio/CaptureClock.h"
 #include "platform/capture/ShareableContent.h"
+#include "platform/capture/X11Connection.h"
 #include "platform/core/MainThread.h"
 #include "platform/core/SerialQueue.h"
 #include "platform/stream/Stream.h"
@@ -206,4 +207,51 @@ TEST(StreamSourceLoss, ASoundServerThatNeverAnswersFailsTheOutputInsteadOfHangin
     } catch (const PlatformError& e) {
         EXPECT_EQ(e.domain(), "AudioCapture");
     }
+}
+
+// The screen's size, which every grab is cut to, comes from the server's notices as monitors are
+// moved, turned off and on, not from a question before each frame.
+TEST(StreamDisplay, KnowsTheScreensSizeFromTheServersNoticesAsMonitorsChange) {
+    QTemporaryDir dir;
+    live::OwnXorgServer server(dir.path());
+    ASSERT_TRUE(server.start());
+    live::Windows windows;
+    windows.create(100, 100, 200, 150, 0xd02010);
+    windows.create(1920 + 100, 100, 200, 150, 0x20d040);
+    X11StreamGrabber left(ContentFilter::forDisplay(displayAt(0), {}, {}), videoConfiguration(1920, 1080));
+    X11StreamGrabber right(ContentFilter::forDisplay(displayAt(1920), {}, {}), videoConfiguration(1920, 1080));
+    const auto asked = left.screenSizeRequests(), rightAsked = right.screenSizeRequests();
+    for (int i = 0; i < 30; ++i)
+        ASSERT_EQ(rgbAt(*left.grab(), 150, 150), 0xd02010u);
+    EXPECT_EQ(left.screenSizeRequests(), asked) << "the screen's size was asked for each frame";
+
+    // Another reader of the same notices sees the sizes the streams go by.
+    X11Connection follower;
+    follower.followRootSize();
+    auto followerSees = [&](int width) {
+        return waitUntil([&] {
+            while (xcb_generic_event_t* e = xcb_poll_for_event(follower.get())) {
+                follower.noteEvent(e);
+                free(e);
+            }
+            return follower.rootSize() == QSize(width, 1080);
+        });
+    };
+    ASSERT_TRUE(live::OwnXorgServer::xrandr({"--output", "DUMMY1", "--pos", "3840x0"}));
+    EXPECT_TRUE(followerSees(5760));
+    EXPECT_EQ(rgbAt(*left.grab(), 150, 150), 0xd02010u);
+    EXPECT_EQ(rgbAt(*right.grab(), 150, 150), 0x20d040u) << "where the monitor was, the screen goes on";
+
+    ASSERT_TRUE(live::OwnXorgServer::xrandr({"--output", "DUMMY1", "--off"}));
+    EXPECT_TRUE(followerSees(1920));
+    EXPECT_EQ(rgbAt(*left.grab(), 150, 150), 0xd02010u);
+    EXPECT_THROW(right.grab(), PlatformError) << "its display has gone off the screen";
+
+    ASSERT_TRUE(live::OwnXorgServer::xrandr({"--output", "DUMMY1", "--mode", "1920x1080", "--pos", "1920x0"}));
+    EXPECT_TRUE(followerSees(3840));
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(rgbAt(*left.grab(), 150, 150), 0xd02010u);
+    EXPECT_EQ(rgbAt(*right.grab(), 150, 150), 0x20d040u) << "the monitor is back where its stream grabs";
+    EXPECT_LE(left.screenSizeRequests() - asked, 1u) << "at most once, after a grab on an old size";
+    EXPECT_LE(right.screenSizeRequests() - rightAsked, 1u) << "at most once, after a grab on an old size";
 }
