@@ -15,16 +15,9 @@ AudioStamper::AudioStamper(int sampleRate, int bytesPerFrame, std::int64_t holdL
       timeline_(sampleRate) {}
 
 void AudioStamper::restart() {
-    held_.clear();
-    heldFrames_ = 0;
+    newStream();
     timeline_ = AudioTimeline(sampleRate_);
     resync_ = false;
-    position_ = 0;
-    firstSoundAt_.reset();
-    zero_.reset();
-    freshZero_.reset();
-    trusted_ = false;
-    holdOver_ = false;
 }
 
 void AudioStamper::newStream() {
