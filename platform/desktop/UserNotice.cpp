@@ -71,25 +71,17 @@ void notify(const QString& title, const QString& body, QDBusConnection bus) {
     });
 }
 
-void tell(const QString& title, const QString& body, std::function<QDBusConnection()> bus) {
-    if (!QCoreApplication::instance())
-        return;
-    if (!isMainThread()) {
-        postToMain([title, body, bus] { tell(title, body, bus); });
-        return;
-    }
-    if (firstTelling(title, body))
-        notify(title, body, bus());
-}
-
 }  // namespace
 
 void UserNotice::show(const QString& title, const QString& body) {
-    tell(title, body, [] { return QDBusConnection::sessionBus(); });
-}
-
-void UserNotice::show(const QString& title, const QString& body, QDBusConnection bus) {
-    tell(title, body, [bus] { return bus; });
+    if (!QCoreApplication::instance())
+        return;
+    if (!isMainThread()) {
+        postToMain([title, body] { show(title, body); });
+        return;
+    }
+    if (firstTelling(title, body))
+        notify(title, body, QDBusConnection::sessionBus());
 }
 
 void UserNotice::setFallback(Fallback f) {

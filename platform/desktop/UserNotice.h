@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QDBusConnection>
 #include <QString>
 
 #include <functional>
@@ -17,8 +16,6 @@ public:
     // told in the last ten seconds is not told again: one failure that several paths report is one
     // notice, and a burst of the same failure does not pile up.
     static void show(const QString& title, const QString& body);
-    // The same on the given bus rather than the session's.
-    static void show(const QString& title, const QString& body, QDBusConnection bus);
 
     // What shows the message when no notification service takes it (the tray icon's message);
     // returns false when it cannot (no tray). Set on the main thread, where it runs. An empty
