@@ -109,8 +109,8 @@ TEST_F(FailureNoticeTest, EachNoticeReachesTheServiceOnce_TheTrayWhenNoneAnswers
     UserNotice::show("Recording stopped", "Another reason");
     EXPECT_EQ(joined(toldOnceSettled(2)), "Recording stopped|One reason ; Recording stopped|Another reason");
     ASSERT_FALSE(service->received.empty());
-    EXPECT_EQ(service->received[0].hints.value("desktop-entry").toString(), "com.zentola.Zentola");
-    EXPECT_EQ(service->received[0].icon, "com.zentola.Zentola");
+    EXPECT_EQ(service->received[0].hints.value("desktop-entry").toString().toStdString(), "com.zentola.Zentola");
+    EXPECT_EQ(service->received[0].icon.toStdString(), "com.zentola.Zentola");
     EXPECT_EQ(joined(tray), "");
 
     // A service that never answers: the event loop goes on, and the tray shows the notice in the end.
