@@ -8,6 +8,7 @@
 #include "integration/Recording/RecorderHarness.h"
 #include "platform/desktop/UserNotice.h"
 #include "support/LiveDesktop.h"
+#include "support/ProgramHome.h"
 #include "support/Printed.h"
 #include "support/RunTask.h"
 #include "support/WaitUntil.h"
@@ -15,6 +16,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -45,6 +48,15 @@ class SessionBusEnvironment : public testing::Environment {
     void TearDown() override { delete privateBus; }
 };
 const auto* const sessionBusEnvironment = testing::AddGlobalTestEnvironment(new SessionBusEnvironment);
+
+// A program the test started, ended with it by SIGTERM.
+struct EndsWithTest {
+    QProcess& process;
+    ~EndsWithTest() {
+        ::kill(pid_t(process.processId()), SIGTERM);
+        process.waitForFinished(20000);
+    }
+};
 
 // A small file system of the test's own at `at`, which fill() leaves without a free byte.
 class SmallDisk {
@@ -139,13 +151,7 @@ TEST_F(FailureNoticeTest, WithoutANotificationServiceTheTrayIconShowsTheNotice) 
     trayer.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100",
                             "--heighttype", "pixel", "--height", "24"});
     ASSERT_TRUE(trayer.waitForStarted());
-    struct Stop {
-        QProcess& p;
-        ~Stop() {
-            ::kill(pid_t(p.processId()), SIGTERM);
-            p.waitForFinished(5000);
-        }
-    } stop{trayer};
+    const EndsWithTest ends{trayer};
     ASSERT_TRUE(waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000));
     MenuBarController menuBar([] {}, [] {}, [] {}, [] {});
     QSystemTrayIcon* icon = menuBar.statusItem();
@@ -295,6 +301,43 @@ TEST_F(FailureNoticeTest, ARecordingWhoseWindowClosedIsToldOnce_AStopByTheUserIs
     ASSERT_TRUE(waitUntil([&] { return r.manager().state() == RecordingState::idle; }, 15000));
     EXPECT_EQ(joined(toldOnceSettled(1)),
               joined({"Recording stopped|The window was closed\nThe recording is saved as " + QFileInfo(path).fileName() + "."}));
+}
+
+// The real program, its folders on a full disk and the desktop's notification service on its
+// session bus: the shortcuts' screenshot and quick record are each told, as the program says them.
+TEST_F(FailureNoticeTest, TheProgramTellsTheDesktopOfAScreenshotAndARecordingThatFoundNoRoom) {
+    const QString disk = dir.path() + "/disk";
+    SmallDisk small(disk, "size=1m");
+    if (!small.mounted())
+        GTEST_SKIP() << "mounting a small tmpfs needs root: " << small.error();
+    QDir(disk).mkpath("shots");
+    QDir(disk).mkpath("videos");
+    small.fill();
+    const testing_support::ProgramHome home(dir.path());
+    ASSERT_TRUE(home.seed(QJsonObject{{"zentola.screenshotFolderBookmark", disk + "/shots"},
+                                      {"zentola.videoFolderBookmark", disk + "/videos"},
+                                      {"zentola.playSounds", false}}));
+    QProcess app;
+    home.start(app, QStringLiteral(ZENTOLA_APP_PATH));
+    const EndsWithTest ends{app};
+    const auto log = [&] { return home.log(); };
+    // Start-up ends by storing the default shortcuts; from then on the keys are grabbed.
+    const auto started = [&] { return home.settings().contains("GlobalShortcuts_quickRecord"); };
+    ASSERT_TRUE(waitUntil(started, 15000)) << log();
+
+    ASSERT_EQ(QProcess::execute("xdotool", {"key", "--clearmodifiers", "ctrl+shift+7"}), 0);
+    ASSERT_TRUE(waitUntil([&] { return !told().isEmpty(); }, 15000)) << log();
+    EXPECT_EQ(joined(told()), joined({"Screenshot not saved|Cannot write to " + disk +
+                                      "/shots: No space left on device\nThe image is on the clipboard."}));
+    ASSERT_FALSE(service->received.empty());
+    EXPECT_EQ(service->received[0].appName.toStdString(), "Zentola");
+    EXPECT_NE(log().find("Failed to finalize image destination ("), std::string::npos) << log();
+
+    ASSERT_EQ(QProcess::execute("xdotool", {"key", "--clearmodifiers", "ctrl+shift+8"}), 0);
+    ASSERT_TRUE(waitUntil([&] { return told().size() >= 2; }, 15000)) << log();
+    EXPECT_EQ(told().value(1).toStdString(),
+              ("Recording not started|Cannot record in " + disk + "/videos: No space left on device").toStdString());
+    EXPECT_NE(log().find("[Zentola] Quick record failed: "), std::string::npos) << log();
 }
 
 }  // namespace
