@@ -22,7 +22,7 @@ UserNotice::Fallback& fallback() {
 }
 
 // About as long as a notice stays on screen.
-constexpr int repeatAfterMs = 10000;
+constexpr int repeatAfterMs = 5000;
 // A notification service answers in milliseconds, one the bus starts for us in a second or so.
 constexpr int replyTimeoutMs = 5000;
 

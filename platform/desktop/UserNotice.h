@@ -13,8 +13,9 @@ namespace platform {
 class UserNotice {
 public:
     // Returns at once, from any thread; the desktop is never waited for. A notice the same as one
-    // told in the last ten seconds is not told again: one failure that several paths report is one
-    // notice, and a burst of the same failure does not pile up.
+    // told in the last five seconds (while that one is still on screen) is not told again: one
+    // failure that several paths report is one notice, and a burst of the same failure does not
+    // pile up.
     static void show(const QString& title, const QString& body);
 
     // What shows the message when no notification service takes it (the tray icon's message);

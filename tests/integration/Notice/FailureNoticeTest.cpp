@@ -134,6 +134,10 @@ TEST_F(FailureNoticeTest, EachNoticeReachesTheServiceOnce_TheTrayWhenNoneAnswers
     order << tray;
     EXPECT_EQ(joined(order), "event loop ; Screenshot not saved|Nobody answers");
     EXPECT_EQ(told().size(), 3) << "the service got it too";
+    // The first notice has long gone from the screen: the same failure again is told again.
+    service->hangs = false;
+    UserNotice::show("Recording stopped", "One reason");
+    EXPECT_TRUE(waitUntil([&] { return told().size() == 4; }, 10000)) << joined(told());
 
     // No service at all.
     service.reset();
