@@ -282,29 +282,47 @@ TEST_F(FailureNoticeTest, ARecordingEndedByAFullDiskIsToldOnceWithWhatWasKept) {
         << notices[1].toStdString();
 }
 
-// A stop the user asked for tells nothing; a window that closes ends its recording, which is told
-// with the reason and where the movie is.
-TEST_F(FailureNoticeTest, ARecordingWhoseWindowClosedIsToldOnce_AStopByTheUserIsNot) {
+// A stop the user asked for tells nothing. A window that closes ends its recording, and so does a
+// display turned off: each is told with the reason and where the movie is.
+TEST_F(FailureNoticeTest, ARecordingWhoseWindowOrDisplayWentAwayIsToldOnce_AStopByTheUserIsNot) {
     live::Windows windows;
     WindowInfo window;
     window.id = windows.createManaged(300, 200, 320, 240, 0x2080c0);
     window.frame = QRectF(300, 200, 320, 240);
-    RecorderHarness r(dir.path());
+    RecorderHarness r(dir.path(), true);
     r.settings().setRecordAtRetina(false);
     r.settings().setAudioOption(PersistenceManager::AudioOption::none);
+    const auto recordUntilWritten = [&](CaptureMode mode, std::optional<WindowInfo> w, platform::ScreenRef on) {
+        const bool started = r.start(mode, {}, w, on);
+        EXPECT_TRUE(started) << r.error().toStdString();
+        const QString path = started ? r.manager().outputURL()->toLocalFile() : QString();
+        EXPECT_TRUE(waitUntil([&] { return QFileInfo(path).size() > 0; }, 10000));
+        return QFileInfo(path).fileName();
+    };
+    const auto endedByItself = [&] { return waitUntil([&] { return r.manager().state() == RecordingState::idle; }, 15000); };
 
-    ASSERT_TRUE(r.start(CaptureMode::window, {}, window)) << r.error().toStdString();
-    ASSERT_TRUE(waitUntil([&] { return QFileInfo(r.manager().outputURL()->toLocalFile()).size() > 0; }, 10000));
+    recordUntilWritten(CaptureMode::window, window, nullptr);
     ASSERT_TRUE(r.stop());
     EXPECT_EQ(joined(toldOnceSettled(0)), "");
 
-    ASSERT_TRUE(r.start(CaptureMode::window, {}, window)) << r.error().toStdString();
-    const QString path = r.manager().outputURL()->toLocalFile();
-    ASSERT_TRUE(waitUntil([&] { return QFileInfo(path).size() > 0; }, 10000));
+    QString name = recordUntilWritten(CaptureMode::window, window, nullptr);
     windows.destroy(window.id);
-    ASSERT_TRUE(waitUntil([&] { return r.manager().state() == RecordingState::idle; }, 15000));
-    EXPECT_EQ(joined(toldOnceSettled(1)),
-              joined({"Recording stopped|The window was closed\nThe recording is saved as " + QFileInfo(path).fileName() + "."}));
+    ASSERT_TRUE(endedByItself());
+    EXPECT_EQ(joined(toldOnceSettled(1)), joined({"Recording stopped|The window was closed\nThe recording is saved as " + name + "."}));
+
+    // The second display of a server of the test's own (the displays known stay the shared server's
+    // two, at the same places): turned off, the screen shrinks to the first.
+    live::OwnXorgServer x(dir.path());
+    ASSERT_TRUE(x.start());
+    const auto screens = platform::Screen::screens();
+    ASSERT_GE(screens.size(), 2u);
+    name = recordUntilWritten(CaptureMode::screen, std::nullopt, screens[1]);
+    ASSERT_TRUE(live::OwnXorgServer::xrandr({"--output", "DUMMY1", "--off"}));
+    ASSERT_TRUE(endedByItself());
+    const QStringList notices = toldOnceSettled(2);
+    ASSERT_EQ(notices.size(), 2) << joined(notices);
+    EXPECT_EQ(notices[1].toStdString(),
+              ("Recording stopped|The capture area is outside the screen\nThe recording is saved as " + name + ".").toStdString());
 }
 
 // The real program, its folders on a full disk and the desktop's notification service on its
