@@ -1,0 +1,135 @@
+#include "Features/MenuBar/MenuBarController.h"
+#include "support/WaitUntil.h"
+#include "support/XClient.h"
+
+#include <QMenu>
+#include <QProcess>
+#include <QSystemTrayIcon>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+
+using namespace zentola;
+
+namespace {
+
+struct PanelCase {
+    const char* edge;
+    bool strut;  // a dock with a strut, under a window manager that honours it
+};
+void PrintTo(const PanelCase& c, std::ostream* os) { *os << c.edge << (c.strut ? " with a strut" : ""); }
+
+// The tray icon of the running app on trayer's panel, on each edge of the screen, clicked as a user does.
+class TrayMenu : public testing::TestWithParam<PanelCase> {
+protected:
+    void SetUp() override {
+        before = rootProperties();
+        if (GetParam().strut) {
+            windowManager.start("openbox", {});
+            const xcb_window_t probe = x.window("probe");
+            ASSERT_TRUE(waitUntil([&] { return managed(probe); }, 10000));
+            xcb_destroy_window(x.c, probe);
+            x.sync();
+        }
+        const QString strut = GetParam().strut ? "true" : "false";
+        tray.start("trayer", {"--edge", GetParam().edge, "--align", "right", "--widthtype", "pixel", "--width", "100",
+                              "--heighttype", "pixel", "--height", "24", "--SetDockType", strut, "--SetPartialStrut",
+                              strut, "--tint", "0x202020", "--transparent", "true", "--alpha", "0"});
+        ASSERT_TRUE(waitUntil([&] { return panel().isValid() && trayManagerRuns(); }, 10000));
+    }
+    void TearDown() override {
+        controller.reset();
+        for (QProcess* p : {&tray, &windowManager})
+            if (p->state() != QProcess::NotRunning) {
+                p->terminate();
+                p->waitForFinished(3000);
+            }
+        // What a window manager leaves on the root would make later tests see one.
+        for (xcb_atom_t left : rootProperties())
+            if (!before.count(left))
+                xcb_delete_property(x.c, x.root, left);
+        x.sync();
+    }
+
+    // trayer's panel window, where the server shows it.
+    QRect panel() const { return find(x.root, 3); }
+    QRect find(xcb_window_t w, int depth) const {
+        auto name = freed(xcb_get_property_reply(x.c, xcb_get_property(x.c, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 0, 16), nullptr));
+        if (name && QByteArray(static_cast<const char*>(xcb_get_property_value(name.get())),
+                               xcb_get_property_value_length(name.get())) == "panel" && x.viewable(w))
+            return x.geometry(w);
+        auto tree = freed(xcb_query_tree_reply(x.c, xcb_query_tree(x.c, w), nullptr));
+        for (int i = 0; depth > 0 && tree && i < xcb_query_tree_children_length(tree.get()); ++i)
+            if (const QRect found = find(xcb_query_tree_children(tree.get())[i], depth - 1); found.isValid())
+                return found;
+        return {};
+    }
+    bool trayManagerRuns() const {
+        auto owner = freed(xcb_get_selection_owner_reply(x.c, xcb_get_selection_owner(x.c, x.atom("_NET_SYSTEM_TRAY_S0")), nullptr));
+        return owner && owner->owner != XCB_NONE;
+    }
+    std::set<xcb_atom_t> rootProperties() const {
+        auto r = freed(xcb_list_properties_reply(x.c, xcb_list_properties(x.c, x.root), nullptr));
+        return {xcb_list_properties_atoms(r.get()), xcb_list_properties_atoms(r.get()) + xcb_list_properties_atoms_length(r.get())};
+    }
+    bool managed(xcb_window_t w) const {
+        auto p = freed(xcb_get_property_reply(
+            x.c, xcb_get_property(x.c, 0, x.root, x.atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 1024), nullptr));
+        if (!p)
+            return false;
+        const auto* v = static_cast<const xcb_window_t*>(xcb_get_property_value(p.get()));
+        return std::find(v, v + xcb_get_property_value_length(p.get()) / 4, w) != v + xcb_get_property_value_length(p.get()) / 4;
+    }
+    static void click(QPoint at) {
+        ASSERT_EQ(QProcess::execute("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"}), 0);
+    }
+
+    XClient x;
+    std::set<xcb_atom_t> before;
+    QProcess windowManager, tray;
+    std::unique_ptr<MenuBarController> controller;
+    int quits = 0;
+};
+
+TEST_P(TrayMenu, OpensBesideThePanel_SoASecondClickOnTheIconClosesItAndQuitsNothing) {
+    controller = std::make_unique<MenuBarController>([] {}, [] {}, [] {}, [this] { ++quits; });
+    const auto icon = [&] { return controller->statusItem()->geometry(); };
+    ASSERT_TRUE(waitUntil([&] { return panel().contains(icon()); }, 10000)) << GetParam().edge;
+    const QRect onPanel = panel();
+
+    click(icon().center());
+    ASSERT_TRUE(waitUntil([&] { return controller->menu()->isVisible(); }, 5000));
+    const QRect menu = controller->menu()->geometry();
+    EXPECT_FALSE(menu.intersects(onPanel)) << GetParam().edge;
+    EXPECT_FALSE(menu.intersects(icon()));
+    // Right beside it, on the screen's side of the panel.
+    const QString edge = GetParam().edge;
+    if (edge == "top")
+        EXPECT_EQ(menu.top(), onPanel.bottom() + 1);
+    else if (edge == "bottom")
+        EXPECT_EQ(menu.bottom(), onPanel.top() - 1);
+    else if (edge == "left")
+        EXPECT_EQ(menu.left(), onPanel.right() + 1);
+    else
+        EXPECT_EQ(menu.right(), onPanel.left() - 1);
+    EXPECT_TRUE(QRect(0, 0, 1920, 1080).contains(menu)) << menu.x() << "," << menu.y();
+
+    // The usual way to close a menu.
+    click(icon().center());
+    ASSERT_TRUE(waitUntil([&] { return !controller->menu()->isVisible(); }, 5000));
+    spinFor(300);
+    EXPECT_EQ(quits, 0);
+    controller->menu()->close();
+}
+
+INSTANTIATE_TEST_SUITE_P(Edges, TrayMenu,
+                         testing::Values(PanelCase{"top", false}, PanelCase{"bottom", false}, PanelCase{"left", false},
+                                         PanelCase{"right", false}, PanelCase{"top", true}, PanelCase{"bottom", true},
+                                         PanelCase{"left", true}, PanelCase{"right", true}),
+                         [](const auto& info) {
+                             return std::string(info.param.edge) + (info.param.strut ? "WithStrut" : "");
+                         });
+
+}  // namespace
