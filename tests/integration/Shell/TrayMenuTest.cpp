@@ -1,4 +1,5 @@
 #include "Features/MenuBar/MenuBarController.h"
+#include "Openbox.h"
 #include "support/WaitUntil.h"
 #include "support/XClient.h"
 
@@ -9,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <set>
 
 using namespace zentola;
 
@@ -25,13 +25,9 @@ void PrintTo(const PanelCase& c, std::ostream* os) { *os << c.edge << (c.strut ?
 class TrayMenu : public testing::TestWithParam<PanelCase> {
 protected:
     void SetUp() override {
-        before = rootProperties();
         if (GetParam().strut) {
-            windowManager.start("openbox", {});
-            const xcb_window_t probe = x.window("probe");
-            ASSERT_TRUE(waitUntil([&] { return managed(probe); }, 10000));
-            xcb_destroy_window(x.c, probe);
-            x.sync();
+            windowManager = std::make_unique<Openbox>();
+            ASSERT_TRUE(windowManager->up());
         }
         const QString strut = GetParam().strut ? "true" : "false";
         tray.start("trayer", {"--edge", GetParam().edge, "--align", "right", "--widthtype", "pixel", "--width", "100",
@@ -41,16 +37,11 @@ protected:
     }
     void TearDown() override {
         controller.reset();
-        for (QProcess* p : {&tray, &windowManager})
-            if (p->state() != QProcess::NotRunning) {
-                p->terminate();
-                p->waitForFinished(3000);
-            }
-        // What a window manager leaves on the root would make later tests see one.
-        for (xcb_atom_t left : rootProperties())
-            if (!before.count(left))
-                xcb_delete_property(x.c, x.root, left);
-        x.sync();
+        if (tray.state() != QProcess::NotRunning) {
+            tray.terminate();
+            tray.waitForFinished(3000);
+        }
+        windowManager.reset();
     }
 
     // trayer's panel window, where the server shows it.
@@ -70,25 +61,13 @@ protected:
         auto owner = freed(xcb_get_selection_owner_reply(x.c, xcb_get_selection_owner(x.c, x.atom("_NET_SYSTEM_TRAY_S0")), nullptr));
         return owner && owner->owner != XCB_NONE;
     }
-    std::set<xcb_atom_t> rootProperties() const {
-        auto r = freed(xcb_list_properties_reply(x.c, xcb_list_properties(x.c, x.root), nullptr));
-        return {xcb_list_properties_atoms(r.get()), xcb_list_properties_atoms(r.get()) + xcb_list_properties_atoms_length(r.get())};
-    }
-    bool managed(xcb_window_t w) const {
-        auto p = freed(xcb_get_property_reply(
-            x.c, xcb_get_property(x.c, 0, x.root, x.atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 1024), nullptr));
-        if (!p)
-            return false;
-        const auto* v = static_cast<const xcb_window_t*>(xcb_get_property_value(p.get()));
-        return std::find(v, v + xcb_get_property_value_length(p.get()) / 4, w) != v + xcb_get_property_value_length(p.get()) / 4;
-    }
     static void click(QPoint at) {
         ASSERT_EQ(QProcess::execute("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"}), 0);
     }
 
     XClient x;
-    std::set<xcb_atom_t> before;
-    QProcess windowManager, tray;
+    std::unique_ptr<Openbox> windowManager;
+    QProcess tray;
     std::unique_ptr<MenuBarController> controller;
     int quits = 0;
 };
