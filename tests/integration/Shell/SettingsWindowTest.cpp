@@ -7,6 +7,7 @@
 #include "support/XClient.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QProcess>
@@ -78,6 +79,10 @@ TEST_F(SettingsWindow, TheTermsShowNoCaret_AndEscapeClosesThemAfterAClickOnTheWi
     sheet->doneButton()->setFocus();
     ASSERT_TRUE(waitUntil([&] { return !text->hasFocus(); }));
     EXPECT_EQ(focused, drawn());
+    // Still selected whole from the keyboard, for copying.
+    QKeyEvent selectAll(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier);
+    QApplication::sendEvent(text, &selectAll);
+    EXPECT_EQ(text->textCursor().selectedText().size(), text->toPlainText().size());
 
     // A click on the settings window beside the sheet, which the window manager activates; Escape
     // then still reaches the sheet.
