@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <unistd.h>
 
 using namespace zentola;
 
@@ -18,8 +19,9 @@ namespace {
 struct PanelCase {
     const char* edge;
     bool strut;  // a dock with a strut, under a window manager that honours it
+    const char* align = "right";
 };
-void PrintTo(const PanelCase& c, std::ostream* os) { *os << c.edge << (c.strut ? " with a strut" : ""); }
+void PrintTo(const PanelCase& c, std::ostream* os) { *os << c.edge << " " << c.align << (c.strut ? " with a strut" : ""); }
 
 // The tray icon of the running app on trayer's panel, on each edge of the screen, clicked as a user does.
 class TrayMenu : public testing::TestWithParam<PanelCase> {
@@ -30,7 +32,7 @@ protected:
             ASSERT_TRUE(windowManager->up());
         }
         const QString strut = GetParam().strut ? "true" : "false";
-        tray.start("trayer", {"--edge", GetParam().edge, "--align", "right", "--widthtype", "pixel", "--width", "100",
+        tray.start("trayer", {"--edge", GetParam().edge, "--align", GetParam().align, "--widthtype", "pixel", "--width", "100",
                               "--heighttype", "pixel", "--height", "24", "--SetDockType", strut, "--SetPartialStrut",
                               strut, "--tint", "0x202020", "--transparent", "true", "--alpha", "0"});
         ASSERT_TRUE(waitUntil([&] { return panel().isValid() && trayManagerRuns(); }, 10000));
@@ -61,6 +63,16 @@ protected:
         auto owner = freed(xcb_get_selection_owner_reply(x.c, xcb_get_selection_owner(x.c, x.atom("_NET_SYSTEM_TRAY_S0")), nullptr));
         return owner && owner->owner != XCB_NONE;
     }
+    bool oursAt(QPoint at) const {
+        xcb_window_t w = x.root;
+        while (true) {
+            auto below = freed(xcb_translate_coordinates_reply(
+                x.c, xcb_translate_coordinates(x.c, x.root, w, qint16(at.x()), qint16(at.y())), nullptr));
+            if (!below || below->child == XCB_NONE)
+                return x.cardinal(w, "_NET_WM_PID") == quint32(getpid());
+            w = below->child;
+        }
+    }
     static void click(QPoint at) {
         ASSERT_EQ(QProcess::execute("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"}), 0);
     }
@@ -75,7 +87,8 @@ protected:
 TEST_P(TrayMenu, OpensBesideThePanel_SoASecondClickOnTheIconClosesItAndQuitsNothing) {
     controller = std::make_unique<MenuBarController>([] {}, [] {}, [] {}, [this] { ++quits; });
     const auto icon = [&] { return controller->statusItem()->geometry(); };
-    ASSERT_TRUE(waitUntil([&] { return panel().contains(icon()); }, 10000)) << GetParam().edge;
+    // Clicked once the tray shows it: the window the pointer would hit there is ours.
+    ASSERT_TRUE(waitUntil([&] { return panel().contains(icon()) && oursAt(icon().center()); }, 10000)) << GetParam().edge;
     const QRect onPanel = panel();
 
     click(icon().center());
@@ -106,9 +119,11 @@ TEST_P(TrayMenu, OpensBesideThePanel_SoASecondClickOnTheIconClosesItAndQuitsNoth
 INSTANTIATE_TEST_SUITE_P(Edges, TrayMenu,
                          testing::Values(PanelCase{"top", false}, PanelCase{"bottom", false}, PanelCase{"left", false},
                                          PanelCase{"right", false}, PanelCase{"top", true}, PanelCase{"bottom", true},
-                                         PanelCase{"left", true}, PanelCase{"right", true}),
+                                         PanelCase{"left", true}, PanelCase{"right", true},
+                                         PanelCase{"bottom", false, "left"}),
                          [](const auto& info) {
-                             return std::string(info.param.edge) + (info.param.strut ? "WithStrut" : "");
+                             return std::string(info.param.edge) + (info.param.align == std::string("left") ? "LeftAligned" : "") +
+                                    (info.param.strut ? "WithStrut" : "");
                          });
 
 }  // namespace
