@@ -6,19 +6,25 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
+#include <cerrno>
+#include <string_view>
+
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -94,6 +100,78 @@ QVariant fromJson(const QJsonValue& j, const QByteArray& text = {}) {
 
 bool isNumber(const QVariant& v) {
     return v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Int;
+}
+
+// Whether two pieces of JSON text hold the same value as the store reads it.
+bool sameValue(const QByteArray& a, const QByteArray& b) {
+    if (a == b)
+        return true;
+    const QVariant x = fromJson(parsedValue(a), a);
+    const QVariant y = fromJson(parsedValue(b), b);
+    return x.isValid() && x.typeId() == y.typeId() && x == y;
+}
+
+// Editors on Linux and Windows may start a JSON file with it; it is no part of the JSON text.
+constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+
+bool startsWithByteOrderMark(const QByteArray& bytes) {
+    return bytes.startsWith(QByteArrayView(byteOrderMark.data(), qsizetype(byteOrderMark.size())));
+}
+
+// What is at the settings path, read without ever waiting on it: a FIFO or a device there would
+// otherwise block the start, or the writer, in open() or read().
+struct SettingsFile {
+    enum State { absent, notRegular, unreadable, read } state = absent;
+    QByteArray bytes;
+};
+
+SettingsFile readSettingsFile(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(name.constData(), &info) != 0)
+        return {errno == ENOENT ? SettingsFile::absent : SettingsFile::unreadable, {}};
+    if (!S_ISREG(info.st_mode))
+        return {SettingsFile::notRegular, {}};
+    // Non-blocking, and checked again once open: the path may have been replaced in between.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return {SettingsFile::unreadable, {}};
+    SettingsFile file{SettingsFile::read, {}};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        file.state = SettingsFile::notRegular;
+    } else {
+        char buffer[65536];
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                file = {SettingsFile::unreadable, {}};
+                break;
+            }
+            file.bytes.append(buffer, n);
+        }
+    }
+    ::close(fd);
+    return file;
+}
+
+// Moves a file this store cannot read out of the way, so that nothing is ever written over it.
+// `loading`: at start, when the defaults are what the app goes on with; else at a write.
+bool keepAside(const QString& path, bool loading) {
+    const QString aside = path + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+    if (!QFile::rename(path, aside)) {
+        logLine("[Zentola] Settings file " + path.toStdString() + " could not be read nor moved aside; " +
+                (loading ? "starting with defaults and saving no settings" : "settings not saved"));
+        return false;
+    }
+    logLine("[Zentola] Settings file could not be read; kept as " + aside.toStdString() +
+            (loading ? ", starting with defaults" : ", writing the settings anew"));
+    return true;
+}
+
+void logNotRegular(const QString& path) {
+    logLine("[Zentola] Settings file " + path.toStdString() +
+            " is not a regular file; starting with defaults and saving no settings");
 }
 
 }  // namespace
@@ -176,30 +254,66 @@ private:
         const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd >= 0)
             ::flock(fd, LOCK_EX);  // released with the descriptor
-        write(merged(document));
+        if (const auto text = merged(document))
+            write(*text);
         if (fd >= 0)
             ::close(fd);
     }
 
-    // The file as it is now with this process's changes put in; the whole view when there is no file
-    // or it is not a settings file, as after a load that found it so.
-    QByteArray merged(const Pending& document) const {
-        QFile f(path_);
+    // The file as it is now with this process's changes put in, or nothing when it needs no write.
+    // Where there is no file, or one that is not a settings file (then kept aside first), all this
+    // process knows, as after a load that found it so.
+    std::optional<QByteArray> merged(const Pending& document) const {
+        SettingsFile file = readSettingsFile(path_);
         std::vector<Entry> entries;
-        if (!f.open(QIODevice::ReadOnly) || !parse(f.readAll(), entries))
+        if (file.state == SettingsFile::read && !parse(file.bytes, entries))
+            file.state = SettingsFile::unreadable;
+        switch (file.state) {
+        case SettingsFile::absent:
+            // A removal from a file that is not there needs no write.
+            if (std::ranges::all_of(document.changes, &Change::removed))
+                return std::nullopt;
             return document.whole;
+        case SettingsFile::notRegular:
+            logNotRegular(path_);
+            return std::nullopt;
+        case SettingsFile::unreadable:
+            if (!keepAside(path_, false))
+                return std::nullopt;
+            return document.whole;
+        case SettingsFile::read:
+            break;
+        }
+        // Compared with the file, not with what this process last read: another copy may have
+        // changed a value since, and this process's set must then reach the file all the same.
+        QHash<QString, qsizetype> index;
+        for (qsizetype i = 0; i < qsizetype(entries.size()); ++i)
+            index.insert(entries[i].key, i);
+        bool modified = false;
         for (const Change& c : document.changes) {
-            Entry* on = DefaultsStore::find(entries, c.entry.key);
+            const auto at = index.constFind(c.entry.key);
             if (c.removed) {
-                if (on)
-                    entries.erase(entries.begin() + (on - entries.data()));
-            } else if (on) {
-                on->valueText = c.entry.valueText;
-            } else {
+                if (at != index.cend()) {
+                    entries[*at].valueText.clear();
+                    index.erase(at);
+                    modified = true;
+                }
+            } else if (at == index.cend()) {
+                index.insert(c.entry.key, qsizetype(entries.size()));
                 entries.push_back(c.entry);
+                modified = true;
+            } else if (!sameValue(entries[*at].valueText, c.entry.valueText)) {
+                entries[*at].valueText = c.entry.valueText;
+                modified = true;
             }
         }
-        return fileText(entries);
+        if (!modified)
+            return std::nullopt;
+        std::erase_if(entries, [](const Entry& e) { return e.valueText.isEmpty(); });
+        // The mark the user's editor put first stays first: the file keeps the form it was given.
+        return (startsWithByteOrderMark(file.bytes) ? QByteArray(byteOrderMark.data(), qsizetype(byteOrderMark.size()))
+                                                    : QByteArray()) +
+               fileText(entries);
     }
 
     void write(const QByteArray& document) const {
@@ -240,24 +354,25 @@ void DefaultsStore::flush() {
 }
 
 void DefaultsStore::load() {
-    QFile f(path_);
-    if (!f.exists())
+    SettingsFile file = readSettingsFile(path_);
+    if (file.state == SettingsFile::read && !parse(file.bytes, entries_)) {
+        entries_.clear();
+        file.state = SettingsFile::unreadable;
+    }
+    switch (file.state) {
+    case SettingsFile::absent:
         return;
-    const bool readable = f.open(QIODevice::ReadOnly);
-    const QByteArray bytes = readable ? f.readAll() : QByteArray();
-    f.close();
-    if (!readable || !parse(bytes, entries_)) {
-        // Keep the user's file for inspection instead of overwriting it with an empty store.
-        const QString aside = path_ + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
-        if (QFile::rename(path_, aside)) {
-            logLine("[Zentola] Settings file could not be read; kept as " + aside.toStdString() +
-                    ", starting with defaults");
-        } else {
-            writable_ = false;
-            logLine("[Zentola] Settings file " + path_.toStdString() +
-                    " could not be read nor moved aside; starting with defaults and saving no settings");
-        }
+    case SettingsFile::notRegular:
+        // A FIFO, a device or a folder is not ours to move or replace.
+        writable_ = false;
+        logNotRegular(path_);
         return;
+    case SettingsFile::unreadable:
+        // Kept for the user to look at, instead of overwritten with an empty store.
+        writable_ = keepAside(path_, true);
+        return;
+    case SettingsFile::read:
+        break;
     }
     for (const Entry& e : entries_) {
         const QVariant v = fromJson(parsedValue(e.valueText), e.valueText);
@@ -267,11 +382,12 @@ void DefaultsStore::load() {
 }
 
 bool DefaultsStore::parse(const QByteArray& bytes, std::vector<Entry>& entries) {
+    const QByteArray text = (startsWithByteOrderMark(bytes) ? bytes.mid(qsizetype(byteOrderMark.size())) : bytes).trimmed();
     QJsonParseError err{};
-    if (!QJsonDocument::fromJson(bytes, &err).isObject() || err.error != QJsonParseError::NoError)
+    const QJsonDocument document = QJsonDocument::fromJson(text, &err);
+    if (err.error != QJsonParseError::NoError || !document.isObject())
         return false;
     // The parser has checked the text, so the walk over its members can be simple.
-    const QByteArray text = bytes.trimmed();
     qsizetype at = 1;  // past '{'
     const auto skipSpace = [&] {
         while (at < text.size() && QChar::isSpace(uchar(text[at])))
@@ -286,6 +402,7 @@ bool DefaultsStore::parse(const QByteArray& bytes, std::vector<Entry>& entries) 
         }
         return text.size();
     };
+    QHash<QString, qsizetype> index;
     for (skipSpace(); at < text.size() && text[at] == '"';) {
         const qsizetype keyEnd = endOfString(at);
         Entry entry{QString(), text.mid(at, keyEnd - at), QByteArray()};
@@ -310,12 +427,16 @@ bool DefaultsStore::parse(const QByteArray& bytes, std::vector<Entry>& entries) 
         if (at < text.size() && text[at] == ',')
             ++at;
         skipSpace();
-        if (Entry* same = find(entries, entry.key))
-            *same = std::move(entry);  // the last of a repeated key counts, as for the parser
-        else
+        if (const auto same = index.constFind(entry.key); same != index.cend()) {
+            entries[*same] = std::move(entry);  // the last of a repeated key counts, as for the parser
+        } else {
+            index.insert(entry.key, qsizetype(entries.size()));
             entries.push_back(std::move(entry));
+        }
     }
-    return true;
+    // A walk that did not end at the closing brace with every member the parser saw has met a form it
+    // does not know: writing its entries back would lose the rest.
+    return at == text.size() - 1 && qsizetype(entries.size()) == document.object().size();
 }
 
 DefaultsStore::Entry* DefaultsStore::find(std::vector<Entry>& entries, const QString& key) {
@@ -428,26 +549,22 @@ void DefaultsStore::set(const QString& key, const QVariant& value) {
     else if (v.typeId() == QMetaType::Float)
         v = QVariant(v.toDouble());
     values_.insert(key, v);
-    const QJsonValue json = toJson(v);
     Entry* entry = find(key);
-    // The same value keeps the file's own text for it: no write, and no number rewritten.
-    if (entry) {
-        const QVariant old = fromJson(parsedValue(entry->valueText), entry->valueText);
-        if (old.typeId() == v.typeId() && old == v)
-            return;
-    }
     if (!entry)
         entry = &entries_.emplace_back(Entry{key, jsonText(key), QByteArray()});
-    entry->valueText = jsonText(json);
+    // The same value keeps the file's own text for it: no number rewritten.
+    const QByteArray text = jsonText(toJson(v));
+    if (!sameValue(entry->valueText, text))
+        entry->valueText = text;
+    // Sent even when this process holds that value already: the file may hold another copy's since.
     changed(key, entry);
 }
 
 void DefaultsStore::remove(const QString& key) {
     values_.remove(key);
-    Entry* entry = find(key);
-    if (!entry)
-        return;
-    entries_.erase(entries_.begin() + (entry - entries_.data()));
+    if (Entry* entry = find(key))
+        entries_.erase(entries_.begin() + (entry - entries_.data()));
+    // Sent even for a key this process never had: another copy may have stored it since.
     changed(key, nullptr);
 }
 
