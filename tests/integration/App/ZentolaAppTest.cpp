@@ -20,6 +20,7 @@
 #include <csignal>
 #include <memory>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -404,6 +405,79 @@ TEST_F(ZentolaAppTest, InTheTray_ShortcutsCaptureAndRecord_SigtermFinishesTheMov
     ASSERT_EQ(movies().size(), 1);
     EXPECT_TRUE(probe(movies().front()).startsWith("h264 ")) << probe(movies().front()).toStdString();
     tray.terminate();
+}
+
+TEST_F(ZentolaAppTest, ASettingsFileWithAByteOrderMark_IsFollowedAndKeptWholeWithItsMark) {
+    // As an editor saves it: the mark first, then the settings.
+    QJsonObject seed = settings();
+    seed.insert("zentola.saveFormat", "JPEG");
+    const QByteArray mark = "\xEF\xBB\xBF";
+    QFile file(home.filePath("config/zentola/defaults.json"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(mark + QJsonDocument(seed).toJson());
+    file.close();
+
+    QProcess& zentola = launch();
+    ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
+    ASSERT_TRUE(waitUntil(shortcutsGrabbed, 15000)) << log(zentola).toStdString();
+    xdotool("key --clearmodifiers ctrl+shift+7");
+    const QDir shots(home.filePath("shots"));
+    ASSERT_TRUE(waitUntil([&] { return !shots.entryList(QDir::Files).isEmpty(); }, 15000)) << log(zentola).toStdString();
+    EXPECT_TRUE(shots.entryList(QDir::Files).front().endsWith(".jpg")) << shots.entryList(QDir::Files).front().toStdString();
+    terminate(zentola);
+
+    EXPECT_TRUE(settingsBytes().startsWith(mark + "{")) << settingsBytes().toStdString();
+    for (auto it = seed.begin(); it != seed.end(); ++it)
+        EXPECT_EQ(settings().value(it.key()), it.value()) << it.key().toStdString();
+    EXPECT_TRUE(settings().contains("GlobalShortcuts_quickRecord")) << settingsBytes().toStdString();
+    EXPECT_EQ(QDir(home.filePath("config/zentola")).entryList(QDir::Files).size(), 1);  // nothing kept aside
+}
+
+TEST_F(ZentolaAppTest, ASettingsPathThatIsAFifo_TheAppStillStartsInTheTrayAndEndsOnSigterm) {
+    const QString path = home.filePath("config/zentola/defaults.json");
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    QProcess& tray = trayer(dark);
+    QProcess& zentola = launch();
+    expectGlyphStandsOut(dark);
+    // The shortcuts work: pressed until one lands (probing them with grabs of our own could take
+    // a key from under the app as it registers). No folder is stored: the default one is used.
+    const QDir pictures(home.filePath("Pictures/Zentola"));
+    const auto shot = [&] {
+        xdotool("key --clearmodifiers ctrl+shift+7");
+        return waitUntil([&] { return !pictures.entryList(QDir::Files).isEmpty(); }, 1000);
+    };
+    ASSERT_TRUE(waitUntil(shot, 20000)) << log(zentola).toStdString();
+    EXPECT_TRUE(log(zentola).contains("[Zentola] Settings file " + path + " is not a regular file")) << log(zentola).toStdString();
+    terminate(zentola);
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    tray.terminate();
+}
+
+// user-dirs.dirs(5) allows only "$HOME/..." or absolute paths.
+TEST_F(ZentolaAppTest, ARelativePicturesFolderInUserDirs_ScreenshotsGoToPicturesInTheHome) {
+    QJsonObject seed = settings();
+    seed.remove("zentola.screenshotFolderBookmark");
+    QFile file(home.filePath("config/zentola/defaults.json"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(seed).toJson());
+    file.close();
+    QFile dirs(home.filePath("config/user-dirs.dirs"));
+    ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+    dirs.write("XDG_PICTURES_DIR=\"Pictures\"\nXDG_VIDEOS_DIR=\"Videos\"\n");
+    dirs.close();
+    QDir(home.path()).mkpath("elsewhere");
+
+    QProcess& zentola = launch("/bin/sh", {"-c", "cd \"$0\" && exec \"$1\"", home.filePath("elsewhere"), app});
+    ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
+    ASSERT_TRUE(waitUntil(shortcutsGrabbed, 15000)) << log(zentola).toStdString();
+    xdotool("key --clearmodifiers ctrl+shift+7");
+    const QDir pictures(home.filePath("Pictures/Zentola"));
+    EXPECT_TRUE(waitUntil([&] { return !pictures.entryList(QDir::Files).isEmpty(); }, 15000)) << log(zentola).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(home.filePath("elsewhere/Pictures")));
+    terminate(zentola);
 }
 
 }  // namespace
