@@ -158,7 +158,10 @@ SettingsFile readSettingsFile(const QString& path) {
 // Moves a file this store cannot read out of the way, so that nothing is ever written over it.
 // `loading`: at start, when the defaults are what the app goes on with; else at a write.
 bool keepAside(const QString& path, bool loading) {
-    const QString aside = path + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+    const QString stem = path + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+    QString aside = stem;
+    for (int copy = 2; QFileInfo::exists(aside) && copy < 1000; ++copy)  // one kept within that second stays
+        aside = stem + "-" + QString::number(copy);
     if (!QFile::rename(path, aside)) {
         logLine("[Zentola] Settings file " + path.toStdString() + " could not be read nor moved aside; " +
                 (loading ? "starting with defaults and saving no settings" : "settings not saved"));
@@ -169,9 +172,9 @@ bool keepAside(const QString& path, bool loading) {
     return true;
 }
 
-void logNotRegular(const QString& path) {
-    logLine("[Zentola] Settings file " + path.toStdString() +
-            " is not a regular file; starting with defaults and saving no settings");
+void logNotRegular(const QString& path, bool loading) {
+    logLine("[Zentola] Settings file " + path.toStdString() + " is not a regular file; " +
+            (loading ? "starting with defaults and saving no settings" : "settings not saved"));
 }
 
 }  // namespace
@@ -275,7 +278,7 @@ private:
                 return std::nullopt;
             return document.whole;
         case SettingsFile::notRegular:
-            logNotRegular(path_);
+            logNotRegular(path_, false);
             return std::nullopt;
         case SettingsFile::unreadable:
             if (!keepAside(path_, false))
@@ -365,7 +368,7 @@ void DefaultsStore::load() {
     case SettingsFile::notRegular:
         // A FIFO, a device or a folder is not ours to move or replace.
         writable_ = false;
-        logNotRegular(path_);
+        logNotRegular(path_, true);
         return;
     case SettingsFile::unreadable:
         // Kept for the user to look at, instead of overwritten with an empty store.

@@ -176,19 +176,28 @@ protected:
     // A selection drawn in the overlay of `p`, ended by the overlay's shortcut: the rectangle
     // changes at every step of the drag, and its last value may still wait to be written.
     void drawSelection(const QProcess& p) {
-        xdotool("mousemove 300 300 key --clearmodifiers ctrl+shift+6");  // the overlay's active display is the pointer's
-        XClient x;
-        const auto overlayUnderPointer = [&] {
-            auto pointer = freed(xcb_query_pointer_reply(x.c, xcb_query_pointer(x.c, x.root), nullptr));
-            return pointer && x.cardinal(pointer->child, "_NET_WM_PID") == quint32(p.processId());
-        };
-        ASSERT_TRUE(waitUntil(overlayUnderPointer, 10000)) << log(p).toStdString();
+        openOverlay(p);
         QString drag = "mousedown 1";
         for (int step = 1; step <= 40; ++step)
             drag += QStringLiteral(" sleep 0.02 mousemove %1 %2").arg(300 + step * 10).arg(300 + step * 7);
         xdotool(drag + " mouseup 1 key --clearmodifiers ctrl+shift+6");
         // The shortcut comes after the drag: once it is handled, so is the drag.
         ASSERT_TRUE(waitUntil([&] { return log(p).contains("[Zentola] Overlay already visible, hiding"); }, 10000));
+    }
+    // The overlay of `p`, opened on the current display by its shortcut and up under the pointer. The
+    // shortcut is pressed again if nothing came of it: a copy that has just started may not hold it yet.
+    void openOverlay(const QProcess& p) {
+        XClient x;
+        const auto overlayUnderPointer = [&] {
+            auto pointer = freed(xcb_query_pointer_reply(x.c, xcb_query_pointer(x.c, x.root), nullptr));
+            return pointer && x.cardinal(pointer->child, "_NET_WM_PID") == quint32(p.processId());
+        };
+        const auto opened = [&] {
+            xdotool("mousemove 300 300 key --clearmodifiers ctrl+shift+6");  // the overlay's active display is the pointer's
+            return waitUntil(overlayUnderPointer, 5000) || log(p).contains("[Zentola] Creating overlay");
+        };
+        ASSERT_TRUE(waitUntil(opened, 15000)) << log(p).toStdString();
+        ASSERT_TRUE(waitUntil(overlayUnderPointer, 10000)) << log(p).toStdString();
     }
     QJsonObject savedRect() const {
         return QJsonDocument::fromJson(QByteArray::fromBase64(
@@ -478,6 +487,47 @@ TEST_F(ZentolaAppTest, ARelativePicturesFolderInUserDirs_ScreenshotsGoToPictures
     EXPECT_TRUE(waitUntil([&] { return !pictures.entryList(QDir::Files).isEmpty(); }, 15000)) << log(zentola).toStdString();
     EXPECT_FALSE(QFileInfo::exists(home.filePath("elsewhere/Pictures")));
     terminate(zentola);
+}
+
+// Copy A stores "window"; copy B, which loaded "rect", opens and closes its overlay in rect mode:
+// B's choice is what the file ends with, though it is what B read at its start.
+TEST_F(ZentolaAppTest, TwoCopiesOnTwoDisplays_TheLastChoiceOfModeReachesTheFile) {
+    QJsonObject seed = settings();
+    seed.insert("zentola.lastCaptureMode", "rect");
+    QFile file(home.filePath("config/zentola/defaults.json"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(seed).toJson());
+    file.close();
+    const auto storedMode = [&] { return settings().value("zentola.lastCaptureMode").toString(); };
+
+    QProcess& a = launch();
+    ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(a).toStdString();
+    OwnXvfb other;
+    ASSERT_TRUE(other.up());
+    env.insert("DISPLAY", other.display);
+    QProcess& b = launch();
+    ASSERT_TRUE(waitUntil([&] { return upWithoutTray(b); }, 15000)) << log(b).toStdString();
+    ASSERT_TRUE(waitUntil(shortcutsGrabbed, 15000)) << log(a).toStdString();
+
+    openOverlay(a);
+    const auto windowMode = [&] {
+        xdotool("key 2");
+        return waitUntil([&] { return storedMode() == "window"; }, 2000);
+    };
+    ASSERT_TRUE(waitUntil(windowMode, 15000)) << settingsBytes().toStdString();
+    xdotool("key --clearmodifiers ctrl+shift+6");
+    ASSERT_TRUE(waitUntil([&] { return log(a).contains("[Zentola] Overlay already visible, hiding"); }, 10000));
+
+    {
+        UsingDisplay using_(other.display);
+        openOverlay(b);
+        xdotool("key --clearmodifiers ctrl+shift+6");
+        ASSERT_TRUE(waitUntil([&] { return log(b).contains("[Zentola] Overlay already visible, hiding"); }, 10000));
+    }
+    EXPECT_TRUE(waitUntil([&] { return storedMode() == "rect"; }, 10000)) << settingsBytes().toStdString();
+    terminate(a);
+    terminate(b);
+    EXPECT_EQ(storedMode(), QString("rect")) << settingsBytes().toStdString();
 }
 
 }  // namespace
