@@ -14,13 +14,12 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
-
-#include <cerrno>
 #include <string_view>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
