@@ -289,6 +289,7 @@ private:
         // Compared with the file, not with what this process last read: another copy may have
         // changed a value since, and this process's set must then reach the file all the same.
         QHash<QString, qsizetype> index;
+        index.reserve(qsizetype(entries.size()));
         for (qsizetype i = 0; i < qsizetype(entries.size()); ++i)
             index.insert(entries[i].key, i);
         bool modified = false;
@@ -404,7 +405,10 @@ bool DefaultsStore::parse(const QByteArray& bytes, std::vector<Entry>& entries) 
         }
         return text.size();
     };
+    const qsizetype members = document.object().size();
     QHash<QString, qsizetype> index;
+    index.reserve(members);
+    entries.reserve(size_t(members));
     for (skipSpace(); at < text.size() && text[at] == '"';) {
         const qsizetype keyEnd = endOfString(at);
         Entry entry{QString(), text.mid(at, keyEnd - at), QByteArray()};
@@ -438,7 +442,7 @@ bool DefaultsStore::parse(const QByteArray& bytes, std::vector<Entry>& entries) 
     }
     // A walk that did not end at the closing brace with every member the parser saw has met a form it
     // does not know: writing its entries back would lose the rest.
-    return at == text.size() - 1 && qsizetype(entries.size()) == document.object().size();
+    return at == text.size() - 1 && qsizetype(entries.size()) == members;
 }
 
 DefaultsStore::Entry* DefaultsStore::find(std::vector<Entry>& entries, const QString& key) {
