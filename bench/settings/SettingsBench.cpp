@@ -26,13 +26,17 @@ QByteArray settingsFile(int count) {
     return text + "}\n";
 }
 
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(bytes);
+}
+
 void BM_LoadSettings(benchmark::State& state) {
     QTemporaryDir dir;
     const QString path = dir.filePath("defaults.json");
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(settingsFile(int(state.range(0))));
-    f.close();
+    const QByteArray file = settingsFile(int(state.range(0)));
+    writeFile(path, file);
     for (auto _ : state) {
         platform::DefaultsStore store(path);
         if (store.dictionaryRepresentation().size() < state.range(0) / 2) {
@@ -42,7 +46,7 @@ void BM_LoadSettings(benchmark::State& state) {
         benchmark::DoNotOptimize(store.contains("tool.key0"));
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
-    state.SetBytesProcessed(state.iterations() * f.size());
+    state.SetBytesProcessed(state.iterations() * file.size());
 }
 BENCHMARK(BM_LoadSettings)->Arg(1000)->Arg(20000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
@@ -53,10 +57,7 @@ void BM_LoadSettingsAndWriteOneChange(benchmark::State& state) {
     const QByteArray original = settingsFile(int(state.range(0)));
     for (auto _ : state) {
         state.PauseTiming();
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        f.write(original);
-        f.close();
+        writeFile(path, original);
         state.ResumeTiming();
         platform::DefaultsStore store(path, std::chrono::milliseconds(0));
         store.setString("zentola.lastCaptureMode", "rect");
@@ -65,6 +66,18 @@ void BM_LoadSettingsAndWriteOneChange(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_LoadSettingsAndWriteOneChange)->Arg(20000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// One set on the main thread in a store that large, as each step of a drag in the overlay makes one.
+void BM_SetOneValue(benchmark::State& state) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("defaults.json");
+    writeFile(path, settingsFile(int(state.range(0))));
+    platform::DefaultsStore store(path, std::chrono::hours(1));
+    qint64 i = 0;
+    for (auto _ : state)
+        store.setInteger("zentola.step", ++i);
+}
+BENCHMARK(BM_SetOneValue)->Arg(20000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

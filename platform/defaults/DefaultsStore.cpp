@@ -185,9 +185,52 @@ class DefaultsStore::Writer {
         Entry entry;
         bool removed;
     };
-    struct Pending {
-        QByteArray whole;
-        std::vector<Change> changes;
+
+    // The members of a file in their order, found by key. A removed member leaves a gap (an empty
+    // text) that the file's text skips.
+    class Members {
+    public:
+        Members() = default;
+        explicit Members(std::vector<Entry> entries) : entries_(std::move(entries)) { reindex(); }
+
+        // Whether the change changed a value. The same value keeps its text: no number rewritten.
+        bool apply(const Change& c) {
+            const auto at = index_.constFind(c.entry.key);
+            if (c.removed) {
+                if (at == index_.cend())
+                    return false;
+                entries_[*at].valueText.clear();
+                index_.erase(at);
+                if (++gaps_ > qsizetype(entries_.size()) / 2) {  // a key removed and set again, over and over
+                    std::erase_if(entries_, [](const Entry& e) { return e.valueText.isEmpty(); });
+                    reindex();
+                }
+                return true;
+            }
+            if (at == index_.cend()) {
+                index_.insert(c.entry.key, qsizetype(entries_.size()));
+                entries_.push_back(c.entry);
+                return true;
+            }
+            if (sameValue(entries_[*at].valueText, c.entry.valueText))
+                return false;
+            entries_[*at].valueText = c.entry.valueText;
+            return true;
+        }
+        QByteArray text() const { return fileText(entries_); }
+
+    private:
+        void reindex() {
+            gaps_ = 0;
+            index_.clear();
+            index_.reserve(qsizetype(entries_.size()));
+            for (qsizetype i = 0; i < qsizetype(entries_.size()); ++i)
+                index_.insert(entries_[i].key, i);
+        }
+
+        std::vector<Entry> entries_;
+        QHash<QString, qsizetype> index_;
+        qsizetype gaps_ = 0;
     };
 
 public:
@@ -204,15 +247,17 @@ public:
             thread_.join();
     }
 
-    // `whole` is this process's view of the file, written when the file on disk cannot be merged with.
-    void schedule(QByteArray whole, Entry change, bool removed) {
+    // The file as loaded: what is written, with the changes, where there is no file to merge with.
+    // Before the first change.
+    void start(std::vector<Entry> loaded) { view_ = Members(std::move(loaded)); }
+
+    void schedule(Entry change, bool removed) {
         std::lock_guard lock(mutex_);
         if (!pending_)
             due_ = Clock::now() + delay_;
-        Pending& p = pending_ ? *pending_ : pending_.emplace();
-        p.whole = std::move(whole);
-        std::erase_if(p.changes, [&](const Change& c) { return c.entry.key == change.key; });
-        p.changes.push_back(Change{std::move(change), removed});
+        std::vector<Change>& changes = pending_ ? *pending_ : pending_.emplace();
+        std::erase_if(changes, [&](const Change& c) { return c.entry.key == change.key; });
+        changes.push_back(Change{std::move(change), removed});
         if (!thread_.joinable())
             thread_ = std::thread([this] { run(); });
         wake_.notify_all();
@@ -237,11 +282,13 @@ private:
             if (!pending_)
                 return;
             wake_.wait_until(lock, due_, [this] { return Clock::now() >= due_; });
-            Pending document = std::move(*pending_);
+            const std::vector<Change> changes = std::move(*pending_);
             pending_.reset();
             writing_ = true;
             lock.unlock();
-            mergeAndWrite(document);
+            for (const Change& c : changes)
+                view_.apply(c);
+            mergeAndWrite(changes);
             lock.lock();
             writing_ = false;
             done_.notify_all();
@@ -250,13 +297,13 @@ private:
 
     // Copies on other displays write the same file: between them, reading it, putting the changes in
     // and replacing it is one step, or one copy's replacement would drop what another just wrote.
-    void mergeAndWrite(const Pending& document) const {
+    void mergeAndWrite(const std::vector<Change>& changes) const {
         const QString folder = QFileInfo(path_).absolutePath();
         QDir().mkpath(folder);
         const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd >= 0)
             ::flock(fd, LOCK_EX);  // released with the descriptor
-        if (const auto text = merged(document))
+        if (const auto text = merged(changes))
             write(*text);
         if (fd >= 0)
             ::close(fd);
@@ -265,7 +312,7 @@ private:
     // The file as it is now with this process's changes put in, or nothing when it needs no write.
     // Where there is no file, or one that is not a settings file (then kept aside first), all this
     // process knows, as after a load that found it so.
-    std::optional<QByteArray> merged(const Pending& document) const {
+    std::optional<QByteArray> merged(const std::vector<Change>& changes) const {
         SettingsFile file = readSettingsFile(path_);
         std::vector<Entry> entries;
         if (file.state == SettingsFile::read && !parse(file.bytes, entries))
@@ -273,50 +320,31 @@ private:
         switch (file.state) {
         case SettingsFile::absent:
             // A removal from a file that is not there needs no write.
-            if (std::ranges::all_of(document.changes, &Change::removed))
+            if (std::ranges::all_of(changes, &Change::removed))
                 return std::nullopt;
-            return document.whole;
+            return view_.text();
         case SettingsFile::notRegular:
             logNotRegular(path_, false);
             return std::nullopt;
         case SettingsFile::unreadable:
             if (!keepAside(path_, false))
                 return std::nullopt;
-            return document.whole;
+            return view_.text();
         case SettingsFile::read:
             break;
         }
         // Compared with the file, not with what this process last read: another copy may have
         // changed a value since, and this process's set must then reach the file all the same.
-        QHash<QString, qsizetype> index;
-        index.reserve(qsizetype(entries.size()));
-        for (qsizetype i = 0; i < qsizetype(entries.size()); ++i)
-            index.insert(entries[i].key, i);
+        Members onDisk(std::move(entries));
         bool modified = false;
-        for (const Change& c : document.changes) {
-            const auto at = index.constFind(c.entry.key);
-            if (c.removed) {
-                if (at != index.cend()) {
-                    entries[*at].valueText.clear();
-                    index.erase(at);
-                    modified = true;
-                }
-            } else if (at == index.cend()) {
-                index.insert(c.entry.key, qsizetype(entries.size()));
-                entries.push_back(c.entry);
-                modified = true;
-            } else if (!sameValue(entries[*at].valueText, c.entry.valueText)) {
-                entries[*at].valueText = c.entry.valueText;
-                modified = true;
-            }
-        }
+        for (const Change& c : changes)
+            modified = onDisk.apply(c) || modified;
         if (!modified)
             return std::nullopt;
-        std::erase_if(entries, [](const Entry& e) { return e.valueText.isEmpty(); });
         // The mark the user's editor put first stays first: the file keeps the form it was given.
         return (startsWithByteOrderMark(file.bytes) ? QByteArray(byteOrderMark.data(), qsizetype(byteOrderMark.size()))
                                                     : QByteArray()) +
-               fileText(entries);
+               onDisk.text();
     }
 
     void write(const QByteArray& document) const {
@@ -333,7 +361,8 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
-    std::optional<Pending> pending_;
+    std::optional<std::vector<Change>> pending_;
+    Members view_;  // the writer thread's own, from the start on
     Clock::time_point due_;
     bool writing_ = false;
     bool stopping_ = false;
@@ -358,10 +387,9 @@ void DefaultsStore::flush() {
 
 void DefaultsStore::load() {
     SettingsFile file = readSettingsFile(path_);
-    if (file.state == SettingsFile::read && !parse(file.bytes, entries_)) {
-        entries_.clear();
+    std::vector<Entry> entries;
+    if (file.state == SettingsFile::read && !parse(file.bytes, entries))
         file.state = SettingsFile::unreadable;
-    }
     switch (file.state) {
     case SettingsFile::absent:
         return;
@@ -377,11 +405,12 @@ void DefaultsStore::load() {
     case SettingsFile::read:
         break;
     }
-    for (const Entry& e : entries_) {
+    for (const Entry& e : entries) {
         const QVariant v = fromJson(parsedValue(e.valueText), e.valueText);
         if (v.isValid())
             values_.insert(e.key, v);
     }
+    writer_->start(std::move(entries));
 }
 
 bool DefaultsStore::parse(const QByteArray& bytes, std::vector<Entry>& entries) {
@@ -445,23 +474,17 @@ bool DefaultsStore::parse(const QByteArray& bytes, std::vector<Entry>& entries) 
     return at == text.size() - 1 && qsizetype(entries.size()) == members;
 }
 
-DefaultsStore::Entry* DefaultsStore::find(std::vector<Entry>& entries, const QString& key) {
-    for (Entry& e : entries)
-        if (e.key == key)
-            return &e;
-    return nullptr;
-}
-
 QByteArray DefaultsStore::fileText(const std::vector<Entry>& entries) {
     QByteArray text = "{";
-    for (const Entry& e : entries)
-        text += (&e == &entries.front() ? "\n    " : ",\n    ") + e.keyText + ": " + e.valueText;
-    return text + (entries.empty() ? "}\n" : "\n}\n");
-}
-
-void DefaultsStore::changed(const QString& key, const Entry* entry) {
-    if (writable_)
-        writer_->schedule(fileText(entries_), entry ? *entry : Entry{key, jsonText(key), QByteArray()}, !entry);
+    for (const Entry& e : entries) {
+        if (e.valueText.isEmpty())
+            continue;  // removed
+        text += text.size() == 1 ? "\n    " : ",\n    ";
+        text += e.keyText;
+        text += ": ";
+        text += e.valueText;
+    }
+    return text + (text.size() == 1 ? "}\n" : "\n}\n");
 }
 
 std::optional<QVariant> DefaultsStore::object(const QString& key) const {
@@ -555,23 +578,16 @@ void DefaultsStore::set(const QString& key, const QVariant& value) {
     else if (v.typeId() == QMetaType::Float)
         v = QVariant(v.toDouble());
     values_.insert(key, v);
-    Entry* entry = find(key);
-    if (!entry)
-        entry = &entries_.emplace_back(Entry{key, jsonText(key), QByteArray()});
-    // The same value keeps the file's own text for it: no number rewritten.
-    const QByteArray text = jsonText(toJson(v));
-    if (!sameValue(entry->valueText, text))
-        entry->valueText = text;
     // Sent even when this process holds that value already: the file may hold another copy's since.
-    changed(key, entry);
+    if (writable_)
+        writer_->schedule(Entry{key, jsonText(key), jsonText(toJson(v))}, false);
 }
 
 void DefaultsStore::remove(const QString& key) {
     values_.remove(key);
-    if (Entry* entry = find(key))
-        entries_.erase(entries_.begin() + (entry - entries_.data()));
     // Sent even for a key this process never had: another copy may have stored it since.
-    changed(key, nullptr);
+    if (writable_)
+        writer_->schedule(Entry{key, jsonText(key), QByteArray()}, true);
 }
 
 }  // namespace platform

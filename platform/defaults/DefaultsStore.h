@@ -85,18 +85,13 @@ private:
     // The members of a file's text, in order; false when the text is not a JSON object this walk
     // reads whole.
     static bool parse(const QByteArray& bytes, std::vector<Entry>& entries);
+    // The text of a file of these members; members with an empty value text are left out.
     static QByteArray fileText(const std::vector<Entry>& entries);
-    static Entry* find(std::vector<Entry>& entries, const QString& key);
 
     void load();
-    // `entry` is the member as it now stands, or null when the key was removed.
-    void changed(const QString& key, const Entry* entry);
-    Entry* find(const QString& key) { return find(entries_, key); }
 
     QString path_;
     QVariantMap values_;
-    // The file's members in their order, with this process's changes: what the next write puts on disk.
-    std::vector<Entry> entries_;
     bool writable_ = true;
     std::unique_ptr<Writer> writer_;
 };
