@@ -8,6 +8,7 @@
 #include "Services/PermissionManager.h"
 #include "platform/core/Log.h"
 #include "platform/desktop/TrayAppearance.h"
+#include "platform/desktop/UserNotice.h"
 #include "resources/Bundle.h"
 
 #include <QApplication>
@@ -117,6 +118,15 @@ void MenuBarController::setupStatusItem() {
             statusItemClicked(reason == QSystemTrayIcon::Trigger);
     });
     statusItem_->show();
+    // Failures the user must know of show as the icon's message where the desktop has no
+    // notification service; without a tray host their log line is all there is.
+    platform::UserNotice::setFallback([icon = QPointer<QSystemTrayIcon>(statusItem_)](const QString& title,
+                                                                                      const QString& body) {
+        if (!icon || !icon->isVisible() || !QSystemTrayIcon::isSystemTrayAvailable())
+            return false;
+        icon->showMessage(title, body, QSystemTrayIcon::Warning);
+        return true;
+    });
     appearanceTimer_ = new QTimer(this);
     appearanceTimer_->setInterval(2000);
     connect(appearanceTimer_, &QTimer::timeout, this, [this] {
