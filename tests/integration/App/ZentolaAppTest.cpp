@@ -1,6 +1,7 @@
 #include "Features/Onboarding/OnboardingView.h"
 #include "platform/desktop/InstanceLock.h"
 
+#include <QDBusConnection>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -164,25 +165,34 @@ protected:
     // refused. Only once the app has taken them: tried earlier, the trial grab may refuse the app.
     static bool shortcutsGrabbed() {
         XClient x;
-        xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(x.c);
         bool held = true;
         for (xcb_keysym_t sym : {0x36u /* 6 */, 0x38u /* 8 */}) {
-            std::unique_ptr<xcb_keycode_t, decltype(&free)> code(xcb_key_symbols_get_keycode(symbols, sym), &free);
-            if (!code) {
-                held = false;
-                break;
-            }
-            const quint16 mods = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT;
-            auto error = freed(xcb_request_check(
-                x.c, xcb_grab_key_checked(x.c, 1, x.root, mods, *code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
+            const auto error = grabCtrlShift(x, sym);
             if (!error)
-                xcb_ungrab_key(x.c, *code, x.root, mods);
-            held = held && error && error->error_code == XCB_ACCESS;
+                ungrabCtrlShift(x, sym);
+            held = held && error == XCB_ACCESS;
         }
-        xcb_key_symbols_free(symbols);
         x.sync();
         return held;
     }
+    // Ctrl+Shift and the key that types the symbol, grabbed by the client: none, or the error.
+    static std::optional<quint8> grabCtrlShift(XClient& x, xcb_keysym_t sym) {
+        const xcb_keycode_t code = keycode(x, sym);
+        auto error = freed(xcb_request_check(x.c, xcb_grab_key_checked(x.c, 1, x.root, ctrlShift, code,
+                                                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
+        return error ? std::optional(error->error_code) : std::nullopt;
+    }
+    static void ungrabCtrlShift(XClient& x, xcb_keysym_t sym) {
+        xcb_ungrab_key(x.c, keycode(x, sym), x.root, ctrlShift);
+        x.sync();
+    }
+    static xcb_keycode_t keycode(XClient& x, xcb_keysym_t sym) {
+        xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(x.c);
+        std::unique_ptr<xcb_keycode_t, decltype(&free)> codes(xcb_key_symbols_get_keycode(symbols, sym), &free);
+        xcb_key_symbols_free(symbols);
+        return codes ? codes.get()[0] : 0;
+    }
+    static constexpr quint16 ctrlShift = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT;
     // A selection drawn in the overlay of `p`, ended by the overlay's shortcut: the rectangle
     // changes at every step of the drag, and its last value may still wait to be written.
     void drawSelection(const QProcess& p) {
@@ -358,6 +368,57 @@ TEST_F(ZentolaAppTest, TheDisplayGoingAway_SettingsWrittenAndTheMovieFinished) {
     EXPECT_GT(found[1].toDouble(), 0.5);
 }
 
+// Stands in for the desktop's notification service, and keeps what it was asked to show.
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList titles, bodies;
+public slots:
+    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body, const QStringList&,
+                const QVariantMap&, int) {
+        titles << summary;
+        bodies << body;
+        return uint(titles.size());
+    }
+};
+
+TEST_F(ZentolaAppTest, AShortcutAnotherProgramHolds_ToldOnceWhereTheUserLooks_WorksOnceTheKeysAreFree) {
+    QProcess bus;  // a session bus of the test's own, where the fake is the notification service
+    bus.start("dbus-daemon", {"--session", "--print-address=1", "--nofork"});
+    ASSERT_TRUE(bus.waitForStarted(5000) && bus.waitForReadyRead(5000));
+    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+    std::shared_ptr<void> stopBus(nullptr, [&](void*) {
+        QDBusConnection::disconnectFromBus("notifications");
+        bus.terminate();
+        bus.waitForFinished(3000);
+    });
+    QDBusConnection service = QDBusConnection::connectToBus(address, "notifications");
+    FakeNotifications notifications;
+    ASSERT_TRUE(service.registerService("org.freedesktop.Notifications"));
+    ASSERT_TRUE(service.registerObject("/org/freedesktop/Notifications", &notifications, QDBusConnection::ExportAllSlots));
+    env.insert("DBUS_SESSION_BUS_ADDRESS", address);
+
+    XClient other;  // another program, holding Ctrl+Shift+7 before the app starts
+    ASSERT_FALSE(grabCtrlShift(other, '7'));
+    QProcess& zentola = launch();
+    ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return notifications.titles.size() == 1; }, 10000)) << log(zentola).toStdString();
+    EXPECT_EQ(notifications.titles.front(), "Ctrl+Shift+7 is taken by another program");
+    EXPECT_TRUE(notifications.bodies.front().contains("“Instant capture”")) << notifications.bodies.front().toStdString();
+    spinFor(2500);  // tried again meanwhile: nothing more to tell
+    ungrabCtrlShift(other, '7');
+    ASSERT_TRUE(waitUntil([&] { return log(zentola).contains("Registered hotkey Ctrl+Shift+7 after it was refused"); }, 10000))
+        << log(zentola).toStdString();
+    xdotool("key --clearmodifiers ctrl+shift+7");
+    EXPECT_TRUE(waitUntil([&] { return !QDir(home.filePath("shots")).entryList(QDir::Files).isEmpty(); }, 15000))
+        << log(zentola).toStdString();
+    EXPECT_EQ(notifications.titles.size(), 1);
+    EXPECT_EQ(log(zentola).count("Error registering hotkey"), 1) << log(zentola).toStdString();
+    EXPECT_EQ(log(zentola).count("Registered hotkey"), 1);
+    terminate(zentola);
+}
+
 TEST_F(ZentolaAppTest, TheTrayGlyphTakesTheColourOfTheTrayItIsIn) {
     // A light panel: a dark glyph.
     QProcess& tray = trayer(light);
@@ -418,3 +479,5 @@ TEST_F(ZentolaAppTest, InTheTray_ShortcutsCaptureAndRecord_SigtermFinishesTheMov
 }
 
 }  // namespace
+
+#include "ZentolaAppTest.moc"
