@@ -68,8 +68,9 @@ void reportRegistration(const Shortcut& shortcut, int status, const Name& regist
 void registerShortcut(const Shortcut& shortcut, const Name& name) {
     if (state().registeredShortcuts.contains(shortcut))
         return;
-    SystemGlobalShortcuts::registerShortcut(shortcut, handleOnKeyDown, handleOnKeyUp,
-                                            [name](const Shortcut& s, int status) { reportRegistration(s, status, name); });
+    SystemGlobalShortcuts::registerShortcut(
+        shortcut, handleOnKeyDown, handleOnKeyUp,
+        [name](const Shortcut& registered, int status) { reportRegistration(registered, status, name); });
     // Counted as registered even when the system refused it: it is tried again until taken.
     state().registeredShortcuts.insert(shortcut);
 }

@@ -242,7 +242,8 @@ void SystemGlobalShortcuts::registerShortcut(const Shortcut& shortcut, Callback 
     const qint64 id = ++state().hotKeyId;
     int status = HotKeyCenter::noErr;
     auto ref = registerWithSystem(shortcut, id, &status);
-    state().hotKeys.emplace(id, HotKey{shortcut, id, ref, std::move(onKeyDown), std::move(onKeyUp), onRegistration, ref == 0});
+    state().hotKeys.emplace(
+        id, HotKey{shortcut, id, ref, std::move(onKeyDown), std::move(onKeyUp), onRegistration, ref == 0});
     if (!ref) {
         retryWhileRefused();
         onRegistration(shortcut, status);

@@ -21,9 +21,10 @@ void tellOfRefusals() {
         GlobalShortcuts::registrationDidChange, [](const QVariantMap& info) {
             if (info.value("isActive").toBool())
                 return;
+            using GlobalShortcuts::Name;
             QStringList titles;
             for (const QVariant& name : info.value("names").toList())
-                titles << "“" + GlobalShortcuts::applicationShortcutTitle(name.value<GlobalShortcuts::Name>()) + "”";
+                titles << "“" + GlobalShortcuts::applicationShortcutTitle(name.value<Name>()) + "”";
             const QString which = titles.join(" and ");
             const QString keys = info.value("shortcut").toString();
             if (info.value("status").toInt() == platform::HotKeyCenter::eventHotKeyExistsErr)

@@ -35,8 +35,8 @@ ShortcutsSettingsContent::ShortcutsSettingsContent(QWidget* parent) : SettingsPa
     quickRecord_ = new GlobalShortcuts::Recorder(Name::quickRecord());
 
     using GlobalShortcuts::applicationShortcutTitle;
-    addRow(addGroup(QStringLiteral("General"), QStringLiteral("keyboard")), applicationShortcutTitle(Name::openOverlay()),
-           {openOverlay_});
+    addRow(addGroup(QStringLiteral("General"), QStringLiteral("keyboard")),
+           applicationShortcutTitle(Name::openOverlay()), {openOverlay_});
     addRow(addGroup(QStringLiteral("Screenshots"), QStringLiteral("camera")),
            applicationShortcutTitle(Name::instantCapture()), {instantCapture_});
     QGroupBox* recording = addGroup(QStringLiteral("Recording"), QStringLiteral("record.circle"));
