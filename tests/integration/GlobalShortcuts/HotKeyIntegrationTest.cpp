@@ -331,6 +331,13 @@ TEST_F(HotKeyIntegration, RecorderHearsCombinationsTheApplicationOrAnotherProgra
     const bool stored = waitUntil([&] { return getShortcut(recorded) == ctrlShift7; });
     EXPECT_EQ(printed.text(), "Error registering hotkey Ctrl+Shift+7: -9878\n");
     EXPECT_TRUE(stored);
+    // Used anyway, it is taken once the other program lets go.
+    int taken = 0;
+    const auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        registrationDidChange, [&](const QVariantMap& info) { taken += info.value("isActive").toBool(); });
+    other.ungrab(Key::seven, ctrlShift);
+    EXPECT_TRUE(waitUntil([&] { return taken == 1; }, 4 * SystemGlobalShortcuts::retryInterval));
+    platform::NotificationCenter::defaultCenter().removeObserver(token);
 }
 
 // Clicked with the pointer under a window manager: the recorder's window is active again only some
