@@ -246,16 +246,9 @@ void FfmpegAssetWriter::finish() {
     // The fragmented file is already a whole movie; if the rewrite fails it stays as it is.
     const std::string& path = muxer_->path();
     std::string regular = rewritePath(path);
-    std::vector<double> priming;
-    {
-        std::lock_guard lock(mutex_);
-        priming.resize(inputs_.size(), 0.0);
-        for (auto& input : inputs_)
-            if (input->streamIndex() >= 0 && std::size_t(input->streamIndex()) < priming.size())
-                priming[std::size_t(input->streamIndex())] = input->primingSeconds();
-    }
     try {
-        MovieRemuxer::remux(path, regular, fileType() == FileType::quickTimeMovie ? "mov" : "mp4", priming);
+        MovieRemuxer::remux(path, regular, fileType() == FileType::quickTimeMovie ? "mov" : "mp4",
+                            muxer_->trackStarts());
         if (std::rename(regular.c_str(), path.c_str()) != 0)
             ::unlink(regular.c_str());
     } catch (const PlatformError&) {

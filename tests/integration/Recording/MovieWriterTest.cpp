@@ -149,6 +149,44 @@ TEST_F(MovieWriterTest, Mpeg4HevcIsEvenSizedTaggedHvc1AndKeepsItsColours) {
     }
 }
 
+// The first sound comes after the movie's first fragment is on disk (a quiet output that wakes up
+// late): in the finished movie it still lies where it was stamped, as does the picture.
+TEST_F(MovieWriterTest, SoundThatBeginsAfterTheFirstFragmentKeepsItsPlace) {
+    Harness h(file("late.mp4"), AssetWriter::FileType::mpeg4, {VideoOutputSettings::Codec::h264, 320, 240, 30}, true, false);
+    ASSERT_TRUE(h.writer->startWriting());
+    h.writer->startSession(h.start);
+    const BitmapRef still = picture(320, 240);
+    for (int i = 0; i < 120; ++i) {
+        Harness::waitReady(h.inputs[0]);
+        ASSERT_TRUE(h.adaptor->append(still, h.start + MediaTime::fromSeconds(i / 30.0)));
+    }
+    QFile movie(file("late.mp4"));
+    for (int i = 0; i < 1000 && !(movie.open(QIODevice::ReadOnly) && movie.readAll().contains("moof")); ++i) {
+        movie.close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(movie.isOpen()) << "no fragment written";
+    // From 2.5 s on, in 10 ms chunks: a tone from 3.0 s to 3.2 s, silence around it.
+    for (long long sample = 120000; sample < 187200; sample += 480) {
+        std::vector<float> pcm(960, 0.0f);
+        if (sample >= 144000 && sample < 153600)
+            for (std::size_t k = 0; k < pcm.size(); ++k)
+                pcm[k] = float(0.5 * std::sin(2 * M_PI * 440.0 * double(sample + k / 2) / 48000.0));
+        Harness::waitReady(h.inputs[1]);
+        ASSERT_TRUE(h.inputs[1]->append(SampleBuffer::audio(
+            std::vector<std::uint8_t>(reinterpret_cast<std::uint8_t*>(pcm.data()), reinterpret_cast<std::uint8_t*>(pcm.data() + pcm.size())),
+            {}, h.start + MediaTime::fromSeconds(sample / 48000.0))));
+    }
+    ASSERT_EQ(finish(*h.writer), AssetWriter::Status::completed);
+    const auto onsets = MovieProbe::soundOnsets(file("late.mp4"), 0);
+    ASSERT_FALSE(onsets.empty());
+    EXPECT_NEAR(onsets[0], 3.0, 0.010);
+    auto m = MovieProbe::probe(file("late.mp4"));
+    ASSERT_TRUE(m && m->video());
+    EXPECT_EQ(m->video()->frames, 120);
+    EXPECT_NEAR(m->video()->duration, 4.0, 0.001);
+}
+
 TEST_F(MovieWriterTest, NeverReplacesAFileCreatesNothingBeforeWritingStartsAndRefusesWhatItCannotEncode) {
     QFile existing(file("taken.mov"));
     ASSERT_TRUE(existing.open(QIODevice::WriteOnly) && existing.write("keep me") == 7);
