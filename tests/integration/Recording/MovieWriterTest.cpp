@@ -1,6 +1,7 @@
 // The FFmpeg movie writer on its own: synthetic frames and tones in, ffprobe and ffmpeg on what comes out.
 #include "MovieProbe.h"
 
+#include "Features/Capture/VideoWriterContext.h"
 #include "platform/media/AssetWriter.h"
 
 #include <QDir>
@@ -185,6 +186,34 @@ TEST_F(MovieWriterTest, SoundThatBeginsAfterTheFirstFragmentKeepsItsPlace) {
     ASSERT_TRUE(m && m->video());
     EXPECT_EQ(m->video()->frames, 120);
     EXPECT_NEAR(m->video()->duration, 4.0, 0.001);
+}
+
+// A capture that stalls and catches up hands on four frames within two frame intervals, then none
+// for three: the count the stop tells is the number of frame slots the movie lacks.
+TEST_F(MovieWriterTest, ABurstOfFramesCountsAsDroppedExactlyTheSlotsTheMovieLacks) {
+    Harness h(file("burst.mov"), AssetWriter::FileType::quickTimeMovie, {VideoOutputSettings::Codec::h264, 320, 240, 30}, false, false);
+    zentola::VideoWriterContext context;
+    context.setFrameInterval(MediaTime::make(1, 30));
+    context.setup(h.writer, h.inputs[0], h.adaptor, nullptr, nullptr);
+    std::vector<double> times;  // each frame's, in frame intervals from the first
+    for (int i = 0; i < 30; ++i)
+        if (i < 10 || i > 13)
+            times.push_back(i);
+    times.insert(times.begin() + 10, {10.0, 10.2, 10.4, 10.6});
+    const BitmapRef still = picture(320, 240);
+    for (double at : times) {
+        if (at > 0)  // the first frame starts the writer
+            Harness::waitReady(h.inputs[0]);
+        context.processVideoSampleBuffer(SampleBuffer::video(still, h.start + MediaTime::fromSeconds(at / 30)));
+    }
+    context.setIsWriting(false);
+    h.inputs[0]->markAsFinished();
+    ASSERT_EQ(finish(*h.writer), AssetWriter::Status::completed);
+    auto m = MovieProbe::probe(file("burst.mov"));
+    ASSERT_TRUE(m && m->video());
+    const long long lacking = std::llround(m->video()->duration * 30) - m->video()->frames;
+    EXPECT_GT(lacking, 0) << "the burst left no hole";
+    EXPECT_EQ(context.frameGaps().dropped, lacking);
 }
 
 TEST_F(MovieWriterTest, NeverReplacesAFileCreatesNothingBeforeWritingStartsAndRefusesWhatItCannotEncode) {
