@@ -105,6 +105,7 @@ private:
     void startDurationTimer();
     void stopDurationTimer();
     void logDroppedFrames();
+    void tellKeptAsWritten(const std::optional<QUrl>& url, const platform::PlatformError& reason);
 
     Environment env_;
     RecordingState state_ = RecordingState::idle;

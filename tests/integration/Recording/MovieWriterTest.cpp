@@ -1,11 +1,13 @@
 // The FFmpeg movie writer on its own: synthetic frames and tones in, ffprobe and ffmpeg on what comes out.
 #include "MovieProbe.h"
+#include "support/WaitUntil.h"
 
 #include "Features/Capture/VideoWriterContext.h"
 #include "platform/media/AssetWriter.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -13,7 +15,10 @@
 #include <cmath>
 #include <future>
 #include <random>
+#include <fcntl.h>
 #include <sched.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <thread>
 
 using namespace platform;
@@ -214,6 +219,104 @@ TEST_F(MovieWriterTest, ABurstOfFramesCountsAsDroppedExactlyTheSlotsTheMovieLack
     const long long lacking = std::llround(m->video()->duration * 30) - m->video()->frames;
     EXPECT_GT(lacking, 0) << "the burst left no hole";
     EXPECT_EQ(context.frameGaps().dropped, lacking);
+}
+
+// A small disk of its own for a movie (skips the test where mounting needs root), and room on it.
+class SmallDisk {
+public:
+    explicit SmallDisk(const QString& folder) : folder_(folder) {
+        QDir().mkpath(folder);
+        mounted_ = ::mount("tmpfs", folder.toLocal8Bit().constData(), "tmpfs", 0, "size=24m") == 0;
+        reason_ = std::strerror(errno);
+    }
+    ~SmallDisk() {
+        if (mounted_)
+            ::umount2(folder_.toLocal8Bit().constData(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    const char* reason() const { return reason_.c_str(); }
+    long long free() const {
+        struct statvfs space {};
+        return ::statvfs(folder_.toLocal8Bit().constData(), &space) == 0
+                   ? static_cast<long long>(space.f_bavail) * space.f_frsize : -1;
+    }
+    // Takes all the room but `left` bytes.
+    bool fillLeaving(long long left) {
+        QFile filler(folder_ + "/filler");
+        return filler.open(QIODevice::WriteOnly) && ::posix_fallocate(filler.handle(), 0, free() - left) == 0;
+    }
+
+private:
+    QString folder_;
+    bool mounted_ = false;
+    std::string reason_;
+};
+
+// 123 frames at 30 fps, each a picture that does not compress until `noisy`, a still one after; a
+// fragment begins every two seconds and is on disk once the next one begins. Returns once the file
+// has stopped growing past `atLeast` bytes, with its size.
+qint64 recordNoise(Harness& h, const QString& path, int noisy, qint64 atLeast) {
+    EXPECT_TRUE(h.writer->startWriting());
+    h.writer->startSession(h.start);
+    std::vector<BitmapRef> noise;
+    std::mt19937 rng(7);
+    for (int i = 0; i < 8; ++i) {
+        std::vector<std::uint8_t> px(320 * 240 * 4);
+        std::generate(px.begin(), px.end(), [&] { return std::uint8_t(rng()); });
+        noise.push_back(Bitmap::create(320, 240, 320 * 4, PixelFormat::BGRA, AlphaMode::opaque, std::move(px)));
+    }
+    const BitmapRef still = picture(320, 240);
+    for (int i = 0; i < 123; ++i) {
+        Harness::waitReady(h.inputs[0]);
+        EXPECT_TRUE(h.adaptor->append(i < noisy ? noise[std::size_t(i) % noise.size()] : still,
+                                      h.start + MediaTime::fromSeconds(i / 30.0)));
+    }
+    qint64 size = 0;
+    EXPECT_TRUE(waitUntil([&] { return (size = QFileInfo(path).size()) > atLeast; }, 20000)) << size;
+    while (waitUntil([&] { return QFileInfo(path).size() != size; }, 500))
+        size = QFileInfo(path).size();
+    return size;
+}
+
+// A disk that fills up while the movie is recorded. With room for the last fragment but not for the
+// regular movie's copy, the movie is kept as it was written (fragmented, and it plays whole) and the
+// writer says why. Without room for the rest, the movie is not complete: the writer fails, and the
+// file plays up to the last fragment that the disk took whole.
+TEST_F(MovieWriterTest, AMovieWithoutRoomToBeFinishedIsKeptAsWrittenOrFailsAndPlaysToItsLastFragment) {
+    SmallDisk disk(file("disk"));
+    if (!disk.mounted())
+        GTEST_SKIP() << "mounting a small tmpfs needs root: " << disk.reason();
+    {
+        const QString path = file("disk/tight.mp4");
+        Harness h(path, AssetWriter::FileType::mpeg4, {VideoOutputSettings::Codec::h264, 320, 240, 30}, false, false);
+        const qint64 size = recordNoise(h, path, 60, 1'500'000);
+        ASSERT_GT(disk.free(), size + (1 << 20)) << "the disk is too small to test this";
+        ASSERT_TRUE(disk.fillLeaving(1 << 20));
+        ASSERT_EQ(finish(*h.writer), AssetWriter::Status::completed);
+        const auto kept = h.writer->keptAsWritten();
+        ASSERT_TRUE(kept);
+        EXPECT_EQ(kept->code(), ENOSPC);
+        EXPECT_TRUE(QString::fromStdString(kept->description()).contains("not enough room")) << kept->description();
+        auto m = MovieProbe::probe(path);
+        ASSERT_TRUE(m && m->video()) << "ffprobe cannot read the movie kept";
+        EXPECT_TRUE(m->fragmented);
+        EXPECT_EQ(m->video()->frames, 123);
+        EXPECT_FALSE(QDir(file("disk")).entryList(QDir::Hidden | QDir::Files).join(",").contains("finishing"));
+        QFile::remove(path);
+        QFile::remove(file("disk/filler"));
+    }
+    const QString path = file("disk/full.mp4");
+    Harness h(path, AssetWriter::FileType::mpeg4, {VideoOutputSettings::Codec::h264, 320, 240, 30}, false, false);
+    recordNoise(h, path, 123, 1'500'000);
+    const auto written = MovieProbe::probe(path);
+    ASSERT_TRUE(written && written->video()) << "ffprobe cannot read what was written";
+    ASSERT_LT(written->video()->frames, 123) << "no fragment left to write at the finish";
+    ASSERT_TRUE(disk.fillLeaving(64 << 10));
+    EXPECT_EQ(finish(*h.writer), AssetWriter::Status::failed);
+    auto m = MovieProbe::probe(path);
+    ASSERT_TRUE(m && m->video()) << "ffprobe cannot read what was kept";
+    EXPECT_GE(m->video()->frames, written->video()->frames);
+    EXPECT_LT(m->video()->frames, 123);
 }
 
 TEST_F(MovieWriterTest, NeverReplacesAFileCreatesNothingBeforeWritingStartsAndRefusesWhatItCannotEncode) {
