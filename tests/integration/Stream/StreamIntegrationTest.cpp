@@ -83,6 +83,24 @@ BitmapRef lastFrame(const ContentFilter& filter, const StreamConfiguration& conf
     return video.snapshot().last;
 }
 
+// Another reader of the server's notices of the screen's size, to wait until a change has been made.
+class ScreenWatch {
+public:
+    ScreenWatch() { follower_.followRootSize(); }
+    bool sees(int width) {
+        return waitUntil([&] {
+            while (xcb_generic_event_t* e = xcb_poll_for_event(follower_.get())) {
+                follower_.noteEvent(e);
+                free(e);
+            }
+            return follower_.rootSize() == QSize(width, 1080);
+        });
+    }
+
+private:
+    X11Connection follower_;
+};
+
 }  // namespace
 
 // Frames at about the configured rate, on the output's queue, in order on the capture clock,
@@ -172,6 +190,37 @@ TEST(StreamWindow, ShowsOnlyTheWindowWorkingOutCoverageOnlyWhenTheWindowsChange)
     EXPECT_THROW(grabber.grab(), PlatformError);
 }
 
+// A window stream goes by the screen's size from the server's notices too: a window the screen no
+// longer reaches (its monitor turned off, or half past the edge) still shows whole, from its own
+// pixels, and once the screen reaches it again, from the screen; the size is never asked.
+TEST(StreamWindow, FollowsTheScreenAsMonitorsChange) {
+    QTemporaryDir dir;
+    live::OwnXorgServer server(dir.path());
+    ASSERT_TRUE(server.start());
+    ScreenWatch watch;
+    live::Windows windows;
+    ShareableWindow w;
+    w.windowID = windows.create(1920 + 200, 200, 320, 200, 0x30c0a0);
+    X11StreamGrabber grabber(ContentFilter::forWindow(w), videoConfiguration(320, 200));
+    auto showsWhole = [&] {
+        const BitmapRef frame = grabber.grab();
+        return frame && rgbAt(*frame, 1, 1) == 0x30c0a0u && rgbAt(*frame, 318, 198) == 0x30c0a0u;
+    };
+    ASSERT_TRUE(showsWhole());
+    const auto asked = grabber.screenSizeRequests();
+    for (const QStringList& change : {QStringList{"--output", "DUMMY1", "--off"},
+                                      QStringList{"--output", "DUMMY1", "--mode", "1920x1080", "--pos", "1920x0"}}) {
+        ASSERT_TRUE(live::OwnXorgServer::xrandr(change));
+        ASSERT_TRUE(watch.sees(change.contains("--off") ? 1920 : 3840));
+        for (int i = 0; i < 5; ++i)
+            EXPECT_TRUE(showsWhole()) << change.join(' ').toStdString();
+    }
+    windows.move(w.windowID, 3840 - 100, 300);  // past the screen's right edge
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(showsWhole()) << "half past the edge";
+    EXPECT_EQ(grabber.screenSizeRequests(), asked) << "the screen's size was asked instead of followed";
+}
+
 TEST(StreamOpening, FailsWhenTheSourceCannotBeOpened) {
     ShareableWindow gone;
     gone.windowID = 0x7ffffff;
@@ -226,17 +275,8 @@ TEST(StreamDisplay, KnowsTheScreensSizeFromTheServersNoticesAsMonitorsChange) {
     EXPECT_EQ(left.screenSizeRequests(), asked) << "the screen's size was asked for each frame";
 
     // Another reader of the same notices sees the sizes the streams go by.
-    X11Connection follower;
-    follower.followRootSize();
-    auto followerSees = [&](int width) {
-        return waitUntil([&] {
-            while (xcb_generic_event_t* e = xcb_poll_for_event(follower.get())) {
-                follower.noteEvent(e);
-                free(e);
-            }
-            return follower.rootSize() == QSize(width, 1080);
-        });
-    };
+    ScreenWatch watch;
+    auto followerSees = [&](int width) { return watch.sees(width); };
     ASSERT_TRUE(live::OwnXorgServer::xrandr({"--output", "DUMMY1", "--pos", "3840x0"}));
     EXPECT_TRUE(followerSees(5760));
     EXPECT_EQ(rgbAt(*left.grab(), 150, 150), 0xd02010u);
