@@ -9,7 +9,6 @@ extern "C" {
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -100,8 +99,6 @@ void MovieMuxer::writePacket(AVPacket* packet, AVRational encoderTimeBase, int s
     int rc = av_interleaved_write_frame(ctx_, packet);
     if (rc >= 0 && ctx_->pb->error < 0)
         rc = ctx_->pb->error;
-    if (rc >= 0 && !holdsAllWritten())
-        rc = AVERROR(ENOSPC);
     if (rc >= 0) {
         // Each packet reaches the file whole, and a fragment is written within one packet's write:
         // the file ends on a fragment's end after every successful write.
@@ -117,13 +114,6 @@ void MovieMuxer::writePacket(AVPacket* packet, AVRational encoderTimeBase, int s
     fail(mediaError("Cannot write to " + path_, rc));
 }
 
-// A write the disk could take only part of counts as written for FFmpeg, which goes on; only the
-// next one fails. Each packet is flushed, so the file holds everything written so far, or it is cut.
-bool MovieMuxer::holdsAllWritten() const {
-    struct stat st {};
-    return ::stat(path_.c_str(), &st) != 0 || st.st_size >= avio_tell(ctx_->pb);
-}
-
 void MovieMuxer::close() {
     std::lock_guard lock(muxMutex_);
     int rc = 0;
@@ -131,15 +121,14 @@ void MovieMuxer::close() {
         rc = av_write_trailer(ctx_);
         headerWritten_ = false;
     }
-    // The last fragment goes out with the trailer; a write of it that failed (a full disk) shows
-    // only on the file's context. The movie then plays up to the fragment before.
+    // The last fragment goes out with the trailer. FFmpeg's trailer can answer with a positive
+    // number and leave a write that failed (a full disk) on the file's context alone.
     if (rc >= 0 && ctx_->pb && ctx_->pb->error < 0)
         rc = ctx_->pb->error;
-    if (rc >= 0 && ctx_->pb && !holdsAllWritten())
-        rc = AVERROR(ENOSPC);
     if (ctx_->pb)
         avio_closep(&ctx_->pb);
     if (rc < 0) {
+        // What the disk took of the last fragment goes: the movie plays up to the one before.
         [[maybe_unused]] const int truncated = ::truncate(path_.c_str(), written_);
         throw mediaError("Cannot finish " + path_, rc);
     }

@@ -68,8 +68,6 @@ public:
     std::vector<MovieRemuxer::TrackStart> trackStarts() const;
 
 private:
-    bool holdsAllWritten() const;
-
     std::string path_;
     AssetWriter::FileType type_;
     AVFormatContext* ctx_ = nullptr;
