@@ -106,6 +106,9 @@ private:
     void stopDurationTimer();
     void logDroppedFrames();
     void tellKeptAsWritten(const std::optional<QUrl>& url, const platform::PlatformError& reason);
+    // writerFailed: the writer had failed before the stop.
+    void tellEnd(const platform::AssetWriter* writer, bool writerFailed, bool saved, bool partial,
+                 const std::optional<QUrl>& url, const std::optional<std::string>& streamLoss);
 
     Environment env_;
     RecordingState state_ = RecordingState::idle;
@@ -117,6 +120,8 @@ private:
     QTimer* durationTimer_ = nullptr;
     bool starting_ = false;
     std::set<platform::StreamOutputType> interruptedOutputs_;
+    // Why the stream of the running recording ended by itself, until its stop has told the user.
+    std::optional<std::string> streamLoss_;
 };
 
 }  // namespace zentola
