@@ -272,9 +272,12 @@ QCoro::Task<void> AppDelegate::performQuickRecord() {
         co_return;
     }
     auto record = env_.startRecording;
+    // The recorder refuses a start while a recording runs or stops, and returns as from one.
+    const bool idle = env_.recordingState() == RecordingState::idle;
     try {
         co_await record(target->mode, target->rect, target->window, target->screen);
-        platform::logLine("[Zentola] Quick record started");
+        if (idle)
+            platform::logLine("[Zentola] Quick record started");
     } catch (const std::exception& e) {
         logFailure("[Zentola] Quick record failed: ", e);
     }

@@ -423,6 +423,8 @@ QCoro::Task<std::optional<QUrl>> VideoRecordingManager::stopRecording() {
         saved = status == platform::AssetWriter::Status::completed;
         if (saved) {
             logLine("[VideoRecording] Recording saved: " + (url ? url->toLocalFile().toStdString() : "unknown"));
+            if (auto kept = writer->keptAsWritten())
+                tellKeptAsWritten(url, *kept);
         } else if (auto error = writer->error()) {
             logLine("[VideoRecording] Error saving recording: " + error->description());
         }
@@ -446,6 +448,19 @@ QCoro::Task<std::optional<QUrl>> VideoRecordingManager::stopRecording() {
     setRecordingDuration(0);
     // Only a finished movie is handed back: callers report it as saved.
     co_return saved ? url : std::nullopt;
+}
+
+// A movie left as it was written while recording plays, but it is not the regular movie the user
+// expects (some programs show no length or cannot seek in it): the user is told once, and why.
+void VideoRecordingManager::tellKeptAsWritten(const std::optional<QUrl>& url, const platform::PlatformError& reason) {
+    logLine("[VideoRecording] Recording kept as written while recording, not finished as a regular movie: " +
+            reason.description());
+    const QString name = url ? QFileInfo(url->toLocalFile()).fileName() : QString();
+    platform::UserNotice::show(QStringLiteral("Recording kept as recorded"),
+                               QStringLiteral("\u201c%1\u201d could not be finished: %2. It is saved as it was written "
+                                              "while recording and plays, though some programs may not show its "
+                                              "length.")
+                                   .arg(name, QString::fromStdString(reason.description())));
 }
 
 // Frames lost on a busy machine are told, as the movie would otherwise only show them as jerks.

@@ -217,6 +217,13 @@ TEST_F(DelegateFixture, FailuresAreLoggedByTheirPlainText) {
     EXPECT_EQ(run([&] { delegate->quickRecord(); }), Lines{"[Zentola] Quick record started"});
 }
 
+// Pressed while a recording is being stopped: the recorder refuses the start, and no line says one began.
+TEST_F(DelegateFixture, AQuickRecordTheRecorderRefusesIsNotToldAsStarted) {
+    state = RecordingState::stopping;
+    EXPECT_EQ(run([&] { delegate->quickRecord(); }), Lines{});
+    EXPECT_EQ(events.back(), "record screen on A");
+}
+
 TEST_F(DelegateFixture, WithoutKeyboardAccessOnlyOnboardingRunsUntilItCompletes_ThenTheMenuReachesTheDelegate) {
     accessibility = false;
     delegate->applicationDidFinishLaunching();
