@@ -105,9 +105,9 @@ private:
     void startDurationTimer();
     void stopDurationTimer();
     void logDroppedFrames();
-    void tellKeptAsWritten(const std::optional<QUrl>& url, const platform::PlatformError& reason);
     // writerFailed: the writer had failed before the stop.
     void tellEnd(const platform::AssetWriter* writer, bool writerFailed, bool saved, bool partial,
+                 const std::optional<platform::PlatformError>& kept,
                  const std::optional<QUrl>& url, const std::optional<std::string>& streamLoss);
 
     Environment env_;
