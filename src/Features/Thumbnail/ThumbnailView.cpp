@@ -144,7 +144,6 @@ void ThumbnailView::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.translate(dragOffset_);
 
     // A translucent card in the window colour.
     QColor card = palette().color(QPalette::Window);
@@ -173,7 +172,6 @@ void ThumbnailView::paintEvent(QPaintEvent*) {
 void ThumbnailView::setHovering(bool hovering) {
     if (hovering == isHovering_)
         return;
-    isHovering_ = hovering;
     auto* fade = static_cast<QGraphicsOpacityEffect*>(closeButton_->graphicsEffect());
     auto* animation = new QPropertyAnimation(fade, "opacity", closeButton_);
     animation->setDuration(150);
@@ -190,7 +188,17 @@ void ThumbnailView::setHovering(bool hovering) {
         });
     }
     animation->start(QAbstractAnimation::DeleteWhenStopped);
-    if (hovering) {
+    setHeld(hovering, menuOpen_);
+}
+
+void ThumbnailView::setHeld(bool hovering, bool menuOpen) {
+    const bool wasHeld = isHovering_ || menuOpen_;
+    isHovering_ = hovering;
+    menuOpen_ = menuOpen;
+    const bool held = isHovering_ || menuOpen_;
+    if (held == wasHeld)
+        return;
+    if (held) {
         if (actions_.onHoverStart)
             actions_.onHoverStart();
     } else if (actions_.onHoverEnd) {
@@ -207,8 +215,10 @@ void ThumbnailView::leaveEvent(QEvent*) {
 }
 
 void ThumbnailView::setDragOffset(const QPointF& offset) {
+    if (offset == dragOffset_)
+        return;
     dragOffset_ = offset;
-    update();
+    emit dragOffsetChanged(offset);
 }
 
 void ThumbnailView::mousePressEvent(QMouseEvent* event) {
@@ -217,12 +227,14 @@ void ThumbnailView::mousePressEvent(QMouseEvent* event) {
     pressed_ = true;
     isSwiping_ = false;
     pressPos_ = event->position().toPoint();
+    pressGlobalPos_ = event->globalPosition();
 }
 
 void ThumbnailView::mouseMoveEvent(QMouseEvent* event) {
     if (!pressed_)
         return;
-    const QPoint translation = event->position().toPoint() - pressPos_;
+    // On the screen: the card moves with the swipe, and the pointer with it.
+    const QPoint translation = (event->globalPosition() - pressGlobalPos_).toPoint();
     if (!isDragging_ && std::hypot(translation.x(), translation.y()) < swipeMinimum)
         return;
     isDragging_ = true;
@@ -232,7 +244,7 @@ void ThumbnailView::mouseMoveEvent(QMouseEvent* event) {
             actions_.onDismiss();
         return;
     }
-    if (rect().contains(event->position().toPoint()) || isSwiping_)
+    if (rect().contains(pressPos_ + translation) || isSwiping_)
         return;
     // Out of the card heading right it is a swipe on its way, wherever it started; out of it any
     // other way it carries the capture out to another application.
@@ -320,6 +332,10 @@ QMenu* ThumbnailView::makeContextMenu() {
 void ThumbnailView::contextMenuEvent(QContextMenuEvent* event) {
     QMenu* menu = makeContextMenu();
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    // The card stays while its menu is open: the pointer leaves the card for the menu. Its time
+    // counts again once the menu closes with the pointer off the card.
+    connect(menu, &QMenu::aboutToHide, this, [this] { setHeld(isHovering_, false); });
+    setHeld(isHovering_, true);
     menu->popup(event->globalPos());
 }
 

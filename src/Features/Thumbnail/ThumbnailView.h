@@ -53,6 +53,10 @@ public:
     static constexpr int swipeMinimum = 10;
     static constexpr int swipeDismissDistance = 100;
 
+signals:
+    // The card moves with the swipe; the window that hosts it moves it.
+    void dragOffsetChanged(const QPointF& offset);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
@@ -65,6 +69,8 @@ protected:
 
 private:
     void setHovering(bool hovering);
+    // The pointer on the card or its menu open: the card stays.
+    void setHeld(bool hovering, bool menuOpen);
     void setDragOffset(const QPointF& offset);
     void springBack();
     void startDragOut();
@@ -74,11 +80,13 @@ private:
     QImage thumbnail_;
     QToolButton* closeButton_ = nullptr;
     bool isHovering_ = false;
+    bool menuOpen_ = false;
     QPointF dragOffset_;
     bool isDragging_ = false;
     bool isSwiping_ = false;  // left the card heading right: no drag-out
     bool pressed_ = false;
     QPoint pressPos_;
+    QPointF pressGlobalPos_;
 };
 
 }  // namespace zentola

@@ -91,6 +91,8 @@ TEST_F(ThumbnailWindowTest, TheCardSlidesInAtTheBottomRightOfItsDisplaySizedByTh
         ThumbnailWindowController other;
         other.setCompositing([compositing] { return compositing; });
         other.show(capture(1000, 1000, fake->list[0]));
+        // At rest: on its way the card shows only where it is.
+        ASSERT_TRUE(waitUntil([&] { return other.window()->pos() == QPoint(1920 - 20 - 216, 1080 - 20 - 216) && other.view()->pos().isNull(); }));
         const QRegion mask = other.window()->mask();
         EXPECT_TRUE(other.window()->testAttribute(Qt::WA_TranslucentBackground) == compositing && mask.contains(QPoint(108, 1)) == !compositing);
         EXPECT_FALSE(mask.contains(QPoint(0, 0)) || mask.contains(QPoint(215, 215)));
