@@ -136,6 +136,12 @@ ThumbnailView::ThumbnailView(CapturedImage image, Actions actions, QWidget* pare
     });
 }
 
+ThumbnailView::~ThumbnailView() {
+    // A menu still open goes with the card, which is past answering as it closes.
+    if (menu_)
+        disconnect(menu_, nullptr, this, nullptr);
+}
+
 void ThumbnailView::resizeEvent(QResizeEvent*) {
     closeButton_->move(width() - padding - closeButton_->width(), padding);
 }
@@ -336,6 +342,7 @@ void ThumbnailView::contextMenuEvent(QContextMenuEvent* event) {
     // counts again once the menu closes with the pointer off the card.
     connect(menu, &QMenu::aboutToHide, this, [this] { setHeld(isHovering_, false); });
     setHeld(isHovering_, true);
+    menu_ = menu;
     menu->popup(event->globalPos());
 }
 

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QPoint>
 #include <QPointF>
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -31,6 +32,7 @@ public:
     };
 
     ThumbnailView(CapturedImage image, Actions actions, QWidget* parent = nullptr);
+    ~ThumbnailView() override;
 
     const CapturedImage& image() const { return image_; }
     bool isHovering() const { return isHovering_; }
@@ -81,6 +83,7 @@ private:
     QToolButton* closeButton_ = nullptr;
     bool isHovering_ = false;
     bool menuOpen_ = false;
+    QPointer<QMenu> menu_;
     QPointF dragOffset_;
     bool isDragging_ = false;
     bool isSwiping_ = false;  // left the card heading right: no drag-out
