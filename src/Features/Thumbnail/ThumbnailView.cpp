@@ -147,7 +147,25 @@ void ThumbnailView::resizeEvent(QResizeEvent*) {
 }
 
 void ThumbnailView::paintEvent(QPaintEvent*) {
-    QPainter p(this);
+    // Drawn once: the card paints at every step of its way in and out.
+    const double ratio = devicePixelRatioF();
+    if (face_.isNull() || face_.size() != size() * ratio || face_.devicePixelRatio() != ratio) {
+        face_ = QPixmap(size() * ratio);
+        face_.setDevicePixelRatio(ratio);
+        face_.fill(Qt::transparent);
+        paintFace(face_);
+    }
+    QPainter(this).drawPixmap(0, 0, face_);
+}
+
+void ThumbnailView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange)
+        face_ = QPixmap();
+    QWidget::changeEvent(event);
+}
+
+void ThumbnailView::paintFace(QPaintDevice& device) const {
+    QPainter p(&device);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
 

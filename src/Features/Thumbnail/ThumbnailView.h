@@ -3,6 +3,7 @@
 #include "Models/CapturedImage.h"
 
 #include <QImage>
+#include <QPixmap>
 #include <QPoint>
 #include <QPointF>
 #include <QPointer>
@@ -68,8 +69,10 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void paintFace(QPaintDevice& device) const;
     void setHovering(bool hovering);
     // The pointer on the card or its menu open: the card stays.
     void setHeld(bool hovering, bool menuOpen);
@@ -80,6 +83,7 @@ private:
     CapturedImage image_;
     Actions actions_;
     QImage thumbnail_;
+    QPixmap face_;
     QToolButton* closeButton_ = nullptr;
     bool isHovering_ = false;
     bool menuOpen_ = false;

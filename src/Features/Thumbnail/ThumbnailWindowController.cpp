@@ -131,6 +131,10 @@ void ThumbnailWindowController::place() {
         else
             window_->setMask(mask);
     }
+    // Painted right after the new shape, which cuts away what is painted beyond it: with the
+    // painting left for later, the screen would show the card cut for a while.
+    if (window_->isVisible())
+        window_->repaint();
     if (!window_->isVisible()) {
         // Back from beyond the edge of its display.
         const auto kept = platform::OwnWindows::beneath(quint32(window_->winId()));
