@@ -1,6 +1,7 @@
 #include "App/AppDelegate.h"
 #include "App/AppState.h"
 #include "Features/Capture/VideoRecordingManager.h"
+#include "Features/Settings/SettingsWindowController.h"
 #include "platform/core/Log.h"
 #include "platform/defaults/DefaultsStore.h"
 #include "platform/desktop/InstanceLock.h"
@@ -15,10 +16,13 @@
 #include <qcoro/qcorosignal.h>
 #include <qcoro/qcorotask.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <utility>
+#include <vector>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -114,9 +118,21 @@ int main(int argc, char** argv) {
         platform::logLine("[Zentola] Zentola is already running" +
                           (instance.holder() ? " (process " + std::to_string(instance.holder()) + ")" : std::string()) +
                           "; this launch ends");
+        // Started again from the menu: the running copy comes forward, as desktop apps do. Without a
+        // tray host this is the only way into its settings.
+        instance.askHolder();
         return 0;
     }
-    QApplication app(argc, argv);
+    // The windows' class is "zentola" / "Zentola" (WM_CLASS), as the desktop entry's StartupWMClass
+    // says, so a taskbar puts them under the entry and its icon whatever the program file is called.
+    std::vector<char*> arguments(argv, argv + argc);
+    static char nameOption[] = "-name", instanceName[] = "zentola";
+    if (!arguments.empty() && qEnvironmentVariableIsEmpty("RESOURCE_NAME") &&
+        std::none_of(arguments.begin(), arguments.end(), [](const char* a) { return std::strcmp(a, "-name") == 0; }))
+        arguments.insert(arguments.begin() + 1, {nameOption, instanceName});
+    int count = int(arguments.size());
+    arguments.push_back(nullptr);
+    QApplication app(count, arguments.data());
     QApplication::setApplicationName("Zentola");
     QApplication::setDesktopFileName("com.zentola.Zentola");
     // The onboarding and settings windows carry the application's icon rather than a generic one.
@@ -128,6 +144,7 @@ int main(int argc, char** argv) {
 
     zentola::AppDelegate delegate(zentola::AppState::shared());
     runningDelegate = &delegate;
+    instance.listen(&app, [] { zentola::SettingsWindowController::shared().show(); });
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
     const int status = app.exec();
     startFinishing();

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -78,11 +80,14 @@ std::vector<std::uint8_t> screen() {
     return px;
 }
 
-bool writeFile(const char* path, const std::uint8_t* bytes, std::size_t size) {
+// The parts one after the other, as the file holds them.
+bool writeFile(const char* path, std::initializer_list<std::pair<const void*, std::size_t>> parts) {
     std::FILE* f = std::fopen(path, "wb");
     if (!f)
         return false;
-    const bool ok = std::fwrite(bytes, 1, size, f) == size;
+    bool ok = true;
+    for (const auto& [bytes, size] : parts)
+        ok = ok && std::fwrite(bytes, 1, size, f) == size;
     return std::fclose(f) == 0 && ok;
 }
 
@@ -90,9 +95,7 @@ int writePam(const char* path, const std::vector<std::uint8_t>& px) {
     char header[128];
     const int n = std::snprintf(header, sizeof header,
                                 "P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n", width, height);
-    std::vector<std::uint8_t> file(header, header + n);
-    file.insert(file.end(), px.begin(), px.end());
-    return writeFile(path, file.data(), file.size()) ? 0 : 1;
+    return writeFile(path, {{header, std::size_t(n)}, {px.data(), px.size()}}) ? 0 : 1;
 }
 
 double seconds(std::chrono::steady_clock::time_point since) {
@@ -126,5 +129,5 @@ int main(int argc, char** argv) {
     const webp::Data file = webp::WebPEncoder().encode(webp::RGBA, px.data(), config, width, height, width * 4, 0, 0);
     const double took = seconds(start);
     std::printf("encode_seconds=%.4f bytes=%zu\n", took, file.size());
-    return (argc == 3 && !writeFile(argv[2], file.data(), file.size())) ? 1 : 0;
+    return (argc == 3 && !writeFile(argv[2], {{file.data(), file.size()}})) ? 1 : 0;
 }

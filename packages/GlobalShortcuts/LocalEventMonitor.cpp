@@ -49,7 +49,7 @@ bool LocalEventMonitor::isFirstSighting(QObject* watched, QEvent* event) {
         return first ? watched == first : static_cast<QWidget*>(watched)->isWindow();
     }
     auto* mouse = static_cast<QMouseEvent*>(event);
-    MouseSeen seen{event->type(), mouse->timestamp(), mouse->globalPosition(), mouse->button()};
+    MouseSeen seen{event->type(), mouse->timestamp(), mouse->globalPosition(), int(mouse->button())};
     if (seen.type == lastMouse_.type && seen.timestamp == lastMouse_.timestamp &&
         seen.globalPosition == lastMouse_.globalPosition && seen.button == lastMouse_.button)
         return false;

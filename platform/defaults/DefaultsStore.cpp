@@ -6,19 +6,24 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -96,6 +101,81 @@ bool isNumber(const QVariant& v) {
     return v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Int;
 }
 
+// Whether two pieces of JSON text hold the same value as the store reads it.
+bool sameValue(const QByteArray& a, const QByteArray& b) {
+    if (a == b)
+        return true;
+    const QVariant x = fromJson(parsedValue(a), a);
+    const QVariant y = fromJson(parsedValue(b), b);
+    return x.isValid() && x.typeId() == y.typeId() && x == y;
+}
+
+// Editors on Linux and Windows may start a JSON file with it; it is no part of the JSON text.
+constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+
+bool startsWithByteOrderMark(const QByteArray& bytes) {
+    return bytes.startsWith(QByteArrayView(byteOrderMark.data(), qsizetype(byteOrderMark.size())));
+}
+
+// What is at the settings path, read without ever waiting on it: a FIFO or a device there would
+// otherwise block the start, or the writer, in open() or read().
+struct SettingsFile {
+    enum State { absent, notRegular, unreadable, read } state = absent;
+    QByteArray bytes;
+};
+
+SettingsFile readSettingsFile(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(name.constData(), &info) != 0)
+        return {errno == ENOENT ? SettingsFile::absent : SettingsFile::unreadable, {}};
+    if (!S_ISREG(info.st_mode))
+        return {SettingsFile::notRegular, {}};
+    // Non-blocking, and checked again once open: the path may have been replaced in between.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return {SettingsFile::unreadable, {}};
+    SettingsFile file{SettingsFile::read, {}};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        file.state = SettingsFile::notRegular;
+    } else {
+        char buffer[65536];
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                file = {SettingsFile::unreadable, {}};
+                break;
+            }
+            file.bytes.append(buffer, n);
+        }
+    }
+    ::close(fd);
+    return file;
+}
+
+// Moves a file this store cannot read out of the way, so that nothing is ever written over it.
+// `loading`: at start, when the defaults are what the app goes on with; else at a write.
+bool keepAside(const QString& path, bool loading) {
+    const QString stem = path + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+    QString aside = stem;
+    for (int copy = 2; QFileInfo::exists(aside) && copy < 1000; ++copy)  // one kept within that second stays
+        aside = stem + "-" + QString::number(copy);
+    if (!QFile::rename(path, aside)) {
+        logLine("[Zentola] Settings file " + path.toStdString() + " could not be read nor moved aside; " +
+                (loading ? "starting with defaults and saving no settings" : "settings not saved"));
+        return false;
+    }
+    logLine("[Zentola] Settings file could not be read; kept as " + aside.toStdString() +
+            (loading ? ", starting with defaults" : ", writing the settings anew"));
+    return true;
+}
+
+void logNotRegular(const QString& path, bool loading) {
+    logLine("[Zentola] Settings file " + path.toStdString() + " is not a regular file; " +
+            (loading ? "starting with defaults and saving no settings" : "settings not saved"));
+}
+
 }  // namespace
 
 // Puts the latest document on disk on a thread of its own: the first change after a write waits
@@ -105,9 +185,52 @@ class DefaultsStore::Writer {
         Entry entry;
         bool removed;
     };
-    struct Pending {
-        QByteArray whole;
-        std::vector<Change> changes;
+
+    // The members of a file in their order, found by key. A removed member leaves a gap (an empty
+    // text) that the file's text skips.
+    class Members {
+    public:
+        Members() = default;
+        explicit Members(std::vector<Entry> entries) : entries_(std::move(entries)) { reindex(); }
+
+        // Whether the change changed a value. The same value keeps its text: no number rewritten.
+        bool apply(const Change& c) {
+            const auto at = index_.constFind(c.entry.key);
+            if (c.removed) {
+                if (at == index_.cend())
+                    return false;
+                entries_[*at].valueText.clear();
+                index_.erase(at);
+                if (++gaps_ > qsizetype(entries_.size()) / 2) {  // a key removed and set again, over and over
+                    std::erase_if(entries_, [](const Entry& e) { return e.valueText.isEmpty(); });
+                    reindex();
+                }
+                return true;
+            }
+            if (at == index_.cend()) {
+                index_.insert(c.entry.key, qsizetype(entries_.size()));
+                entries_.push_back(c.entry);
+                return true;
+            }
+            if (sameValue(entries_[*at].valueText, c.entry.valueText))
+                return false;
+            entries_[*at].valueText = c.entry.valueText;
+            return true;
+        }
+        QByteArray text() const { return fileText(entries_); }
+
+    private:
+        void reindex() {
+            gaps_ = 0;
+            index_.clear();
+            index_.reserve(qsizetype(entries_.size()));
+            for (qsizetype i = 0; i < qsizetype(entries_.size()); ++i)
+                index_.insert(entries_[i].key, i);
+        }
+
+        std::vector<Entry> entries_;
+        QHash<QString, qsizetype> index_;
+        qsizetype gaps_ = 0;
     };
 
 public:
@@ -124,15 +247,17 @@ public:
             thread_.join();
     }
 
-    // `whole` is this process's view of the file, written when the file on disk cannot be merged with.
-    void schedule(QByteArray whole, Entry change, bool removed) {
+    // The file as loaded: what is written, with the changes, where there is no file to merge with.
+    // Before the first change.
+    void start(std::vector<Entry> loaded) { view_ = Members(std::move(loaded)); }
+
+    void schedule(Entry change, bool removed) {
         std::lock_guard lock(mutex_);
         if (!pending_)
             due_ = Clock::now() + delay_;
-        Pending& p = pending_ ? *pending_ : pending_.emplace();
-        p.whole = std::move(whole);
-        std::erase_if(p.changes, [&](const Change& c) { return c.entry.key == change.key; });
-        p.changes.push_back(Change{std::move(change), removed});
+        std::vector<Change>& changes = pending_ ? *pending_ : pending_.emplace();
+        std::erase_if(changes, [&](const Change& c) { return c.entry.key == change.key; });
+        changes.push_back(Change{std::move(change), removed});
         if (!thread_.joinable())
             thread_ = std::thread([this] { run(); });
         wake_.notify_all();
@@ -157,11 +282,13 @@ private:
             if (!pending_)
                 return;
             wake_.wait_until(lock, due_, [this] { return Clock::now() >= due_; });
-            Pending document = std::move(*pending_);
+            const std::vector<Change> changes = std::move(*pending_);
             pending_.reset();
             writing_ = true;
             lock.unlock();
-            mergeAndWrite(document);
+            for (const Change& c : changes)
+                view_.apply(c);
+            mergeAndWrite(changes);
             lock.lock();
             writing_ = false;
             done_.notify_all();
@@ -170,36 +297,54 @@ private:
 
     // Copies on other displays write the same file: between them, reading it, putting the changes in
     // and replacing it is one step, or one copy's replacement would drop what another just wrote.
-    void mergeAndWrite(const Pending& document) const {
+    void mergeAndWrite(const std::vector<Change>& changes) const {
         const QString folder = QFileInfo(path_).absolutePath();
         QDir().mkpath(folder);
         const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd >= 0)
             ::flock(fd, LOCK_EX);  // released with the descriptor
-        write(merged(document));
+        if (const auto text = merged(changes))
+            write(*text);
         if (fd >= 0)
             ::close(fd);
     }
 
-    // The file as it is now with this process's changes put in; the whole view when there is no file
-    // or it is not a settings file, as after a load that found it so.
-    QByteArray merged(const Pending& document) const {
-        QFile f(path_);
+    // The file as it is now with this process's changes put in, or nothing when it needs no write.
+    // Where there is no file, or one that is not a settings file (then kept aside first), all this
+    // process knows, as after a load that found it so.
+    std::optional<QByteArray> merged(const std::vector<Change>& changes) const {
+        SettingsFile file = readSettingsFile(path_);
         std::vector<Entry> entries;
-        if (!f.open(QIODevice::ReadOnly) || !parse(f.readAll(), entries))
-            return document.whole;
-        for (const Change& c : document.changes) {
-            Entry* on = DefaultsStore::find(entries, c.entry.key);
-            if (c.removed) {
-                if (on)
-                    entries.erase(entries.begin() + (on - entries.data()));
-            } else if (on) {
-                on->valueText = c.entry.valueText;
-            } else {
-                entries.push_back(c.entry);
-            }
+        if (file.state == SettingsFile::read && !parse(file.bytes, entries))
+            file.state = SettingsFile::unreadable;
+        switch (file.state) {
+        case SettingsFile::absent:
+            // A removal from a file that is not there needs no write.
+            if (std::ranges::all_of(changes, &Change::removed))
+                return std::nullopt;
+            return view_.text();
+        case SettingsFile::notRegular:
+            logNotRegular(path_, false);
+            return std::nullopt;
+        case SettingsFile::unreadable:
+            if (!keepAside(path_, false))
+                return std::nullopt;
+            return view_.text();
+        case SettingsFile::read:
+            break;
         }
-        return fileText(entries);
+        // Compared with the file, not with what this process last read: another copy may have
+        // changed a value since, and this process's set must then reach the file all the same.
+        Members onDisk(std::move(entries));
+        bool modified = false;
+        for (const Change& c : changes)
+            modified = onDisk.apply(c) || modified;
+        if (!modified)
+            return std::nullopt;
+        // The mark the user's editor put first stays first: the file keeps the form it was given.
+        return (startsWithByteOrderMark(file.bytes) ? QByteArray(byteOrderMark.data(), qsizetype(byteOrderMark.size()))
+                                                    : QByteArray()) +
+               onDisk.text();
     }
 
     void write(const QByteArray& document) const {
@@ -216,7 +361,8 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
-    std::optional<Pending> pending_;
+    std::optional<std::vector<Change>> pending_;
+    Members view_;  // the writer thread's own, from the start on
     Clock::time_point due_;
     bool writing_ = false;
     bool stopping_ = false;
@@ -240,38 +386,40 @@ void DefaultsStore::flush() {
 }
 
 void DefaultsStore::load() {
-    QFile f(path_);
-    if (!f.exists())
+    SettingsFile file = readSettingsFile(path_);
+    std::vector<Entry> entries;
+    if (file.state == SettingsFile::read && !parse(file.bytes, entries))
+        file.state = SettingsFile::unreadable;
+    switch (file.state) {
+    case SettingsFile::absent:
         return;
-    const bool readable = f.open(QIODevice::ReadOnly);
-    const QByteArray bytes = readable ? f.readAll() : QByteArray();
-    f.close();
-    if (!readable || !parse(bytes, entries_)) {
-        // Keep the user's file for inspection instead of overwriting it with an empty store.
-        const QString aside = path_ + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
-        if (QFile::rename(path_, aside)) {
-            logLine("[Zentola] Settings file could not be read; kept as " + aside.toStdString() +
-                    ", starting with defaults");
-        } else {
-            writable_ = false;
-            logLine("[Zentola] Settings file " + path_.toStdString() +
-                    " could not be read nor moved aside; starting with defaults and saving no settings");
-        }
+    case SettingsFile::notRegular:
+        // A FIFO, a device or a folder is not ours to move or replace.
+        writable_ = false;
+        logNotRegular(path_, true);
         return;
+    case SettingsFile::unreadable:
+        // Kept for the user to look at, instead of overwritten with an empty store.
+        writable_ = keepAside(path_, true);
+        return;
+    case SettingsFile::read:
+        break;
     }
-    for (const Entry& e : entries_) {
+    for (const Entry& e : entries) {
         const QVariant v = fromJson(parsedValue(e.valueText), e.valueText);
         if (v.isValid())
             values_.insert(e.key, v);
     }
+    writer_->start(std::move(entries));
 }
 
 bool DefaultsStore::parse(const QByteArray& bytes, std::vector<Entry>& entries) {
+    const QByteArray text = (startsWithByteOrderMark(bytes) ? bytes.mid(qsizetype(byteOrderMark.size())) : bytes).trimmed();
     QJsonParseError err{};
-    if (!QJsonDocument::fromJson(bytes, &err).isObject() || err.error != QJsonParseError::NoError)
+    const QJsonDocument document = QJsonDocument::fromJson(text, &err);
+    if (err.error != QJsonParseError::NoError || !document.isObject())
         return false;
     // The parser has checked the text, so the walk over its members can be simple.
-    const QByteArray text = bytes.trimmed();
     qsizetype at = 1;  // past '{'
     const auto skipSpace = [&] {
         while (at < text.size() && QChar::isSpace(uchar(text[at])))
@@ -286,6 +434,10 @@ bool DefaultsStore::parse(const QByteArray& bytes, std::vector<Entry>& entries) 
         }
         return text.size();
     };
+    const qsizetype members = document.object().size();
+    QHash<QString, qsizetype> index;
+    index.reserve(members);
+    entries.reserve(size_t(members));
     for (skipSpace(); at < text.size() && text[at] == '"';) {
         const qsizetype keyEnd = endOfString(at);
         Entry entry{QString(), text.mid(at, keyEnd - at), QByteArray()};
@@ -310,31 +462,29 @@ bool DefaultsStore::parse(const QByteArray& bytes, std::vector<Entry>& entries) 
         if (at < text.size() && text[at] == ',')
             ++at;
         skipSpace();
-        if (Entry* same = find(entries, entry.key))
-            *same = std::move(entry);  // the last of a repeated key counts, as for the parser
-        else
+        if (const auto same = index.constFind(entry.key); same != index.cend()) {
+            entries[*same] = std::move(entry);  // the last of a repeated key counts, as for the parser
+        } else {
+            index.insert(entry.key, qsizetype(entries.size()));
             entries.push_back(std::move(entry));
+        }
     }
-    return true;
-}
-
-DefaultsStore::Entry* DefaultsStore::find(std::vector<Entry>& entries, const QString& key) {
-    for (Entry& e : entries)
-        if (e.key == key)
-            return &e;
-    return nullptr;
+    // A walk that did not end at the closing brace with every member the parser saw has met a form it
+    // does not know: writing its entries back would lose the rest.
+    return at == text.size() - 1 && qsizetype(entries.size()) == members;
 }
 
 QByteArray DefaultsStore::fileText(const std::vector<Entry>& entries) {
     QByteArray text = "{";
-    for (const Entry& e : entries)
-        text += (&e == &entries.front() ? "\n    " : ",\n    ") + e.keyText + ": " + e.valueText;
-    return text + (entries.empty() ? "}\n" : "\n}\n");
-}
-
-void DefaultsStore::changed(const QString& key, const Entry* entry) {
-    if (writable_)
-        writer_->schedule(fileText(entries_), entry ? *entry : Entry{key, jsonText(key), QByteArray()}, !entry);
+    for (const Entry& e : entries) {
+        if (e.valueText.isEmpty())
+            continue;  // removed
+        text += text.size() == 1 ? "\n    " : ",\n    ";
+        text += e.keyText;
+        text += ": ";
+        text += e.valueText;
+    }
+    return text + (text.size() == 1 ? "}\n" : "\n}\n");
 }
 
 std::optional<QVariant> DefaultsStore::object(const QString& key) const {
@@ -428,27 +578,16 @@ void DefaultsStore::set(const QString& key, const QVariant& value) {
     else if (v.typeId() == QMetaType::Float)
         v = QVariant(v.toDouble());
     values_.insert(key, v);
-    const QJsonValue json = toJson(v);
-    Entry* entry = find(key);
-    // The same value keeps the file's own text for it: no write, and no number rewritten.
-    if (entry) {
-        const QVariant old = fromJson(parsedValue(entry->valueText), entry->valueText);
-        if (old.typeId() == v.typeId() && old == v)
-            return;
-    }
-    if (!entry)
-        entry = &entries_.emplace_back(Entry{key, jsonText(key), QByteArray()});
-    entry->valueText = jsonText(json);
-    changed(key, entry);
+    // Sent even when this process holds that value already: the file may hold another copy's since.
+    if (writable_)
+        writer_->schedule(Entry{key, jsonText(key), jsonText(toJson(v))}, false);
 }
 
 void DefaultsStore::remove(const QString& key) {
     values_.remove(key);
-    Entry* entry = find(key);
-    if (!entry)
-        return;
-    entries_.erase(entries_.begin() + (entry - entries_.data()));
-    changed(key, nullptr);
+    // Sent even for a key this process never had: another copy may have stored it since.
+    if (writable_)
+        writer_->schedule(Entry{key, jsonText(key), QByteArray()}, true);
 }
 
 }  // namespace platform

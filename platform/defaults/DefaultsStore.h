@@ -22,8 +22,12 @@ namespace platform {
 // removes its key: also values the store does not model (null, arrays, other objects), which read as
 // absent, and numbers beyond what it reads exactly.
 // A write puts this process's changes into the file as it is on disk at that moment, so another copy
-// of the app (one runs per X display, all sharing the file) keeps what it wrote in the meantime.
-// A file that cannot be read is moved aside; when even that fails, nothing is written over it.
+// of the app (one runs per X display, all sharing the file) keeps what it wrote in the meantime; a
+// set or a removal reaches the file whenever the file holds something else, whatever this process
+// last read. A UTF-8 byte-order mark at the start is read past and kept.
+// A file that cannot be read whole is moved aside; when even that fails, nothing is written over it.
+// A path that is no regular file (a FIFO, a device, a folder) is never opened to wait on, moved
+// or replaced: the store starts empty and saves nothing.
 //
 // Values: bool, qint64 (integers), double, QString, QByteArray (blobs). Main thread only.
 class DefaultsStore {
@@ -78,20 +82,16 @@ private:
         QByteArray valueText;
     };
 
-    // The members of a file's text, in order; false when the text is not a JSON object.
+    // The members of a file's text, in order; false when the text is not a JSON object this walk
+    // reads whole.
     static bool parse(const QByteArray& bytes, std::vector<Entry>& entries);
+    // The text of a file of these members; members with an empty value text are left out.
     static QByteArray fileText(const std::vector<Entry>& entries);
-    static Entry* find(std::vector<Entry>& entries, const QString& key);
 
     void load();
-    // `entry` is the member as it now stands, or null when the key was removed.
-    void changed(const QString& key, const Entry* entry);
-    Entry* find(const QString& key) { return find(entries_, key); }
 
     QString path_;
     QVariantMap values_;
-    // The file's members in their order, with this process's changes: what the next write puts on disk.
-    std::vector<Entry> entries_;
     bool writable_ = true;
     std::unique_ptr<Writer> writer_;
 };

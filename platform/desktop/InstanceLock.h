@@ -3,11 +3,17 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
+class QObject;
+
 namespace platform {
 
 // One running copy per X display: a lock on a file in the user's runtime folder, named after the
 // display. That folder is shared by all of a user's sessions, so the display tells them apart. The
 // system drops the lock when the process ends, however it ends, so a crashed copy never blocks the next.
+// Beside the lock the holder listens on a socket of the same name, so a later launch can ask it to
+// come forward (the session may have no message bus).
 class InstanceLock {
 public:
     // Tries to take the lock called name.
@@ -26,7 +32,14 @@ public:
     // The process that holds it, when another does and has written its number; else 0.
     qint64 holder() const { return holder_; }
 
+    // The holder: calls `asked` on the main thread each time a later launch asks it to come forward.
+    void listen(QObject* context, std::function<void()> asked);
+    // A later launch: asks the holder to come forward, waiting a moment for one that is still
+    // starting; false when none answers.
+    bool askHolder() const;
+
 private:
+    QString socketPath_;
     int fd_ = -1;
     bool owner_ = true;
     qint64 holder_ = 0;

@@ -1,12 +1,17 @@
 #include "platform/desktop/UserNotice.h"
 
+#include "platform/core/MainThread.h"
+
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDeadlineTimer>
+#include <QGuiApplication>
 #include <QStringList>
 #include <QVariantMap>
 
 #include <utility>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -16,26 +21,67 @@ UserNotice::Fallback& fallback() {
     return instance;
 }
 
-const QString kService = QStringLiteral("org.freedesktop.Notifications");
+// About as long as a notice stays on screen.
+constexpr int repeatAfterMs = 5000;
+// A notification service answers in milliseconds, one the bus starts for us in a second or so.
+constexpr int replyTimeoutMs = 5000;
 
-bool notifyOverBus(const QString& title, const QString& body) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(kService).value())
-        return false;
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, QStringLiteral("/org/freedesktop/Notifications"),
-                                                       kService, QStringLiteral("Notify"));
-    call << QStringLiteral("Zentola") << uint(0) << QStringLiteral("zentola") << title << body << QStringList()
-         << QVariantMap{{QStringLiteral("urgency"), QVariant::fromValue<uchar>(1)}} << int(-1);
-    // Not waited for: a slow notification daemon must not stall the capture that failed.
-    return bus.send(call);
+// Main thread only: whether this notice is new, remembering it if so.
+bool firstTelling(const QString& title, const QString& body) {
+    struct Told {
+        QString title, body;
+        QDeadlineTimer forgotten;
+    };
+    static std::vector<Told> recent;
+    std::erase_if(recent, [](const Told& t) { return t.forgotten.hasExpired(); });
+    for (const Told& t : recent)
+        if (t.title == title && t.body == body)
+            return false;
+    recent.push_back({title, body, QDeadlineTimer(repeatAfterMs)});
+    return true;
+}
+
+void showInTray(const QString& title, const QString& body) {
+    if (fallback())
+        fallback()(title, body);
+}
+
+// The call is not waited for: a slow or stuck notification daemon must not stall the app. A
+// service that is installed but not running is started by the bus; when there is none, or it
+// does not answer, the tray shows the notice instead.
+void notify(const QString& title, const QString& body, QDBusConnection bus) {
+    if (!bus.isConnected()) {
+        showInTray(title, body);
+        return;
+    }
+    const QString service = QStringLiteral("org.freedesktop.Notifications");
+    QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/Notifications"),
+                                                       service, QStringLiteral("Notify"));
+    const QString desktopEntry = QGuiApplication::desktopFileName();
+    QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue<uchar>(1)}};
+    if (!desktopEntry.isEmpty())
+        hints.insert(QStringLiteral("desktop-entry"), desktopEntry);
+    call << QCoreApplication::applicationName() << uint(0) << desktopEntry << title << body << QStringList() << hints
+         << int(-1);
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, replyTimeoutMs));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, title, body] {
+        if (watcher->isError())
+            showInTray(title, body);
+        watcher->deleteLater();
+    });
 }
 
 }  // namespace
 
-bool UserNotice::show(const QString& title, const QString& body) {
-    if (notifyOverBus(title, body))
-        return true;
-    return fallback() && fallback()(title, body);
+void UserNotice::show(const QString& title, const QString& body) {
+    if (!QCoreApplication::instance())
+        return;
+    if (!isMainThread()) {
+        postToMain([title, body] { show(title, body); });
+        return;
+    }
+    if (firstTelling(title, body))
+        notify(title, body, QDBusConnection::sessionBus());
 }
 
 void UserNotice::setFallback(Fallback f) {

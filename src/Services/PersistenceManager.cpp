@@ -45,9 +45,14 @@ std::optional<E> caseWithRawValue(const std::array<E, N>& cases, const QString& 
     return std::nullopt;
 }
 
+// The desktop's folder for pictures or videos. user-dirs.dirs(5) allows only "$HOME/..." or an
+// absolute path there; anything else would land under the working directory, so it counts as unset.
 QString userDirectory(QStandardPaths::StandardLocation location) {
-    QString dir = QStandardPaths::writableLocation(location);
-    return dir.isEmpty() ? QDir::homePath() : dir;
+    const QString dir = QStandardPaths::writableLocation(location);
+    if (QDir::isAbsolutePath(dir))
+        return dir;
+    return QDir(QDir::homePath())
+        .filePath(location == QStandardPaths::MoviesLocation ? QStringLiteral("Videos") : QStringLiteral("Pictures"));
 }
 
 QUrl folderIn(QStandardPaths::StandardLocation location) {

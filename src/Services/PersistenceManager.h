@@ -147,7 +147,8 @@ public:
     void saveScreenshotFolderAccess(const QUrl& url);
     void saveVideoFolderAccess(const QUrl& url);
 
-    // The user's pictures / videos folder plus "Zentola"; worked out once, not created.
+    // The user's pictures / videos folder (the desktop's user-dirs when they give an absolute path,
+    // else ~/Pictures / ~/Videos) plus "Zentola"; worked out once, not created.
     static QUrl defaultScreenshotFolder();
     static QUrl defaultVideoFolder();
 

@@ -13,6 +13,7 @@
 #include "platform/capture/ShareableContent.h"
 #include "platform/capture/StreamConfiguration.h"
 #include "platform/desktop/Permissions.h"
+#include "platform/desktop/UserNotice.h"
 
 #include <cmath>
 
@@ -131,8 +132,10 @@ QCoro::Task<void> CaptureManager::performCaptureWorkflow(CaptureMode mode, std::
                                        target);
         break;
     }
+    // Written at once, before any effect, so the pasteboard can offer the file.
+    const QString saveFailure = saveScreenshot(image);
     // The flash goes to the target display for every mode, window captures included.
-    co_await handlePostCapture(std::move(image), target);
+    co_await handlePostCapture(std::move(image), target, saveFailure);
 }
 
 QCoro::Task<CapturedImage> CaptureManager::captureScreen(std::optional<quint32> displayID, QRectF frame,
@@ -203,24 +206,32 @@ CapturedImage CaptureManager::makeRecord(platform::BitmapRef bitmap, CaptureMode
     record.captureDate = env_.now();
     record.mode = mode;
     record.sourceScreen = std::move(screen);
-    // Written before the record is complete; a failed save is logged and is no failure of the capture.
-    record.fileURL = saveScreenshot(bitmap);
     return record;
 }
 
-std::optional<QUrl> CaptureManager::saveScreenshot(const platform::BitmapRef& image) {
+QString CaptureManager::saveScreenshot(CapturedImage& image) {
     ScreenshotWriter writer(env_.persistence());
     writer.now = env_.now;
-    return writer.saveScreenshot(image);
+    // A failed save is logged and is no failure of the capture.
+    image.fileURL = writer.saveScreenshot(image.image.bitmap());
+    return writer.failureReason();
 }
 
-QCoro::Task<void> CaptureManager::handlePostCapture(CapturedImage image, platform::ScreenRef screen) {
+QCoro::Task<void> CaptureManager::handlePostCapture(CapturedImage image, platform::ScreenRef screen, QString saveFailure) {
     // Each switch is read when its step comes.
-    if (env_.persistence().copyToClipboard()) {
+    const bool copied = env_.persistence().copyToClipboard();
+    if (copied) {
         std::optional<QString> path;
         if (image.fileURL)
             path = image.fileURL->toLocalFile();
         env_.copyImageWithFile(image.image.bitmap(), path);
+    }
+    if (!image.fileURL) {
+        // Not announced as taken: no shutter, no flash, no card offering a file that does not
+        // exist. The image is not lost when it went to the clipboard.
+        platform::UserNotice::show(QStringLiteral("Screenshot not saved"),
+                                   saveFailure + (copied ? QStringLiteral("\nThe image is on the clipboard.") : QString()));
+        co_return;
     }
     if (env_.persistence().playSounds())
         env_.playShutterSound();

@@ -29,7 +29,9 @@ class PersistenceManager;
 
 // Takes one screenshot of a display, a rectangle of a display or a window of another application,
 // saves it, and announces it: pasteboard, shutter sound and flash, each as the settings say, then
-// always the floating thumbnail. Main thread only; keeps nothing between captures.
+// the floating thumbnail. A screenshot that could not be saved goes to the pasteboard as the
+// settings say and is told to the user with the reason, never announced as taken. Main thread
+// only; keeps nothing between captures.
 class CaptureManager {
 public:
     enum class CaptureErrorCase { displayNotFound, windowNotFound, captureFailed, noPermission, invalidRect };
@@ -57,7 +59,7 @@ public:
     explicit CaptureManager(Environment environment);
 
     // Throws CaptureError or the screen-capture service's PlatformError; on failure nothing is
-    // saved and nothing is announced.
+    // saved and nothing is announced. A failed save is no failure of the capture.
     QCoro::Task<void> performCaptureWorkflow(CaptureMode mode, std::optional<SelectionRect> rect,
                                              std::optional<WindowInfo> window, platform::ScreenRef screen);
     QCoro::Task<CapturedImage> captureWindow(WindowInfo window);
@@ -70,8 +72,10 @@ private:
                                              platform::ScreenRef screen);
     QCoro::Task<CapturedImage> captureRect(SelectionRect rect, std::optional<quint32> displayID, QRectF frame,
                                            double scaleFactor, platform::ScreenRef screen);
-    QCoro::Task<void> handlePostCapture(CapturedImage image, platform::ScreenRef screen);
-    std::optional<QUrl> saveScreenshot(const platform::BitmapRef& image);
+    // A save that failed (its reason given) is told to the user instead of announced.
+    QCoro::Task<void> handlePostCapture(CapturedImage image, platform::ScreenRef screen, QString saveFailure);
+    // Sets the record's file; the reason it has none, or empty.
+    QString saveScreenshot(CapturedImage& image);
     std::vector<platform::RunningApplication> ownApplications(const platform::ShareableContent& content) const;
     CapturedImage makeRecord(platform::BitmapRef bitmap, CaptureMode mode, platform::ScreenRef screen);
 

@@ -32,7 +32,21 @@ QString because(const QString& path, const std::exception& e) {
     return QStringLiteral(" (%1: %2)").arg(path, reason);
 }
 
+// What the user is told: a file system's refusal names the folder, anything else is the error's own text.
+QString userReason(const QString& folder, const std::exception& e) {
+    const auto* file = dynamic_cast<const platform::PlatformError*>(&e);
+    if (file && file->domain() == "ImageFile" && file->code() > 0)
+        return QStringLiteral("Cannot write to %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(file->code())));
+    return QString::fromStdString(platform::plainText(e));
+}
+
 }  // namespace
+
+std::nullopt_t ScreenshotWriter::fail(const QString& line, const QString& reason) {
+    log(line);
+    failureReason_ = reason;
+    return std::nullopt;
+}
 
 ScreenshotWriter::ScreenshotWriter(PersistenceManager& settings)
     : folderURL([&settings] { return settings.screenshotFolderURL(); }), settings_(settings) {}
@@ -121,11 +135,10 @@ QUrl ScreenshotWriter::publish(platform::ImageFile& file, const QString& folder,
 }
 
 std::optional<QUrl> ScreenshotWriter::saveScreenshot(const platform::BitmapRef& image) {
+    failureReason_.clear();
     const QUrl folderLocation = folderURL();
-    if (!folderLocation.isLocalFile() || folderLocation.toLocalFile().isEmpty()) {
-        log(QStringLiteral("No screenshot folder access"));
-        return std::nullopt;
-    }
+    if (!folderLocation.isLocalFile() || folderLocation.toLocalFile().isEmpty())
+        return fail(QStringLiteral("No screenshot folder access"), QStringLiteral("No screenshot folder is set"));
     QString folder = folderLocation.toLocalFile();
     while (folder.size() > 1 && folder.endsWith('/'))
         folder.chop(1);
@@ -134,14 +147,11 @@ std::optional<QUrl> ScreenshotWriter::saveScreenshot(const platform::BitmapRef& 
     if (!ec && !std::filesystem::is_directory(std::filesystem::path(folder.toStdString()), ec))
         ec = std::make_error_code(std::errc::not_a_directory);
     if (ec) {
-        log(QStringLiteral("Failed to save screenshot: ") + QStringLiteral("Cannot create the folder %1: %2")
-                                                               .arg(folder, QString::fromStdString(ec.message())));
-        return std::nullopt;
+        const QString why = QStringLiteral("Cannot create the folder %1: %2").arg(folder, QString::fromStdString(ec.message()));
+        return fail(QStringLiteral("Failed to save screenshot: ") + why, why);
     }
-    if (!image) {
-        log(QStringLiteral("Failed to save screenshot: there is no image"));
-        return std::nullopt;
-    }
+    if (!image)
+        return fail(QStringLiteral("Failed to save screenshot: there is no image"), QStringLiteral("There is no image"));
 
     const PersistenceManager::ImageFormat format = settings_.saveFormat();
     const QDateTime when = now();
@@ -152,8 +162,8 @@ std::optional<QUrl> ScreenshotWriter::saveScreenshot(const platform::BitmapRef& 
         try {
             rgba = premultipliedRGBA(*image);
         } catch (const std::bad_alloc&) {
-            log(QStringLiteral("Failed to create CGContext for WebP conversion"));
-            return std::nullopt;
+            return fail(QStringLiteral("Failed to create CGContext for WebP conversion"),
+                        QStringLiteral("Not enough memory to convert the image"));
         }
         try {
             const QByteArray bytes = webpData(rgba, image->width(), image->height(), quality);
@@ -162,8 +172,8 @@ std::optional<QUrl> ScreenshotWriter::saveScreenshot(const platform::BitmapRef& 
             file.write(bytes);
             return publish(file, folder, when, format);
         } catch (const std::exception& e) {
-            log(QStringLiteral("Failed to save screenshot: ") + QString::fromStdString(platform::plainText(e)));
-            return std::nullopt;
+            return fail(QStringLiteral("Failed to save screenshot: ") + QString::fromStdString(platform::plainText(e)),
+                        userReason(folder, e));
         }
     }
 
@@ -172,15 +182,14 @@ std::optional<QUrl> ScreenshotWriter::saveScreenshot(const platform::BitmapRef& 
     try {
         file = std::make_unique<platform::ImageFile>(folder);
     } catch (const std::exception& e) {
-        log(QStringLiteral("Failed to create image destination for format: ") + caseName(format) + because(path, e));
-        return std::nullopt;
+        return fail(QStringLiteral("Failed to create image destination for format: ") + caseName(format) + because(path, e),
+                    userReason(folder, e));
     }
     try {
         file->write(imageData(*image, format, settings_.jpegQuality()));
         return publish(*file, folder, when, format);
     } catch (const std::exception& e) {
-        log(QStringLiteral("Failed to finalize image destination") + because(path, e));
-        return std::nullopt;
+        return fail(QStringLiteral("Failed to finalize image destination") + because(path, e), userReason(folder, e));
     }
 }
 

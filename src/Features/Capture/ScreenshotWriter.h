@@ -28,6 +28,9 @@ public:
 
     // The file's location, or none after logging why not. Never throws.
     std::optional<QUrl> saveScreenshot(const platform::BitmapRef& image);
+    // Why the last save gave no file, in the words the user is told ("Cannot write to <folder>:
+    // No space left on device"); empty after a save that worked.
+    const QString& failureReason() const { return failureReason_; }
 
     // "Screenshot 2025-03-14 at 09.26.53.png"; copy 2 and up adds " (2)", " (3)", ... before the extension.
     static QString fileName(const QDateTime& when, PersistenceManager::ImageFormat format, int copy = 1);
@@ -53,7 +56,11 @@ private:
     static QUrl publish(platform::ImageFile& file, const QString& folder, const QDateTime& when,
                         PersistenceManager::ImageFormat format);
 
+    // Logs the line and keeps the reason; gives no location.
+    std::nullopt_t fail(const QString& line, const QString& reason);
+
     PersistenceManager& settings_;
+    QString failureReason_;
 };
 
 }  // namespace zentola

@@ -9,6 +9,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/MainThread.h"
 #include "platform/core/SerialQueue.h"
+#include "platform/desktop/UserNotice.h"
 #include "platform/media/AssetWriter.h"
 
 #include <QDir>
@@ -69,6 +70,13 @@ qint64 pixels(double points, double scale) {
     if (!std::isfinite(v) || v >= 9.2e18 || v <= -9.2e18)
         return 0;
     return static_cast<qint64>(v);
+}
+
+// The English message the user is told.
+QString userReason(const std::exception& e) {
+    if (const auto* error = dynamic_cast<const platform::Error*>(&e))
+        return QString::fromStdString(error->description());
+    return QString::fromUtf8(e.what());
 }
 
 }  // namespace
@@ -134,14 +142,21 @@ QCoro::Task<void> VideoRecordingManager::startRecording(CaptureMode mode, std::o
     if (starting_)
         throw RecordingError(RecordingErrorCase::recordingInProgress);
     starting_ = true;
-    try {
-        co_await start(mode, std::move(rect), std::move(window), std::move(screen));
-    } catch (...) {
+    // Nothing of a failed start stays behind: no file name, no armed writer.
+    auto abandon = [this] {
         starting_ = false;
-        // Nothing of a failed start stays behind: no file name, no armed writer.
         outputURL_.reset();
         writerContext_.setIsWriting(false);
         writerContext_.reset();
+    };
+    try {
+        co_await start(mode, std::move(rect), std::move(window), std::move(screen));
+    } catch (const std::exception& e) {
+        abandon();
+        platform::UserNotice::show(QStringLiteral("Recording not started"), userReason(e));
+        throw;
+    } catch (...) {
+        abandon();
         throw;
     }
     starting_ = false;
@@ -384,6 +399,7 @@ QCoro::Task<std::optional<QUrl>> VideoRecordingManager::stopRecording() {
     logLine("[VideoRecording] Writer status before finish: " +
             std::to_string(writer ? static_cast<int>(writer->status()) : -1));
     bool saved = false;
+    const bool writerFailed = writer && writer->status() == platform::AssetWriter::Status::failed;
     if (!writer) {
         logLine("[VideoRecording] No writer found");
     } else if (writer->status() != platform::AssetWriter::Status::writing) {
@@ -412,8 +428,10 @@ QCoro::Task<std::optional<QUrl>> VideoRecordingManager::stopRecording() {
         }
     }
     // What a failed writer wrote plays up to its last fragment; the user is told where it is.
-    if (writer && !saved && url && QFileInfo(url->toLocalFile()).isFile())
+    const bool partial = writer && !saved && url && QFileInfo(url->toLocalFile()).isFile();
+    if (partial)
         logLine("[VideoRecording] Partial recording kept: " + url->toLocalFile().toStdString());
+    tellEnd(writer.get(), writerFailed, saved, partial, url, std::exchange(streamLoss_, std::nullopt));
 
     logDroppedFrames();
 
@@ -478,13 +496,42 @@ void VideoRecordingManager::didStopWithError(platform::Stream& stream, const pla
     logLine("[VideoRecording] Stream stopped with error: " + error.description());
     QPointer<VideoRecordingManager> weak(this);
     platform::Stream* lost = &stream;
-    platform::postToMain([weak, lost] {
+    platform::postToMain([weak, lost, reason = error.description()] {
         // Only the stream of the running recording is cleaned up, never a later one.
         if (!weak || !weak->stream_ || weak->stream_.get() != lost)
             return;
         logLine("[VideoRecording] Force cleaning up orphaned stream");
+        // A stop already under way tells nothing more.
+        if (weak->state_ == RecordingState::recording)
+            weak->streamLoss_ = reason;
         stopInBackground(weak);
     });
+}
+
+// Once per recording, as its stop ends: a recording that ended by itself or lost its movie is told,
+// with the reason and what became of the file. A stop the user asked for that saved the movie is not.
+void VideoRecordingManager::tellEnd(const platform::AssetWriter* writer, bool writerFailed, bool saved, bool partial,
+                                    const std::optional<QUrl>& url, const std::optional<std::string>& streamLoss) {
+    std::optional<std::string> reason;
+    if (writer && writer->status() != platform::AssetWriter::Status::completed)
+        if (auto error = writer->error())
+            reason = error->description();
+    if (!reason)
+        reason = streamLoss;
+    if (!reason && writer && !saved && writer->status() != platform::AssetWriter::Status::unknown)
+        reason = "The movie could not be finished";
+    if (!reason)
+        return;
+    const QString name = url ? QFileInfo(url->toLocalFile()).fileName() : QString();
+    QString body = QString::fromStdString(*reason) + '\n';
+    if (saved)
+        body += QStringLiteral("The recording is saved as %1.").arg(name);
+    else if (partial)
+        body += QStringLiteral("What was recorded until then is kept in %1.").arg(name);
+    else
+        body += QStringLiteral("Nothing was saved.");
+    platform::UserNotice::show(writerFailed || streamLoss ? QStringLiteral("Recording stopped") : QStringLiteral("Recording not saved"),
+                               body);
 }
 
 // The picture goes on while the sound server is away, with silence for the sound; one line when

@@ -105,6 +105,9 @@ private:
     void startDurationTimer();
     void stopDurationTimer();
     void logDroppedFrames();
+    // writerFailed: the writer had failed before the stop.
+    void tellEnd(const platform::AssetWriter* writer, bool writerFailed, bool saved, bool partial,
+                 const std::optional<QUrl>& url, const std::optional<std::string>& streamLoss);
 
     Environment env_;
     RecordingState state_ = RecordingState::idle;
@@ -116,6 +119,8 @@ private:
     QTimer* durationTimer_ = nullptr;
     bool starting_ = false;
     std::set<platform::StreamOutputType> interruptedOutputs_;
+    // Why the stream of the running recording ended by itself, until its stop has told the user.
+    std::optional<std::string> streamLoss_;
 };
 
 }  // namespace zentola

@@ -8,6 +8,8 @@
 #include "Services/PermissionManager.h"
 #include "platform/core/Log.h"
 #include "platform/desktop/TrayAppearance.h"
+#include "platform/desktop/UserNotice.h"
+#include "platform/desktop/WindowPlacement.h"
 #include "resources/Bundle.h"
 
 #include <QApplication>
@@ -18,6 +20,7 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPointer>
+#include <QScreen>
 #include <QSvgRenderer>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -85,6 +88,7 @@ MenuBarController::Environment MenuBarController::Environment::system() {
     };
     env.isDarkApplication = [] { return QApplication::palette().color(QPalette::Window).lightness() < 128; };
     env.isSystemTrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    env.trayPanel = platform::WindowPlacement::embeddingWindow;
     return env;
 }
 
@@ -117,6 +121,15 @@ void MenuBarController::setupStatusItem() {
             statusItemClicked(reason == QSystemTrayIcon::Trigger);
     });
     statusItem_->show();
+    // Failures the user must know of show as the icon's message where the desktop has no
+    // notification service; without a tray host their log line is all there is.
+    platform::UserNotice::setFallback([icon = QPointer<QSystemTrayIcon>(statusItem_)](const QString& title,
+                                                                                      const QString& body) {
+        if (!icon || !icon->isVisible() || !QSystemTrayIcon::isSystemTrayAvailable())
+            return false;
+        icon->showMessage(title, body, QSystemTrayIcon::Warning);
+        return true;
+    });
     appearanceTimer_ = new QTimer(this);
     appearanceTimer_->setInterval(2000);
     connect(appearanceTimer_, &QTimer::timeout, this, [this] {
@@ -147,9 +160,18 @@ void MenuBarController::statusItemClicked(bool leftClick) {
 
 void MenuBarController::showMenu() {
     buildMenu();
-    const QRect tray = statusItem_ ? statusItem_->geometry() : QRect();
-    const QPoint at = tray.isValid() ? tray.bottomLeft() : QCursor::pos();
-    menu_->popup(at);
+    menu_->popup(menuPosition());
+}
+
+QPoint MenuBarController::menuPosition() const {
+    const QRect icon = statusItem_ ? statusItem_->geometry() : QRect();
+    const QScreen* screen = icon.isValid() ? QGuiApplication::screenAt(icon.center()) : nullptr;
+    if (!screen)
+        return QCursor::pos();
+    // Beside the panel, wherever it stands: a menu over the icon would take the next click, which
+    // usually means "close the menu", as a command.
+    const QRect panel = env_.trayPanel ? env_.trayPanel(icon).value_or(icon) : icon;
+    return platform::WindowPlacement::menuPosition(icon, panel, screen->geometry(), menu_->sizeHint());
 }
 
 QAction* MenuBarController::addCommand(const QString& title, const QKeySequence& keys, Callback action, bool enabled) {

@@ -46,6 +46,8 @@ public:
         std::function<bool()> isDarkApplication;
         // Whether a tray host runs that can show the icon.
         std::function<bool()> isSystemTrayAvailable;
+        // The panel that holds the tray icon at that place (global), when it can be found.
+        std::function<std::optional<QRect>(const QRect& trayIcon)> trayPanel;
 
         static Environment system();
     };
@@ -99,6 +101,8 @@ private:
     // The panel's darkness, and whether it is known rather than guessed.
     std::pair<bool, bool> appearance() const;
     void showGlyph(const QImage& icon, std::pair<bool, bool> appearance);
+    // Beside the tray's panel; at the pointer when the icon's place is unknown.
+    QPoint menuPosition() const;
     QAction* addCommand(const QString& title, const QKeySequence& keys, Callback action, bool enabled);
 
     Environment env_;

@@ -1,6 +1,10 @@
 #include "Features/Settings/SaveLocationRow.h"
 
+#include "platform/desktop/Workspace.h"
+
+#include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -45,6 +49,12 @@ void SaveLocationRow::setFolder(const QUrl& url) {
 }
 
 void SaveLocationRow::selectFolder() {
+    // One folder picker at a time: pressed again, or on another tab, the open one comes forward.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<QFileDialog*>(w) && w->isVisible()) {
+            platform::Workspace::activate(w);
+            return;
+        }
     QPointer<SaveLocationRow> self(this);
     request_([self](bool chosen) {
         if (chosen && self)

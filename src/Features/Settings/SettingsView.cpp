@@ -13,7 +13,10 @@
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QPointer>
+#include <QScrollArea>
 #include <QVBoxLayout>
+
+#include <memory>
 
 namespace zentola {
 
@@ -89,16 +92,35 @@ void SettingsView::showContent() {
         content_->hide();
         content_->deleteLater();
     }
-    switch (selectedTab_) {
-    case SettingsTab::general: content_ = new GeneralSettingsContent(deps_.persistence()); break;
-    case SettingsTab::screenshots: content_ = new ScreenshotSettingsContent(deps_.persistence()); break;
-    case SettingsTab::video:
-        content_ = new VideoSettingsContent(deps_.persistence(), deps_.permissionManager(), deps_.microphoneStatus);
-        break;
-    case SettingsTab::shortcuts: content_ = new ShortcutsSettingsContent; break;
-    case SettingsTab::about: content_ = new AboutSettingsContent; break;
-    }
+    content_ = makeContent(selectedTab_);
     detail_->addWidget(content_);
+}
+
+QWidget* SettingsView::makeContent(SettingsTab tab) const {
+    switch (tab) {
+    case SettingsTab::general: return new GeneralSettingsContent(deps_.persistence());
+    case SettingsTab::screenshots: return new ScreenshotSettingsContent(deps_.persistence());
+    case SettingsTab::video:
+        return new VideoSettingsContent(deps_.persistence(), deps_.permissionManager(), deps_.microphoneStatus);
+    case SettingsTab::shortcuts: return new ShortcutsSettingsContent;
+    case SettingsTab::about: return new AboutSettingsContent;
+    }
+    return nullptr;
+}
+
+QSize SettingsView::sizeHint() const {
+    if (sizeHint_.isValid())
+        return sizeHint_;
+    // Each page measured once, as it would be shown: a scrolling page by its whole column.
+    QSize pages;
+    for (SettingsTab tab : SettingsTab::allCases()) {
+        const std::unique_ptr<QWidget> page(makeContent(tab));
+        const auto* area = qobject_cast<const QScrollArea*>(page.get());
+        const int frame = area ? 2 * area->frameWidth() : 0;
+        pages = pages.expandedTo(area && area->widget() ? area->widget()->sizeHint() + QSize(frame, frame) : page->sizeHint());
+    }
+    sizeHint_ = QSize(sidebar_->sizeHint().width() + pages.width(), pages.height()).expandedTo(minimumSize());
+    return sizeHint_;
 }
 
 }  // namespace zentola

@@ -41,9 +41,12 @@ public:
     QListWidget* sidebar() const { return sidebar_; }
     // The page of the selected tab.
     QWidget* content() const { return content_; }
+    // Room for the tallest and the widest page, so no tab opens with a part out of sight.
+    QSize sizeHint() const override;
 
 private:
     void showContent();
+    QWidget* makeContent(SettingsTab tab) const;
 
     Dependencies deps_;
     SettingsTab selectedTab_ = SettingsTab::general;
@@ -51,6 +54,7 @@ private:
     QVBoxLayout* detail_;
     QWidget* content_ = nullptr;
     platform::NotificationCenter::Token aboutObserver_ = 0;
+    mutable QSize sizeHint_;
 };
 
 }  // namespace zentola

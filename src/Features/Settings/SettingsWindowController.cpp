@@ -4,6 +4,8 @@
 #include "platform/desktop/Workspace.h"
 
 #include <QApplication>
+#include <QCursor>
+#include <QScreen>
 #include <QShortcut>
 #include <QTimer>
 
@@ -30,7 +32,17 @@ void SettingsWindowController::show() {
     window_->setAttribute(Qt::WA_DeleteOnClose);
     // An ordinary window: in the taskbar and the window switcher while it is open, so it can be
     // found again once covered.
-    window_->resize(700, 520);
+    // As large as its tallest tab needs, in the middle of the screen the user is on.
+    QSize size = window_->sizeHint().expandedTo(QSize(700, 520));
+    const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect room = screen->availableGeometry();
+        size = size.boundedTo(room.size() - QSize(40, 80)).expandedTo(window_->minimumSize());
+        window_->move(room.center() - QRect(QPoint(), size).center());
+    }
+    window_->resize(size);
     auto* again = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), window_);
     QObject::connect(again, &QShortcut::activated, window_, [] { SettingsWindowController::shared().show(); });
     window_->show();

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QStringDecoder>
 #include <QTextDocument>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace zentola {
@@ -45,7 +46,9 @@ TermsSheetView::TermsSheetView(QWidget* parent) : QDialog(parent) {
 
     text_ = new QPlainTextEdit;
     text_->setReadOnly(true);
-    text_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // Selected with the mouse, copied and selected whole with the keys; no caret, as nothing can be
+    // typed, so the arrow keys scroll.
+    text_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     text_->setFrameShape(QFrame::NoFrame);
     text_->document()->setDocumentMargin(16);
@@ -66,6 +69,19 @@ TermsSheetView::TermsSheetView(QWidget* parent) : QDialog(parent) {
     buttons->addWidget(done_);
     column->addLayout(buttons);
     // QDialog closes on Escape by itself, as "Done" does.
+    if (parent)
+        parent->window()->installEventFilter(this);
+}
+
+bool TermsSheetView::eventFilter(QObject* watched, QEvent* event) {
+    // A window manager may give the focus to the window behind the sheet when it is clicked (openbox
+    // does), where the keys go nowhere while the sheet is up: the focus comes back to the sheet.
+    if (event->type() == QEvent::WindowActivate && isVisible() && watched == parentWidget()->window())
+        QTimer::singleShot(0, this, [this] {
+            raise();
+            activateWindow();
+        });
+    return QDialog::eventFilter(watched, event);
 }
 
 }  // namespace zentola

@@ -24,6 +24,9 @@ public:
     QPlainTextEdit* textView() const { return text_; }
     QPushButton* doneButton() const { return done_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QPlainTextEdit* text_;
     QPushButton* done_;

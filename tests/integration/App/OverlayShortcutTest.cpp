@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "support/LiveDesktop.h"
+#include "support/ProgramHome.h"
 #include "support/WaitUntil.h"
 #include "support/XClient.h"
 
@@ -50,34 +51,13 @@ protected:
 
     // Starts the program and waits until its shortcuts are taken.
     void launch() {
-        QDir root(home.path());
-        root.mkpath("config/zentola");
-        root.mkpath("run");
-        QFile::setPermissions(root.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QFile seed(root.filePath("config/zentola/defaults.json"));
-        ASSERT_TRUE(seed.open(QIODevice::WriteOnly));
-        seed.write(QJsonDocument(QJsonObject{{"zentola.playSounds", false}}).toJson());
-        seed.close();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("QT_QPA_PLATFORM");
-        env.insert("HOME", home.path());
-        env.insert("XDG_CONFIG_HOME", root.filePath("config"));
-        env.insert("XDG_RUNTIME_DIR", root.filePath("run"));
-        app.setProcessEnvironment(env);
-        app.setProcessChannelMode(QProcess::MergedChannels);
-        app.setStandardOutputFile(root.filePath("log"));
-        app.start(QStringLiteral(ZENTOLA_APP_PATH));
+        ASSERT_TRUE(place.seed(QJsonObject{{"zentola.playSounds", false}}));
+        place.start(app, QStringLiteral(ZENTOLA_APP_PATH));
         ASSERT_TRUE(app.waitForStarted());
         ASSERT_TRUE(waitUntil([&] { return settings().contains("GlobalShortcuts_quickRecord"); }, 15000)) << log();
     }
-    QJsonObject settings() const {
-        QFile f(home.filePath("config/zentola/defaults.json"));
-        return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
-    }
-    std::string log() const {
-        QFile f(home.filePath("log"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
-    }
+    QJsonObject settings() const { return place.settings(); }
+    std::string log() const { return place.log(); }
     static bool xdotool(const QString& commands) { return QProcess::execute("xdotool", commands.split(' ')) == 0; }
     // The keys of the key symbols pressed in order and released in reverse at once, from this client.
     static void chord(const XClient& x, std::initializer_list<xcb_keysym_t> syms) {
@@ -147,6 +127,7 @@ protected:
     }
 
     QTemporaryDir home;
+    testing_support::ProgramHome place{home.path()};
     QProcess app;
     QProcess compositor;
     QTemporaryDir serverFolder;

@@ -20,6 +20,7 @@
 #include <csignal>
 #include <memory>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -175,19 +176,28 @@ protected:
     // A selection drawn in the overlay of `p`, ended by the overlay's shortcut: the rectangle
     // changes at every step of the drag, and its last value may still wait to be written.
     void drawSelection(const QProcess& p) {
-        xdotool("mousemove 300 300 key --clearmodifiers ctrl+shift+6");  // the overlay's active display is the pointer's
-        XClient x;
-        const auto overlayUnderPointer = [&] {
-            auto pointer = freed(xcb_query_pointer_reply(x.c, xcb_query_pointer(x.c, x.root), nullptr));
-            return pointer && x.cardinal(pointer->child, "_NET_WM_PID") == quint32(p.processId());
-        };
-        ASSERT_TRUE(waitUntil(overlayUnderPointer, 10000)) << log(p).toStdString();
+        openOverlay(p);
         QString drag = "mousedown 1";
         for (int step = 1; step <= 40; ++step)
             drag += QStringLiteral(" sleep 0.02 mousemove %1 %2").arg(300 + step * 10).arg(300 + step * 7);
         xdotool(drag + " mouseup 1 key --clearmodifiers ctrl+shift+6");
         // The shortcut comes after the drag: once it is handled, so is the drag.
         ASSERT_TRUE(waitUntil([&] { return log(p).contains("[Zentola] Overlay already visible, hiding"); }, 10000));
+    }
+    // The overlay of `p`, opened on the current display by its shortcut and up under the pointer. The
+    // shortcut is pressed again if nothing came of it: a copy that has just started may not hold it yet.
+    void openOverlay(const QProcess& p) {
+        XClient x;
+        const auto overlayUnderPointer = [&] {
+            auto pointer = freed(xcb_query_pointer_reply(x.c, xcb_query_pointer(x.c, x.root), nullptr));
+            return pointer && x.cardinal(pointer->child, "_NET_WM_PID") == quint32(p.processId());
+        };
+        const auto opened = [&] {
+            xdotool("mousemove 300 300 key --clearmodifiers ctrl+shift+6");  // the overlay's active display is the pointer's
+            return waitUntil(overlayUnderPointer, 5000) || log(p).contains("[Zentola] Creating overlay");
+        };
+        ASSERT_TRUE(waitUntil(opened, 15000)) << log(p).toStdString();
+        ASSERT_TRUE(waitUntil(overlayUnderPointer, 10000)) << log(p).toStdString();
     }
     QJsonObject savedRect() const {
         return QJsonDocument::fromJson(QByteArray::fromBase64(
@@ -404,6 +414,120 @@ TEST_F(ZentolaAppTest, InTheTray_ShortcutsCaptureAndRecord_SigtermFinishesTheMov
     ASSERT_EQ(movies().size(), 1);
     EXPECT_TRUE(probe(movies().front()).startsWith("h264 ")) << probe(movies().front()).toStdString();
     tray.terminate();
+}
+
+TEST_F(ZentolaAppTest, ASettingsFileWithAByteOrderMark_IsFollowedAndKeptWholeWithItsMark) {
+    // As an editor saves it: the mark first, then the settings.
+    QJsonObject seed = settings();
+    seed.insert("zentola.saveFormat", "JPEG");
+    const QByteArray mark = "\xEF\xBB\xBF";
+    QFile file(home.filePath("config/zentola/defaults.json"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(mark + QJsonDocument(seed).toJson());
+    file.close();
+
+    QProcess& zentola = launch();
+    ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
+    ASSERT_TRUE(waitUntil(shortcutsGrabbed, 15000)) << log(zentola).toStdString();
+    xdotool("key --clearmodifiers ctrl+shift+7");
+    const QDir shots(home.filePath("shots"));
+    ASSERT_TRUE(waitUntil([&] { return !shots.entryList(QDir::Files).isEmpty(); }, 15000)) << log(zentola).toStdString();
+    EXPECT_TRUE(shots.entryList(QDir::Files).front().endsWith(".jpg")) << shots.entryList(QDir::Files).front().toStdString();
+    terminate(zentola);
+
+    EXPECT_TRUE(settingsBytes().startsWith(mark + "{")) << settingsBytes().toStdString();
+    for (auto it = seed.begin(); it != seed.end(); ++it)
+        EXPECT_EQ(settings().value(it.key()), it.value()) << it.key().toStdString();
+    EXPECT_TRUE(settings().contains("GlobalShortcuts_quickRecord")) << settingsBytes().toStdString();
+    EXPECT_EQ(QDir(home.filePath("config/zentola")).entryList(QDir::Files).size(), 1);  // nothing kept aside
+}
+
+TEST_F(ZentolaAppTest, ASettingsPathThatIsAFifo_TheAppStillStartsInTheTrayAndEndsOnSigterm) {
+    const QString path = home.filePath("config/zentola/defaults.json");
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    QProcess& tray = trayer(dark);
+    QProcess& zentola = launch();
+    expectGlyphStandsOut(dark);
+    // The shortcuts work: pressed until one lands (probing them with grabs of our own could take
+    // a key from under the app as it registers). No folder is stored: the default one is used.
+    const QDir pictures(home.filePath("Pictures/Zentola"));
+    const auto shot = [&] {
+        xdotool("key --clearmodifiers ctrl+shift+7");
+        return waitUntil([&] { return !pictures.entryList(QDir::Files).isEmpty(); }, 1000);
+    };
+    ASSERT_TRUE(waitUntil(shot, 20000)) << log(zentola).toStdString();
+    EXPECT_TRUE(log(zentola).contains("[Zentola] Settings file " + path + " is not a regular file")) << log(zentola).toStdString();
+    terminate(zentola);
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    tray.terminate();
+}
+
+// user-dirs.dirs(5) allows only "$HOME/..." or absolute paths.
+TEST_F(ZentolaAppTest, ARelativePicturesFolderInUserDirs_ScreenshotsGoToPicturesInTheHome) {
+    QJsonObject seed = settings();
+    seed.remove("zentola.screenshotFolderBookmark");
+    QFile file(home.filePath("config/zentola/defaults.json"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(seed).toJson());
+    file.close();
+    QFile dirs(home.filePath("config/user-dirs.dirs"));
+    ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+    dirs.write("XDG_PICTURES_DIR=\"Pictures\"\nXDG_VIDEOS_DIR=\"Videos\"\n");
+    dirs.close();
+    QDir(home.path()).mkpath("elsewhere");
+
+    QProcess& zentola = launch("/bin/sh", {"-c", "cd \"$0\" && exec \"$1\"", home.filePath("elsewhere"), app});
+    ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
+    ASSERT_TRUE(waitUntil(shortcutsGrabbed, 15000)) << log(zentola).toStdString();
+    xdotool("key --clearmodifiers ctrl+shift+7");
+    const QDir pictures(home.filePath("Pictures/Zentola"));
+    EXPECT_TRUE(waitUntil([&] { return !pictures.entryList(QDir::Files).isEmpty(); }, 15000)) << log(zentola).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(home.filePath("elsewhere/Pictures")));
+    terminate(zentola);
+}
+
+// Copy A stores "window"; copy B, which loaded "rect", opens and closes its overlay in rect mode:
+// B's choice is what the file ends with, though it is what B read at its start.
+TEST_F(ZentolaAppTest, TwoCopiesOnTwoDisplays_TheLastChoiceOfModeReachesTheFile) {
+    QJsonObject seed = settings();
+    seed.insert("zentola.lastCaptureMode", "rect");
+    QFile file(home.filePath("config/zentola/defaults.json"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(seed).toJson());
+    file.close();
+    const auto storedMode = [&] { return settings().value("zentola.lastCaptureMode").toString(); };
+
+    QProcess& a = launch();
+    ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(a).toStdString();
+    OwnXvfb other;
+    ASSERT_TRUE(other.up());
+    env.insert("DISPLAY", other.display);
+    QProcess& b = launch();
+    ASSERT_TRUE(waitUntil([&] { return upWithoutTray(b); }, 15000)) << log(b).toStdString();
+    ASSERT_TRUE(waitUntil(shortcutsGrabbed, 15000)) << log(a).toStdString();
+
+    openOverlay(a);
+    const auto windowMode = [&] {
+        xdotool("key 2");
+        return waitUntil([&] { return storedMode() == "window"; }, 2000);
+    };
+    ASSERT_TRUE(waitUntil(windowMode, 15000)) << settingsBytes().toStdString();
+    xdotool("key --clearmodifiers ctrl+shift+6");
+    ASSERT_TRUE(waitUntil([&] { return log(a).contains("[Zentola] Overlay already visible, hiding"); }, 10000));
+
+    {
+        UsingDisplay using_(other.display);
+        openOverlay(b);
+        xdotool("key --clearmodifiers ctrl+shift+6");
+        ASSERT_TRUE(waitUntil([&] { return log(b).contains("[Zentola] Overlay already visible, hiding"); }, 10000));
+    }
+    EXPECT_TRUE(waitUntil([&] { return storedMode() == "rect"; }, 10000)) << settingsBytes().toStdString();
+    terminate(a);
+    terminate(b);
+    EXPECT_EQ(storedMode(), QString("rect")) << settingsBytes().toStdString();
 }
 
 }  // namespace

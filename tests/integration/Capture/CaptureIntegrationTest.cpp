@@ -547,8 +547,9 @@ TEST_P(BeneathOurWindows, WindowsClosedBesideAndBeneathTheRestingCardAreGoneFrom
     EXPECT_EQ(unlike(grab(displayB), besideInB, 0, desktopB), 0) << "beside the card";
     // Without a compositing manager, a background that nobody publishes and that is not one colour
     // is known only from what the card kept, which may show a window gone since.
-    if (background != Background::unpublishedPixmap || composited)
+    if (background != Background::unpublishedPixmap || composited) {
         EXPECT_EQ(unlike(grabA(), placed, 0, desktopA), 0) << "beneath the card";
+    }
     EXPECT_EQ(unlike(grabA(), QRect(1500, 850, 80, 150), 0, desktopA), 0) << "beside the card on its own display";
     thumbnail.hide();
     ASSERT_TRUE(waitUntil([&] { return !thumbnail.window()->isVisible(); }));

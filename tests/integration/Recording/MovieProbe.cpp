@@ -46,7 +46,9 @@ std::optional<MovieProbe> MovieProbe::probe(const QString& path) {
     if (!doc.contains("format"))
         return std::nullopt;
     const auto format = doc["format"].toObject();
-    MovieProbe m{format["tags"].toObject()["major_brand"].toString(), format["duration"].toString().toDouble()};
+    MovieProbe m;
+    m.majorBrand = format["tags"].toObject()["major_brand"].toString();
+    m.duration = format["duration"].toString().toDouble();
     for (const auto& v : doc["streams"].toArray()) {
         auto s = v.toObject();
         m.tracks.push_back({s["codec_type"].toString(), s["codec_name"].toString(), s["codec_tag_string"].toString(),

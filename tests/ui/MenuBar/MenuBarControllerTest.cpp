@@ -206,8 +206,9 @@ TEST_P(Panels, IdleAndRecordingIconsStandOutOnThePanelTheyAreOn) {
                 otherWay = std::max(otherWay, -outward);
             }
             EXPECT_GE(standsOut, 120) << panel.name().toStdString() << recording;
-            if (trayDark)  // no ring of the panel's own kind blurring the glyph
+            if (trayDark) {  // no ring of the panel's own kind blurring the glyph
                 EXPECT_LE(otherWay, 0) << panel.name().toStdString() << recording;
+            }
         }
     }
     // The lips swing between the base colour and red; without them nothing is drawn.

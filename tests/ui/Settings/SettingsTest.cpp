@@ -160,6 +160,32 @@ TEST_F(Settings, FolderPickersStartInTheUserFoldersAndStoreOnlyAChoice) {
     EXPECT_EQ(persistence->screenshotFolderURL().toLocalFile(), dir.filePath("Bilder"));
 }
 
+TEST_F(Settings, OneFolderPickerAtATime_PressedAgainOrFromAnotherTab) {
+    const auto open = [] {
+        int n = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            n += qobject_cast<QFileDialog*>(w) && w->isVisible();
+        return n;
+    };
+    ScreenshotSettingsContent shots(*persistence);
+    shots.saveLocation()->changeButton()->click();
+    shots.saveLocation()->changeButton()->click();
+    settle();
+    EXPECT_EQ(open(), 1);
+    VideoSettingsContent video(*persistence, *permissions, [] { return 3; });
+    video.saveLocation()->changeButton()->click();
+    settle();
+    EXPECT_EQ(open(), 1);
+    // Once it is closed, the next press opens one again.
+    picker()->reject();
+    settle();
+    video.saveLocation()->changeButton()->click();
+    settle();
+    EXPECT_EQ(open(), 1);
+    picker()->reject();
+    settle();
+}
+
 TEST_F(Settings, VideoPageStoresItsChoicesAndAMicrophoneDenialFallsBackToNone) {
     store->setInteger("zentola.videoFrameRate", 45);
     VideoSettingsContent page(*persistence, *permissions, [this] { return microphoneStatus; });

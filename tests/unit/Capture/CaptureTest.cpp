@@ -350,6 +350,29 @@ TEST_F(ScreenshotWriterTest, EachFailureIsLoggedWithWhereAndWhyAndLeavesNoFile) 
     EXPECT_EQ(save(gradient(8, 8)).second, "No screenshot folder access\n");
 }
 
+// What the user is told when nothing was saved: where and why, without the log's prefixes.
+TEST_F(ScreenshotWriterTest, EachFailureGivesTheUserItsReason_ASaveThatWorksGivesNone) {
+    ScreenshotWriter w(settings);
+    w.folderURL = [this] { return QUrl::fromLocalFile(folder); };
+    auto reason = [&](const platform::BitmapRef& image) {
+        CapturedStdout quiet;
+        w.saveScreenshot(image);
+        return w.failureReason().toStdString();
+    };
+    ASSERT_TRUE(QFile(dir.path() + "/Blocked").open(QIODevice::WriteOnly));
+    folder = dir.path() + "/Blocked/inside";
+    EXPECT_EQ(reason(gradient(8, 8)), "Cannot create the folder " + folder.toStdString() + ": Not a directory");
+    folder = dir.path() + "/" + QString(255, 'a') + "b";
+    EXPECT_EQ(reason(gradient(8, 8)), "Cannot create the folder " + folder.toStdString() + ": File name too long");
+    settings.setSaveFormat(Format::jpeg);
+    folder = dir.path() + "/Pictures";
+    EXPECT_NE(reason(gradient(70000, 1)), "") << "too wide for JPEG";
+    settings.setSaveFormat(Format::png);
+    EXPECT_EQ(reason(gradient(8, 8)), "");
+    folder.clear();
+    EXPECT_EQ(reason(gradient(8, 8)), "No screenshot folder is set");
+}
+
 TEST_F(ScreenshotWriterTest, QualityCountsForTheLossyFormatsOnly_AndAnyStoredValueIsKeptWithinZeroToOne) {
     const auto image = gradient(256, 128);
     auto sizeAt = [&](Format f, double q) {

@@ -10,7 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/Printed.h"
 
@@ -188,4 +195,174 @@ TEST_F(DefaultsStoreTest, TwoCopiesOverOneFileKeepEachOthersChanges) {
     second.flush();
     EXPECT_EQ(onDisk().value("zentola.playSounds"), QJsonValue(true)) << readFile().toStdString();
     EXPECT_EQ(onDisk().value("zentola.new"), QJsonValue(true)) << readFile().toStdString();
+}
+
+// Editors on Linux and Windows may save JSON with the bytes EF BB BF first.
+TEST_F(DefaultsStoreTest, AFileWithAByteOrderMarkIsReadAsWhatItIsAndKeepsItsMark) {
+    const QByteArray mark = "\xEF\xBB\xBF";
+    const QByteArray file = mark + R"({"zentola.saveFormat": "JPEG", "other.tool": [1, 2]})" + "\n";
+    writeFile(file);
+    {
+        DefaultsStore s(path(), 10ms);
+        EXPECT_EQ(s.stringForKey("zentola.saveFormat"), QString("JPEG"));
+        s.setBool("zentola.showFlash", false);
+    }
+    // The user's editor wrote the mark: the file keeps the form it was given.
+    EXPECT_TRUE(readFile().startsWith(mark + "{")) << readFile().toStdString();
+    const QByteArray written = readFile().mid(mark.size());
+    EXPECT_TRUE(written.contains(R"("zentola.saveFormat": "JPEG")")) << written.toStdString();
+    EXPECT_TRUE(written.contains(R"("other.tool": [1, 2])")) << written.toStdString();
+    EXPECT_TRUE(written.contains(R"("zentola.showFlash": false)")) << written.toStdString();
+
+    // The same when the mark comes in while this copy runs: what the editor saved is merged with.
+    DefaultsStore running(path("later.json"), 10ms);
+    writeFile(file, "later.json");
+    running.setBool("zentola.playSounds", false);
+    running.flush();
+    EXPECT_TRUE(readFile("later.json").contains(R"("zentola.saveFormat": "JPEG")")) << readFile("later.json").toStdString();
+    DefaultsStore again(path("later.json"));
+    EXPECT_EQ(again.stringForKey("zentola.saveFormat"), QString("JPEG"));
+    EXPECT_EQ(again.object("zentola.playSounds"), QVariant(false));
+}
+
+TEST_F(DefaultsStoreTest, AFileFoundUnreadableAtAWriteIsKeptAsideBeforeTheWrite) {
+    writeFile("[1]");  // kept aside at the start, likely within the same second as the one below
+    DefaultsStore s(path(), 10ms);
+    s.setString("zentola.lastCaptureMode", "rect");
+    s.flush();
+    writeFile("{\"half\": ");  // an editor's save cut short
+    const auto log = printedBy([&] {
+        s.setBool("zentola.showFlash", false);
+        s.flush();
+    });
+    QStringList aside = QDir(dir.path() + "/zentola").entryList({"defaults.json.unreadable-*"}, QDir::Files);
+    ASSERT_EQ(aside.size(), 2);
+    QByteArrayList kept{readFile(aside[0]), readFile(aside[1])};
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, (QByteArrayList{"[1]", "{\"half\": "}));
+    EXPECT_EQ(onDisk().value("zentola.lastCaptureMode"), QJsonValue("rect")) << readFile().toStdString();
+    EXPECT_EQ(onDisk().value("zentola.showFlash"), QJsonValue(false)) << readFile().toStdString();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].find("kept as"), std::string::npos) << log[0];
+}
+
+namespace {
+
+// Runs `action`; if it is still waiting after a while, opens the FIFO's other end so that it ends, and
+// says so. A store that opened the FIFO would otherwise hang the test for good.
+bool waitedOnFifo(const QString& fifo, const std::function<void()>& action) {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    bool rescued = false;
+    std::thread watchdog([&] {
+        std::unique_lock lock(mutex);
+        while (!done.wait_for(lock, 10s, [&] { return finished; })) {
+            rescued = true;
+            const int fd = ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    });
+    action();
+    {
+        std::lock_guard lock(mutex);
+        finished = true;
+    }
+    done.notify_all();
+    watchdog.join();
+    return rescued;
+}
+
+bool isFifo(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISFIFO(info.st_mode);
+}
+
+}  // namespace
+
+// A FIFO, a device or a folder at the settings path: the start never waits on it, and nothing
+// moves or replaces it.
+TEST_F(DefaultsStoreTest, APathThatIsNoRegularFileIsNeitherWaitedOnNorReplaced) {
+    QDir().mkpath(dir.path() + "/zentola/folder.json");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("fifo.json")).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link("/dev/zero", path("device.json")));  // would never end if read
+    for (const QString name : {"fifo.json", "device.json", "folder.json"}) {
+        SCOPED_TRACE(name.toStdString());
+        std::vector<std::string> log;
+        const bool rescued = waitedOnFifo(path("fifo.json"), [&] {
+            log = printedBy([&] {
+                DefaultsStore s(path(name), 10ms);
+                EXPECT_TRUE(s.dictionaryRepresentation().isEmpty());
+                s.setBool("zentola.showFlash", false);
+                EXPECT_EQ(s.object("zentola.showFlash"), QVariant(false));  // this session still has it
+                s.flush();
+            });
+        });
+        EXPECT_FALSE(rescued);
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_EQ(log[0], "[Zentola] Settings file " + path(name).toStdString() +
+                              " is not a regular file; starting with defaults and saving no settings");
+    }
+    EXPECT_TRUE(isFifo(path("fifo.json")));
+    EXPECT_EQ(QFile::symLinkTarget(path("device.json")), "/dev/zero");
+    EXPECT_TRUE(QFileInfo(path("folder.json")).isDir());
+    EXPECT_EQ(QDir(dir.path() + "/zentola").entryList(QDir::Files | QDir::System | QDir::Dirs | QDir::NoDotAndDotDot).size(), 3);
+
+    // One that turns into a FIFO while the app runs is not waited on at the next write either.
+    DefaultsStore s(path("becomes.json"), 10ms);
+    s.setBool("zentola.playSounds", false);
+    s.flush();
+    ASSERT_TRUE(QFile::remove(path("becomes.json")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("becomes.json")).constData(), 0600), 0);
+    std::vector<std::string> log;
+    EXPECT_FALSE(waitedOnFifo(path("becomes.json"), [&] {
+        log = printedBy([&] {
+            s.setBool("zentola.playSounds", true);
+            s.flush();
+        });
+    }));
+    EXPECT_TRUE(isFifo(path("becomes.json")));
+    EXPECT_EQ(log, std::vector<std::string>{"[Zentola] Settings file " + path("becomes.json").toStdString() +
+                                            " is not a regular file; settings not saved"});
+
+    // A link to a regular file (as dotfile managers make) is that file, read and written through.
+    writeFile(R"({"zentola.saveFormat": "TIFF"})", "target.json");
+    ASSERT_TRUE(QFile::link(path("target.json"), path("linked.json")));
+    {
+        DefaultsStore linked(path("linked.json"), 10ms);
+        EXPECT_EQ(linked.stringForKey("zentola.saveFormat"), QString("TIFF"));
+        linked.setString("zentola.saveFormat", "HEIC");
+    }
+    EXPECT_EQ(QFile::symLinkTarget(path("linked.json")), path("target.json"));
+    EXPECT_TRUE(readFile("target.json").contains(R"("zentola.saveFormat": "HEIC")")) << readFile("target.json").toStdString();
+}
+
+// Copy B loaded "rect"; copy A stored "window" since; B's choice of "rect" must reach the file.
+TEST_F(DefaultsStoreTest, ASetOrRemovalReachesTheFileWheneverTheFileHoldsSomethingElse) {
+    writeFile(R"({"zentola.lastCaptureMode": "rect"})");
+    DefaultsStore a(path(), 10ms);
+    DefaultsStore b(path(), 10ms);
+    a.setString("zentola.lastCaptureMode", "window");
+    a.setData("zentola.savedRect", "{}");
+    a.flush();
+    b.setString("zentola.lastCaptureMode", "rect");
+    b.remove("zentola.savedRect");  // a key this copy never had
+    b.flush();
+    EXPECT_EQ(onDisk().value("zentola.lastCaptureMode"), QJsonValue("rect")) << readFile().toStdString();
+    EXPECT_FALSE(onDisk().contains("zentola.savedRect")) << readFile().toStdString();
+
+    // What the file holds already is not written again.
+    const QByteArray before = readFile();
+    const auto inode = [&] {
+        struct stat info {};
+        return ::stat(QFile::encodeName(path()).constData(), &info) == 0 ? info.st_ino : 0;
+    };
+    const ino_t file = inode();
+    a.setString("zentola.lastCaptureMode", "rect");
+    a.remove("zentola.savedRect");
+    a.remove("never.there");
+    a.flush();
+    EXPECT_EQ(readFile(), before);
+    EXPECT_EQ(inode(), file);  // not replaced by a copy of itself
 }
