@@ -8,12 +8,12 @@
 #include "platform/desktop/Workspace.h"
 
 #include <QDir>
-#include <QPainterPath>
 #include <QDrag>
-#include <QVariantAnimation>
+#include <QPainterPath>
 #include <QThreadPool>
 #include <QTimer>
 #include <QUuid>
+#include <QVariantAnimation>
 #include <QWidget>
 
 #include <algorithm>
@@ -131,12 +131,12 @@ void ThumbnailWindowController::place() {
         else
             window_->setMask(mask);
     }
-    // Painted right after the new shape, which cuts away what is painted beyond it: with the
-    // painting left for later, the screen would show the card cut for a while.
-    if (window_->isVisible())
+    if (window_->isVisible()) {
+        // Painted right after the new shape, which cuts away what is painted beyond it: with the
+        // painting left for later, the screen would show the card cut for a while.
         window_->repaint();
-    if (!window_->isVisible()) {
-        // Back from beyond the edge of its display.
+    } else {
+        // Coming on, or back from beyond the edge of its display.
         const auto kept = platform::OwnWindows::beneath(quint32(window_->winId()));
         if (!kept || kept->hidden)
             platform::OwnWindows::keepBeneath(window_->windowHandle(), QRect(at, rest_.size()));
