@@ -10,10 +10,12 @@
 //                                          the last
 //   recording_bench grab FRAMES           processor time per grab of the whole screen as a stream
 //                                          grabs it, with and without filling the fourth byte
-//   recording_bench sync SECONDS FOLDER   records the main display at 60 fps with system audio while
-//                                          a black window at 200,200 (320x240) flashes white as a
-//                                          beep plays, 0.3 s after the start and then every second;
-//                                          prints "movie PATH"
+//   recording_bench sync SECONDS FPS FOLDER
+//                                          records the main display (MOV, H.264) with system audio
+//                                          while a black window at 200,200 (320x240) flashes white as
+//                                          a beep plays, 0.3 s after the start and then every 1.01 s
+//                                          (each a little later against the frame slots than the one
+//                                          before); prints "movie PATH"
 #include "Features/Capture/VideoRecordingManager.h"
 #include "Services/PersistenceManager.h"
 #include "platform/capture/RunningApplication.h"
@@ -245,12 +247,12 @@ private:
     std::thread thread_;
 };
 
-QCoro::Task<void> recordBeeps(int seconds, QString folder) {
+QCoro::Task<void> recordBeeps(int seconds, int fps, QString folder) {
     platform::DefaultsStore store(folder + "/defaults.json");
     PersistenceManager settings(store);
     QDir().mkpath(folder + "/Movies");
     settings.saveVideoFolderAccess(QUrl::fromLocalFile(folder + "/Movies"));
-    settings.setVideoFrameRate(PersistenceManager::VideoFrameRate::fps60);
+    settings.setVideoFrameRate(fps == 60 ? PersistenceManager::VideoFrameRate::fps60 : PersistenceManager::VideoFrameRate::fps30);
     settings.setVideoContainer(PersistenceManager::VideoContainer::mov);
     settings.setAudioOption(PersistenceManager::AudioOption::systemAudio);
     VideoRecordingManager::Environment env;
@@ -266,7 +268,7 @@ QCoro::Task<void> recordBeeps(int seconds, QString folder) {
         // An idle null sink renders far ahead; a player's short latency takes over after a while.
         co_await pause(2500);
         co_await manager.startRecording(CaptureMode::screen, {}, {}, {});
-        beeps.start(300, 1000, 150);
+        beeps.start(300, 1010, 150);
         co_await pause(seconds * 1000);
         auto url = co_await manager.stopRecording();
         if (url)
@@ -300,8 +302,8 @@ int main(int argc, char** argv) {
         });
         return app.exec();
     }
-    if (args.size() == 4 && args[1] == "sync") {
-        QTimer::singleShot(0, [&] { recordBeeps(args[2].toInt(), args[3]); });
+    if (args.size() == 5 && args[1] == "sync") {
+        QTimer::singleShot(0, [&] { recordBeeps(args[2].toInt(), args[3].toInt(), args[4]); });
         return app.exec();
     }
     if ((args.size() == 8 || args.size() == 9) && args[1] == "repeat") {
@@ -312,6 +314,6 @@ int main(int argc, char** argv) {
         return app.exec();
     }
     std::fprintf(stderr, "usage: %s animate W H | grab FRAMES | record SECONDS FPS h264|hevc mov|mp4 FOLDER | "
-                         "repeat COUNT MS GAP_MS FPS h264|hevc FOLDER [IDLE_MS] | sync SECONDS FOLDER\n", argv[0]);
+                         "repeat COUNT MS GAP_MS FPS h264|hevc FOLDER [IDLE_MS] | sync SECONDS FPS FOLDER\n", argv[0]);
     return 2;
 }

@@ -22,6 +22,16 @@ QString applicationDefaultText(const Name& name) {
     return shortcut ? shortcut->presentableDescription() : QString();
 }
 
+QString applicationShortcutTitle(const Name& name) {
+    if (name == Name::openOverlay())
+        return QStringLiteral("Open capture overlay");
+    if (name == Name::instantCapture())
+        return QStringLiteral("Instant capture");
+    if (name == Name::quickRecord())
+        return QStringLiteral("Quick start recording");
+    return name.rawValue();
+}
+
 void followKeyboardLayout(QLabel* label, std::function<QString()> text) {
     label->setText(text());
     QObject::connect(&platform::KeyboardLayoutChanges::instance(), &platform::KeyboardLayoutChanges::changed, label,

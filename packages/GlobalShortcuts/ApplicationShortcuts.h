@@ -21,6 +21,10 @@ std::optional<Shortcut> applicationDefault(const Name& name);
 // and Linux toolkits name a key by what it types, so it reads "Ctrl+Shift+-" there.
 QString applicationDefaultText(const Name& name);
 
+// What the application calls the shortcut of one of its own names, as its settings list it ("Open
+// capture overlay"); the raw value for other names.
+QString applicationShortcutTitle(const Name& name);
+
 // Writes the label's text now and again whenever the keyboard layout changes.
 void followKeyboardLayout(QLabel* label, std::function<QString()> text);
 

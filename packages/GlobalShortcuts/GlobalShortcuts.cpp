@@ -2,8 +2,10 @@
 
 #include "packages/GlobalShortcuts/MenuTracker.h"
 #include "packages/GlobalShortcuts/SystemGlobalShortcuts.h"
+#include "platform/core/Log.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/defaults/DefaultsStore.h"
+#include "platform/input/HotKeyCenter.h"
 
 #include <QHash>
 
@@ -38,11 +40,38 @@ void postChange(const Name& name) {
     platform::NotificationCenter::defaultCenter().post(shortcutByNameDidChange, {{"name", QVariant::fromValue(name)}});
 }
 
-void registerShortcut(const Shortcut& shortcut) {
+// Logs what became of the registration and tells the application, naming the shortcut by the
+// names that hold it. One the system cannot take at all is named by what was stored, since its text
+// may name another combination or no key.
+void reportRegistration(const Shortcut& shortcut, int status, const Name& registeredFor) {
+    QVariantList names;
+    QStringList rawValues;
+    for (const Name& name : allNames())
+        if (getShortcut(name) == shortcut)
+            names.append(QVariant::fromValue(name)), rawValues.append(name.rawValue());
+    // A name being set registers its shortcut before storing it.
+    if (names.isEmpty())
+        names.append(QVariant::fromValue(registeredFor)), rawValues.append(registeredFor.rawValue());
+    const QString record = QString::fromUtf8(shortcut.encode());
+    const bool unusable =
+        status != platform::HotKeyCenter::noErr && status != platform::HotKeyCenter::eventHotKeyExistsErr;
+    platform::logLine(SystemGlobalShortcuts::registrationLine(
+        unusable ? rawValues.join(", ") + ", stored as " + record : shortcut.description(), status));
+    platform::NotificationCenter::defaultCenter().post(registrationDidChange,
+                                                       {{"names", names},
+                                                        {"shortcut", shortcut.description()},
+                                                        {"record", record},
+                                                        {"status", status},
+                                                        {"isActive", status == platform::HotKeyCenter::noErr}});
+}
+
+void registerShortcut(const Shortcut& shortcut, const Name& name) {
     if (state().registeredShortcuts.contains(shortcut))
         return;
-    SystemGlobalShortcuts::registerShortcut(shortcut, handleOnKeyDown, handleOnKeyUp);
-    // Counted as registered even when the system refused it; the refusal was logged.
+    SystemGlobalShortcuts::registerShortcut(
+        shortcut, handleOnKeyDown, handleOnKeyUp,
+        [name](const Shortcut& registered, int status) { reportRegistration(registered, status, name); });
+    // Counted as registered even when the system refused it: it is tried again until taken.
     state().registeredShortcuts.insert(shortcut);
 }
 
@@ -109,7 +138,7 @@ void attachStream(const Name& name, const QUuid& id, std::weak_ptr<EventStream::
     state().streamKeyDownHandlers[name][id] = [stream, only] { EventStream::yield(stream, EventType::keyDown, only); };
     state().streamKeyUpHandlers[name][id] = [stream, only] { EventStream::yield(stream, EventType::keyUp, only); };
     if (auto shortcut = getShortcut(name))
-        registerShortcut(*shortcut);
+        registerShortcut(*shortcut, name);
 }
 
 void detachStream(const Name& name, const QUuid& id) {
@@ -173,7 +202,7 @@ void userDefaultsSet(const Name& name, const Shortcut& shortcut) {
     const QString text = QString::fromUtf8(shortcut.encode());
     if (auto old = getShortcut(name))
         releaseShortcut(*old, name);
-    registerShortcut(shortcut);
+    registerShortcut(shortcut, name);
     defaultsStore().setString(storageKey(name), text);
     postChange(name);
 }
@@ -212,13 +241,13 @@ void resetAll() { reset(allNames().values()); }
 void onKeyDown(const Name& name, Action action) {
     state().legacyKeyDownHandlers[name].push_back(std::move(action));
     if (auto shortcut = getShortcut(name))
-        registerShortcut(*shortcut);
+        registerShortcut(*shortcut, name);
 }
 
 void onKeyUp(const Name& name, Action action) {
     state().legacyKeyUpHandlers[name].push_back(std::move(action));
     if (auto shortcut = getShortcut(name))
-        registerShortcut(*shortcut);
+        registerShortcut(*shortcut, name);
 }
 
 void removeHandler(const Name& name) {
@@ -246,7 +275,7 @@ void disable(const QList<Name>& names) {
 void enable(const QList<Name>& names) {
     for (const Name& name : names)
         if (auto shortcut = getShortcut(name))
-            registerShortcut(*shortcut);
+            registerShortcut(*shortcut, name);
 }
 
 std::shared_ptr<EventStream> events(const Name& name) { return std::make_shared<EventStream>(name, std::nullopt); }

@@ -28,6 +28,11 @@ using Action = std::function<void()>;
 inline const QString shortcutByNameDidChange = QStringLiteral("GlobalShortcuts_shortcutByNameDidChange");
 // Posted when a recorder starts or stops recording, with "isActive" holding a bool.
 inline const QString recorderActiveStatusDidChange = QStringLiteral("GlobalShortcuts_recorderActiveStatusDidChange");
+// Posted when the system refuses a shortcut (once per refusal, not at each further try) and when a
+// refused one is taken after all, so the application can tell its user: "names" (a list of the
+// Names that hold it), "shortcut" (its text), "record" (its stored form), "status" (the refusal's:
+// -9878 when another program holds the keys; 0 once taken) and "isActive".
+inline const QString registrationDidChange = QStringLiteral("GlobalShortcuts_registrationDidChange");
 
 // The store the shortcuts live in: the user's standard store unless a test put another in place.
 platform::DefaultsStore& defaultsStore();

@@ -2,7 +2,7 @@
 
 #include <QApplication>
 #include <QEvent>
-#include <QMenu>
+#include <QWidget>
 
 #include <algorithm>
 
@@ -20,22 +20,24 @@ bool MenuTracker::install(std::function<void(bool open)> onChange) {
 bool MenuTracker::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::Show && event->type() != QEvent::Hide)
         return false;
-    auto* menu = qobject_cast<QMenu*>(watched);
-    if (!menu)
+    // Every popup holds the keyboard while it shows, a combo box's list as much as a menu; a tool tip
+    // holds nothing.
+    auto* popup = qobject_cast<QWidget*>(watched);
+    if (!popup || popup->windowType() != Qt::Popup)
         return false;
-    std::erase_if(open_, [menu](const QPointer<QObject>& m) { return m.isNull() || m == menu; });
+    std::erase_if(open_, [popup](const QPointer<QObject>& m) { return m.isNull() || m == popup; });
     if (event->type() == QEvent::Show) {
-        open_.push_back(menu);
-        // A menu deleted while open sends no hide event; it is forgotten by address, since a widget
+        open_.push_back(popup);
+        // A popup deleted while open sends no hide event; it is forgotten by address, since a widget
         // tells of its end before its guarded pointers are cleared.
-        connect(menu, &QObject::destroyed, this, &MenuTracker::forget, Qt::UniqueConnection);
+        connect(popup, &QObject::destroyed, this, &MenuTracker::forget, Qt::UniqueConnection);
     }
     update();
     return false;
 }
 
-void MenuTracker::forget(QObject* menu) {
-    std::erase_if(open_, [menu](const QPointer<QObject>& m) { return m.data() == menu; });
+void MenuTracker::forget(QObject* popup) {
+    std::erase_if(open_, [popup](const QPointer<QObject>& m) { return m.data() == popup; });
     update();
 }
 

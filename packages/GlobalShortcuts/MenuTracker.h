@@ -8,8 +8,9 @@
 
 namespace GlobalShortcuts {
 
-// Tells whether any menu of the application is open, from the menus' show and hide events. A menu
-// grabs the keyboard while it is open, so global hot keys cannot reach us meanwhile.
+// Tells whether any menu or other popup of the application is open (a combo box's list), from their
+// show and hide events. A popup grabs the keyboard while it is open, so global hot keys cannot reach
+// us meanwhile.
 class MenuTracker : public QObject {
     Q_OBJECT
 public:
@@ -24,7 +25,7 @@ private:
     void update();
 
     std::function<void(bool)> onChange_;
-    // Held as plain objects: a menu tells of its end when it is no longer a QMenu.
+    // Held as plain objects: a popup tells of its end when it is no longer a widget.
     std::vector<QPointer<QObject>> open_;
 };
 

@@ -1,6 +1,7 @@
 #include "packages/GlobalShortcuts/RecorderCocoa.h"
 
 #include "packages/GlobalShortcuts/Alert.h"
+#include "packages/GlobalShortcuts/ApplicationShortcuts.h"
 #include "packages/GlobalShortcuts/Constants.h"
 #include "packages/GlobalShortcuts/EventMask.h"
 #include "packages/GlobalShortcuts/GlobalShortcuts.h"
@@ -15,8 +16,11 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace GlobalShortcuts {
 
@@ -25,6 +29,30 @@ namespace {
 std::function<void()>& beepFunction() {
     static std::function<void()> beep = [] { QApplication::beep(); };
     return beep;
+}
+
+std::function<QWidget*()>& mainMenu() {
+    static std::function<QWidget*()> menu;
+    return menu;
+}
+
+// F1 to F35 need no modifier, and so does Print, which stands where an extended keyboard has F13.
+bool isFunctionKey(const QKeyEvent& key) {
+    return Constants::functionKeys().contains(key.key()) ||
+           platform::KeyCodeTable::virtualKeyCode(key) == Key::f13.rawValue;
+}
+
+// The longest text a combination of keys on the keyboard takes: every modifier and the key whose
+// name is widest, in the current layout.
+QString longestCombination(const QFontMetrics& metrics) {
+    constexpr qint64 allModifiers = 0x1000 | 0x100 | 0x800 | 0x200;  // Super, Ctrl, Alt, Shift
+    QString longest;
+    for (int code : platform::KeyCodeTable::virtualKeyCodes()) {
+        const QString text = Shortcut(code, allModifiers).presentableDescription();
+        if (metrics.horizontalAdvance(text) > metrics.horizontalAdvance(longest))
+            longest = text;
+    }
+    return longest;
 }
 
 // Every device-independent modifier but the lock and keypad flags; the second also without Shift
@@ -60,7 +88,10 @@ RecorderCocoa::RecorderCocoa(const Name& name, OnChange onChange, QWidget* paren
         });
     // The key's character depends on the layout: another layout names the same key otherwise.
     connect(&platform::KeyboardLayoutChanges::instance(), &platform::KeyboardLayoutChanges::changed, this,
-            [this] { setStringValue(shortcutName_); });
+            [this] {
+                longestWidth_.reset();
+                setStringValue(shortcutName_);
+            });
     watchWindow();
 }
 
@@ -80,7 +111,29 @@ void RecorderCocoa::setShortcutName(const Name& name) {
 
 bool RecorderCocoa::showsCancelButton() const { return cancelButton_->isVisible(); }
 
-QSize RecorderCocoa::sizeHint() const { return {minimumWidth, QLineEdit::sizeHint().height()}; }
+QSize RecorderCocoa::sizeHint() const {
+    // Sized for the longest combination, so the field keeps its width whatever is recorded; and for
+    // the text shown, which a stored record of any key code may make longer still.
+    if (!longestWidth_)
+        longestWidth_ = widthFor(longestCombination(fontMetrics()));
+    const int width = std::max({minimumWidth, *longestWidth_, widthFor(text())});
+    return {width, QLineEdit::sizeHint().height()};
+}
+
+int RecorderCocoa::widthFor(const QString& text) const {
+    // The line edit's own margins around its text, as it lays the text out, and room for the clear
+    // button on both sides, so centred text clears it.
+    constexpr int textMargin = 2;
+    const QMargins margins = textMargins();
+    const int clearButton = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this) + 6;
+    QStyleOptionFrame option;
+    initStyleOption(&option);
+    const int inner = fontMetrics().horizontalAdvance(text) + 2 * textMargin + margins.left() + margins.right() +
+                      2 * clearButton;
+    return style()->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(inner, fontMetrics().height()), this).width();
+}
+
+void RecorderCocoa::setMainMenu(std::function<QWidget*()> menu) { mainMenu() = std::move(menu); }
 
 QSize RecorderCocoa::minimumSizeHint() const { return sizeHint(); }
 
@@ -94,6 +147,7 @@ void RecorderCocoa::setStringValue(const Name& name) {
     auto shortcut = getShortcut(name);
     setText(shortcut ? shortcut->presentableDescription() : QString());
     setShowsCancelButton(!text().isEmpty());
+    updateGeometry();
 }
 
 void RecorderCocoa::setShowsCancelButton(bool shows) { cancelButton_->setVisible(shows); }
@@ -134,6 +188,10 @@ bool RecorderCocoa::event(QEvent* event) {
             event->accept();
             return true;
         }
+        break;
+    case QEvent::FontChange:
+    case QEvent::StyleChange:
+        longestWidth_.reset();
         break;
     case QEvent::ParentChange:
         // Leaving a window ends recording; the new window is watched instead.
@@ -219,6 +277,17 @@ void RecorderCocoa::endRecording() {
     platform::NotificationCenter::defaultCenter().post(recorderActiveStatusDidChange, {{"isActive", false}});
 }
 
+QAction* RecorderCocoa::conflictingMenuItem(const Shortcut& shortcut) const {
+    // The tray menu shows the overlay's default combination beside the command it runs: recording
+    // a name's own default again takes nothing from the menu.
+    if (applicationDefault(shortcutName_) == shortcut)
+        return nullptr;
+    for (QWidget* menu : {static_cast<QWidget*>(window()->findChild<QMenuBar*>()), mainMenu() ? mainMenu()() : nullptr})
+        if (QAction* item = shortcut.menuItemWithMatchingShortcut(menu))
+            return item;
+    return nullptr;
+}
+
 QEvent* RecorderCocoa::handleMonitoredEvent(QEvent* event) {
     if (event->type() == QEvent::MouseButtonRelease) {
         auto* mouse = static_cast<QMouseEvent*>(event);
@@ -255,7 +324,7 @@ QEvent* RecorderCocoa::handleMonitoredEvent(QEvent* event) {
             cancelButton_->trigger();
         return nullptr;
     }
-    if (noRequiredModifier && !Constants::functionKeys().contains(key->key())) {
+    if (noRequiredModifier && !isFunctionKey(*key)) {
         beep();
         return nullptr;
     }
@@ -265,15 +334,13 @@ QEvent* RecorderCocoa::handleMonitoredEvent(QEvent* event) {
         return nullptr;
     }
 
-    if (auto* menuBar = window()->findChild<QMenuBar*>()) {
-        if (QAction* item = shortcut->menuItemWithMatchingShortcut(menuBar)) {
-            resignFocus();
-            Alert alert;
-            alert.messageText = localizedFormat("keyboard_shortcut_used_by_menu_item", item->iconText());
-            alert.runModal(this);
-            takeFocusBack();
-            return nullptr;
-        }
+    if (QAction* item = conflictingMenuItem(*shortcut)) {
+        resignFocus();
+        Alert alert;
+        alert.messageText = localizedFormat("keyboard_shortcut_used_by_menu_item", item->iconText());
+        alert.runModal(this);
+        takeFocusBack();
+        return nullptr;
     }
 
     // F12 alone is always allowed, whatever the desktop uses it for.

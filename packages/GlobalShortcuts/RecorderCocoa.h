@@ -24,6 +24,7 @@ class RecorderCocoa : public QLineEdit {
 public:
     using OnChange = std::function<void(const std::optional<Shortcut>&)>;
 
+    // The narrowest the field gets; it is as wide as the longest combination's text needs.
     static constexpr int minimumWidth = 130;
 
     explicit RecorderCocoa(const Name& name, OnChange onChange = {}, QWidget* parent = nullptr);
@@ -40,6 +41,10 @@ public:
 
     // The system beep (tests count it).
     static void setBeepForTesting(std::function<void()> beep);
+
+    // The application's own menu, whose key equivalents a recorded shortcut must not take, besides
+    // the menu bar of the recorder's window: a tray application's menu. None by default.
+    static void setMainMenu(std::function<QWidget*()> menu);
 
 protected:
     bool event(QEvent* event) override;
@@ -60,6 +65,9 @@ private:
     void resignFocus();
     void takeFocusBack();
     void beep();
+    QAction* conflictingMenuItem(const Shortcut& shortcut) const;
+    // The width the field needs to show the text whole, with its clear button.
+    int widthFor(const QString& text) const;
 
     OnChange onChange_;
     Name shortcutName_;
@@ -67,6 +75,8 @@ private:
     std::unique_ptr<LocalEventMonitor> eventMonitor_;
     platform::NotificationCenter::Token shortcutsNameChangeObserver_ = 0;
     QPointer<QWidget> observedWindow_;
+    // The width the longest combination needs, for the font and layout in use.
+    mutable std::optional<int> longestWidth_;
 };
 
 }  // namespace GlobalShortcuts

@@ -56,6 +56,8 @@ const std::unordered_map<qint64, SpecialKey>& keyToSpecialKeyMapping() {
         for (int i = 0; i < 20; ++i)
             m.emplace(fkeys[i].rawValue,
                       SpecialKey{QKeyCombination(Qt::Key(Qt::Key_F1 + i)), characterFromUnicodeScalar(0xF704 + i)});
+        // F13 sits where a PC keyboard has Print, and is named so.
+        m.at(Key::f13.rawValue).name = QKeyCombination(Qt::Key_Print);
         auto pad = [&](Key key, int qtKey) {
             m.emplace(key.rawValue, SpecialKey{QKeyCombination(Qt::KeypadModifier, Qt::Key(qtKey)), std::nullopt, false});
         };
@@ -81,6 +83,17 @@ const SpecialKey* specialKey(qint64 code) {
     const auto& map = keyToSpecialKeyMapping();
     auto it = map.find(code);
     return it == map.end() ? nullptr : &it->second;
+}
+
+// A key the layout gives no character: named as the toolkit names the key at its place, else by its
+// code (a stored record may hold any number), never by a replacement character.
+QString keyWithoutCharacter(qint64 code) {
+    static const std::unordered_map<qint64, Qt::Key> named{{Key::mute.rawValue, Qt::Key_VolumeMute},
+                                                           {Key::volumeUp.rawValue, Qt::Key_VolumeUp},
+                                                           {Key::volumeDown.rawValue, Qt::Key_VolumeDown}};
+    if (auto it = named.find(code); it != named.end())
+        return QKeySequence(it->second).toString(QKeySequence::NativeText);
+    return QStringLiteral("Key %1").arg(code);
 }
 
 bool isSingleCharacter(const QString& text) {
@@ -165,7 +178,7 @@ QString Shortcut::presentableDescription() const {
     if (const SpecialKey* special = specialKey(carbonKeyCode))
         return text + QKeySequence(special->name).toString(QKeySequence::NativeText);
     auto key = keyToCharacter();
-    return text + (key ? key->capital : QString(QChar(0xFFFD)));
+    return text + (key ? key->capital : keyWithoutCharacter(carbonKeyCode));
 }
 
 std::optional<QString> Shortcut::menuItemKeyEquivalent() const {

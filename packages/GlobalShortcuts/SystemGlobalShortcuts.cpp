@@ -7,7 +7,11 @@
 #include "platform/input/HotKeyCenter.h"
 #include "platform/input/KeyCodeTable.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
+#include <QTimer>
+
+#include <algorithm>
 
 #include <limits>
 #include <map>
@@ -23,9 +27,12 @@ using platform::HotKeyEvent;
 struct HotKey {
     Shortcut shortcut;
     qint64 carbonHotKeyId;
-    HotKeyCenter::HotKeyRef carbonHotKey;  // 0 while withdrawn
+    HotKeyCenter::HotKeyRef carbonHotKey;  // 0 while withdrawn or refused
     SystemGlobalShortcuts::Callback onKeyDown;
     SystemGlobalShortcuts::Callback onKeyUp;
+    SystemGlobalShortcuts::RegistrationCallback onRegistration;
+    // The system refused it last time: tried again until taken, and its refusal told only once.
+    bool refused = false;
 };
 
 struct State {
@@ -35,6 +42,8 @@ struct State {
     std::unique_ptr<RunLoopLocalEventMonitor> keyEventMonitor;
     // Key codes that went down as a shortcut through the raw path, with the hot key they fired.
     std::map<quint32, qint64> rawDown;
+    // Runs while a record is refused.
+    std::unique_ptr<QTimer> retryTimer;
 };
 
 State& state() {
@@ -46,26 +55,65 @@ const std::vector<quint32> hotKeyEventTypes{HotKeyCenter::kindHotKeyPressed, Hot
 
 bool fitsUInt32(qint64 v) { return v >= 0 && v <= std::numeric_limits<quint32>::max(); }
 
-void logRefusal(const Shortcut& shortcut, int status) {
-    platform::logLine(("Error registering hotkey " + shortcut.description() + ": " + QString::number(status))
-                          .toStdString());
-}
-
-// Registers with the service; a reference, or 0 after logging the refusal.
-HotKeyCenter::HotKeyRef registerWithSystem(const Shortcut& shortcut, qint64 id) {
-    if (!fitsUInt32(shortcut.carbonKeyCode) || !fitsUInt32(shortcut.carbonModifiers) || !fitsUInt32(id)) {
-        logRefusal(shortcut, HotKeyCenter::paramErr);
+// Registers with the service: a reference, or 0 and the refusal's status.
+HotKeyCenter::HotKeyRef registerWithSystem(const Shortcut& shortcut, qint64 id, int* status) {
+    *status = HotKeyCenter::paramErr;
+    if (!fitsUInt32(shortcut.carbonKeyCode) || !fitsUInt32(shortcut.carbonModifiers) || !fitsUInt32(id))
         return 0;
-    }
     HotKeyCenter::HotKeyRef ref = 0;
-    int status = HotKeyCenter::shared().registerHotKey(
+    *status = HotKeyCenter::shared().registerHotKey(
         static_cast<quint32>(shortcut.carbonKeyCode), static_cast<quint32>(shortcut.carbonModifiers),
         {SystemGlobalShortcuts::signature, static_cast<quint32>(id)}, &ref);
-    if (status != HotKeyCenter::noErr || ref == 0) {
-        logRefusal(shortcut, status != HotKeyCenter::noErr ? status : HotKeyCenter::paramErr);
-        return 0;
+    if (*status == HotKeyCenter::noErr && ref == 0)
+        *status = HotKeyCenter::paramErr;
+    return *status == HotKeyCenter::noErr ? ref : 0;
+}
+
+// A registration's news, told once the records are no longer being walked: a callback may
+// unregister.
+struct Report {
+    Shortcut shortcut;
+    int status;
+    SystemGlobalShortcuts::RegistrationCallback tell;
+};
+
+void tell(const std::vector<Report>& reports) {
+    for (const Report& r : reports)
+        r.tell(r.shortcut, r.status);
+}
+
+void retryRefused();
+
+void retryWhileRefused() {
+    const bool anyRefused = std::any_of(state().hotKeys.begin(), state().hotKeys.end(),
+                                        [](const auto& entry) { return entry.second.refused; });
+    if (!anyRefused) {
+        if (state().retryTimer)
+            state().retryTimer->stop();
+        return;
     }
-    return ref;
+    if (!state().retryTimer && QCoreApplication::instance()) {
+        state().retryTimer = std::make_unique<QTimer>();
+        state().retryTimer->setInterval(SystemGlobalShortcuts::retryInterval);
+        QObject::connect(state().retryTimer.get(), &QTimer::timeout, retryRefused);
+    }
+    if (state().retryTimer && !state().retryTimer->isActive())
+        state().retryTimer->start();
+}
+
+// Registers a record that holds no hot key. A refusal is news only when the record was not refused
+// already; taking a refused one is news too.
+void registerAgain(HotKey& hotKey, std::vector<Report>& reports) {
+    int status = HotKeyCenter::noErr;
+    if (auto ref = registerWithSystem(hotKey.shortcut, hotKey.carbonHotKeyId, &status)) {
+        hotKey.carbonHotKey = ref;
+        if (hotKey.refused)
+            reports.push_back({hotKey.shortcut, HotKeyCenter::noErr, hotKey.onRegistration});
+        hotKey.refused = false;
+    } else if (!hotKey.refused) {
+        hotKey.refused = true;
+        reports.push_back({hotKey.shortcut, status, hotKey.onRegistration});
+    }
 }
 
 void withdrawAll() {
@@ -77,18 +125,12 @@ void withdrawAll() {
 }
 
 void softRegisterAll() {
-    for (auto it = state().hotKeys.begin(); it != state().hotKeys.end();) {
-        if (it->second.carbonHotKey) {
-            ++it;
-            continue;
-        }
-        if (auto ref = registerWithSystem(it->second.shortcut, it->first)) {
-            it->second.carbonHotKey = ref;
-            ++it;
-        } else {
-            it = state().hotKeys.erase(it);
-        }
-    }
+    std::vector<Report> reports;
+    for (auto& [id, hotKey] : state().hotKeys)
+        if (!hotKey.carbonHotKey)
+            registerAgain(hotKey, reports);
+    retryWhileRefused();
+    tell(reports);
 }
 
 // Takes a copy: the callback may unregister the hot key it is called for.
@@ -103,7 +145,8 @@ int handleHotKeyEvent(const HotKeyEvent& event) {
     if (event.identity->signature != SystemGlobalShortcuts::signature)
         return HotKeyCenter::eventNotHandledErr;
     auto it = state().hotKeys.find(event.identity->id);
-    if (it == state().hotKeys.end())
+    // The system holds no hot key under a refused identifier: such an event is not ours.
+    if (it == state().hotKeys.end() || it->second.refused)
         return HotKeyCenter::eventNotHandledErr;
     if (event.kind != HotKeyCenter::kindHotKeyPressed && event.kind != HotKeyCenter::kindHotKeyReleased)
         return HotKeyCenter::eventNotHandledErr;
@@ -158,6 +201,23 @@ RunLoopLocalEventMonitor& keyEventMonitor() {
     return *state().keyEventMonitor;
 }
 
+void setUpEventHandlerIfNeeded();
+
+// Hot keys are withdrawn on purpose while disabled or while a menu is open; they come back then.
+void retryRefused() {
+    if (!GlobalShortcuts::isEnabled() || GlobalShortcuts::isMenuOpen())
+        return;
+    std::vector<Report> reports;
+    for (auto& [id, hotKey] : state().hotKeys)
+        if (hotKey.refused)
+            registerAgain(hotKey, reports);
+    retryWhileRefused();
+    // The first hot key the system took installs the handler.
+    if (!reports.empty())
+        setUpEventHandlerIfNeeded();
+    tell(reports);
+}
+
 void setUpEventHandlerIfNeeded() {
     if (state().eventHandler)
         return;
@@ -175,14 +235,31 @@ void setUpEventHandlerIfNeeded() {
 
 }  // namespace
 
-void SystemGlobalShortcuts::registerShortcut(const Shortcut& shortcut, Callback onKeyDown, Callback onKeyUp) {
-    // A refused registration still uses up its identifier.
+void SystemGlobalShortcuts::registerShortcut(const Shortcut& shortcut, Callback onKeyDown, Callback onKeyUp,
+                                             RegistrationCallback onRegistration) {
+    if (!onRegistration)
+        onRegistration = logRegistration;
     const qint64 id = ++state().hotKeyId;
-    auto ref = registerWithSystem(shortcut, id);
-    if (!ref)
+    int status = HotKeyCenter::noErr;
+    auto ref = registerWithSystem(shortcut, id, &status);
+    state().hotKeys.emplace(
+        id, HotKey{shortcut, id, ref, std::move(onKeyDown), std::move(onKeyUp), onRegistration, ref == 0});
+    if (!ref) {
+        retryWhileRefused();
+        onRegistration(shortcut, status);
         return;
-    state().hotKeys.emplace(id, HotKey{shortcut, id, ref, std::move(onKeyDown), std::move(onKeyUp)});
+    }
     setUpEventHandlerIfNeeded();
+}
+
+std::string SystemGlobalShortcuts::registrationLine(const QString& what, int status) {
+    if (status == HotKeyCenter::noErr)
+        return ("Registered hotkey " + what + " after it was refused").toStdString();
+    return ("Error registering hotkey " + what + ": " + QString::number(status)).toStdString();
+}
+
+void SystemGlobalShortcuts::logRegistration(const Shortcut& shortcut, int status) {
+    platform::logLine(registrationLine(shortcut.description(), status));
 }
 
 void SystemGlobalShortcuts::unregisterShortcut(const Shortcut& shortcut) {
@@ -195,6 +272,7 @@ void SystemGlobalShortcuts::unregisterShortcut(const Shortcut& shortcut) {
             ++it;
         }
     }
+    retryWhileRefused();
 }
 
 void SystemGlobalShortcuts::updateEventHandler() {
@@ -276,6 +354,7 @@ void SystemGlobalShortcuts::resetForTesting() {
     state().eventHandler = 0;
     if (state().keyEventMonitor)
         state().keyEventMonitor->stop();
+    state().retryTimer.reset();
 }
 
 }  // namespace GlobalShortcuts

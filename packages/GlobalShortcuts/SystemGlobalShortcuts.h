@@ -5,6 +5,7 @@
 #include <QList>
 
 #include <functional>
+#include <string>
 
 namespace platform {
 struct HotKeyEvent;
@@ -16,14 +17,29 @@ namespace GlobalShortcuts {
 // the key-down and key-up callbacks. While a menu is open the hot keys are withdrawn and the
 // application's own key events are matched instead; when it closes they are registered again under
 // their old identifiers. Main thread only.
+//
+// A refused shortcut keeps its record and is tried again now and then (another program may let go
+// of the keys), and whenever the menus close, until the system takes it or it is unregistered.
 class SystemGlobalShortcuts {
 public:
     using Callback = std::function<void(const Shortcut&)>;
+    // Told once when the system refuses the shortcut (the status), not at each further try, and
+    // once when a refused shortcut is taken after all (noErr).
+    using RegistrationCallback = std::function<void(const Shortcut&, int status)>;
 
     static constexpr quint32 signature = 0x48544B59;  // 'HTKY'
     static constexpr int eventParameterNotFoundErr = -9870;
+    // Milliseconds between two tries of the refused shortcuts: a grab or two each time, nothing
+    // while none is refused.
+    static constexpr int retryInterval = 2000;
 
-    static void registerShortcut(const Shortcut& shortcut, Callback onKeyDown, Callback onKeyUp);
+    // Without a registration callback, a refusal and a late success are logged by logRegistration.
+    static void registerShortcut(const Shortcut& shortcut, Callback onKeyDown, Callback onKeyUp,
+                                 RegistrationCallback onRegistration = {});
+    // "Error registering hotkey <what>: <status>" for a refusal, "Registered hotkey <what> after it
+    // was refused" for a late success.
+    static std::string registrationLine(const QString& what, int status);
+    static void logRegistration(const Shortcut& shortcut, int status);
     static void unregisterShortcut(const Shortcut& shortcut);
     // Puts registration and event delivery in line with the package's isEnabled and isMenuOpen.
     static void updateEventHandler();

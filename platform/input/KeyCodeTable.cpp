@@ -28,9 +28,9 @@ constexpr std::pair<int, std::string_view> kVirtualToKeyName[] = {
     {75, "KPDV"}, {76, "KPEN"}, {78, "KPSU"}, {79, "FK18"}, {80, "FK19"}, {81, "KPEQ"}, {82, "KP0"},
     {83, "KP1"},  {84, "KP2"},  {85, "KP3"},  {86, "KP4"},  {87, "KP5"},  {88, "KP6"},  {89, "KP7"},
     {90, "FK20"}, {91, "KP8"},  {92, "KP9"},  {96, "FK05"}, {97, "FK06"}, {98, "FK07"}, {99, "FK03"},
-    {100, "FK08"}, {101, "FK09"}, {103, "FK11"}, {105, "FK13"}, {106, "FK16"}, {107, "FK14"},
+    {100, "FK08"}, {101, "FK09"}, {103, "FK11"}, {105, "PRSC"}, {106, "FK16"}, {107, "FK14"},
     {109, "FK10"}, {111, "FK12"}, {113, "FK15"},
-    // The help key sits where PC keyboards have Insert.
+    // The help key sits where PC keyboards have Insert, F13 where they have Print.
     {114, "INS"}, {115, "HOME"}, {116, "PGUP"}, {117, "DELE"}, {118, "FK04"}, {119, "END"},
     {120, "FK02"}, {121, "PGDN"}, {122, "FK01"}, {123, "LEFT"}, {124, "RGHT"}, {125, "DOWN"},
     {126, "UP"},
@@ -66,7 +66,8 @@ const std::unordered_map<int, int>& qtKeys() {
             {Qt::Key_Enter, 76}, {Qt::Key_Insert, 114}, {Qt::Key_Help, 114}, {Qt::Key_Home, 115},
             {Qt::Key_PageUp, 116}, {Qt::Key_Delete, 117}, {Qt::Key_End, 119},
             {Qt::Key_PageDown, 121}, {Qt::Key_Left, 123}, {Qt::Key_Right, 124}, {Qt::Key_Down, 125},
-            {Qt::Key_Up, 126}, {Qt::Key_NumLock, 71}, {Qt::Key_Clear, 71},
+            {Qt::Key_Up, 126}, {Qt::Key_NumLock, 71}, {Qt::Key_Clear, 71}, {Qt::Key_Print, 105},
+            {Qt::Key_SysReq, 105},
         };
         constexpr int fkeys[] = {122, 120, 99, 118, 96, 97, 98, 100, 101, 109,
                                  103, 111, 105, 107, 113, 106, 64, 79, 80, 90};

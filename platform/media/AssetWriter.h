@@ -57,6 +57,10 @@ public:
     // Marks unfinished inputs finished, waits for the encoders to drain and closes the file. done
     // runs once, on a writer thread, after status() holds the final status.
     virtual void finishWriting(std::function<void()> done) = 0;
+    // Why a completed movie is the file as it was written while recording (a fragmented movie, which
+    // plays) rather than one rewritten with a single index: the rewrite failed, e.g. for lack of room.
+    // None when the rewrite succeeded or was never tried. Read after finishWriting's done.
+    virtual std::optional<PlatformError> keptAsWritten() const { return std::nullopt; }
 };
 
 }  // namespace platform

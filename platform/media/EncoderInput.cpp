@@ -40,12 +40,6 @@ void EncoderInput::markAsFinished() {
     wake_.notify_one();
 }
 
-double EncoderInput::primingSeconds() const {
-    if (!encoder_ || encoder_->codec_type != AVMEDIA_TYPE_AUDIO || encoder_->sample_rate <= 0)
-        return 0.0;
-    return double(encoder_->initial_padding) / encoder_->sample_rate;
-}
-
 void EncoderInput::stop() {
     markAsFinished();
     join();

@@ -40,8 +40,6 @@ public:
     void open();
     void start();
     void join();
-    // The encoder's delay before the first real sample, in seconds (AAC priming); valid after open().
-    double primingSeconds() const;
     int streamIndex() const { return streamIndex_; }
 
 protected:

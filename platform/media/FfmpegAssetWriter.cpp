@@ -52,6 +52,24 @@ void setUpEncoderMemory() {
     mallopt(M_TRIM_THRESHOLD, 128 << 10);
 }
 
+// The rewrite makes a second copy beside the movie before it replaces it; on a disk without room
+// for that it is not tried (it would fill the disk for nothing), and says why.
+std::optional<PlatformError> noRoomToRewrite(const std::string& path) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    struct statvfs space {};
+    if (ec || ::statvfs(std::filesystem::path(path).parent_path().c_str(), &space) != 0)
+        return std::nullopt;
+    const unsigned long long free = static_cast<unsigned long long>(space.f_bavail) * space.f_frsize;
+    // The index and the file system's own blocks take a little more than the packets.
+    const unsigned long long needed = size + size / 50 + (1 << 20);
+    if (free >= needed)
+        return std::nullopt;
+    return PlatformError("FileSystem", ENOSPC,
+                         "not enough room on the disk to finish it (" + std::to_string((needed + (1 << 20) - 1) >> 20) +
+                             " MiB needed, " + std::to_string(free >> 20) + " MiB free)");
+}
+
 }  // namespace
 
 std::shared_ptr<AssetWriter> AssetWriter::create(const std::string& path, FileType type) {
@@ -246,21 +264,30 @@ void FfmpegAssetWriter::finish() {
     // The fragmented file is already a whole movie; if the rewrite fails it stays as it is.
     const std::string& path = muxer_->path();
     std::string regular = rewritePath(path);
-    std::vector<double> priming;
+    std::optional<PlatformError> kept = noRoomToRewrite(path);
+    if (!kept) {
+        try {
+            MovieRemuxer::remux(path, regular, fileType() == FileType::quickTimeMovie ? "mov" : "mp4",
+                                muxer_->trackStarts());
+            if (std::rename(regular.c_str(), path.c_str()) != 0) {
+                const int err = errno;
+                ::unlink(regular.c_str());
+                kept = PlatformError("FileSystem", err, "Cannot replace " + path + ": " + std::strerror(err));
+            }
+        } catch (const PlatformError& e) {
+            kept = e;
+        }
+    }
     {
         std::lock_guard lock(mutex_);
-        priming.resize(inputs_.size(), 0.0);
-        for (auto& input : inputs_)
-            if (input->streamIndex() >= 0 && std::size_t(input->streamIndex()) < priming.size())
-                priming[std::size_t(input->streamIndex())] = input->primingSeconds();
-    }
-    try {
-        MovieRemuxer::remux(path, regular, fileType() == FileType::quickTimeMovie ? "mov" : "mp4", priming);
-        if (std::rename(regular.c_str(), path.c_str()) != 0)
-            ::unlink(regular.c_str());
-    } catch (const PlatformError&) {
+        keptAsWritten_ = kept;
     }
     muxer_->setStatus(Status::completed);
+}
+
+std::optional<PlatformError> FfmpegAssetWriter::keptAsWritten() const {
+    std::lock_guard lock(mutex_);
+    return keptAsWritten_;
 }
 
 }  // namespace platform

@@ -40,6 +40,7 @@ public:
     Status status() const override { return muxer_->status(); }
     std::optional<PlatformError> error() const override { return muxer_->error(); }
     void finishWriting(std::function<void()> done) override;
+    std::optional<PlatformError> keptAsWritten() const override;
 
 private:
     struct Candidate {
@@ -58,6 +59,7 @@ private:
     std::thread opener_;
     bool started_ = false;
     bool finishing_ = false;
+    std::optional<PlatformError> keptAsWritten_;
 };
 
 }  // namespace platform

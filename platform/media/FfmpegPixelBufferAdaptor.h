@@ -16,6 +16,7 @@ public:
             return false;
         return input_->appendFrame(pixelBuffer, presentationTime);
     }
+    long long framesLeftOut() const override { return input_->framesLeftOut(); }
 
 private:
     std::shared_ptr<VideoEncoderInput> input_;

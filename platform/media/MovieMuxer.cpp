@@ -87,7 +87,15 @@ void MovieMuxer::writePacket(AVPacket* packet, AVRational encoderTimeBase, int s
     if (!ctx_->pb)
         return;
     packet->stream_index = streamIndex;
-    av_packet_rescale_ts(packet, encoderTimeBase, ctx_->streams[streamIndex]->time_base);
+    const AVRational timeBase = ctx_->streams[streamIndex]->time_base;
+    av_packet_rescale_ts(packet, encoderTimeBase, timeBase);
+    if (trackStarts_.size() <= std::size_t(streamIndex))
+        trackStarts_.resize(std::size_t(streamIndex) + 1);
+    MovieRemuxer::TrackStart& started = trackStarts_[std::size_t(streamIndex)];
+    const std::int64_t at = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+    if (!started.second.isValid() && at != AV_NOPTS_VALUE)
+        (started.first.isValid() ? started.second : started.first) =
+            MediaTime::fromNanoseconds(av_rescale_q(at, timeBase, AVRational{1, MediaTime::nanosecondScale}));
     int rc = av_interleaved_write_frame(ctx_, packet);
     if (rc >= 0 && ctx_->pb->error < 0)
         rc = ctx_->pb->error;
@@ -113,10 +121,17 @@ void MovieMuxer::close() {
         rc = av_write_trailer(ctx_);
         headerWritten_ = false;
     }
+    // The last fragment goes out with the trailer. FFmpeg's trailer can answer with a positive
+    // number and leave a write that failed (a full disk) on the file's context alone.
+    if (rc >= 0 && ctx_->pb && ctx_->pb->error < 0)
+        rc = ctx_->pb->error;
     if (ctx_->pb)
         avio_closep(&ctx_->pb);
-    if (rc < 0)
+    if (rc < 0) {
+        // What the disk took of the last fragment goes: the movie plays up to the one before.
+        [[maybe_unused]] const int truncated = ::truncate(path_.c_str(), written_);
         throw mediaError("Cannot finish " + path_, rc);
+    }
 }
 
 void MovieMuxer::discardFile() {
@@ -169,6 +184,11 @@ void MovieMuxer::noteVideoEnd(MediaTime time) {
     std::lock_guard lock(stateMutex_);
     if (!videoEnd_.isValid() || videoEnd_ < time)
         videoEnd_ = time;
+}
+
+std::vector<MovieRemuxer::TrackStart> MovieMuxer::trackStarts() const {
+    std::lock_guard lock(muxMutex_);
+    return trackStarts_;
 }
 
 MediaTime MovieMuxer::videoEnd() const {

@@ -3,12 +3,14 @@
 #include "platform/core/Error.h"
 #include "platform/media/AssetWriter.h"
 #include "platform/media/MediaTime.h"
+#include "platform/media/MovieRemuxer.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct AVFormatContext;
 struct AVStream;
@@ -62,6 +64,8 @@ public:
     // to the picture's end.
     void noteVideoEnd(MediaTime time);
     MediaTime videoEnd() const;
+    // Per track, where its first two packets were placed on the movie's time line.
+    std::vector<MovieRemuxer::TrackStart> trackStarts() const;
 
 private:
     std::string path_;
@@ -70,9 +74,10 @@ private:
     bool fileCreated_ = false;
     bool headerWritten_ = false;
     long long written_ = 0;  // the file's size after the last write that succeeded
+    std::vector<MovieRemuxer::TrackStart> trackStarts_;
     // Writes can take a while (a whole fragment reaches the disk at once); the status lock is a
     // separate one so the sample threads asking for the status never wait on the disk.
-    std::mutex muxMutex_;
+    mutable std::mutex muxMutex_;
     mutable std::mutex stateMutex_;
     AssetWriter::Status status_ = AssetWriter::Status::unknown;
     std::optional<PlatformError> error_;

@@ -8,7 +8,6 @@ extern "C" {
 }
 
 #include <cerrno>
-#include <cmath>
 #include <cstdint>
 #include <fcntl.h>
 #include <memory>
@@ -34,7 +33,7 @@ struct PacketFree {
 };
 
 void copy(const std::string& source, const std::string& destination, const char* formatName,
-          const std::vector<double>& priming) {
+          const std::vector<MovieRemuxer::TrackStart>& starts) {
     AVFormatContext* rawIn = nullptr;
     int rc = avformat_open_input(&rawIn, source.c_str(), nullptr, nullptr);
     if (rc < 0)
@@ -64,17 +63,17 @@ void copy(const std::string& source, const std::string& destination, const char*
         throw mediaError("Cannot write the movie header", rc);
 
     std::vector<std::int64_t> shift(in->nb_streams, 0);
-    std::vector<bool> seen(in->nb_streams, false);
+    std::vector<int> seen(in->nb_streams, 0);
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
     while ((rc = av_read_frame(in.get(), packet.get())) >= 0) {
         auto i = static_cast<std::size_t>(packet->stream_index);
         AVStream* src = in->streams[packet->stream_index];
-        if (!seen[i]) {
-            seen[i] = true;
-            if (packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE && packet->pts > packet->dts)
-                shift[i] = packet->pts - packet->dts;
-            if (i < priming.size())
-                shift[i] += av_rescale_q(std::llround(priming[i] * 1e6), AVRational{1, 1000000}, src->time_base);
+        if (seen[i] < 2 && i < starts.size()) {
+            const MediaTime placed = seen[i]++ == 0 ? starts[i].first : starts[i].second;
+            const std::int64_t at = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+            if (placed.isValid() && at != AV_NOPTS_VALUE)
+                shift[i] = at - av_rescale_q(placed.rescaled(MediaTime::nanosecondScale),
+                                             AVRational{1, MediaTime::nanosecondScale}, src->time_base);
         }
         if (packet->pts != AV_NOPTS_VALUE)
             packet->pts -= shift[i];
@@ -96,7 +95,7 @@ void copy(const std::string& source, const std::string& destination, const char*
 }  // namespace
 
 void MovieRemuxer::remux(const std::string& source, const std::string& destination, const char* formatName,
-                         const std::vector<double>& primingSeconds) {
+                         const std::vector<MovieRemuxer::TrackStart>& starts) {
     int fd = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
         int err = errno;
@@ -104,7 +103,7 @@ void MovieRemuxer::remux(const std::string& source, const std::string& destinati
     }
     ::close(fd);
     try {
-        copy(source, destination, formatName, primingSeconds);
+        copy(source, destination, formatName, starts);
     } catch (...) {
         ::unlink(destination.c_str());
         throw;

@@ -24,6 +24,9 @@ public:
     virtual std::shared_ptr<WriterInput> assetWriterInput() const = 0;
     // Queues the frame at the given presentation time. False when the input cannot take it.
     virtual bool append(const BitmapRef& pixelBuffer, MediaTime presentationTime) = 0;
+    // Frames that were taken but left out of the movie (another frame already filled their frame
+    // slot); the whole count once the writer has finished.
+    virtual long long framesLeftOut() const { return 0; }
 };
 
 }  // namespace platform

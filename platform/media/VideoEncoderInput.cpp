@@ -181,11 +181,13 @@ void VideoEncoderInput::convert(const Bitmap& image, AVFrame* frame) {
 void VideoEncoderInput::encode(const Sample& sample) {
     const MediaTime start = muxer_->sessionStart();
     AVFrame* frame = sample.picture.get();
-    if (!frame || !start.isValid())
+    const long long slot = frame && start.isValid()
+                               ? frameSlot((sample.buffer.presentationTimeStamp() - start).seconds() * fps_, lastSlot_)
+                               : -1;
+    if (slot < 0) {
+        ++leftOut_;
         return;
-    const long long slot = frameSlot((sample.buffer.presentationTimeStamp() - start).seconds() * fps_, lastSlot_);
-    if (slot < 0)
-        return;
+    }
     frame->pts = slot;
     // Key frames by time as well, so fragments stay about two seconds long when frames are skipped.
     bool keyDue = lastKeySlot_ < 0 || slot - lastKeySlot_ >= 2LL * fps_;

@@ -2,6 +2,7 @@
 
 #include "platform/media/EncoderInput.h"
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -42,6 +43,8 @@ public:
     // The pixel size actually encoded: 4:2:0 needs even sizes, so an odd edge loses one pixel.
     int encodedWidth() const { return width_; }
     int encodedHeight() const { return height_; }
+    // Frames appended that the movie does not show: their slot was taken.
+    long long framesLeftOut() const { return leftOut_; }
 
 protected:
     void encode(const Sample& sample) override;
@@ -57,6 +60,7 @@ private:
     int width_;
     int height_;
     int fps_;
+    std::atomic<long long> leftOut_{0};
     SwsContext* scaler_ = nullptr;
     int sourceWidth_ = 0;
     int sourceHeight_ = 0;

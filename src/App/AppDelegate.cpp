@@ -11,6 +11,7 @@
 #include "Services/PermissionManager.h"
 #include "Services/PersistenceManager.h"
 #include "Services/SoundManager.h"
+#include "packages/GlobalShortcuts/RecorderCocoa.h"
 #include "platform/core/Error.h"
 #include "platform/core/Log.h"
 #include "platform/defaults/DefaultsStore.h"
@@ -18,6 +19,7 @@
 #include "platform/input/HotKeyCenter.h"
 
 #include <QCoreApplication>
+#include <QMenu>
 #include <QPointer>
 
 #include <exception>
@@ -121,6 +123,11 @@ void AppDelegate::setupMenuBar() {
     auto quit = env_.quit;
     menuBarController_ = env_.makeMenuBar(weakly(&AppDelegate::triggerCapture), weakly(&AppDelegate::cancelCapture),
                                           weakly(&AppDelegate::stopRecording), [quit] { quit(); });
+    // The tray menu is the app's menu: a recorded shortcut must not take its keys.
+    QPointer<AppDelegate> self(this);
+    GlobalShortcuts::RecorderCocoa::setMainMenu([self]() -> QWidget* {
+        return self && self->menuBarController_ ? self->menuBarController_->menu() : nullptr;
+    });
 }
 
 void AppDelegate::setupHotkey() {
@@ -265,9 +272,12 @@ QCoro::Task<void> AppDelegate::performQuickRecord() {
         co_return;
     }
     auto record = env_.startRecording;
+    // The recorder refuses a start while a recording runs or stops, and returns as from one.
+    const bool idle = env_.recordingState() == RecordingState::idle;
     try {
         co_await record(target->mode, target->rect, target->window, target->screen);
-        platform::logLine("[Zentola] Quick record started");
+        if (idle)
+            platform::logLine("[Zentola] Quick record started");
     } catch (const std::exception& e) {
         logFailure("[Zentola] Quick record failed: ", e);
     }

@@ -7,7 +7,8 @@
 namespace zentola {
 
 // Binds the three capture shortcuts to the delegate's triggers through key-up handlers. The
-// handlers hold the manager weakly: once it is gone they only log. Main thread only.
+// handlers hold the manager weakly: once it is gone they only log. A shortcut the desktop refuses
+// (another program holds its keys) is told to the user with a desktop notice. Main thread only.
 class HotkeyManager : public QObject {
     Q_OBJECT
 public:

@@ -399,6 +399,7 @@ QCoro::Task<std::optional<QUrl>> VideoRecordingManager::stopRecording() {
     logLine("[VideoRecording] Writer status before finish: " +
             std::to_string(writer ? static_cast<int>(writer->status()) : -1));
     bool saved = false;
+    std::optional<platform::PlatformError> kept;
     const bool writerFailed = writer && writer->status() == platform::AssetWriter::Status::failed;
     if (!writer) {
         logLine("[VideoRecording] No writer found");
@@ -423,6 +424,10 @@ QCoro::Task<std::optional<QUrl>> VideoRecordingManager::stopRecording() {
         saved = status == platform::AssetWriter::Status::completed;
         if (saved) {
             logLine("[VideoRecording] Recording saved: " + (url ? url->toLocalFile().toStdString() : "unknown"));
+            kept = writer->keptAsWritten();
+            if (kept)
+                logLine("[VideoRecording] Recording kept as written while recording, not finished as a regular movie: " +
+                        kept->description());
         } else if (auto error = writer->error()) {
             logLine("[VideoRecording] Error saving recording: " + error->description());
         }
@@ -431,7 +436,7 @@ QCoro::Task<std::optional<QUrl>> VideoRecordingManager::stopRecording() {
     const bool partial = writer && !saved && url && QFileInfo(url->toLocalFile()).isFile();
     if (partial)
         logLine("[VideoRecording] Partial recording kept: " + url->toLocalFile().toStdString());
-    tellEnd(writer.get(), writerFailed, saved, partial, url, std::exchange(streamLoss_, std::nullopt));
+    tellEnd(writer.get(), writerFailed, saved, partial, kept, url, std::exchange(streamLoss_, std::nullopt));
 
     logDroppedFrames();
 
@@ -511,7 +516,8 @@ void VideoRecordingManager::didStopWithError(platform::Stream& stream, const pla
 // Once per recording, as its stop ends: a recording that ended by itself or lost its movie is told,
 // with the reason and what became of the file. A stop the user asked for that saved the movie is not.
 void VideoRecordingManager::tellEnd(const platform::AssetWriter* writer, bool writerFailed, bool saved, bool partial,
-                                    const std::optional<QUrl>& url, const std::optional<std::string>& streamLoss) {
+                                    const std::optional<platform::PlatformError>& kept, const std::optional<QUrl>& url,
+                                    const std::optional<std::string>& streamLoss) {
     std::optional<std::string> reason;
     if (writer && writer->status() != platform::AssetWriter::Status::completed)
         if (auto error = writer->error())
@@ -520,11 +526,22 @@ void VideoRecordingManager::tellEnd(const platform::AssetWriter* writer, bool wr
         reason = streamLoss;
     if (!reason && writer && !saved && writer->status() != platform::AssetWriter::Status::unknown)
         reason = "The movie could not be finished";
-    if (!reason)
-        return;
     const QString name = url ? QFileInfo(url->toLocalFile()).fileName() : QString();
+    // A movie left as it was written while recording plays, but it is not the regular movie the
+    // user expects (some programs show no length or cannot seek in it): told with the rest, once.
+    const QString keptText = kept ? QStringLiteral("\u201c%1\u201d could not be finished: %2. It is saved as it was written "
+                                                   "while recording and plays, though some programs may not show its length.")
+                                        .arg(name, QString::fromStdString(kept->description()))
+                                  : QString();
+    if (!reason) {
+        if (kept)
+            platform::UserNotice::show(QStringLiteral("Recording kept as recorded"), keptText);
+        return;
+    }
     QString body = QString::fromStdString(*reason) + '\n';
-    if (saved)
+    if (kept)
+        body += keptText;
+    else if (saved)
         body += QStringLiteral("The recording is saved as %1.").arg(name);
     else if (partial)
         body += QStringLiteral("What was recorded until then is kept in %1.").arg(name);

@@ -107,6 +107,7 @@ private:
     void logDroppedFrames();
     // writerFailed: the writer had failed before the stop.
     void tellEnd(const platform::AssetWriter* writer, bool writerFailed, bool saved, bool partial,
+                 const std::optional<platform::PlatformError>& kept,
                  const std::optional<QUrl>& url, const std::optional<std::string>& streamLoss);
 
     Environment env_;

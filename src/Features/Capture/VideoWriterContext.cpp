@@ -61,7 +61,9 @@ VideoWriterContext::FrameGaps VideoWriterContext::frameGaps() {
     if (!firstFrame_.isValid())
         return {};
     const long long span = std::llround((lastFrame_ - firstFrame_).seconds() / frameInterval_.seconds()) + 1;
-    return {std::max(0LL, span - framesCounted_), longestGap_};
+    // What the writer took but left out (two frames for one slot) is missing from the movie too.
+    const long long leftOut = pixelBufferAdaptor_ ? pixelBufferAdaptor_->framesLeftOut() : 0;
+    return {std::max(0LL, span - framesCounted_ + leftOut), longestGap_};
 }
 
 bool VideoWriterContext::failureReported() {

@@ -49,8 +49,9 @@ public:
 
     // How many frames the stream gives per second; the measure of what went missing.
     void setFrameInterval(platform::MediaTime interval);
-    // Frame slots of the recording that no frame filled, and the longest time between two frames
-    // that reached the writer. A tick without a picture (a hidden window) is no loss.
+    // Frame slots of the recording that no frame filled (none reached the writer, or the writer left
+    // it out: its slot was taken), and the longest time between two frames that reached the writer.
+    // A tick without a picture (a hidden window) is no loss. Whole once the writer has finished.
     struct FrameGaps {
         long long dropped = 0;
         platform::MediaTime longest = platform::MediaTime::zero();

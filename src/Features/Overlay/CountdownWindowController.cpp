@@ -1,5 +1,6 @@
 #include "Features/Overlay/CountdownWindowController.h"
 
+#include "Features/Capture/VideoRecordingManager.h"
 #include "Features/Overlay/CountdownContainerView.h"
 #include "Services/PersistenceManager.h"
 #include "platform/capture/OwnWindows.h"
@@ -22,6 +23,13 @@ CountdownWindowController::Environment CountdownWindowController::Environment::s
     e.compositorRunning = [] { return platform::Compositor::isRunning(); };
     e.keepBeneath = platform::OwnWindows::keepBeneath;
     e.forget = platform::OwnWindows::forget;
+    e.watchRecordingStarts = [](QObject* context, std::function<void()> started) {
+        QObject::connect(&VideoRecordingManager::shared(), &VideoRecordingManager::stateChanged, context,
+                         [started = std::move(started)](RecordingState state) {
+                             if (state == RecordingState::recording)
+                                 started();
+                         });
+    };
     e.playSystemSound = [](const QString& name) {
         // Kept until the next tick: a player stops its sound when it goes.
         static std::shared_ptr<platform::SoundPlayer> player;
@@ -38,11 +46,14 @@ CountdownWindowController& CountdownWindowController::shared() {
     return *controller;
 }
 
-CountdownWindowController::CountdownWindowController(Environment environment) : env_(std::move(environment)) {}
+CountdownWindowController::CountdownWindowController(Environment environment) : env_(std::move(environment)) {
+    if (env_.watchRecordingStarts)
+        env_.watchRecordingStarts(this, [this] { endAll(); });
+}
 
 CountdownWindowController::~CountdownWindowController() {
-    for (const QPointer<QWidget>& w : windows_)
-        delete w.data();
+    for (const Running& r : running_)
+        delete r.window.data();
 }
 
 void CountdownWindowController::tick() {
@@ -50,19 +61,39 @@ void CountdownWindowController::tick() {
         env_.playSystemSound(QStringLiteral("Tink"));
 }
 
-void CountdownWindowController::dismiss(QWidget* window) {
+void CountdownWindowController::close(QWidget* window) {
     if (!window)
         return;
     window->hide();
     if (env_.forget)
         env_.forget(window->windowHandle());
     window->deleteLater();
-    windows_.erase(std::remove(windows_.begin(), windows_.end(), QPointer<QWidget>(window)), windows_.end());
     if (window_ == window)
         window_ = nullptr;
 }
 
-void CountdownWindowController::showCountdown(platform::ScreenRef screen, std::function<void()> completion) {
+bool CountdownWindowController::dismiss(QWidget* window) {
+    const auto it = std::find_if(running_.begin(), running_.end(), [&](const Running& r) { return r.window == window; });
+    if (it == running_.end())
+        return false;
+    running_.erase(it);
+    close(window);
+    return true;
+}
+
+void CountdownWindowController::endAll() {
+    // The recording a countdown leads to would not start now: each ends without its completion.
+    std::vector<Running> ended;
+    ended.swap(running_);
+    for (Running& r : ended) {
+        close(r.window);
+        if (r.overtaken)
+            r.overtaken();
+    }
+}
+
+void CountdownWindowController::showCountdown(platform::ScreenRef screen, std::function<void()> completion,
+                                              std::function<void()> overtaken) {
     // A value written from outside the settings window is kept to what the window offers.
     const int n = std::clamp(env_.recordingCountdown ? env_.recordingCountdown() : 3, 0, maximumLength);
     if (n == 0) {
@@ -103,16 +134,17 @@ void CountdownWindowController::showCountdown(platform::ScreenRef screen, std::f
     window->winId();
     const platform::BitmapRef beneath = env_.keepBeneath ? env_.keepBeneath(window->windowHandle(), frame) : nullptr;
     window_ = window;
-    windows_.push_back(window);
+    running_.push_back({window, std::move(overtaken)});
 
     QPointer<CountdownWindowController> self(this);
     QPointer<QWidget> own(window);
     auto* view = new CountdownContainerView(
         n,
         [self, own, completion = std::move(completion)] {
-            // Each countdown closes its own veil, also when a newer one has replaced it meanwhile.
-            if (self)
-                self->dismiss(own);
+            // Each countdown closes its own veil, also when a newer one has replaced it meanwhile;
+            // one a recording ended meanwhile has already been told.
+            if (self && !self->dismiss(own))
+                return;
             if (completion)
                 completion();
         },
@@ -129,10 +161,10 @@ void CountdownWindowController::showCountdown(platform::ScreenRef screen, std::f
     tick();
 }
 
-QCoro::Task<void> CountdownWindowController::countdown(platform::ScreenRef screen) {
-    platform::Completion<void> done;
-    showCountdown(std::move(screen), [done] { done.resolve(); });
-    co_await done;
+QCoro::Task<bool> CountdownWindowController::countdown(platform::ScreenRef screen) {
+    platform::Completion<bool> done;
+    showCountdown(std::move(screen), [done] { done.resolve(true); }, [done] { done.resolve(false); });
+    co_return co_await done;
 }
 
 }  // namespace zentola

@@ -40,6 +40,8 @@ public:
         // it is up; a null bitmap when it cannot be read.
         std::function<platform::BitmapRef(QWindow* window, const QRect& geometry)> keepBeneath;
         std::function<void(QWindow* window)> forget;
+        // Calls the function, in the context's lifetime, each time a recording starts (by any way).
+        std::function<void(QObject* context, std::function<void()> started)> watchRecordingStarts;
 
         static Environment system();
     };
@@ -49,10 +51,15 @@ public:
     ~CountdownWindowController() override;
 
     // Counts down on screen (none: the main display, else the first) and then calls completion
-    // once. With the countdown switched off the completion runs before this returns.
-    void showCountdown(platform::ScreenRef screen, std::function<void()> completion);
-    // The same, awaited.
-    QCoro::Task<void> countdown(platform::ScreenRef screen);
+    // once. With the countdown switched off the completion runs before this returns. A recording
+    // that starts meanwhile by another way (quick record) ends the countdown: its veil goes and
+    // overtaken runs instead of the completion, as the recording it leads to would not start.
+    void showCountdown(platform::ScreenRef screen, std::function<void()> completion,
+                       std::function<void()> overtaken = {});
+    // The same, awaited: true once it ran out, false when a recording started meanwhile.
+    QCoro::Task<bool> countdown(platform::ScreenRef screen);
+    // Ends every countdown still running, each as overtaken.
+    void endAll();
 
     // The veil of the latest countdown while it runs.
     QWidget* window() const { return window_; }
@@ -61,12 +68,18 @@ public:
     static constexpr int maximumLength = 10;
 
 private:
-    void dismiss(QWidget* window);
+    struct Running {
+        QPointer<QWidget> window;
+        std::function<void()> overtaken;
+    };
+    // Closes a veil; false when its countdown had already ended.
+    bool dismiss(QWidget* window);
+    void close(QWidget* window);
     void tick();
 
     Environment env_;
     QPointer<QWidget> window_;
-    std::vector<QPointer<QWidget>> windows_;  // every veil still counting
+    std::vector<Running> running_;  // every countdown still counting
     int countdownValue_ = 3;
 };
 

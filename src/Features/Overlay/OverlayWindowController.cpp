@@ -128,7 +128,11 @@ QCoro::Task<void> runCapture(OverlayWindowController::Environment env, CaptureTy
         // An interrupted pause still captures.
     }
     if (type == CaptureType::video) {
-        co_await env.countdown(screen);
+        // Another recording started meanwhile (quick record): this one would not.
+        if (!co_await env.countdown(screen)) {
+            platform::logLine("[Zentola] Countdown ended: another recording started");
+            co_return;
+        }
         std::exception_ptr failure;
         try {
             co_await env.startRecording(mode, rect, window, screen);

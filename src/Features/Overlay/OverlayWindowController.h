@@ -39,8 +39,9 @@ public:
         std::function<QCoro::Task<void>(CaptureMode mode, std::optional<SelectionRect> rect,
                                         std::optional<WindowInfo> window, platform::ScreenRef screen)>
             startRecording;
-        // Resolves when the countdown on the display is over (at once when it is switched off).
-        std::function<QCoro::Task<void>(platform::ScreenRef screen)> countdown;
+        // Resolves when the countdown on the display is over (at once when it is switched off):
+        // true when it ran out, false when a recording started meanwhile by another way.
+        std::function<QCoro::Task<bool>(platform::ScreenRef screen)> countdown;
         // The windows window mode offers, frontmost first.
         std::function<std::vector<WindowInfo>()> windows;
         // The pause between hiding the overlay and capturing, so its panels are off the screen.

@@ -1,5 +1,6 @@
 #include "Features/Settings/ShortcutsSettingsContent.h"
 
+#include "packages/GlobalShortcuts/ApplicationShortcuts.h"
 #include "packages/GlobalShortcuts/Name.h"
 #include "packages/GlobalShortcuts/Recorder.h"
 
@@ -33,12 +34,13 @@ ShortcutsSettingsContent::ShortcutsSettingsContent(QWidget* parent) : SettingsPa
     instantCapture_ = new GlobalShortcuts::Recorder(Name::instantCapture());
     quickRecord_ = new GlobalShortcuts::Recorder(Name::quickRecord());
 
-    addRow(addGroup(QStringLiteral("General"), QStringLiteral("keyboard")), QStringLiteral("Open capture overlay"),
-           {openOverlay_});
-    addRow(addGroup(QStringLiteral("Screenshots"), QStringLiteral("camera")), QStringLiteral("Instant capture"),
-           {instantCapture_});
+    using GlobalShortcuts::applicationShortcutTitle;
+    addRow(addGroup(QStringLiteral("General"), QStringLiteral("keyboard")),
+           applicationShortcutTitle(Name::openOverlay()), {openOverlay_});
+    addRow(addGroup(QStringLiteral("Screenshots"), QStringLiteral("camera")),
+           applicationShortcutTitle(Name::instantCapture()), {instantCapture_});
     QGroupBox* recording = addGroup(QStringLiteral("Recording"), QStringLiteral("record.circle"));
-    addRow(recording, QStringLiteral("Quick start recording"), {quickRecord_});
+    addRow(recording, applicationShortcutTitle(Name::quickRecord()), {quickRecord_});
     addRow(recording, QStringLiteral("Stop recording"), {caption(QStringLiteral("Any of the above"))});
     QGroupBox* overlay = addGroup(QStringLiteral("While in Overlay"), QStringLiteral("rectangle.dashed"));
     addRow(overlay, QStringLiteral("Close overlay"), {keyCap(QStringLiteral("Escape"))});

@@ -97,10 +97,12 @@ TEST_F(SecondLaunch, BringsUpTheRunningCopysSettings_OneWindowOfTheDesktopEntrys
     EXPECT_EQ(wmClass, QByteArray("zentola\0Zentola\0", 16));
     EXPECT_EQ(wmClass.split('\0').value(1), desktop.value("Desktop Entry/StartupWMClass").toByteArray());
 
-    // Gone behind another window, it comes forward again, still one window.
+    // Gone behind another window, it comes forward again, still one window. The app is let finish
+    // bringing it up first, or it would take the focus back from the other window by itself.
+    ASSERT_TRUE(waitUntil([&] { return x.focus() == settings; }, 10000));
     const xcb_window_t other = x.window("other");
     x.activate(other);
-    ASSERT_EQ(x.focus(), other);
+    ASSERT_TRUE(waitUntil([&] { return x.focus() == other; }, 5000));
     QProcess& third = launch();
     ASSERT_TRUE(third.waitForFinished(10000));
     EXPECT_TRUE(waitUntil([&] { return x.focus() == settings; }, 10000));

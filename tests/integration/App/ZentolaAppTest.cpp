@@ -1,6 +1,7 @@
 #include "Features/Onboarding/OnboardingView.h"
 #include "platform/desktop/InstanceLock.h"
 
+#include <QDBusConnection>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -144,6 +145,17 @@ protected:
     QJsonObject settings() const { return QJsonDocument::fromJson(settingsBytes()).object(); }
     // Start-up ends by storing the default shortcuts; from then on the keys are grabbed.
     bool started() const { return settings().contains("GlobalShortcuts_quickRecord"); }
+    // With no shortcut stored, started() tells of the next launch too. Asking the server instead,
+    // with a grab of the keys, would take them from an app that grabs them at that moment.
+    void forgetShortcuts() {
+        QJsonObject kept = settings();
+        for (const QString& key : kept.keys())
+            if (key.startsWith("GlobalShortcuts_"))
+                kept.remove(key);
+        QFile file(home.filePath("config/zentola/defaults.json"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(kept).toJson());
+    }
     // Holds its display's lock and, without a tray host, has said so: it is up and answers signals.
     bool upWithoutTray(const QProcess& p) const {
         const QString display = platform::InstanceLock::displayKey(p.processEnvironment().value("DISPLAY").toLocal8Bit());
@@ -151,28 +163,37 @@ protected:
                log(p).contains("[Zentola] No system tray is available");
     }
     // Ctrl+Shift+6 and Ctrl+Shift+8 are held on the current display: another client's grab of either is
-    // refused. Until then a key pressed reaches nobody.
+    // refused. Only once the app has taken them: tried earlier, the trial grab may refuse the app.
     static bool shortcutsGrabbed() {
         XClient x;
-        xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(x.c);
         bool held = true;
         for (xcb_keysym_t sym : {0x36u /* 6 */, 0x38u /* 8 */}) {
-            std::unique_ptr<xcb_keycode_t, decltype(&free)> code(xcb_key_symbols_get_keycode(symbols, sym), &free);
-            if (!code) {
-                held = false;
-                break;
-            }
-            const quint16 mods = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT;
-            auto error = freed(xcb_request_check(
-                x.c, xcb_grab_key_checked(x.c, 1, x.root, mods, *code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
+            const auto error = grabCtrlShift(x, sym);
             if (!error)
-                xcb_ungrab_key(x.c, *code, x.root, mods);
-            held = held && error && error->error_code == XCB_ACCESS;
+                ungrabCtrlShift(x, sym);
+            held = held && error == XCB_ACCESS;
         }
-        xcb_key_symbols_free(symbols);
         x.sync();
         return held;
     }
+    // Ctrl+Shift and the key that types the symbol, grabbed by the client: none, or the error.
+    static std::optional<quint8> grabCtrlShift(XClient& x, xcb_keysym_t sym) {
+        const xcb_keycode_t code = keycode(x, sym);
+        auto error = freed(xcb_request_check(x.c, xcb_grab_key_checked(x.c, 1, x.root, ctrlShift, code,
+                                                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
+        return error ? std::optional(error->error_code) : std::nullopt;
+    }
+    static void ungrabCtrlShift(XClient& x, xcb_keysym_t sym) {
+        xcb_ungrab_key(x.c, keycode(x, sym), x.root, ctrlShift);
+        x.sync();
+    }
+    static xcb_keycode_t keycode(XClient& x, xcb_keysym_t sym) {
+        xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(x.c);
+        std::unique_ptr<xcb_keycode_t, decltype(&free)> codes(xcb_key_symbols_get_keycode(symbols, sym), &free);
+        xcb_key_symbols_free(symbols);
+        return codes ? codes.get()[0] : 0;
+    }
+    static constexpr quint16 ctrlShift = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT;
     // A selection drawn in the overlay of `p`, ended by the overlay's shortcut: the rectangle
     // changes at every step of the drag, and its last value may still wait to be written.
     void drawSelection(const QProcess& p) {
@@ -303,7 +324,7 @@ TEST_F(ZentolaAppTest, OneCopyPerSession_SettingsKeptWhole_WrittenInBatchesAndOn
 
 TEST_F(ZentolaAppTest, OneCopyPerDisplay_EachEndsOnSighupWithItsSettingsWritten) {
     QProcess& first = launch();
-    ASSERT_TRUE(waitUntil([&] { return upWithoutTray(first); }, 15000)) << log(first).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return upWithoutTray(first) && started(); }, 15000)) << log(first).toStdString();
     // The same user on a second display (another login, a nested server) gets a copy of its own there.
     OwnXvfb other;
     ASSERT_TRUE(other.up());
@@ -333,9 +354,9 @@ TEST_F(ZentolaAppTest, TheDisplayGoingAway_SettingsWrittenAndTheMovieFinished) {
         ASSERT_TRUE(server.up());
         UsingDisplay using_(server.display);
         env.insert("DISPLAY", server.display);
+        forgetShortcuts();
         QProcess& zentola = launch();
-        ASSERT_TRUE(waitUntil([&] { return upWithoutTray(zentola); }, 15000)) << log(zentola).toStdString();
-        ASSERT_TRUE(waitUntil(shortcutsGrabbed, 15000)) << log(zentola).toStdString();
+        ASSERT_TRUE(waitUntil([&] { return upWithoutTray(zentola) && started(); }, 15000)) << log(zentola).toStdString();
         if (recording) {
             xdotool("key --clearmodifiers ctrl+shift+8");
             ASSERT_TRUE(waitUntil([&] { return log(zentola).contains("Started writing session"); }, 15000))
@@ -355,6 +376,57 @@ TEST_F(ZentolaAppTest, TheDisplayGoingAway_SettingsWrittenAndTheMovieFinished) {
     ASSERT_EQ(found.size(), 2);
     EXPECT_EQ(found[0], "h264");
     EXPECT_GT(found[1].toDouble(), 0.5);
+}
+
+// Stands in for the desktop's notification service, and keeps what it was asked to show.
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList titles, bodies;
+public slots:
+    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body, const QStringList&,
+                const QVariantMap&, int) {
+        titles << summary;
+        bodies << body;
+        return uint(titles.size());
+    }
+};
+
+TEST_F(ZentolaAppTest, AShortcutAnotherProgramHolds_ToldOnceWhereTheUserLooks_WorksOnceTheKeysAreFree) {
+    QProcess bus;  // a session bus of the test's own, where the fake is the notification service
+    bus.start("dbus-daemon", {"--session", "--print-address=1", "--nofork"});
+    ASSERT_TRUE(bus.waitForStarted(5000) && bus.waitForReadyRead(5000));
+    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+    std::shared_ptr<void> stopBus(nullptr, [&](void*) {
+        QDBusConnection::disconnectFromBus("notifications");
+        bus.terminate();
+        bus.waitForFinished(3000);
+    });
+    QDBusConnection service = QDBusConnection::connectToBus(address, "notifications");
+    FakeNotifications notifications;
+    ASSERT_TRUE(service.registerService("org.freedesktop.Notifications"));
+    ASSERT_TRUE(service.registerObject("/org/freedesktop/Notifications", &notifications, QDBusConnection::ExportAllSlots));
+    env.insert("DBUS_SESSION_BUS_ADDRESS", address);
+
+    XClient other;  // another program, holding Ctrl+Shift+7 before the app starts
+    ASSERT_FALSE(grabCtrlShift(other, '7'));
+    QProcess& zentola = launch();
+    ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return notifications.titles.size() == 1; }, 10000)) << log(zentola).toStdString();
+    EXPECT_EQ(notifications.titles.front(), "Ctrl+Shift+7 is taken by another program");
+    EXPECT_TRUE(notifications.bodies.front().contains("“Instant capture”")) << notifications.bodies.front().toStdString();
+    spinFor(2500);  // tried again meanwhile: nothing more to tell
+    ungrabCtrlShift(other, '7');
+    ASSERT_TRUE(waitUntil([&] { return log(zentola).contains("Registered hotkey Ctrl+Shift+7 after it was refused"); }, 10000))
+        << log(zentola).toStdString();
+    xdotool("key --clearmodifiers ctrl+shift+7");
+    EXPECT_TRUE(waitUntil([&] { return !QDir(home.filePath("shots")).entryList(QDir::Files).isEmpty(); }, 15000))
+        << log(zentola).toStdString();
+    EXPECT_EQ(notifications.titles.size(), 1);
+    EXPECT_EQ(log(zentola).count("Error registering hotkey"), 1) << log(zentola).toStdString();
+    EXPECT_EQ(log(zentola).count("Registered hotkey"), 1);
+    terminate(zentola);
 }
 
 TEST_F(ZentolaAppTest, TheTrayGlyphTakesTheColourOfTheTrayItIsIn) {
@@ -531,3 +603,5 @@ TEST_F(ZentolaAppTest, TwoCopiesOnTwoDisplays_TheLastChoiceOfModeReachesTheFile)
 }
 
 }  // namespace
+
+#include "ZentolaAppTest.moc"

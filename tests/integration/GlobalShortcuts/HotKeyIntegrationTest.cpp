@@ -3,6 +3,8 @@
 // map that moves keys.
 #include "packages/GlobalShortcuts/GlobalShortcuts.h"
 #include "packages/GlobalShortcuts/Recorder.h"
+#include "packages/GlobalShortcuts/SystemGlobalShortcuts.h"
+#include "platform/core/NotificationCenter.h"
 #include "platform/defaults/DefaultsStore.h"
 #include "platform/input/KeyCodeTable.h"
 #include "platform/input/KeyboardLayout.h"
@@ -13,6 +15,8 @@
 #include "support/WaitUntil.h"
 
 #include <QAbstractEventDispatcher>
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QEventLoop>
 #include <QFile>
 #include <QMenu>
@@ -57,7 +61,7 @@ xcb_keysym_t keysym(Key key) {
         {Key::command, 0xffe3},    {Key::shift, 0xffe1},       {Key::option, 0xffe9},
         {Key::rightOption, 0xffea}, {Key::control, 0xffeb},     {Key::keypadClear, 0xff7f},
         {Key::capsLock, 0xffe5},   {Key::upArrow, 0xff52},     {Key::downArrow, 0xff54},
-        {Key::keypadEnter, 0xff8d}};
+        {Key::keypadEnter, 0xff8d}, {Key::f13, 0xff61 /* Print */}};
     for (auto [k, sym] : syms)
         if (k == key)
             return sym;
@@ -131,6 +135,10 @@ public:
             c, xcb_grab_key_checked(c, 1, root, modifiers, xKey(key), XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
         free(error);
         return !error;
+    }
+    void ungrab(Key key, quint16 modifiers) {
+        xcb_ungrab_key(c, xKey(key), root, modifiers);
+        sync();
     }
     bool grabKeyboard() {
         auto* reply = xcb_grab_keyboard_reply(
@@ -212,6 +220,18 @@ TEST_F(HotKeyIntegration, OnePressAndOneReleaseHoweverTheKeysAreHeldWhateverTheL
     EXPECT_TRUE(waitUntil([&] { return menuReleases.count == 1; }));
     EXPECT_EQ(ups, 4);
     menu.hide();
+    ASSERT_TRUE(waitUntil([&] { return !isMenuOpen(); }));
+
+    // A combo box's open list holds the keyboard as a menu does.
+    QComboBox box;
+    box.addItems({"MOV", "MP4"});
+    box.show();
+    box.showPopup();
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activePopupWidget() != nullptr; }));
+    other.chord({Key::command, Key::shift, Key::six});
+    EXPECT_TRUE(waitUntil([&] { return ups == 5; }));
+    EXPECT_TRUE(box.view()->isVisible());  // the list stays open
+    box.hidePopup();
 }
 
 TEST_F(HotKeyIntegration, GrabsCoverEveryLockVariantAndAnotherClientsHoldIsFoundRefusedAndLogged) {
@@ -229,6 +249,45 @@ TEST_F(HotKeyIntegration, GrabsCoverEveryLockVariantAndAnotherClientsHoldIsFound
     // Lock variants granted before the refusal were given back, and so was Ctrl+Shift+6.
     for (quint16 v : lockVariants)
         EXPECT_TRUE((!v || other.grab(Key::seven, ctrlShift | v)) && other.grab(Key::six, ctrlShift | v)) << v;
+}
+
+TEST_F(HotKeyIntegration, ARefusedShortcutIsTakenOnceTheOtherProgramLetsGo_ToldOnceEach) {
+    ASSERT_TRUE(other.grab(Key::seven, ctrlShift));
+    std::vector<QVariantMap> told;
+    const auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        registrationDidChange, [&](const QVariantMap& info) { told.push_back(info); });
+    std::shared_ptr<void> stop(nullptr, [&](void*) { platform::NotificationCenter::defaultCenter().removeObserver(token); });
+    CapturedStdout printed;
+    setShortcut(ctrlShift7, name);
+    spinFor(2 * SystemGlobalShortcuts::retryInterval + 500);  // tried again meanwhile, and refused again
+    ASSERT_EQ(told.size(), 1u);
+    other.chord({Key::command, Key::shift, Key::seven});  // the other program's
+    other.ungrab(Key::seven, ctrlShift);
+    EXPECT_TRUE(waitUntil([&] { return told.size() == 2; }, 4 * SystemGlobalShortcuts::retryInterval));
+    other.chord({Key::command, Key::shift, Key::seven});
+    EXPECT_TRUE(waitUntil([&] { return ups == 1; }));
+    EXPECT_EQ(printed.text(), "Error registering hotkey Ctrl+Shift+7: -9878\n"
+                              "Registered hotkey Ctrl+Shift+7 after it was refused\n");
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_EQ(told[0].value("names").toList().value(0).value<Name>(), name);
+    EXPECT_EQ(told[0].value("shortcut"), "Ctrl+Shift+7");
+    EXPECT_EQ(told[0].value("status"), HotKeyCenter::eventHotKeyExistsErr);
+    EXPECT_EQ(told[1].value("isActive"), true);
+}
+
+// Records no key of this server has, or that no hot key can hold, name the shortcut and what was
+// stored, never the combination their text would suggest.
+TEST_F(HotKeyIntegration, AStoredRecordThatCannotBeUsedIsLoggedByNameAndRecord) {
+    for (const char* record : {R"({"carbonKeyCode":200,"carbonModifiers":768})",
+                               R"({"carbonKeyCode":4294967296,"carbonModifiers":768})",
+                               R"({"carbonKeyCode":26,"carbonModifiers":4294968064})"}) {
+        store.setString("GlobalShortcuts_integrationShortcut", record);
+        CapturedStdout printed;
+        disable({name});
+        enable({name});
+        EXPECT_EQ(printed.text(), "Error registering hotkey integrationShortcut, stored as " + std::string(record) + ": -50\n");
+        EXPECT_FALSE(getShortcut(name)->description().contains(QChar(0xFFFD)));
+    }
 }
 
 TEST_F(HotKeyIntegration, SecureInputIsAnotherProgramHoldingTheKeyboardNeverOurs) {
@@ -272,6 +331,13 @@ TEST_F(HotKeyIntegration, RecorderHearsCombinationsTheApplicationOrAnotherProgra
     const bool stored = waitUntil([&] { return getShortcut(recorded) == ctrlShift7; });
     EXPECT_EQ(printed.text(), "Error registering hotkey Ctrl+Shift+7: -9878\n");
     EXPECT_TRUE(stored);
+    // Used anyway, it is taken once the other program lets go.
+    int taken = 0;
+    const auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        registrationDidChange, [&](const QVariantMap& info) { taken += info.value("isActive").toBool(); });
+    other.ungrab(Key::seven, ctrlShift);
+    EXPECT_TRUE(waitUntil([&] { return taken == 1; }, 4 * SystemGlobalShortcuts::retryInterval));
+    platform::NotificationCenter::defaultCenter().removeObserver(token);
 }
 
 // Clicked with the pointer under a window manager: the recorder's window is active again only some
@@ -380,7 +446,8 @@ TEST(X11HotKeyCenter, OnEveryServerTheKeysPressedAreTheKeysGrabbedAndRecorded) {
         for (auto [keys, stored] : std::initializer_list<std::pair<std::vector<Key>, const char*>>{
                  {{Key::command, Key::downArrow}, R"({"carbonKeyCode":125,"carbonModifiers":256} Ctrl+Down)"},
                  {{Key::command, Key::upArrow}, R"({"carbonKeyCode":126,"carbonModifiers":256} Ctrl+Up)"},
-                 {{Key::command, Key::shift, Key::seven}, R"({"carbonKeyCode":26,"carbonModifiers":768} Ctrl+Shift+7)"}}) {
+                 {{Key::command, Key::shift, Key::seven}, R"({"carbonKeyCode":26,"carbonModifiers":768} Ctrl+Shift+7)"},
+                 {{Key::f13}, R"({"carbonKeyCode":105,"carbonModifiers":0} Print)"}}) {  // alone, as F13
             QProcess program;
             program.start(RECORDER_PROGRAM, {});
             QByteArray out;
@@ -410,12 +477,14 @@ TEST(X11HotKeyCenter, OnEveryServerTheKeysPressedAreTheKeysGrabbedAndRecorded) {
         ASSERT_EQ(center.registerHotKey(126, 0x100, {signature, 1}, &ref), HotKeyCenter::noErr);  // Ctrl+Up
         ASSERT_EQ(center.registerHotKey(125, 0x100, {signature, 2}, &ref), HotKeyCenter::noErr);  // Ctrl+Down
         ASSERT_EQ(center.registerHotKey(26, 0x300, {signature, 3}, &ref), HotKeyCenter::noErr);   // Ctrl+Shift+7
+        ASSERT_EQ(center.registerHotKey(105, 0, {signature, 4}, &ref), HotKeyCenter::noErr);      // Print
         other.chord({Key::command, Key::keypadEnter});  // what Down was taken for before
         other.chord({Key::command, Key::upArrow});
         other.chord({Key::command, Key::downArrow});
         other.chord({Key::command, Key::shift, Key::seven});
-        EXPECT_TRUE(waitUntil([&] { return fired.size() == 3; })) << server;
-        EXPECT_EQ(fired, (std::vector<quint32>{1, 2, 3})) << server;
+        other.chord({Key::f13});
+        EXPECT_TRUE(waitUntil([&] { return fired.size() == 4; })) << server;
+        EXPECT_EQ(fired, (std::vector<quint32>{1, 2, 3, 4})) << server;
         // A recorded key press carries the server's code; it reads back as the key pressed.
         ASSERT_TRUE(xkb_x11_setup_xkb_extension(other.c, 1, 0, XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr,
                                                 nullptr, nullptr));
@@ -425,6 +494,7 @@ TEST(X11HotKeyCenter, OnEveryServerTheKeysPressedAreTheKeysGrabbedAndRecorded) {
         EXPECT_EQ(keymap->virtualKeyCode(other.xKey(Key::upArrow)), Key::upArrow.rawValue) << server;
         EXPECT_EQ(keymap->virtualKeyCode(other.xKey(Key::seven)), Key::seven.rawValue) << server;
         EXPECT_EQ(keymap->virtualKeyCode(other.xKey(Key::control)), Key::control.rawValue) << server;
+        EXPECT_EQ(keymap->virtualKeyCode(other.xKey(Key::f13)), Key::f13.rawValue) << server;
         if (!ownServer)
             continue;
         EXPECT_NE(other.xKey(Key::upArrow), 111) << "the server numbers its keys like Xvfb";
@@ -434,8 +504,8 @@ TEST(X11HotKeyCenter, OnEveryServerTheKeysPressedAreTheKeysGrabbedAndRecorded) {
         center.processPendingEvents();  // the server told the center before setxkbmap ended
         other.chord({Key::command, Key::downArrow});
         other.chord({Key::command, Key::upArrow});
-        EXPECT_TRUE(waitUntil([&] { return fired.size() == 5; }));
-        EXPECT_EQ(fired, (std::vector<quint32>{1, 2, 3, 2, 1}));
+        EXPECT_TRUE(waitUntil([&] { return fired.size() == 6; }));
+        EXPECT_EQ(fired, (std::vector<quint32>{1, 2, 3, 4, 2, 1}));
     }
 }
 

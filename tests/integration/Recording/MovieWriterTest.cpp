@@ -1,18 +1,25 @@
 // The FFmpeg movie writer on its own: synthetic frames and tones in, ffprobe and ffmpeg on what comes out.
 #include "MovieProbe.h"
+#include "support/WaitUntil.h"
 
+#include "Features/Capture/VideoWriterContext.h"
 #include "platform/media/AssetWriter.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <future>
 #include <random>
+#include <fcntl.h>
 #include <sched.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <thread>
 
 using namespace platform;
@@ -147,6 +154,170 @@ TEST_F(MovieWriterTest, Mpeg4HevcIsEvenSizedTaggedHvc1AndKeepsItsColours) {
         for (int c = 0; c < 3; ++c)
             EXPECT_NEAR((rgb >> (16 - 8 * c)) & 0xff, bands[band][c], 8) << band << "," << c;
     }
+}
+
+// The first sound comes after the movie's first fragment is on disk (a quiet output that wakes up
+// late): in the finished movie it still lies where it was stamped, as does the picture.
+TEST_F(MovieWriterTest, SoundThatBeginsAfterTheFirstFragmentKeepsItsPlace) {
+    Harness h(file("late.mp4"), AssetWriter::FileType::mpeg4, {VideoOutputSettings::Codec::h264, 320, 240, 30}, true, false);
+    ASSERT_TRUE(h.writer->startWriting());
+    h.writer->startSession(h.start);
+    const BitmapRef still = picture(320, 240);
+    for (int i = 0; i < 120; ++i) {
+        Harness::waitReady(h.inputs[0]);
+        ASSERT_TRUE(h.adaptor->append(still, h.start + MediaTime::fromSeconds(i / 30.0)));
+    }
+    QFile movie(file("late.mp4"));
+    for (int i = 0; i < 1000 && !(movie.open(QIODevice::ReadOnly) && movie.readAll().contains("moof")); ++i) {
+        movie.close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(movie.isOpen()) << "no fragment written";
+    // From 2.5 s on, in 10 ms chunks: a tone from 3.0 s to 3.2 s, silence around it.
+    for (long long sample = 120000; sample < 187200; sample += 480) {
+        std::vector<float> pcm(960, 0.0f);
+        if (sample >= 144000 && sample < 153600)
+            for (std::size_t k = 0; k < pcm.size(); ++k)
+                pcm[k] = float(0.5 * std::sin(2 * M_PI * 440.0 * double(sample + k / 2) / 48000.0));
+        Harness::waitReady(h.inputs[1]);
+        ASSERT_TRUE(h.inputs[1]->append(SampleBuffer::audio(
+            std::vector<std::uint8_t>(reinterpret_cast<std::uint8_t*>(pcm.data()), reinterpret_cast<std::uint8_t*>(pcm.data() + pcm.size())),
+            {}, h.start + MediaTime::fromSeconds(sample / 48000.0))));
+    }
+    ASSERT_EQ(finish(*h.writer), AssetWriter::Status::completed);
+    const auto onsets = MovieProbe::soundOnsets(file("late.mp4"), 0);
+    ASSERT_FALSE(onsets.empty());
+    EXPECT_NEAR(onsets[0], 3.0, 0.010);
+    auto m = MovieProbe::probe(file("late.mp4"));
+    ASSERT_TRUE(m && m->video());
+    EXPECT_EQ(m->video()->frames, 120);
+    EXPECT_NEAR(m->video()->duration, 4.0, 0.001);
+}
+
+// A capture that stalls and catches up hands on four frames within two frame intervals, then none
+// for three: the count the stop tells is the number of frame slots the movie lacks.
+TEST_F(MovieWriterTest, ABurstOfFramesCountsAsDroppedExactlyTheSlotsTheMovieLacks) {
+    Harness h(file("burst.mov"), AssetWriter::FileType::quickTimeMovie, {VideoOutputSettings::Codec::h264, 320, 240, 30}, false, false);
+    zentola::VideoWriterContext context;
+    context.setFrameInterval(MediaTime::make(1, 30));
+    context.setup(h.writer, h.inputs[0], h.adaptor, nullptr, nullptr);
+    std::vector<double> times;  // each frame's, in frame intervals from the first
+    for (int i = 0; i < 30; ++i)
+        if (i < 10 || i > 13)
+            times.push_back(i);
+    times.insert(times.begin() + 10, {10.0, 10.2, 10.4, 10.6});
+    const BitmapRef still = picture(320, 240);
+    for (double at : times) {
+        if (at > 0)  // the first frame starts the writer
+            Harness::waitReady(h.inputs[0]);
+        context.processVideoSampleBuffer(SampleBuffer::video(still, h.start + MediaTime::fromSeconds(at / 30)));
+    }
+    context.setIsWriting(false);
+    h.inputs[0]->markAsFinished();
+    ASSERT_EQ(finish(*h.writer), AssetWriter::Status::completed);
+    auto m = MovieProbe::probe(file("burst.mov"));
+    ASSERT_TRUE(m && m->video());
+    const long long lacking = std::llround(m->video()->duration * 30) - m->video()->frames;
+    EXPECT_GT(lacking, 0) << "the burst left no hole";
+    EXPECT_EQ(context.frameGaps().dropped, lacking);
+}
+
+// A small disk of its own for a movie (skips the test where mounting needs root), and room on it.
+class SmallDisk {
+public:
+    explicit SmallDisk(const QString& folder) : folder_(folder) {
+        QDir().mkpath(folder);
+        mounted_ = ::mount("tmpfs", folder.toLocal8Bit().constData(), "tmpfs", 0, "size=24m") == 0;
+        reason_ = std::strerror(errno);
+    }
+    ~SmallDisk() {
+        if (mounted_)
+            ::umount2(folder_.toLocal8Bit().constData(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    const char* reason() const { return reason_.c_str(); }
+    long long free() const {
+        struct statvfs space {};
+        return ::statvfs(folder_.toLocal8Bit().constData(), &space) == 0
+                   ? static_cast<long long>(space.f_bavail) * space.f_frsize : -1;
+    }
+    // Takes all the room but `left` bytes.
+    bool fillLeaving(long long left) {
+        QFile filler(folder_ + "/filler");
+        return filler.open(QIODevice::WriteOnly) && ::posix_fallocate(filler.handle(), 0, free() - left) == 0;
+    }
+
+private:
+    QString folder_;
+    bool mounted_ = false;
+    std::string reason_;
+};
+
+// 123 frames at 30 fps, each a picture that does not compress where `noisy` says, a still one
+// elsewhere; a fragment begins every two seconds and is on disk once the next one begins. Returns
+// once the file has stopped growing past `atLeast` bytes, with its size.
+qint64 recordNoise(Harness& h, const QString& path, const std::function<bool(int frame)>& noisy, qint64 atLeast) {
+    EXPECT_TRUE(h.writer->startWriting());
+    h.writer->startSession(h.start);
+    std::vector<BitmapRef> noise;
+    std::mt19937 rng(7);
+    for (int i = 0; i < 8; ++i) {
+        std::vector<std::uint8_t> px(320 * 240 * 4);
+        std::generate(px.begin(), px.end(), [&] { return std::uint8_t(rng()); });
+        noise.push_back(Bitmap::create(320, 240, 320 * 4, PixelFormat::BGRA, AlphaMode::opaque, std::move(px)));
+    }
+    const BitmapRef still = picture(320, 240);
+    for (int i = 0; i < 123; ++i) {
+        Harness::waitReady(h.inputs[0]);
+        EXPECT_TRUE(h.adaptor->append(noisy(i) ? noise[std::size_t(i) % noise.size()] : still,
+                                      h.start + MediaTime::fromSeconds(i / 30.0)));
+    }
+    qint64 size = 0;
+    EXPECT_TRUE(waitUntil([&] { return (size = QFileInfo(path).size()) > atLeast; }, 20000)) << size;
+    while (waitUntil([&] { return QFileInfo(path).size() != size; }, 500))
+        size = QFileInfo(path).size();
+    return size;
+}
+
+// A disk that fills up while the movie is recorded. With room for the last fragment but not for the
+// regular movie's copy, the movie is kept as it was written (fragmented, and it plays whole) and the
+// writer says why. Without room for the last fragment, which the finish writes, the movie is not
+// complete: the writer fails, and the file plays up to the last fragment that the disk took whole.
+TEST_F(MovieWriterTest, AMovieWithoutRoomToBeFinishedIsKeptAsWrittenOrFailsAndPlaysToItsLastFragment) {
+    SmallDisk disk(file("disk"));
+    if (!disk.mounted())
+        GTEST_SKIP() << "mounting a small tmpfs needs root: " << disk.reason();
+    {
+        const QString path = file("disk/tight.mp4");
+        Harness h(path, AssetWriter::FileType::mpeg4, {VideoOutputSettings::Codec::h264, 320, 240, 30}, false, false);
+        const qint64 size = recordNoise(h, path, [](int i) { return i < 60; }, 1'500'000);
+        ASSERT_GT(disk.free(), size + (1 << 20)) << "the disk is too small to test this";
+        ASSERT_TRUE(disk.fillLeaving(1 << 20));
+        ASSERT_EQ(finish(*h.writer), AssetWriter::Status::completed);
+        const auto kept = h.writer->keptAsWritten();
+        ASSERT_TRUE(kept);
+        EXPECT_EQ(kept->code(), ENOSPC);
+        EXPECT_TRUE(QString::fromStdString(kept->description()).contains("not enough room")) << kept->description();
+        auto m = MovieProbe::probe(path);
+        ASSERT_TRUE(m && m->video()) << "ffprobe cannot read the movie kept";
+        EXPECT_TRUE(m->fragmented);
+        EXPECT_EQ(m->video()->frames, 123);
+        EXPECT_FALSE(QDir(file("disk")).entryList(QDir::Hidden | QDir::Files).join(",").contains("finishing"));
+        QFile::remove(path);
+        QFile::remove(file("disk/filler"));
+    }
+    const QString path = file("disk/full.mp4");
+    Harness h(path, AssetWriter::FileType::mpeg4, {VideoOutputSettings::Codec::h264, 320, 240, 30}, false, false);
+    recordNoise(h, path, [](int i) { return i >= 120; }, 0);
+    const auto written = MovieProbe::probe(path);
+    ASSERT_TRUE(written && written->video()) << "ffprobe cannot read what was written";
+    ASSERT_LT(written->video()->frames, 123) << "no fragment left to write at the finish";
+    ASSERT_TRUE(disk.fillLeaving(48 << 10));
+    EXPECT_EQ(finish(*h.writer), AssetWriter::Status::failed);
+    auto m = MovieProbe::probe(path);
+    ASSERT_TRUE(m && m->video()) << "ffprobe cannot read what was kept";
+    EXPECT_GE(m->video()->frames, written->video()->frames);
+    EXPECT_EQ(m->video()->frames % 60, 0) << "a fragment cut short";
 }
 
 TEST_F(MovieWriterTest, NeverReplacesAFileCreatesNothingBeforeWritingStartsAndRefusesWhatItCannotEncode) {

@@ -68,14 +68,31 @@ TEST_F(RecordingSoundTest, AShortRecordingHoldsTheSoundHeardUntilItsStop) {
     EXPECT_GT(MovieProbe::meanVolume(path, 0), -30) << "the track is silent";
 }
 
-// A beep on the system output and then one on the microphone, both within half a second of the
-// start: each lies in its track where it was heard, measured on the capture clock.
-TEST_F(RecordingSoundTest, TheFirstBeepsOfBothSourcesLieWhereTheyWereHeard) {
+// The settings a movie is written with: every container, codec and frame rate keeps each track's
+// timing through the rewrite that finishes the file.
+struct MovieKind {
+    const char* name;
+    PM::VideoContainer container;
+    PM::VideoCodec codec;
+    PM::VideoFrameRate rate;
+};
+
+class RecordingTimingTest : public RecordingSoundTest, public ::testing::WithParamInterface<MovieKind> {};
+
+// A beep on the system output, then one on the microphone, then a window turning white, all within
+// a second of the start: each beep lies in its track where it was heard and the white in the picture
+// from the frame after it happened, measured on the capture clock.
+TEST_P(RecordingTimingTest, TheFirstBeepsOfBothSourcesLieWhereTheyWereHeard) {
+    const MovieKind kind = GetParam();
+    live::Windows windows;
+    const auto flash = windows.create(40, 40, 120, 90, 0x000000);
     live::SoundFeed system("zentola_sink", false), microphone("zentola_mic_sink", false);
     spinFor(2500);  // an idle null sink renders far ahead at first; its players' short latency takes over later
-    RecorderHarness r(dir.path());
+    RecorderHarness r(dir.path(), true);
     r.settings().setRecordAtRetina(false);
-    r.settings().setVideoFrameRate(PM::VideoFrameRate::fps60);
+    r.settings().setVideoContainer(kind.container);
+    r.settings().setVideoCodec(kind.codec);
+    r.settings().setVideoFrameRate(kind.rate);
     r.settings().setAudioOption(PM::AudioOption::both);
     std::atomic<std::int64_t> systemOnset{0}, microphoneOnset{0};
     testing::internal::CaptureStdout();
@@ -84,7 +101,11 @@ TEST_F(RecordingSoundTest, TheFirstBeepsOfBothSourcesLieWhereTheyWereHeard) {
     system.startTone([&] { systemOnset = platform::CaptureClock::nowNanoseconds(); });
     spinFor(250);
     microphone.startTone([&] { microphoneOnset = platform::CaptureClock::nowNanoseconds(); });
-    spinFor(800);
+    spinFor(150);
+    const std::int64_t whiteAfter = platform::CaptureClock::nowNanoseconds();
+    windows.fill(flash, 0xffffff);
+    const std::int64_t whiteBy = platform::CaptureClock::nowNanoseconds();
+    spinFor(700);
     const auto url = started ? r.stop() : std::nullopt;
     const std::string log = testing::internal::GetCapturedStdout();
     ASSERT_TRUE(started) << r.error().toStdString();
@@ -92,6 +113,9 @@ TEST_F(RecordingSoundTest, TheFirstBeepsOfBothSourcesLieWhereTheyWereHeard) {
     const auto start = sessionStart(log);
     ASSERT_TRUE(start) << log;
     const QString path = url->toLocalFile();
+    auto m = MovieProbe::probe(path);
+    ASSERT_TRUE(m);
+    ASSERT_EQ(m->audio().size(), 2u);
     const std::pair<int, std::int64_t> beeps[] = {{0, systemOnset.load()}, {1, microphoneOnset.load()}};
     for (const auto& [track, onset] : beeps) {
         SCOPED_TRACE(track == 0 ? "system audio" : "microphone");
@@ -99,9 +123,25 @@ TEST_F(RecordingSoundTest, TheFirstBeepsOfBothSourcesLieWhereTheyWereHeard) {
         ASSERT_EQ(heard.size(), 1u);
         const double expected = double(onset) / 1e9 - *start;
         EXPECT_LT(expected, 0.6) << "the beep came late in the recording";
-        EXPECT_NEAR(heard[0], expected, 0.040);
+        EXPECT_NEAR(heard[0], expected, 0.015);
     }
+    // The first frame that shows the white was grabbed after it, within a frame interval (and a
+    // margin for a busy machine), and lies in the frame slot nearest to its grab.
+    const auto white = MovieProbe::pictureOnset(path, QRect(50, 50, 100, 70));
+    ASSERT_TRUE(white);
+    const double frame = 1.0 / (kind.rate == PM::VideoFrameRate::fps60 ? 60 : 30);
+    EXPECT_GT(*white, double(whiteAfter) / 1e9 - *start - frame / 2 - 0.005);
+    EXPECT_LT(*white, double(whiteBy) / 1e9 - *start + frame * 1.5 + 0.05);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryKindOfMovie, RecordingTimingTest,
+    ::testing::Values(MovieKind{"QuickTimeH264At30", PM::VideoContainer::mov, PM::VideoCodec::h264, PM::VideoFrameRate::fps30},
+                      MovieKind{"Mpeg4H264At30", PM::VideoContainer::mp4, PM::VideoCodec::h264, PM::VideoFrameRate::fps30},
+                      MovieKind{"QuickTimeH264At60", PM::VideoContainer::mov, PM::VideoCodec::h264, PM::VideoFrameRate::fps60},
+                      MovieKind{"Mpeg4HevcAt60", PM::VideoContainer::mp4, PM::VideoCodec::hevc, PM::VideoFrameRate::fps60},
+                      MovieKind{"QuickTimeHevcAt30", PM::VideoContainer::mov, PM::VideoCodec::hevc, PM::VideoFrameRate::fps30}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The sound server is killed and started again while a tone plays on: once the sound is back it
 // runs on without a hole, as a plain reader of the same output hears it.

@@ -14,8 +14,14 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <QFile>
+
+#include <xcb/randr.h>
+
+#include <future>
 #include <mutex>
 #include <set>
+#include <unistd.h>
 
 using namespace platform;
 using live::rgbAt;
@@ -81,6 +87,63 @@ BitmapRef lastFrame(const ContentFilter& filter, const StreamConfiguration& conf
     if (!video.snapshot().last)
         throw std::runtime_error("no frame arrived");
     return video.snapshot().last;
+}
+
+// Another reader of the server's notices of the screen's size, to wait until a change has been made.
+class ScreenWatch {
+public:
+    ScreenWatch() { follower_.followRootSize(); }
+    bool sees(int width) {
+        return waitUntil([&] {
+            while (xcb_generic_event_t* e = xcb_poll_for_event(follower_.get())) {
+                follower_.noteEvent(e);
+                free(e);
+            }
+            return follower_.rootSize() == QSize(width, 1080);
+        });
+    }
+
+private:
+    X11Connection follower_;
+};
+
+// Whether a thread of this process waits in the kernel for a file to be readable (a reply from the
+// X server).
+bool waitsForAReply(pid_t thread) {
+    QFile wchan(QString("/proc/self/task/%1/wchan").arg(thread));
+    return thread > 0 && wchan.open(QIODevice::ReadOnly) && wchan.readAll().contains("poll");
+}
+
+// Moves an output of the server's own RandR layout and sets the screen's size, as xrandr does, on a
+// connection that may hold the server meanwhile.
+bool moveOutput(xcb_connection_t* c, const char* name, int x, int screenWidth) {
+    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    auto* resources = xcb_randr_get_screen_resources_current_reply(c, xcb_randr_get_screen_resources_current(c, root), nullptr);
+    if (!resources)
+        return false;
+    bool done = false;
+    const xcb_randr_output_t* outputs = xcb_randr_get_screen_resources_current_outputs(resources);
+    for (int i = 0; i < xcb_randr_get_screen_resources_current_outputs_length(resources) && !done; ++i) {
+        auto* output = xcb_randr_get_output_info_reply(c, xcb_randr_get_output_info(c, outputs[i], resources->config_timestamp), nullptr);
+        if (output && output->crtc &&
+            QByteArray(reinterpret_cast<const char*>(xcb_randr_get_output_info_name(output)),
+                       xcb_randr_get_output_info_name_length(output)) == name) {
+            auto* crtc = xcb_randr_get_crtc_info_reply(c, xcb_randr_get_crtc_info(c, output->crtc, resources->config_timestamp), nullptr);
+            auto* set = crtc ? xcb_randr_set_crtc_config_reply(
+                                   c, xcb_randr_set_crtc_config(c, output->crtc, XCB_CURRENT_TIME, resources->config_timestamp,
+                                                                qint16(x), crtc->y, crtc->mode, crtc->rotation, 1, &outputs[i]),
+                                   nullptr)
+                             : nullptr;
+            done = set && set->status == XCB_RANDR_SET_CONFIG_SUCCESS &&
+                   !xcb_request_check(c, xcb_randr_set_screen_size_checked(c, root, quint16(screenWidth), 1080,
+                                                                           quint32(screenWidth * 254 / 960), 286));
+            free(set);
+            free(crtc);
+        }
+        free(output);
+    }
+    free(resources);
+    return done;
 }
 
 }  // namespace
@@ -172,6 +235,75 @@ TEST(StreamWindow, ShowsOnlyTheWindowWorkingOutCoverageOnlyWhenTheWindowsChange)
     EXPECT_THROW(grabber.grab(), PlatformError);
 }
 
+// A window stream goes by the screen's size from the server's notices too: a window the screen no
+// longer reaches (its monitor turned off, or half past the edge) still shows whole, from its own
+// pixels, and once the screen reaches it again, from the screen; the size is never asked.
+TEST(StreamWindow, FollowsTheScreenAsMonitorsChange) {
+    QTemporaryDir dir;
+    live::OwnXorgServer server(dir.path());
+    ASSERT_TRUE(server.start());
+    ScreenWatch watch;
+    live::Windows windows;
+    ShareableWindow w;
+    w.windowID = windows.create(1920 + 200, 200, 320, 200, 0x30c0a0);
+    X11StreamGrabber grabber(ContentFilter::forWindow(w), videoConfiguration(320, 200));
+    auto showsWhole = [&] {
+        const BitmapRef frame = grabber.grab();
+        return frame && rgbAt(*frame, 1, 1) == 0x30c0a0u && rgbAt(*frame, 318, 198) == 0x30c0a0u;
+    };
+    ASSERT_TRUE(showsWhole());
+    const auto asked = grabber.screenSizeRequests();
+    for (const QStringList& change : {QStringList{"--output", "DUMMY1", "--off"},
+                                      QStringList{"--output", "DUMMY1", "--mode", "1920x1080", "--pos", "1920x0"}}) {
+        ASSERT_TRUE(live::OwnXorgServer::xrandr(change));
+        ASSERT_TRUE(watch.sees(change.contains("--off") ? 1920 : 3840));
+        for (int i = 0; i < 5; ++i)
+            EXPECT_TRUE(showsWhole()) << change.join(' ').toStdString();
+    }
+    windows.move(w.windowID, 3840 - 100, 300);  // past the screen's right edge
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(showsWhole()) << "half past the edge";
+    EXPECT_EQ(grabber.screenSizeRequests(), asked) << "the screen's size was asked instead of followed";
+}
+
+// The screen shrinks after the stream read the server's notices and before its grab is served (held
+// back here by another client holding the server): the grab fails on the old size, the size is
+// asked once, and the frame is taken again of what is left of its display.
+TEST(StreamDisplay, AGrabOnAScreenSizeJustChangedIsTakenAgain) {
+    QTemporaryDir dir;
+    live::OwnXorgServer server(dir.path());
+    ASSERT_TRUE(server.start());
+    live::Windows windows;
+    windows.create(1920 + 100, 100, 200, 150, 0x20d040);
+    X11StreamGrabber right(ContentFilter::forDisplay(displayAt(1920), {}, {}), videoConfiguration(1920, 1080));
+    ASSERT_EQ(rgbAt(*right.grab(), 150, 150), 0x20d040u);
+    const auto asked = right.screenSizeRequests();
+
+    xcb_connection_t* holder = xcb_connect(nullptr, nullptr);
+    auto sync = [&] { free(xcb_get_input_focus_reply(holder, xcb_get_input_focus(holder), nullptr)); };
+    xcb_grab_server(holder);
+    sync();
+    std::atomic<pid_t> grabbing{0};
+    auto frame = std::async(std::launch::async, [&] {
+        grabbing = gettid();
+        return right.grab();
+    });
+    const bool waiting = waitUntil([&] { return waitsForAReply(grabbing); });
+    // The second monitor moves left by 920 pixels and the screen narrows with it, to 2920.
+    const bool moved = moveOutput(holder, "DUMMY1", 1000, 2920);
+    xcb_ungrab_server(holder);
+    sync();
+    xcb_disconnect(holder);
+    ASSERT_TRUE(waiting) << "the grab never reached the server";
+    ASSERT_TRUE(moved);
+    BitmapRef taken;
+    ASSERT_NO_THROW(taken = frame.get());
+    ASSERT_TRUE(taken);
+
+    EXPECT_EQ(rgbAt(*taken, 200, 200), 0x20d040u) << "the window, where it was on the screen";
+    EXPECT_EQ(right.screenSizeRequests() - asked, 1u);
+}
+
 TEST(StreamOpening, FailsWhenTheSourceCannotBeOpened) {
     ShareableWindow gone;
     gone.windowID = 0x7ffffff;
@@ -226,17 +358,8 @@ TEST(StreamDisplay, KnowsTheScreensSizeFromTheServersNoticesAsMonitorsChange) {
     EXPECT_EQ(left.screenSizeRequests(), asked) << "the screen's size was asked for each frame";
 
     // Another reader of the same notices sees the sizes the streams go by.
-    X11Connection follower;
-    follower.followRootSize();
-    auto followerSees = [&](int width) {
-        return waitUntil([&] {
-            while (xcb_generic_event_t* e = xcb_poll_for_event(follower.get())) {
-                follower.noteEvent(e);
-                free(e);
-            }
-            return follower.rootSize() == QSize(width, 1080);
-        });
-    };
+    ScreenWatch watch;
+    auto followerSees = [&](int width) { return watch.sees(width); };
     ASSERT_TRUE(live::OwnXorgServer::xrandr({"--output", "DUMMY1", "--pos", "3840x0"}));
     EXPECT_TRUE(followerSees(5760));
     EXPECT_EQ(rgbAt(*left.grab(), 150, 150), 0xd02010u);

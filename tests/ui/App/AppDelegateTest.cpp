@@ -6,6 +6,7 @@
 #include "packages/GlobalShortcuts/GlobalShortcuts.h"
 #include "platform/core/Error.h"
 #include "platform/defaults/DefaultsStore.h"
+#include "platform/desktop/UserNotice.h"
 #include "platform/display/FakeScreenProvider.h"
 #include "support/Printed.h"
 #include "unit/GlobalShortcuts/FakeHotKeyCenter.h"
@@ -216,6 +217,13 @@ TEST_F(DelegateFixture, FailuresAreLoggedByTheirPlainText) {
     EXPECT_EQ(run([&] { delegate->quickRecord(); }), Lines{"[Zentola] Quick record started"});
 }
 
+// Pressed while a recording is being stopped: the recorder refuses the start, and no line says one began.
+TEST_F(DelegateFixture, AQuickRecordTheRecorderRefusesIsNotToldAsStarted) {
+    state = RecordingState::stopping;
+    EXPECT_EQ(run([&] { delegate->quickRecord(); }), Lines{});
+    EXPECT_EQ(events.back(), "record screen on A");
+}
+
 TEST_F(DelegateFixture, WithoutKeyboardAccessOnlyOnboardingRunsUntilItCompletes_ThenTheMenuReachesTheDelegate) {
     accessibility = false;
     delegate->applicationDidFinishLaunching();
@@ -252,6 +260,27 @@ TEST_F(DelegateFixture, KeyReleasesReachTheTriggersOfTheCurrentManagerOnly) {
     delegate->hotkeyManager()->unregister();
     EXPECT_FALSE(delegate->hotkeyManager()->hasCallbacks());
     EXPECT_TRUE(center.live.empty());
+}
+
+TEST_F(DelegateFixture, AShortcutTheDesktopRefusesIsToldOnceWithItsReason) {
+    std::vector<std::pair<QString, QString>> notices;
+    platform::UserNotice::setFallback([&](const QString& title, const QString& body) {
+        notices.emplace_back(title, body);
+        return true;
+    });
+    std::shared_ptr<void> restore(nullptr, [](void*) { platform::UserNotice::setFallback(nullptr); });
+    center.refused.insert({22, 0x300});  // another program holds Ctrl+Shift+6
+    store.setString("GlobalShortcuts_instantCapture", R"({"carbonKeyCode":4294967296,"carbonModifiers":768})");
+    run([&] {
+        delegate->setupHotkey();
+        GlobalShortcuts::setIsMenuOpen(true);
+        GlobalShortcuts::setIsMenuOpen(false);  // both tried again, and refused again: nothing new to tell
+    });
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_EQ(notices[0].first, "Ctrl+Shift+6 is taken by another program");
+    EXPECT_TRUE(notices[0].second.contains("“Open capture overlay” does not work")) << notices[0].second.toStdString();
+    EXPECT_EQ(notices[1].first, "A shortcut cannot be used");
+    EXPECT_TRUE(notices[1].second.contains("“Instant capture”")) << notices[1].second.toStdString();
 }
 
 }  // namespace

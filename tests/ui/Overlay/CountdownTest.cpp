@@ -20,6 +20,7 @@ protected:
     std::vector<std::string> events;
     std::vector<QRect> kept;
     std::unique_ptr<CountdownWindowController> countdown;
+    std::function<void()> recordingStarted;  // what the controller asked to be told
 
     void SetUp() override {
         screens->setDisplays({platform::FakeScreenProvider::display("A", QRect(0, 0, 1920, 1080), 11),
@@ -38,6 +39,7 @@ protected:
             return platform::Bitmap::fromQImage(desktop);
         };
         e.forget = [this](QWindow*) { events.push_back("forget"); };
+        e.watchRecordingStarts = [this](QObject*, std::function<void()> started) { recordingStarted = std::move(started); };
         countdown = std::make_unique<CountdownWindowController>(e);
     }
 
@@ -109,6 +111,35 @@ TEST_F(CountdownTest, TheStoredLengthDecides_CountdownsMayOverlapAndCanBeAwaited
     ASSERT_TRUE(waitUntil([&] { return resumed; }));
     EXPECT_TRUE(ten && ten->isVisible());
     EXPECT_TRUE(waitUntil([&] { return finished("ten"); }) && !countdown->window());
+}
+
+// Ctrl+Shift+8 while the overlay's recording counts down: the recording it starts ends every
+// countdown at once, each told so instead of completing, so none starts a second recording.
+TEST_F(CountdownTest, ARecordingStartedMeanwhileEndsEveryCountdownWithoutItsCompletion) {
+    ASSERT_TRUE(recordingStarted);
+    sounds = false;
+    length = 2;
+    std::optional<bool> ranOut;
+    auto wait = [&]() -> QCoro::Task<void> { ranOut = co_await countdown->countdown(screens->list.at(1)); };
+    auto task = wait();
+    QPointer<QWidget> first = countdown->window();
+    countdown->showCountdown(nullptr, [this] { events.push_back("done"); }, [this] { events.push_back("overtaken"); });
+    QPointer<QWidget> second = countdown->window();
+    ASSERT_TRUE(first && second && first->isVisible() && second->isVisible());
+    recordingStarted();
+    EXPECT_FALSE(countdown->window());
+    EXPECT_TRUE(first.isNull() || !first->isVisible());
+    EXPECT_TRUE(second.isNull() || !second->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return ranOut.has_value(); }));
+    EXPECT_FALSE(*ranOut);
+    spinFor(200);  // well past the length of both
+    EXPECT_EQ(events, (std::vector<std::string>{"forget", "forget", "overtaken"}));
+    // A recording that starts with no countdown running ends none; the next one runs out as usual.
+    recordingStarted();
+    events.clear();
+    length = 1;
+    start(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return finished(); }));
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ protected:
     std::vector<zentola::WindowInfo> windowList;
     int fetches = 0;  // of the window list
     bool failing = false;  // captures and recordings are refused
+    bool overtaken = false;  // a recording started by another way ends each countdown
     std::optional<zentola::WindowInfo> lastWindow;
     std::unique_ptr<OverlayWindowController> controller;
 
@@ -67,7 +68,10 @@ protected:
         };
         e.performCaptureWorkflow = noted("capture");
         e.startRecording = noted("record");
-        e.countdown = [this](platform::ScreenRef) -> QCoro::Task<void> { co_return calls.push_back("countdown"); };
+        e.countdown = [this](platform::ScreenRef) -> QCoro::Task<bool> {
+            calls.push_back("countdown");
+            co_return !overtaken;
+        };
         e.windows = [this] { return ++fetches, windowList; };
         e.pause = [this]() -> QCoro::Task<void> {
             co_return calls.push_back(state->isOverlayVisible() || (controller && controller->hasPanels()) ? "pause shown" : "pause");

@@ -78,18 +78,21 @@ TEST_F(OverlayWindowControllerTest, ACaptureTakesTheStateOfItsConfirmationAfterH
     screens->mouse = overB;
     const struct {
         CaptureType type;
-        bool fails;
+        bool fails, overtaken;
         std::vector<std::string> calls;
         std::string log;
     } cases[] = {
-        {CaptureType::photo, false, {"pause", "capture window B"}, ""},
-        {CaptureType::photo, true, {"pause"}, "Capture failed: refused\n"},
-        {CaptureType::video, false, {"pause", "countdown", "record window B"}, "[Zentola] Video recording started\n"},
-        {CaptureType::video, true, {"pause", "countdown"}, "[Zentola] Failed to start recording: refused\n"},
+        {CaptureType::photo, false, false, {"pause", "capture window B"}, ""},
+        {CaptureType::photo, true, false, {"pause"}, "Capture failed: refused\n"},
+        {CaptureType::video, false, false, {"pause", "countdown", "record window B"}, "[Zentola] Video recording started\n"},
+        {CaptureType::video, true, false, {"pause", "countdown"}, "[Zentola] Failed to start recording: refused\n"},
+        // A recording started by another way during the countdown: this one is not started.
+        {CaptureType::video, false, true, {"pause", "countdown"}, "[Zentola] Countdown ended: another recording started\n"},
     };
     for (const auto& c : cases) {
         calls.clear();
         failing = c.fails;
+        overtaken = c.overtaken;
         state->setCaptureType(c.type);
         showOverlay();
         state->setMode(CaptureMode::window);
@@ -124,7 +127,10 @@ TEST_F(OverlayWindowControllerTest, PanelsAreNewEachShowing_OneHiddenIsNoOverlay
     state->setCaptureType(CaptureType::video);
     auto env = fakeEnvironment();
     platform::Completion<void> countdownOver;
-    env.countdown = [&](platform::ScreenRef) -> QCoro::Task<void> { co_await countdownOver; };
+    env.countdown = [&](platform::ScreenRef) -> QCoro::Task<bool> {
+        co_await countdownOver;
+        co_return true;
+    };
     showOverlay(env).executeCapture();
     showOverlay();
     QPointer<KeyablePanel> p = panel(0);

@@ -126,6 +126,22 @@ TEST_F(AudioStamperTest, TheStopHandsOnWhatIsHeld) {
     expectHeard(s, 1 * ms);
 }
 
+// A server that sends no timing report at all: the sound is held up to the limit and then goes on
+// stamped by when it was read. The held sound ends where the chunk that let it go begins, and both
+// lie where they were heard but for the reader's own delay.
+TEST_F(AudioStamperTest, WithoutReportsTheHeldSoundEndsWhereTheChunkAfterItBegins) {
+    stamper.restart();
+    stamper.newStream();
+    Source s(stamper, 3'000 * ms, 960);  // 20 ms chunks
+    while (deliveries.size() < 3)
+        s.read();
+    EXPECT_EQ(deliveries[0].first, 0.f);
+    EXPECT_LE(deliveries[0].frames, rate * 3 / 4);
+    EXPECT_EQ(deliveries[1].first, float(deliveries[0].frames));
+    expectJoined();
+    expectHeard(s, 4 * ms);
+}
+
 // A source whose reports never settle is held no longer than the limit, then goes on joined.
 TEST_F(AudioStamperTest, ReportsThatNeverAgreeHoldTheSoundNoLongerThanTheLimit) {
     Source s = recording(1'000 * ms);

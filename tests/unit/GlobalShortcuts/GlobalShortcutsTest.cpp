@@ -70,9 +70,14 @@ TEST_F(Package, ShortcutsReadAsOnALinuxKeyboardAndInMenus) {
         {make(Key::six, cmd | shift), "Ctrl+Shift+6"}, {make(Key::f1, ctrl | opt | shift | cmd), "Super+Ctrl+Alt+Shift+F1"},
         {make(Key::a, fn), "Fn+A"}, {make(Key::help, cmd), "Ctrl+Ins"}, {make(Key::keypad5, opt), "Alt+Num+5"},
         {make(Key::keypadClear, 0), "NumLock"}, {make(Key::space, cmd), "Ctrl+Space"}, {make(Key::semicolon, cmd), "Ctrl+;"},
-        {Shortcut(0x7F, 0x100), "Ctrl+\uFFFD"}};
+        {make(Key::f13, 0), "Print"}, {make(Key::mute, cmd), "Ctrl+Volume Mute"},
+        // Stored records of keys that no layout names: named by their code.
+        {Shortcut(0x7F, 0x100), "Ctrl+Key 127"}, {Shortcut(4294967296, 0x300), "Ctrl+Shift+Key 4294967296"}};
     for (auto [shortcut, text] : rows)
         EXPECT_EQ(shortcut.description(), QString::fromUtf8(text)) << text;
+    for (int code = -1; code <= 200; ++code)
+        EXPECT_FALSE(Shortcut(code, 0x100).description().contains(QChar(0xFFFD))) << code;
+    EXPECT_EQ(make(Key::f13, cmd).toKeySequence(), QKeySequence(Qt::CTRL | Qt::Key_Print));
     // The tray menu writes the same combination the same way.
     EXPECT_EQ(make(Key::six, cmd | shift).toKeySequence().toString(QKeySequence::NativeText), "Ctrl+Shift+6");
     const Shortcut f1 = make(Key::f1, ctrl | opt | shift | cmd);
@@ -201,11 +206,28 @@ TEST_F(Package, DisablingOrAnOpenMenuWithdrawsHotKeysAndTheyComeBackUnderTheSame
     EXPECT_EQ(raw(HotKeyCenter::kindRawKeyUp, 26), HotKeyCenter::eventNotHandledErr);  // not ours
     EXPECT_EQ(downs + ups, 3);
     center.refused.insert({22, 768});  // someone else took it while the menu was open
+    std::vector<QVariantMap> told;
+    const auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        registrationDidChange, [&](const QVariantMap& info) { told.push_back(info); });
     CapturedStdout printed;
     setIsMenuOpen(false);
-    EXPECT_EQ(printed.text(), "Error registering hotkey Ctrl+Shift+6: -9878\n");
+    setIsMenuOpen(true);
+    setIsMenuOpen(false);  // tried again, still refused: told once
     EXPECT_EQ(center.attempts.back().identity.id, id);
-    EXPECT_EQ(raw(HotKeyCenter::kindRawKeyDown, 22), HotKeyCenter::eventNotHandledErr);  // record dropped
+    EXPECT_FALSE(center.isLive(22, 768));
+    center.refused.clear();  // and let go again
+    setIsMenuOpen(true);
+    setIsMenuOpen(false);
+    platform::NotificationCenter::defaultCenter().removeObserver(token);
+    EXPECT_EQ(printed.text(), "Error registering hotkey Ctrl+Shift+6: -9878\n"
+                              "Registered hotkey Ctrl+Shift+6 after it was refused\n");
+    EXPECT_EQ(center.attempts.back().identity.id, id);  // under its own identifier still
+    EXPECT_EQ(release6(), HotKeyCenter::noErr);
+    EXPECT_EQ(ups, 3);
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_EQ(told[0].value("names").toList().value(0).value<Name>(), name);
+    EXPECT_EQ(told[0].value("status"), HotKeyCenter::eventHotKeyExistsErr);
+    EXPECT_EQ(told[1].value("isActive"), true);
 }
 
 TEST_F(Package, IdentifiersCountRefusalsOnlyOurEventsAreHandledAndOtherProgramsHoldSystemShortcuts) {

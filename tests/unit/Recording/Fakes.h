@@ -96,6 +96,7 @@ public:
     }
     void startSession(platform::MediaTime t) override { record("startSession " + std::to_string(t.seconds())); }
     Status status() const override { return status_; }
+    std::optional<platform::PlatformError> keptAsWritten() const override { return kept; }
     std::optional<platform::PlatformError> error() const override {
         std::lock_guard lock(mutex_);
         return error_;
@@ -134,6 +135,7 @@ public:
 
     bool refuseVideo = false, refuseAudio = false;
     Status finishStatus = Status::completed;
+    std::optional<platform::PlatformError> kept;  // the finish left the movie as written, and why
     std::optional<platform::VideoOutputSettings> videoSettings;
     std::vector<std::optional<platform::AudioOutputSettings>> audioSettings;
     std::vector<std::shared_ptr<Input>> added;

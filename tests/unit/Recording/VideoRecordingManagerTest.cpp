@@ -4,6 +4,7 @@
 #include "Services/PersistenceManager.h"
 #include "platform/capture/RunningApplication.h"
 #include "platform/defaults/DefaultsStore.h"
+#include "platform/desktop/UserNotice.h"
 #include "platform/display/FakeScreenProvider.h"
 #include "support/Printed.h"
 #include "support/RunTask.h"
@@ -11,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -278,6 +280,31 @@ TEST_F(VideoRecordingManagerTest, TheStopTellsHowManyFramesWereDroppedAndTheLong
     ASSERT_EQ(out.size(), 5u);
     EXPECT_EQ(out[3], "[VideoRecording] Recording saved: " + writer().path());
     EXPECT_EQ(out[4], "[VideoRecording] Dropped 4 frames, longest gap 167 ms");
+}
+
+// No room to finish the movie as a regular one: it is saved as it was written, and the log and the
+// user are told why, once.
+TEST_F(VideoRecordingManagerTest, AMovieKeptAsWrittenIsSavedAndTheUserIsToldWhy) {
+    std::vector<std::pair<QString, QString>> notices;
+    platform::UserNotice::setFallback([&](const QString& title, const QString& body) {
+        notices.emplace_back(title, body);
+        return true;
+    });
+    start(CaptureMode::screen);
+    firstFrame();
+    const std::string file = path();
+    writer().kept = platform::PlatformError("FileSystem", 28, "not enough room on the disk to finish it");
+    Lines out;
+    EXPECT_EQ(stop(&out), QUrl::fromLocalFile(QString::fromStdString(file)));
+    platform::UserNotice::setFallback({});
+    ASSERT_EQ(out.size(), 5u);
+    EXPECT_EQ(out[3], "[VideoRecording] Recording saved: " + file);
+    EXPECT_EQ(out[4], "[VideoRecording] Recording kept as written while recording, not finished as a regular movie: "
+                      "not enough room on the disk to finish it");
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].first, "Recording kept as recorded");
+    EXPECT_TRUE(notices[0].second.contains(QFileInfo(QString::fromStdString(file)).fileName())) << notices[0].second.toStdString();
+    EXPECT_TRUE(notices[0].second.contains("not enough room on the disk")) << notices[0].second.toStdString();
 }
 
 TEST_F(VideoRecordingManagerTest, AWriterThatFailsEndsItsRecordingAtOnceAndIsNotReportedAsSaved) {
