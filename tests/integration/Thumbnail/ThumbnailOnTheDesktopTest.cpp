@@ -78,8 +78,9 @@ protected:
         x.sync();
 
         card.displayDuration = 600;
-        if (GetParam() == Desktop::composited)
+        if (GetParam() == Desktop::composited) {
             ASSERT_TRUE(startCompositor());
+        }
         if (GetParam() == Desktop::managed) {
             windowManager.start("openbox", {});
             // Up once it manages a window of another client.
