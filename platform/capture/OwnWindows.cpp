@@ -151,15 +151,6 @@ void OwnWindows::forget(QWindow* window) {
     const auto id = xid(window);
     if (!id)
         return;
-    {
-        std::lock_guard lock(keptMutex());
-        if (!kept().count(*id))
-            return;  // nothing kept: no need to wait for the server
-    }
-    // Once answered, the server has carried out the hiding: a grab that lists the windows from
-    // now on no longer finds the window itself on screen.
-    xcb_connection_t* c = toolkitConnection();
-    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     quint64 generation = 0;
     {
         std::lock_guard lock(keptMutex());
@@ -175,6 +166,7 @@ void OwnWindows::forget(QWindow* window) {
         if (const auto it = kept().find(id); it != kept().end() && it->second.generation == generation)
             kept().erase(it);
     };
+    // The window goes on this thread right after: its hiding reaches the server before the timer fires.
     if (QCoreApplication::instance())
         QTimer::singleShot(forgetAfterMs, QCoreApplication::instance(), drop);
     else

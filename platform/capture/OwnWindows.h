@@ -32,9 +32,11 @@ public:
     static void keep(QWindow* window, const QRect& nativeArea, BitmapRef pixels);
     // Whether the window is on its way (it is from keepBeneath on).
     static void setMoving(QWindow* window, bool moving);
-    // Call after hiding the window. Once the server has taken it off screen, what is kept goes,
-    // a moment later: a window manager may still show the window's frame until then, and a grab
-    // that listed the window before keeps what it read.
+    // Call right before hiding the window: a grab that finds it gone from then on still leaves out
+    // what it kept, as a compositing manager may show the window for a moment yet (called after
+    // the hiding, a grab racing it may show the window). What is kept goes a moment later: a window
+    // manager may still show the window's frame until then, and a grab that listed the window
+    // before keeps what it read.
     static void forget(QWindow* window);
 
     struct Beneath {

@@ -437,6 +437,17 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
         }
     };
 
+    // Read before the listing: a window listed on screen has what it keeps here. And after it: one
+    // hidden before the listing was marked hidden here before it went, so a grab racing its going
+    // still leaves it out.
+    auto listWindows = [&](std::vector<Hidden>& hidden) {
+        auto kept = OwnWindows::all();
+        const auto& tops = currentWindows();
+        for (auto& [id, b] : OwnWindows::all())
+            kept.insert_or_assign(id, std::move(b));
+        addHidden(tops, kept, hidden);
+    };
+
     std::unique_lock watchLock(watchMutex_, std::defer_lock);
     BitmapRef grabbed;
     std::vector<Hidden> hidden;
@@ -448,10 +459,7 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
             watch_ = std::make_unique<X11WindowWatch>();
         for (int attempt = 0;; ++attempt) {
             hidden.clear();
-            // Read before the listing: a window hidden since is no longer listed on screen, one
-            // listed on screen still has what it keeps here.
-            auto kept = OwnWindows::all();
-            addHidden(currentWindows(), kept, hidden);
+            listWindows(hidden);
             grabbed = grabDrawable(x_->root(), inside);
             // The server made every change it reports here before it answered the grab: with none
             // since the listing, the list shows the windows as they were grabbed.
@@ -460,8 +468,7 @@ BitmapRef X11Grabber::grabArea(const QRect& area, const std::vector<qint32>& exc
             windowsStale_ = true;
             if (attempt == 2) {
                 // Still changing: leave out where our windows were before the grab and after it.
-                kept = OwnWindows::all();
-                addHidden(currentWindows(), kept, hidden);
+                listWindows(hidden);
                 break;
             }
         }

@@ -70,8 +70,8 @@ QCoro::Task<void> FlashManager::showFlash(platform::ScreenRef screen) {
         // The window must not outlive a failed animation.
     }
 
-    window->hide();
     platform::OwnWindows::forget(window->windowHandle());
+    window->hide();
     flashWindows_.erase(std::remove(flashWindows_.begin(), flashWindows_.end(), window), flashWindows_.end());
     window->deleteLater();
 }

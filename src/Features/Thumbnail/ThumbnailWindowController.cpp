@@ -86,8 +86,8 @@ void ThumbnailWindowController::followCompositor() {
         platform::OwnWindows::setMoving(window_->windowHandle(), kept->moving);
     }
     place();
-    old->hide();
     platform::OwnWindows::forget(old->windowHandle());
+    old->hide();
     old->deleteLater();
 }
 
@@ -108,8 +108,8 @@ void ThumbnailWindowController::place() {
     // show it whole).
     if (shown.isEmpty()) {
         if (window_->isVisible()) {
-            window_->hide();
             platform::OwnWindows::forget(window_->windowHandle());
+            window_->hide();
         }
         return;
     }
@@ -245,8 +245,8 @@ void ThumbnailWindowController::hide() {
         compositorWatch_->stop();
         if (!window_)
             return;
-        window_->hide();
         platform::OwnWindows::forget(window_->windowHandle());
+        window_->hide();
     });
     slideOut->start(QAbstractAnimation::DeleteWhenStopped);
 }
