@@ -475,20 +475,25 @@ TEST_F(ZentolaAppTest, InTheTray_ShortcutsCaptureAndRecord_SigtermFinishesTheMov
     tray.terminate();
 }
 
-TEST_F(ZentolaAppTest, ASettingsFileWithAByteOrderMark_IsFollowedAndKeptWholeWithItsMark) {
-    // As an editor saves it: the mark first, then the settings.
+// As an editor saves the settings: the mark first. user-dirs.dirs(5) allows only "$HOME/..." or
+// absolute paths: a relative one is in the home, wherever the app was started.
+TEST_F(ZentolaAppTest, AnEditedSettingsFileAndARelativePicturesFolder_AreFollowed_TheFileKeptWholeWithItsMark) {
     QJsonObject edited = settings();
     edited.insert("zentola.saveFormat", "JPEG");
+    edited.remove("zentola.screenshotFolderBookmark");
     const QByteArray mark = "\xEF\xBB\xBF";
     ASSERT_TRUE(writeSettings(edited, mark));
+    ASSERT_TRUE(write("config/user-dirs.dirs", "XDG_PICTURES_DIR=\"Pictures\"\nXDG_VIDEOS_DIR=\"Videos\"\n"));
+    QDir(home.path()).mkpath("elsewhere");
 
-    QProcess& zentola = launch();
+    QProcess& zentola = launch("/bin/sh", {"-c", "cd \"$0\" && exec \"$1\"", home.filePath("elsewhere"), app});
     ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
     ASSERT_TRUE(waitUntil(shortcutsGrabbed, 15000)) << log(zentola).toStdString();
     xdotool("key --clearmodifiers ctrl+shift+7");
-    const QDir shots(home.filePath("shots"));
-    ASSERT_TRUE(waitUntil([&] { return !shots.entryList(QDir::Files).isEmpty(); }, 15000)) << log(zentola).toStdString();
-    EXPECT_TRUE(shots.entryList(QDir::Files).front().endsWith(".jpg")) << shots.entryList(QDir::Files).front().toStdString();
+    const QDir pictures(home.filePath("Pictures/Zentola"));
+    ASSERT_TRUE(waitUntil([&] { return !pictures.entryList(QDir::Files).isEmpty(); }, 15000)) << log(zentola).toStdString();
+    EXPECT_TRUE(pictures.entryList(QDir::Files).front().endsWith(".jpg")) << pictures.entryList(QDir::Files).front().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(home.filePath("elsewhere/Pictures")));
     terminate(zentola);
 
     EXPECT_TRUE(settingsBytes().startsWith(mark + "{")) << settingsBytes().toStdString();
@@ -519,24 +524,6 @@ TEST_F(ZentolaAppTest, ASettingsPathThatIsAFifo_TheAppStillStartsInTheTrayAndEnd
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
     tray.terminate();
-}
-
-// user-dirs.dirs(5) allows only "$HOME/..." or absolute paths.
-TEST_F(ZentolaAppTest, ARelativePicturesFolderInUserDirs_ScreenshotsGoToPicturesInTheHome) {
-    QJsonObject withoutFolder = settings();
-    withoutFolder.remove("zentola.screenshotFolderBookmark");
-    ASSERT_TRUE(writeSettings(withoutFolder));
-    ASSERT_TRUE(write("config/user-dirs.dirs", "XDG_PICTURES_DIR=\"Pictures\"\nXDG_VIDEOS_DIR=\"Videos\"\n"));
-    QDir(home.path()).mkpath("elsewhere");
-
-    QProcess& zentola = launch("/bin/sh", {"-c", "cd \"$0\" && exec \"$1\"", home.filePath("elsewhere"), app});
-    ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
-    ASSERT_TRUE(waitUntil(shortcutsGrabbed, 15000)) << log(zentola).toStdString();
-    xdotool("key --clearmodifiers ctrl+shift+7");
-    const QDir pictures(home.filePath("Pictures/Zentola"));
-    EXPECT_TRUE(waitUntil([&] { return !pictures.entryList(QDir::Files).isEmpty(); }, 15000)) << log(zentola).toStdString();
-    EXPECT_FALSE(QFileInfo::exists(home.filePath("elsewhere/Pictures")));
-    terminate(zentola);
 }
 
 // Copy A stores "window"; copy B, which loaded "rect", opens and closes its overlay in rect mode:
