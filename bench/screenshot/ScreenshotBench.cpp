@@ -72,7 +72,7 @@ int shot(const QString& formatName, const QString& path) {
     const double quality = 0.9;
     const QByteArray bytes =
         *format == PersistenceManager::ImageFormat::webp
-            ? ScreenshotWriter::webpData(ScreenshotWriter::premultipliedRGBA(*bitmap), bitmap->width(), bitmap->height(), quality)
+            ? ScreenshotWriter::webpData(ScreenshotWriter::straightRGBA(*bitmap), bitmap->width(), bitmap->height(), quality)
             : ScreenshotWriter::imageData(*bitmap, *format, quality);
     QFile::remove(path);
     platform::ImageFile file(QFileInfo(path).absolutePath());

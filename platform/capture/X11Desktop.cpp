@@ -83,6 +83,7 @@ std::vector<X11Desktop::TopLevel> X11Desktop::topLevels(bool withDetails) {
         TopLevel t;
         t.frame = t.client = children[i];
         t.geometry = QRect(geo->x, geo->y, geo->width + 2 * geo->border_width, geo->height + 2 * geo->border_width);
+        t.depth = geo->depth;
         t.viewable = attr->map_state == XCB_MAP_STATE_VIEWABLE;
         result.push_back(t);
         needsClient.push_back(!(state && state->type != XCB_ATOM_NONE) && !attr->override_redirect && t.viewable);
@@ -151,6 +152,7 @@ std::optional<X11Desktop::TopLevel> X11Desktop::topLevel(quint32 window) {
     t.frame = frame;
     t.client = window;
     t.geometry = QRect(geo->x, geo->y, geo->width + 2 * geo->border_width, geo->height + 2 * geo->border_width);
+    t.depth = geo->depth;
     t.viewable = attr->map_state == XCB_MAP_STATE_VIEWABLE;
     return t;
 }

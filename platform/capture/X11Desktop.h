@@ -23,6 +23,7 @@ public:
         quint32 frame = 0;   // the root's child: a window manager's frame, or the client itself
         quint32 client = 0;  // the application's window inside the frame (the frame when unmanaged)
         QRect geometry;      // the frame, X11 pixels, root origin
+        int depth = 0;       // the frame's bits per pixel; 32 carries alpha
         bool viewable = false;
         qint32 pid = 0;      // 0 when unknown
         std::optional<QString> title;

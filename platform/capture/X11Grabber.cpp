@@ -71,6 +71,19 @@ void makeOpaque(std::uint8_t* pixels, int bytesPerRow, int width, int height) {
     }
 }
 
+// Whether the fourth byte of every pixel is 0xff.
+bool allOpaque(const std::uint8_t* pixels, int bytesPerRow, int width, int height) {
+    for (int y = 0; y < height; ++y) {
+        const auto* p = reinterpret_cast<const std::uint32_t*>(pixels + std::size_t(y) * bytesPerRow);
+        std::uint32_t all = 0xffffffffu;
+        for (int x = 0; x < width; ++x)
+            all &= p[x];
+        if ((all >> 24) != 0xffu)
+            return false;
+    }
+    return true;
+}
+
 void copyRows(std::uint8_t* dst, int dstStride, const std::uint8_t* src, int srcStride, int rowBytes, int rows) {
     for (int y = 0; y < rows; ++y)
         std::memcpy(dst + std::size_t(y) * dstStride, src + std::size_t(y) * srcStride, rowBytes);
@@ -185,10 +198,19 @@ X11Grabber::~X11Grabber() = default;
 
 void X11Grabber::releaseKeptMemory() { pool_->trim(); }
 
-BitmapRef X11Grabber::grabDrawable(quint32 drawable, const QRect& rect) {
+BitmapRef X11Grabber::grabDrawable(quint32 drawable, const QRect& rect, bool keepsAlpha) {
     xcb_connection_t* c = x_->get();
     const int w = rect.width(), h = rect.height();
     const std::size_t bytes = std::size_t(w) * h * 4;
+    // A drawable with alpha holds it premultiplied, as Render reads it; one opaque all over is
+    // written as any other, without an alpha channel.
+    auto alphaOf = [&](std::uint8_t* pixels) {
+        if (keepsAlpha && !allOpaque(pixels, w * 4, w, h))
+            return AlphaMode::premultiplied;
+        if (fillsAlpha_ && !keepsAlpha)
+            makeOpaque(pixels, w * 4, w, h);
+        return AlphaMode::opaque;
+    };
     if (x_->hasShm()) {
         Segment s = pool_->acquire(bytes);
         xcb_generic_error_t* err = nullptr;
@@ -200,10 +222,9 @@ BitmapRef X11Grabber::grabDrawable(quint32 drawable, const QRect& rect) {
             fail(5, "Cannot read the screen's pixels");
         }
         free(r);
-        if (fillsAlpha_)
-            makeOpaque(s.address, w * 4, w, h);
+        const AlphaMode alpha = alphaOf(s.address);
         std::weak_ptr<Pool> pool = pool_;
-        return Bitmap::wrap(w, h, w * 4, PixelFormat::BGRA, AlphaMode::opaque, s.address, [pool, s] {
+        return Bitmap::wrap(w, h, w * 4, PixelFormat::BGRA, alpha, s.address, [pool, s] {
             if (auto p = pool.lock())
                 p->release(s);
             else
@@ -220,9 +241,8 @@ BitmapRef X11Grabber::grabDrawable(quint32 drawable, const QRect& rect) {
     }
     std::vector<std::uint8_t> pixels(xcb_get_image_data(r), xcb_get_image_data(r) + bytes);
     free(r);
-    if (fillsAlpha_)
-        makeOpaque(pixels.data(), w * 4, w, h);
-    return Bitmap::create(w, h, w * 4, PixelFormat::BGRA, AlphaMode::opaque, std::move(pixels));
+    const AlphaMode alpha = alphaOf(pixels.data());
+    return Bitmap::create(w, h, w * 4, PixelFormat::BGRA, alpha, std::move(pixels));
 }
 
 bool X11Grabber::redirect(const std::vector<quint32>& frames) {
@@ -504,7 +524,9 @@ BitmapRef X11Grabber::grabWindow(quint32 window, bool showCursor) {
         fail(8, "Cannot read the window's pixels");
     BitmapRef bitmap;
     try {
-        bitmap = grabDrawable(pixmap, QRect(QPoint(0, 0), geometry.size()));
+        // A window of a 32-bit visual (a toolkit's see-through margin and shadow round it) keeps
+        // its alpha: the window alone, with nothing behind it. Colour-only consumers skip it.
+        bitmap = grabDrawable(pixmap, QRect(QPoint(0, 0), geometry.size()), fillsAlpha_ && top->depth == 32);
     } catch (const PlatformError&) {
         xcb_free_pixmap(c, pixmap);
         fail(8, "Cannot read the window's pixels");

@@ -21,8 +21,8 @@ class X11Connection;
 class X11WindowWatch;
 
 // Reads screen and window pixels from the X server, for screenshots and for each frame of a stream.
-// Bitmaps are BGRA and opaque. Thread-safe; a stream keeps one grabber for its whole life so the
-// shared-memory segments are reused from frame to frame.
+// Bitmaps are BGRA and opaque, but for grabs of windows with alpha. Thread-safe; a stream keeps one
+// grabber for its whole life so the shared-memory segments are reused from frame to frame.
 class X11Grabber {
 public:
     // keptSegments: how many shared-memory segments to keep for reuse (a stream wants a few, a
@@ -50,7 +50,8 @@ public:
                        const std::vector<quint32>& keptWindows = {}, bool showCursor = false,
                        const QRect& bounds = QRect());
     // One top-level window's own pixels (client id or frame id), even where other windows cover
-    // it. Throws PlatformError when there is no such window.
+    // it. A window of a 32-bit visual that is not opaque all over gives premultiplied alpha
+    // (unless fillsAlpha is off: colour alone). Throws PlatformError when there is no such window.
     BitmapRef grabWindow(quint32 window, bool showCursor = false);
 
     // Gives the kept shared memory back; later grabs keep segments again.
@@ -67,7 +68,8 @@ private:
     struct Segment;
     class Pool;
 
-    BitmapRef grabDrawable(quint32 drawable, const QRect& rect);
+    // keepsAlpha: the drawable's fourth byte is alpha, not undefined.
+    BitmapRef grabDrawable(quint32 drawable, const QRect& rect, bool keepsAlpha = false);
     // The top-level windows, listed again when the watch reports a change or a request failed.
     // Called with watchMutex_ held.
     const std::vector<X11Desktop::TopLevel>& currentWindows();

@@ -59,6 +59,24 @@ bool compressJpeg(jpeg_compress_struct* cinfo, JpegError* err, unsigned char** b
     return true;
 }
 
+// The bitmap over white, as image viewers show what is see-through, in its own byte order with
+// the fourth byte unused.
+std::vector<std::uint8_t> overWhite(const Bitmap& bitmap) {
+    const int w = bitmap.width(), h = bitmap.height();
+    const bool premultiplied = bitmap.alpha() == AlphaMode::premultiplied;
+    std::vector<std::uint8_t> out(std::size_t(w) * h * 4);
+    std::uint8_t* o = out.data();
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t* in = bitmap.row(y);
+        for (int x = 0; x < w; ++x, in += 4, o += 4) {
+            const unsigned a = in[3], white = 255 - a;
+            for (int i = 0; i < 3; ++i)
+                o[i] = std::uint8_t(premultiplied ? std::min(255u, in[i] + white) : (in[i] * a + 255 * white + 127) / 255);
+        }
+    }
+    return out;
+}
+
 // --- TIFF over a growing memory buffer
 
 struct MemoryFile {
@@ -97,8 +115,11 @@ QByteArray ImageCodec::jpegData(const Bitmap& bitmap, double quality) {
     JpegError err{};
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
+    // JPEG has no alpha: what is see-through is flattened, never left as the black its colour is.
+    const std::vector<std::uint8_t> flat = bitmap.alpha() == AlphaMode::opaque ? std::vector<std::uint8_t>() : overWhite(bitmap);
     const bool ok = compressJpeg(&cinfo, &err, &buffer, &size, bitmap.width(), bitmap.height(), percent(quality),
-                                 bitmap.format() == PixelFormat::BGRA, bitmap.data(), bitmap.bytesPerRow());
+                                 bitmap.format() == PixelFormat::BGRA, flat.empty() ? bitmap.data() : flat.data(),
+                                 flat.empty() ? bitmap.bytesPerRow() : bitmap.width() * 4);
     QByteArray out;
     if (ok && buffer)
         out = QByteArray(reinterpret_cast<const char*>(buffer), qsizetype(size));

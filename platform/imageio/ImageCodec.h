@@ -8,7 +8,8 @@
 namespace platform {
 
 // Encoders for the still-image files and for the pasteboard's image representations. Opaque bitmaps
-// are written without an alpha channel; premultiplied ones are un-premultiplied first. Every
+// are written without an alpha channel; premultiplied ones are un-premultiplied first; JPEG, which
+// has no alpha, gets see-through bitmaps flattened over white. Every
 // function throws PlatformError("ImageCodec", ...) when the encoder fails.
 class ImageCodec {
 public:

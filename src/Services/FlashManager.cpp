@@ -55,9 +55,12 @@ QCoro::Task<void> FlashManager::showFlash(platform::ScreenRef screen) {
     if (QScreen* qs = screen->qscreen())
         window->setScreen(qs);
     flashWindows_.push_back(window);
-    // A screenshot taken while the flash is up shows the desktop beneath it.
+    // A screenshot taken while the flash is up shows the desktop beneath it; where nothing blends
+    // the window, so does the flash itself.
     window->winId();
-    platform::OwnWindows::keepBeneath(window->windowHandle(), geometry);
+    platform::BitmapRef beneath = platform::OwnWindows::keepBeneath(window->windowHandle(), geometry);
+    if (!window->fades())
+        window->setBeneath(std::move(beneath));
     window->show();
     window->raise();
 

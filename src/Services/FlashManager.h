@@ -33,8 +33,8 @@ public:
     // The flash windows currently showing; several flashes may overlap.
     const std::vector<FlashWindow*>& flashWindows() const { return flashWindows_; }
 
-    // Fade in to 0.3 over 100 ms, then out to 0 over 150 ms; without compositing the window stays
-    // solid white for those 250 ms.
+    // Fade in to 0.3 over 100 ms, then out to 0 over 150 ms; without compositing the window paints
+    // the display as it was with the white over it at that alpha.
     static constexpr double peakAlpha = 0.3;
     static constexpr int fadeInMs = 100;
     static constexpr int fadeOutMs = 150;

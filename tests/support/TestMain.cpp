@@ -16,6 +16,10 @@ int main(int argc, char** argv) {
         qputenv("PULSE_SERVER", "unix:/nonexistent");
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    // Tests registered again with the displays at given scales ("2,1": a test property holds no
+    // ';', the toolkit's list separator).
+    if (!qEnvironmentVariableIsEmpty("ZENTOLA_TEST_SCALES"))
+        qputenv("QT_SCREEN_SCALE_FACTORS", qgetenv("ZENTOLA_TEST_SCALES").replace(',', ';'));
     // Without a display (test discovery, unit runs) the offscreen platform keeps Qt from aborting.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -7,6 +7,7 @@
 #include "platform/core/Log.h"
 #include "platform/imageio/ImageCodec.h"
 #include "platform/imageio/ImageFile.h"
+#include "platform/imageio/PixelRows.h"
 
 #include <cerrno>
 #include <cstring>
@@ -74,28 +75,23 @@ QString ScreenshotWriter::caseName(PersistenceManager::ImageFormat format) {
     return {};
 }
 
-std::vector<std::uint8_t> ScreenshotWriter::premultipliedRGBA(const platform::Bitmap& bitmap) {
+std::vector<std::uint8_t> ScreenshotWriter::straightRGBA(const platform::Bitmap& bitmap) {
     const int w = bitmap.width(), h = bitmap.height();
     std::vector<std::uint8_t> out(std::size_t(w) * h * 4);
+    std::uint8_t* o = out.data();
+    if (bitmap.alpha() != platform::AlphaMode::opaque) {
+        // The encoder stores colour apart from alpha: premultiplied colour would come out darker.
+        const platform::PixelRows rows(bitmap);
+        for (int y = 0; y < h; ++y)
+            rows.convert(y, o + std::size_t(y) * w * 4);
+        return out;
+    }
     const bool bgra = bitmap.format() == platform::PixelFormat::BGRA;
     const int r = bgra ? 2 : 0, b = bgra ? 0 : 2;
-    const auto alpha = bitmap.alpha();
-    std::uint8_t* o = out.data();
     for (int y = 0; y < h; ++y) {
         const std::uint8_t* in = bitmap.row(y);
-        for (int x = 0; x < w; ++x, in += 4, o += 4) {
-            if (alpha == platform::AlphaMode::opaque) {
-                o[0] = in[r], o[1] = in[1], o[2] = in[b], o[3] = 255;
-            } else if (alpha == platform::AlphaMode::premultiplied) {
-                o[0] = in[r], o[1] = in[1], o[2] = in[b], o[3] = in[3];
-            } else {
-                const unsigned a = in[3];
-                o[0] = std::uint8_t((in[r] * a + 127) / 255);
-                o[1] = std::uint8_t((in[1] * a + 127) / 255);
-                o[2] = std::uint8_t((in[b] * a + 127) / 255);
-                o[3] = std::uint8_t(a);
-            }
-        }
+        for (int x = 0; x < w; ++x, in += 4, o += 4)
+            o[0] = in[r], o[1] = in[1], o[2] = in[b], o[3] = 255;
     }
     return out;
 }
@@ -160,7 +156,7 @@ std::optional<QUrl> ScreenshotWriter::saveScreenshot(const platform::BitmapRef& 
         const double quality = settings_.jpegQuality();
         std::vector<std::uint8_t> rgba;
         try {
-            rgba = premultipliedRGBA(*image);
+            rgba = straightRGBA(*image);
         } catch (const std::bad_alloc&) {
             return fail(QStringLiteral("Failed to create CGContext for WebP conversion"),
                         QStringLiteral("Not enough memory to convert the image"));

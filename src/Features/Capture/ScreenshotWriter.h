@@ -37,9 +37,9 @@ public:
     // The format's case name as logged: "png", "jpeg", "webp", "heic", "tiff".
     static QString caseName(PersistenceManager::ImageFormat format);
 
-    // The bitmap as premultiplied RGBA rows, top row first, width x 4 bytes each: the one copy the
-    // WebP path makes. Throws std::bad_alloc.
-    static std::vector<std::uint8_t> premultipliedRGBA(const platform::Bitmap& bitmap);
+    // The bitmap as RGBA rows with straight alpha, as the encoder reads them, top row first,
+    // width x 4 bytes each: the one copy the WebP path makes. Throws std::bad_alloc.
+    static std::vector<std::uint8_t> straightRGBA(const platform::Bitmap& bitmap);
     // The WebP bytes of such rows, encoded with the picture preset at quality x 100. Throws the
     // encoder's errors.
     static QByteArray webpData(const std::vector<std::uint8_t>& rgba, int width, int height, double quality);

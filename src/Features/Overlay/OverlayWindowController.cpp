@@ -153,15 +153,20 @@ QCoro::Task<void> runCapture(OverlayWindowController::Environment env, CaptureTy
 }
 
 // The displays' native pixels as the X server shows them, cursor left out (the real one stays
-// above), in one grab of all of them; each display's part is a view into it.
+// above), in one grab of all of them; each display's part is a view into it. Our own windows (a
+// countdown, the card, a flash) are left out, as in any capture: the panels would show them
+// frozen beneath the veil for as long as they stay.
 QCoro::Task<std::vector<platform::BitmapRef>> displaySnapshots(std::vector<platform::ScreenRef> screens) {
     platform::ShareableDisplay all;
     for (const auto& screen : screens)
         all.nativeGeometry |= screen->nativeGeometry();
     platform::StreamConfiguration configuration;
     configuration.showsCursor = false;
+    std::vector<platform::RunningApplication> us(1);
+    us.front().bundleIdentifier = platform::RunningApplication::ownBundleIdentifier();
+    us.front().processID = qint32(QCoreApplication::applicationPid());
     const platform::BitmapRef whole = co_await platform::ScreenshotService::captureImage(
-        platform::ContentFilter::forDisplay(all, {}, {}), configuration);
+        platform::ContentFilter::forDisplay(all, std::move(us), {}), configuration);
     std::vector<platform::BitmapRef> parts;
     for (const auto& screen : screens) {
         const QRect r = screen->nativeGeometry().translated(-all.nativeGeometry.topLeft());

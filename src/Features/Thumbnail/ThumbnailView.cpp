@@ -136,15 +136,38 @@ ThumbnailView::ThumbnailView(CapturedImage image, Actions actions, QWidget* pare
     });
 }
 
+ThumbnailView::~ThumbnailView() {
+    // A menu still open goes with the card, which is past answering as it closes.
+    if (menu_)
+        disconnect(menu_, nullptr, this, nullptr);
+}
+
 void ThumbnailView::resizeEvent(QResizeEvent*) {
     closeButton_->move(width() - padding - closeButton_->width(), padding);
 }
 
 void ThumbnailView::paintEvent(QPaintEvent*) {
-    QPainter p(this);
+    // Drawn once: the card paints at every step of its way in and out.
+    const double ratio = devicePixelRatioF();
+    if (face_.isNull() || face_.size() != size() * ratio || face_.devicePixelRatio() != ratio) {
+        face_ = QPixmap(size() * ratio);
+        face_.setDevicePixelRatio(ratio);
+        face_.fill(Qt::transparent);
+        paintFace(face_);
+    }
+    QPainter(this).drawPixmap(0, 0, face_);
+}
+
+void ThumbnailView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange)
+        face_ = QPixmap();
+    QWidget::changeEvent(event);
+}
+
+void ThumbnailView::paintFace(QPaintDevice& device) const {
+    QPainter p(&device);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.translate(dragOffset_);
 
     // A translucent card in the window colour.
     QColor card = palette().color(QPalette::Window);
@@ -173,7 +196,6 @@ void ThumbnailView::paintEvent(QPaintEvent*) {
 void ThumbnailView::setHovering(bool hovering) {
     if (hovering == isHovering_)
         return;
-    isHovering_ = hovering;
     auto* fade = static_cast<QGraphicsOpacityEffect*>(closeButton_->graphicsEffect());
     auto* animation = new QPropertyAnimation(fade, "opacity", closeButton_);
     animation->setDuration(150);
@@ -190,7 +212,17 @@ void ThumbnailView::setHovering(bool hovering) {
         });
     }
     animation->start(QAbstractAnimation::DeleteWhenStopped);
-    if (hovering) {
+    setHeld(hovering, menuOpen_);
+}
+
+void ThumbnailView::setHeld(bool hovering, bool menuOpen) {
+    const bool wasHeld = isHovering_ || menuOpen_;
+    isHovering_ = hovering;
+    menuOpen_ = menuOpen;
+    const bool held = isHovering_ || menuOpen_;
+    if (held == wasHeld)
+        return;
+    if (held) {
         if (actions_.onHoverStart)
             actions_.onHoverStart();
     } else if (actions_.onHoverEnd) {
@@ -207,8 +239,10 @@ void ThumbnailView::leaveEvent(QEvent*) {
 }
 
 void ThumbnailView::setDragOffset(const QPointF& offset) {
+    if (offset == dragOffset_)
+        return;
     dragOffset_ = offset;
-    update();
+    emit dragOffsetChanged(offset);
 }
 
 void ThumbnailView::mousePressEvent(QMouseEvent* event) {
@@ -217,12 +251,14 @@ void ThumbnailView::mousePressEvent(QMouseEvent* event) {
     pressed_ = true;
     isSwiping_ = false;
     pressPos_ = event->position().toPoint();
+    pressGlobalPos_ = event->globalPosition();
 }
 
 void ThumbnailView::mouseMoveEvent(QMouseEvent* event) {
     if (!pressed_)
         return;
-    const QPoint translation = event->position().toPoint() - pressPos_;
+    // On the screen: the card moves with the swipe, and the pointer with it.
+    const QPoint translation = (event->globalPosition() - pressGlobalPos_).toPoint();
     if (!isDragging_ && std::hypot(translation.x(), translation.y()) < swipeMinimum)
         return;
     isDragging_ = true;
@@ -232,7 +268,7 @@ void ThumbnailView::mouseMoveEvent(QMouseEvent* event) {
             actions_.onDismiss();
         return;
     }
-    if (rect().contains(event->position().toPoint()) || isSwiping_)
+    if (rect().contains(pressPos_ + translation) || isSwiping_)
         return;
     // Out of the card heading right it is a swipe on its way, wherever it started; out of it any
     // other way it carries the capture out to another application.
@@ -320,6 +356,11 @@ QMenu* ThumbnailView::makeContextMenu() {
 void ThumbnailView::contextMenuEvent(QContextMenuEvent* event) {
     QMenu* menu = makeContextMenu();
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    // The card stays while its menu is open: the pointer leaves the card for the menu. Its time
+    // counts again once the menu closes with the pointer off the card.
+    connect(menu, &QMenu::aboutToHide, this, [this] { setHeld(isHovering_, false); });
+    setHeld(isHovering_, true);
+    menu_ = menu;
     menu->popup(event->globalPos());
 }
 

@@ -3,8 +3,10 @@
 #include "Models/CapturedImage.h"
 
 #include <QImage>
+#include <QPixmap>
 #include <QPoint>
 #include <QPointF>
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -31,6 +33,7 @@ public:
     };
 
     ThumbnailView(CapturedImage image, Actions actions, QWidget* parent = nullptr);
+    ~ThumbnailView() override;
 
     const CapturedImage& image() const { return image_; }
     bool isHovering() const { return isHovering_; }
@@ -53,6 +56,10 @@ public:
     static constexpr int swipeMinimum = 10;
     static constexpr int swipeDismissDistance = 100;
 
+signals:
+    // The card moves with the swipe; the window that hosts it moves it.
+    void dragOffsetChanged(const QPointF& offset);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
@@ -62,9 +69,13 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void paintFace(QPaintDevice& device) const;
     void setHovering(bool hovering);
+    // The pointer on the card or its menu open: the card stays.
+    void setHeld(bool hovering, bool menuOpen);
     void setDragOffset(const QPointF& offset);
     void springBack();
     void startDragOut();
@@ -72,13 +83,17 @@ private:
     CapturedImage image_;
     Actions actions_;
     QImage thumbnail_;
+    QPixmap face_;
     QToolButton* closeButton_ = nullptr;
     bool isHovering_ = false;
+    bool menuOpen_ = false;
+    QPointer<QMenu> menu_;
     QPointF dragOffset_;
     bool isDragging_ = false;
     bool isSwiping_ = false;  // left the card heading right: no drag-out
     bool pressed_ = false;
     QPoint pressPos_;
+    QPointF pressGlobalPos_;
 };
 
 }  // namespace zentola

@@ -8,13 +8,15 @@
 #include "platform/desktop/Workspace.h"
 
 #include <QDir>
+#include <QDrag>
 #include <QPainterPath>
-#include <QPropertyAnimation>
 #include <QThreadPool>
 #include <QTimer>
 #include <QUuid>
-#include <QVBoxLayout>
+#include <QVariantAnimation>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace zentola {
 
@@ -47,21 +49,118 @@ QRectF ThumbnailWindowController::cardFrame(const QSizeF& size, const QRectF& vi
                   size.width(), size.height());
 }
 
-QWidget* ThumbnailWindowController::createWindow() {
+QWidget* ThumbnailWindowController::createWindow(bool translucent) {
     auto* window = new QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                                             Qt::WindowDoesNotAcceptFocus);
     // Without a compositing manager, translucent pixels show dark on X11: the card is then opaque
     // with its rounded corners cut out by a shape mask.
-    if (compositing_())
-        window->setAttribute(Qt::WA_TranslucentBackground);
+    window->setAttribute(Qt::WA_TranslucentBackground, translucent);
     window->setAttribute(Qt::WA_ShowWithoutActivating);
     window->setWindowTitle(QStringLiteral("Zentola"));
-    auto* layout = new QVBoxLayout(window);
-    layout->setContentsMargins(0, 0, 0, 0);
-    dismissTimer_ = new QTimer(this);
-    dismissTimer_->setSingleShot(true);
-    connect(dismissTimer_, &QTimer::timeout, this, &ThumbnailWindowController::hide);
+    if (!dismissTimer_) {
+        dismissTimer_ = new QTimer(this);
+        dismissTimer_->setSingleShot(true);
+        connect(dismissTimer_, &QTimer::timeout, this, &ThumbnailWindowController::hide);
+        compositorWatch_ = new QTimer(this);
+        compositorWatch_->setInterval(250);
+        connect(compositorWatch_, &QTimer::timeout, this, &ThumbnailWindowController::followCompositor);
+    }
     return window;
+}
+
+void ThumbnailWindowController::followCompositor() {
+    if (!window_ || !view_)
+        return;
+    const bool translucent = compositing_();
+    if (translucent == window_->testAttribute(Qt::WA_TranslucentBackground) || window_->findChild<QDrag*>())
+        return;
+    // The kind of window is settled when it is made.
+    QWidget* old = window_;
+    window_ = createWindow(translucent);
+    view_->setParent(window_);
+    view_->show();
+    window_->winId();
+    // The new window comes on before the old goes, which grabs leave out meanwhile.
+    if (const auto kept = platform::OwnWindows::beneath(quint32(old->winId())); kept && !kept->hidden) {
+        platform::OwnWindows::keepBeneath(window_->windowHandle(), kept->moving ? way_ : old->geometry());
+        platform::OwnWindows::setMoving(window_->windowHandle(), kept->moving);
+    }
+    place();
+    old->hide();
+    platform::OwnWindows::forget(old->windowHandle());
+    old->deleteLater();
+}
+
+QPoint ThumbnailWindowController::windowPositionFor(const QPoint& card) const {
+    const int right = std::max(bounds_.left(), bounds_.x() + bounds_.width() - rest_.width());
+    const int bottom = std::max(bounds_.top(), bounds_.y() + bounds_.height() - rest_.height());
+    return QPoint(std::clamp(card.x(), bounds_.left(), right), std::clamp(card.y(), bounds_.top(), bottom));
+}
+
+void ThumbnailWindowController::place() {
+    if (!window_ || !view_ || !up_)
+        return;
+    const QPoint card = rest_.topLeft() + QPoint(qRound(slide_), 0) + swipe_.toPoint();
+    const QPoint at = windowPositionFor(card);
+    const QRect inWindow(card - at, rest_.size());
+    const QRect shown = inWindow.intersected(QRect(QPoint(), rest_.size()));
+    // Nothing of the card within its display: the window is not up either (an empty mask would
+    // show it whole).
+    if (shown.isEmpty()) {
+        if (window_->isVisible()) {
+            window_->hide();
+            platform::OwnWindows::forget(window_->windowHandle());
+        }
+        return;
+    }
+    if (window_->geometry() != QRect(at, rest_.size()))
+        window_->setGeometry(QRect(at, rest_.size()));
+    view_->setGeometry(inWindow);
+    QRegion mask;
+    if (!window_->testAttribute(Qt::WA_TranslucentBackground)) {
+        QPainterPath outline;
+        outline.addRoundedRect(QRectF(inWindow), ThumbnailView::cornerRadius, ThumbnailView::cornerRadius);
+        mask = QRegion(outline.toFillPolygon().toPolygon()).intersected(shown);
+    } else if (shown != QRect(QPoint(), rest_.size())) {
+        // Clear where the card is not, and clicks there go to the windows beneath.
+        mask = QRegion(shown);
+    }
+    if (window_->mask() != mask) {
+        if (mask.isEmpty())
+            window_->clearMask();
+        else
+            window_->setMask(mask);
+    }
+    if (window_->isVisible()) {
+        // Painted right after the new shape, which cuts away what is painted beyond it: with the
+        // painting left for later, the screen would show the card cut for a while.
+        window_->repaint();
+    } else {
+        // Coming on, or back from beyond the edge of its display.
+        const auto kept = platform::OwnWindows::beneath(quint32(window_->winId()));
+        if (!kept || kept->hidden)
+            platform::OwnWindows::keepBeneath(window_->windowHandle(), QRect(at, rest_.size()));
+        // The window manager forgets it each time the card leaves.
+        platform::OwnWindows::showOnAllWorkspaces(window_->windowHandle());
+        window_->show();
+        window_->raise();
+    }
+}
+
+QVariantAnimation* ThumbnailWindowController::slideTo(double to, int ms, QEasingCurve::Type easing) {
+    if (animation_)
+        animation_->stop();
+    auto* slide = new QVariantAnimation(this);
+    slide->setDuration(ms);
+    slide->setStartValue(slide_);
+    slide->setEndValue(to);
+    slide->setEasingCurve(easing);
+    connect(slide, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        slide_ = value.toDouble();
+        place();
+    });
+    animation_ = slide;
+    return slide;
 }
 
 void ThumbnailWindowController::show(const CapturedImage& image) {
@@ -76,13 +175,15 @@ void ThumbnailWindowController::show(const CapturedImage& image) {
 
     const auto& bitmap = image.image.bitmap();
     const QSizeF size = bitmap ? cardSize(bitmap->width(), bitmap->height()) : cardSize(0, 0);
-    const QRect target = platform::WindowPlacement::geometryForFrame(cardFrame(size, screen->visibleFrame()));
+    rest_ = platform::WindowPlacement::geometryForFrame(cardFrame(size, screen->visibleFrame()));
+    bounds_ = platform::WindowPlacement::geometryForFrame(screen->visibleFrame());
 
-    if (!window_)
-        window_ = createWindow();
     // A slide-out still running must not take the new card away when it ends.
     if (animation_)
         animation_->stop();
+    up_ = leaving_ = false;
+    if (!window_)
+        window_ = createWindow(compositing_());
 
     QPointer<ThumbnailWindowController> self(this);
     ThumbnailView::Actions actions{
@@ -94,44 +195,39 @@ void ThumbnailWindowController::show(const CapturedImage& image) {
     };
     auto* view = new ThumbnailView(image, std::move(actions), window_);
     if (view_) {
-        window_->layout()->removeWidget(view_);
         view_->hide();
         view_->deleteLater();
     }
     view_ = view;
-    window_->layout()->addWidget(view);
+    connect(view, &ThumbnailView::dragOffsetChanged, this, [this, view](const QPointF& offset) {
+        if (view != view_)
+            return;
+        swipe_ = offset;
+        place();
+    });
+    view->show();
+    swipe_ = QPointF();
+    followCompositor();
 
+    // The slide in starts just past the visible frame's right edge.
+    const double away = rest_.width() + thumbnailPadding;
     // A screenshot taken while the card is up shows the desktop beneath it, all along its way in
     // and out.
-    const QPoint offscreen = target.topLeft() + QPoint(target.width() + int(thumbnailPadding), 0);
+    way_ = rest_.united(QRect(windowPositionFor(rest_.topLeft() + QPoint(int(away), 0)), rest_.size()));
     window_->winId();
-    platform::OwnWindows::keepBeneath(window_->windowHandle(), target.united(QRect(offscreen, target.size())));
-    window_->setGeometry(QRect(offscreen, target.size()));
-    if (!window_->testAttribute(Qt::WA_TranslucentBackground)) {
-        QPainterPath card;
-        card.addRoundedRect(QRectF(QPointF(), QSizeF(target.size())), ThumbnailView::cornerRadius,
-                            ThumbnailView::cornerRadius);
-        window_->setMask(QRegion(card.toFillPolygon().toPolygon()));
-    }
-    // The window manager forgets it each time the card leaves.
-    if (!window_->isVisible())
-        platform::OwnWindows::showOnAllWorkspaces(window_->windowHandle());
-    window_->show();
-    window_->raise();
+    platform::OwnWindows::keepBeneath(window_->windowHandle(), way_);
+    slide_ = away;
+    up_ = true;
+    place();
+    compositorWatch_->start();
 
-    auto* slideIn = new QPropertyAnimation(window_, "pos", this);
-    slideIn->setDuration(200);
-    slideIn->setStartValue(offscreen);
-    slideIn->setEndValue(target.topLeft());
-    slideIn->setEasingCurve(QEasingCurve::OutCubic);
+    QVariantAnimation* slideIn = slideTo(0, 200, QEasingCurve::OutCubic);
     // At rest, a screenshot leaves out only where the card is: what lay along its way may have
     // changed since.
-    QPointer<QWidget> card = window_;
-    connect(slideIn, &QPropertyAnimation::finished, this, [card] {
-        if (card)
-            platform::OwnWindows::setMoving(card->windowHandle(), false);
+    connect(slideIn, &QVariantAnimation::finished, this, [this] {
+        if (window_)
+            platform::OwnWindows::setMoving(window_->windowHandle(), false);
     });
-    animation_ = slideIn;
     slideIn->start(QAbstractAnimation::DeleteWhenStopped);
 
     startDismissTimer();
@@ -141,23 +237,17 @@ void ThumbnailWindowController::hide() {
     cancelTimer();
     if (!window_)
         return;
-    if (animation_)
-        animation_->stop();
-    const QPoint from = window_->pos();
-    auto* slideOut = new QPropertyAnimation(window_, "pos", this);
-    slideOut->setDuration(150);
-    slideOut->setStartValue(from);
-    slideOut->setEndValue(from + QPoint(window_->width() + int(thumbnailPadding), 0));
-    slideOut->setEasingCurve(QEasingCurve::InCubic);
+    leaving_ = true;
+    QVariantAnimation* slideOut = slideTo(slide_ + rest_.width() + thumbnailPadding, 150, QEasingCurve::InCubic);
     platform::OwnWindows::setMoving(window_->windowHandle(), true);
-    QPointer<QWidget> window = window_;
-    connect(slideOut, &QPropertyAnimation::finished, this, [window] {
-        if (!window)
+    connect(slideOut, &QVariantAnimation::finished, this, [this] {
+        up_ = false;
+        compositorWatch_->stop();
+        if (!window_)
             return;
-        window->hide();
-        platform::OwnWindows::forget(window->windowHandle());
+        window_->hide();
+        platform::OwnWindows::forget(window_->windowHandle());
     });
-    animation_ = slideOut;
     slideOut->start(QAbstractAnimation::DeleteWhenStopped);
 }
 

@@ -3,6 +3,7 @@
 #include "Features/Thumbnail/ThumbnailView.h"
 #include "Models/CapturedImage.h"
 
+#include <QEasingCurve>
 #include <QObject>
 #include <QPointer>
 #include <QRectF>
@@ -13,8 +14,8 @@
 #include <functional>
 #include <optional>
 
-class QPropertyAnimation;
 class QTimer;
+class QVariantAnimation;
 class QWidget;
 
 namespace zentola {
@@ -47,7 +48,7 @@ public:
     // How files are opened and revealed; tests replace them.
     void setOpener(std::function<bool(const QUrl&)> open) { open_ = std::move(open); }
     void setRevealer(std::function<bool(const QString&)> reveal) { reveal_ = std::move(reveal); }
-    // Whether the desktop blends translucent windows; asked when the card's window is made.
+    // Whether the desktop blends translucent windows; asked at each show and while the card is up.
     void setCompositing(std::function<bool()> compositing) { compositing_ = std::move(compositing); }
 
     // Opens the capture: its saved file (then slides out), else a temporary PNG of it, written on a
@@ -59,16 +60,38 @@ public:
     static std::optional<QString> saveTempFile(const platform::BitmapRef& bitmap);
 
 private:
-    QWidget* createWindow();
+    QWidget* createWindow(bool translucent);
+    // A window of the other kind when a compositing manager came or went; not during a drag out,
+    // whose loop the window owns.
+    void followCompositor();
+    // Slides the card to `to` points right of its place, easing as given, for `ms`.
+    QVariantAnimation* slideTo(double to, int ms, QEasingCurve::Type easing);
+    // Where the window goes for the card at a position: whole on the card's display, so the
+    // toolkit never takes it to another display and rescales it.
+    QPoint windowPositionFor(const QPoint& card) const;
+    // Puts the card at its place, moved by the slide and the swipe; only the part within its
+    // display shows, and nothing else of the window.
+    void place();
     void startDismissTimer();
     void cancelTimer();
     void pauseTimer() { cancelTimer(); }
-    void resumeTimer() { startDismissTimer(); }
+    void resumeTimer() {
+        if (up_ && !leaving_)
+            startDismissTimer();
+    }
 
     QPointer<QWidget> window_;
     QPointer<ThumbnailView> view_;
     QTimer* dismissTimer_ = nullptr;
-    QPointer<QPropertyAnimation> animation_;
+    QPointer<QVariantAnimation> animation_;
+    QTimer* compositorWatch_ = nullptr;
+    QRect rest_;       // the card at its place, toolkit coordinates
+    QRect bounds_;     // the part of its display the card may show in
+    QRect way_;        // all the window covers on its way in
+    double slide_ = 0;  // points right of its place
+    QPointF swipe_;     // the view's swipe
+    bool up_ = false;   // from a show until the slide-out ends
+    bool leaving_ = false;
     std::optional<CapturedImage> currentImage_;
     std::function<bool(const QUrl&)> open_;
     std::function<bool(const QString&)> reveal_;

@@ -224,6 +224,69 @@ TEST(CaptureIntegration, TheWorkflowSavesTheSecondDisplayAndAWindow) {
     EXPECT_TRUE(window.size() == QSize(320, 240) && (window.pixel(160, 120) & 0xffffff) == red);
 }
 
+// A window of a 32-bit visual with a see-through margin and a shadow, as toolkits that draw their
+// own decorations make it, captured in window mode: PNG keeps its alpha, JPEG shows it over white as
+// image viewers do; a display grab stays opaque. With a compositing manager and without one.
+class SeeThroughWindow : public testing::TestWithParam<bool> {
+protected:
+    QProcess compositor;
+    void SetUp() override {
+        ASSERT_FALSE(platform::Compositor::isRunning());
+        if (!GetParam())
+            return;
+        compositor.start("xcompmgr", {});
+        ASSERT_TRUE(waitUntil([] { return platform::Compositor::isRunning(); }));
+    }
+    void TearDown() override {
+        compositor.terminate();
+        compositor.waitForFinished(3000);
+        EXPECT_TRUE(waitUntil([] { return !platform::Compositor::isRunning(); }));
+    }
+};
+
+TEST_P(SeeThroughWindow, InWindowModePngKeepsItsAlphaAndJpegShowsItOverWhite) {
+    // Clear for 20 pixels in from its edges, then 20 of black at half alpha, then opaque red.
+    TestWindows windows({spec(QRect(300, 300, 240, 200), red) + ",s"});
+    testing_support::QuietCapture capture;
+    const WindowInfo window{windows.ids[0], {}, {}, 0, QRectF(300, 300, 240, 200), 0, true};
+    QImage png, jpeg;
+    for (auto [format, image] : {std::pair{PersistenceManager::ImageFormat::png, &png}, {PersistenceManager::ImageFormat::jpeg, &jpeg}}) {
+        capture.settings.setSaveFormat(format);
+        runTask(capture.manager.performCaptureWorkflow(CaptureMode::window, std::nullopt, window, nullptr));
+        ASSERT_TRUE(capture.shown.back().fileURL);
+        ASSERT_TRUE(image->load(capture.shown.back().fileURL->toLocalFile()));
+    }
+    // Twice the window's size: its clear margin, its shadow, its inside.
+    const QPoint clear(10, 10), shadow(60, 200), inside(240, 200);
+    ASSERT_EQ(png.size(), QSize(480, 400));
+    EXPECT_TRUE(png.hasAlphaChannel());
+    EXPECT_EQ(qAlpha(png.pixel(clear)), 0);
+    EXPECT_NEAR(qAlpha(png.pixel(shadow)), 128, 2);
+    EXPECT_EQ(png.pixel(shadow) & 0xffffff, 0u) << "black, not darkened twice";
+    EXPECT_EQ(png.pixel(inside), qRgba(qRed(red), qGreen(red), qBlue(red), 255));
+
+    auto near = [](QRgb actual, QRgb expected, int tolerance) {
+        return std::abs(qRed(actual) - qRed(expected)) <= tolerance && std::abs(qGreen(actual) - qGreen(expected)) <= tolerance &&
+               std::abs(qBlue(actual) - qBlue(expected)) <= tolerance;
+    };
+    ASSERT_EQ(jpeg.size(), QSize(480, 400));
+    EXPECT_TRUE(near(jpeg.pixel(clear), qRgb(255, 255, 255), 4)) << std::hex << jpeg.pixel(clear);
+    EXPECT_TRUE(near(jpeg.pixel(shadow), qRgb(127, 127, 127), 6)) << std::hex << jpeg.pixel(shadow);
+    EXPECT_TRUE(near(jpeg.pixel(inside), red, 12)) << std::hex << jpeg.pixel(inside);
+
+    // The screen itself is opaque, whatever blends it.
+    const auto screen = grabA();
+    EXPECT_EQ(screen->alpha(), platform::AlphaMode::opaque);
+    int seeThrough = 0;
+    for (int y = 300; y < 500; ++y)
+        for (int x = 300; x < 540; ++x)
+            seeThrough += screen->row(y)[x * 4 + 3] != 0xff;
+    EXPECT_EQ(seeThrough, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, SeeThroughWindow, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "composited" : "bare"; });
+
 TEST(X11Grabber, OurWindowsAreLeftOutWhereverTheyGoAndWhateverIsAboveThem_WithNothingLeftOnTheServer) {
     TestWindows windows({spec(QRect(400, 400, 400, 300), red)});
     auto x = std::make_shared<platform::X11Connection>();

@@ -1,7 +1,8 @@
 // Maps plain coloured windows for the capture tests, from another process than the test's:
-//   capture_test_window X,Y,W,H,RRGGBB[,d] ...
-// d: a dock; later windows on top. Prints the window ids on one line once all are mapped, then
-// waits for stdin to close.
+//   capture_test_window X,Y,W,H,RRGGBB[,d|,s] ...
+// d: a dock; s: see-through, of a 32-bit visual as toolkits draw a shadow round a window: clear for
+// 20 pixels from the edge, then 20 of black at half alpha, the colour opaque inside. Later windows
+// on top. Prints the window ids on one line once all are mapped, then waits for stdin to close.
 #include <xcb/xcb.h>
 
 #include <cstdio>
@@ -30,8 +31,42 @@ int main(int argc, char** argv) {
         if (std::sscanf(argv[i], "%d,%d,%d,%d,%x,%c", &x, &y, &w, &h, &colour, &flag) < 5)
             return 2;
         const xcb_window_t win = xcb_generate_id(c);
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, win, screen->root, int16_t(x), int16_t(y), uint16_t(w), uint16_t(h), 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL, &colour);
+        if (flag == 's') {
+            xcb_visualid_t visual = 0;
+            for (auto d = xcb_screen_allowed_depths_iterator(screen); d.rem && !visual; xcb_depth_next(&d))
+                if (d.data->depth == 32)
+                    for (auto v = xcb_depth_visuals_iterator(d.data); v.rem && !visual; xcb_visualtype_next(&v))
+                        if (v.data->_class == XCB_VISUAL_CLASS_TRUE_COLOR)
+                            visual = v.data->visual_id;
+            if (!visual)
+                return 3;
+            const xcb_colormap_t colormap = xcb_generate_id(c);
+            xcb_create_colormap(c, XCB_COLORMAP_ALLOC_NONE, colormap, screen->root, visual);
+            // Premultiplied, as the Render extension reads a 32-bit visual.
+            const xcb_pixmap_t picture = xcb_generate_id(c);
+            xcb_create_pixmap(c, 32, picture, screen->root, uint16_t(w), uint16_t(h));
+            const xcb_gcontext_t gc = xcb_generate_id(c);
+            xcb_create_gc(c, gc, picture, 0, nullptr);
+            const struct {
+                int inset;
+                uint32_t pixel;
+            } layers[] = {{0, 0}, {20, 0x80000000u}, {40, 0xff000000u | colour}};
+            for (const auto& layer : layers) {
+                xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &layer.pixel);
+                const xcb_rectangle_t r{int16_t(layer.inset), int16_t(layer.inset), uint16_t(w - 2 * layer.inset),
+                                        uint16_t(h - 2 * layer.inset)};
+                xcb_poly_fill_rectangle(c, picture, gc, 1, &r);
+            }
+            xcb_free_gc(c, gc);
+            const uint32_t values[] = {picture, 0, colormap};
+            xcb_create_window(c, 32, win, screen->root, int16_t(x), int16_t(y), uint16_t(w), uint16_t(h), 0,
+                              XCB_WINDOW_CLASS_INPUT_OUTPUT, visual, XCB_CW_BACK_PIXMAP | XCB_CW_BORDER_PIXEL | XCB_CW_COLORMAP,
+                              values);
+            xcb_free_pixmap(c, picture);
+        } else {
+            xcb_create_window(c, XCB_COPY_FROM_PARENT, win, screen->root, int16_t(x), int16_t(y), uint16_t(w), uint16_t(h), 0,
+                              XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL, &colour);
+        }
         if (flag == 'd') {
             const xcb_atom_t dock = atom("_NET_WM_WINDOW_TYPE_DOCK");
             xcb_change_property(c, XCB_PROP_MODE_REPLACE, win, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, 1, &dock);

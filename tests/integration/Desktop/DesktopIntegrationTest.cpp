@@ -66,6 +66,21 @@ CapturedImage capture(QColor colour, QSize size) {
     return c;
 }
 
+// 0xRRGGBB under white at that opacity, as a compositing manager shows the fading flash.
+quint32 underWhite(quint32 rgb, double opacity) {
+    auto channel = [&](int shift) { return quint32(std::lround(((rgb >> shift) & 0xFF) * (1 - opacity) + 255 * opacity)) << shift; };
+    return channel(16) | channel(8) | channel(0);
+}
+
+bool near(std::optional<quint32> actual, quint32 expected, int tolerance = 3) {
+    if (!actual)
+        return false;
+    for (int shift : {16, 8, 0})
+        if (std::abs(int((*actual >> shift) & 0xFF) - int((expected >> shift) & 0xFF)) > tolerance)
+            return false;
+    return true;
+}
+
 }  // namespace
 
 TEST(DesktopIntegrationTest, AnotherClientPastesTheScreenshotWhole_EvenRightAfterCopyingA4KCapture) {
@@ -137,7 +152,7 @@ TEST(DesktopIntegrationTest, ShutterSoundReachesTheSoundServerAndAReleasedPlayer
     EXPECT_TRUE(QCoro::waitFor(platform::Permissions::requestMicrophoneAccess()));
 }
 
-TEST(DesktopIntegrationTest, FlashCoversOnlyItsMonitor_WhiteWithoutACompositorAndFadingWithOne) {
+TEST(DesktopIntegrationTest, FlashCoversOnlyItsMonitor_PaintedWithoutACompositorAndFadingWithOne) {
     ASSERT_NE(screenB(), nullptr);
     XClient x;
     // Holds the first step at its peak long enough to look at the screen.
@@ -153,7 +168,7 @@ TEST(DesktopIntegrationTest, FlashCoversOnlyItsMonitor_WhiteWithoutACompositorAn
     auto flash = held.showFlash(screenB());
     ASSERT_EQ(held.flashWindows().size(), 1u);
     const xcb_window_t id = held.flashWindows().front()->winId();
-    EXPECT_TRUE(waitUntil([&] { return x.pixel(insideB.x(), insideB.y()) == 0xFFFFFFu; }, 1400));
+    EXPECT_TRUE(waitUntil([&] { return near(x.pixel(insideB.x(), insideB.y()), underWhite(*before, FlashManager::peakAlpha)); }, 1400));
     EXPECT_EQ(x.geometry(id), QRect(1920, 0, 1920, 1080));
     EXPECT_EQ(x.pixel(100, 300), before);  // monitor A untouched
     EXPECT_FALSE(x.cardinal(id, "_NET_WM_WINDOW_OPACITY").has_value());
@@ -179,6 +194,50 @@ TEST(DesktopIntegrationTest, FlashCoversOnlyItsMonitor_WhiteWithoutACompositorAn
     EXPECT_FALSE(platform::Compositor::isRunning());
 }
 
+// Without a compositing manager nothing blends the flash with the desktop: it paints what lay beneath
+// it under its white, so it looks as it does with one, the desktop showing through at the peak and
+// nothing of it left once it has faded.
+TEST(DesktopIntegrationTest, WithoutACompositorTheFlashShowsTheDesktopUnderItsWhite) {
+    ASSERT_FALSE(platform::Compositor::isRunning());
+    ASSERT_EQ(QProcess::execute("xsetroot", {"-solid", "#2d6a4f"}), 0);
+    XClient x;
+    // Another program's red window on monitor B (a window of this process would count as ours).
+    QProcess other;
+    other.start(CAPTURE_TEST_WINDOW, {"2100,200,300,200,d02020"});
+    ASSERT_TRUE(other.waitForStarted(5000) && other.waitForReadyRead(10000));
+    const QPoint background(2000, 100), window(2250, 300), onA(100, 300);
+    ASSERT_TRUE(waitUntil([&] { return x.pixel(window.x(), window.y()) == 0xd02020u; }, 2000));
+    ASSERT_EQ(x.pixel(background.x(), background.y()), 0x2d6a4fu);
+
+    // Each step holds at its alpha until let go.
+    bool atPeak = true, atEnd = true;
+    FlashManager held([&](FlashWindow& w, double alpha, int) -> QCoro::Task<void> {
+        w.setAlpha(alpha);
+        while (alpha > 0 ? atPeak : atEnd)
+            co_await QCoro::sleepFor(std::chrono::milliseconds(10));
+    });
+    auto flash = held.showFlash(screenB());
+    ASSERT_EQ(held.flashWindows().size(), 1u);
+    const xcb_window_t id = held.flashWindows().front()->winId();
+    EXPECT_TRUE(waitUntil([&] { return near(x.pixel(window.x(), window.y()), underWhite(0xd02020, 0.3)); }, 3000))
+        << std::hex << x.pixel(window.x(), window.y()).value_or(0);
+    EXPECT_TRUE(near(x.pixel(background.x(), background.y()), underWhite(0x2d6a4f, 0.3)))
+        << std::hex << x.pixel(background.x(), background.y()).value_or(0);
+    EXPECT_NE(x.pixel(background.x(), background.y()), 0xFFFFFFu);
+    EXPECT_EQ(x.pixel(onA.x(), onA.y()), 0x2d6a4fu);
+
+    // Faded out, still up: the desktop as it was.
+    atPeak = false;
+    EXPECT_TRUE(waitUntil([&] { return x.pixel(window.x(), window.y()) == 0xd02020u; }, 3000));
+    EXPECT_EQ(x.pixel(background.x(), background.y()), 0x2d6a4fu);
+    EXPECT_TRUE(x.viewable(id));
+    atEnd = false;
+    ASSERT_TRUE(waitUntil([&] { return flash.isReady(); }, 5000));
+    other.closeWriteChannel();
+    other.waitForFinished(5000);
+    QProcess::execute("xsetroot", {"-def"});
+}
+
 // The tray glyph follows the panel's colour, not our own windows passing over it: a flash over the
 // panel while its colour is sampled keeps the glyph as it was.
 TEST(DesktopIntegrationTest, TheTrayGlyphKeepsItsColourWhileOurFlashCoversThePanel) {
@@ -200,7 +259,8 @@ TEST(DesktopIntegrationTest, TheTrayGlyphKeepsItsColourWhileOurFlashCoversThePan
             co_await QCoro::sleepFor(std::chrono::milliseconds(1500));
     });
     auto flash = held.showFlash(platform::Screen::main());
-    ASSERT_TRUE(waitUntil([&] { return x.pixel(1700, 10) == 0xFFFFFFu; }, 1400));
+    // The panel is this process's window, which the flash leaves out of what it shows beneath.
+    ASSERT_TRUE(waitUntil([&] { return x.pixel(1700, 10) != 0x202020u; }, 1400));
     EXPECT_TRUE(platform::TrayAppearance::panelHiddenByOwnWindow(icon));
     EXPECT_EQ(platform::TrayAppearance::wantsLightGlyph(icon, true), true);
     EXPECT_EQ(platform::TrayAppearance::wantsLightGlyph(icon, std::nullopt), std::nullopt);

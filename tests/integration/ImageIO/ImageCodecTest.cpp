@@ -151,10 +151,38 @@ TEST(ImageCodec, LossyFormatsDecodeToTheRightSizeAndColours) {
     const auto b = Bitmap::create(320, 200, 320 * 4, PixelFormat::BGRA, AlphaMode::opaque, std::move(px));
     EXPECT_EQ(wrong(*b, decodeQt(ImageCodec::jpegData(*b, 0.95), "JPEG"), 12, 80), 0);
     EXPECT_EQ(wrong(*b, decodeHeic(ImageCodec::heicData(*b, 0.95)), 16, 80), 0);
-    const QByteArray webp = zentola::ScreenshotWriter::webpData(zentola::ScreenshotWriter::premultipliedRGBA(*b), 320, 200, 0.9);
+    const QByteArray webp = zentola::ScreenshotWriter::webpData(zentola::ScreenshotWriter::straightRGBA(*b), 320, 200, 0.9);
     Decoded d;
     std::uint8_t* rgba = WebPDecodeRGBA(reinterpret_cast<const std::uint8_t*>(webp.constData()), std::size_t(webp.size()), &d.width, &d.height);
     d.rgba.assign(rgba, rgba + std::size_t(d.width) * d.height * 4);
     WebPFree(rgba);
     EXPECT_EQ(wrong(*b, d, 16, 80), 0);
+}
+
+TEST(ImageCodec, SeeThroughPicturesKeepTheirColourAndAlphaInHeicAndWebp_JpegShowsThemOverWhite) {
+    // Four flat quadrants of distinct colours and alphas, premultiplied as a window's pixels are.
+    const std::uint8_t colours[4][3] = {{30, 40, 200}, {40, 190, 60}, {210, 70, 20}, {128, 128, 128}};
+    const std::uint8_t alphas[4] = {255, 192, 128, 64};
+    std::vector<std::uint8_t> px, flat;
+    for (int i = 0; i < 320 * 200; ++i) {
+        const int q = (i % 320 >= 160) + 2 * (i / 320 >= 100);
+        const unsigned a = alphas[q];
+        for (int c = 0; c < 3; ++c) {
+            px.push_back(std::uint8_t((colours[q][c] * a + 127) / 255));
+            flat.push_back(std::uint8_t((colours[q][c] * a + 255 * (255 - a) + 127) / 255));
+        }
+        px.push_back(std::uint8_t(a));
+        flat.push_back(0);
+    }
+    const auto b = Bitmap::create(320, 200, 320 * 4, PixelFormat::RGBA, AlphaMode::premultiplied, std::move(px));
+    EXPECT_EQ(wrong(*b, decodeHeic(ImageCodec::heicData(*b, 0.95)), 16, 80), 0);
+    const QByteArray webp = zentola::ScreenshotWriter::webpData(zentola::ScreenshotWriter::straightRGBA(*b), 320, 200, 0.95);
+    Decoded d;
+    std::uint8_t* rgba = WebPDecodeRGBA(reinterpret_cast<const std::uint8_t*>(webp.constData()), std::size_t(webp.size()), &d.width, &d.height);
+    ASSERT_NE(rgba, nullptr);
+    d.rgba.assign(rgba, rgba + std::size_t(d.width) * d.height * 4);
+    WebPFree(rgba);
+    EXPECT_EQ(wrong(*b, d, 16, 80), 0);
+    const auto overWhite = Bitmap::create(320, 200, 320 * 4, PixelFormat::RGBA, AlphaMode::opaque, std::move(flat));
+    EXPECT_EQ(wrong(*overWhite, decodeQt(ImageCodec::jpegData(*b, 0.95), "JPEG"), 12, 80), 0);
 }

@@ -217,6 +217,45 @@ TEST_F(OverlayIntegrationTest, WithoutACompositorTheCountdownDimsTheDesktopOverT
     ASSERT_TRUE(waitUntil([&] { return done; }));
 }
 
+// Without a compositor the overlay paints the desktop's picture beneath its veil; a countdown still
+// up when it opens (the overlay shortcut pressed during it) is ours and is not in that picture.
+TEST_F(OverlayIntegrationTest, TheOverlayOpenedDuringTheCountdownShowsTheDesktopWithoutIt) {
+    pointerTo(300, 300);
+    state.setMode(CaptureMode::screen);
+    CountdownWindowController::Environment env = CountdownWindowController::Environment::system();
+    env.recordingCountdown = [] { return 3; };
+    env.playSounds = [] { return false; };
+    env.step = std::chrono::seconds(20);
+    CountdownWindowController countdown(env);
+    const platform::ScreenRef a = platform::Screen::screens().front();
+    countdown.showCountdown(a, [] {});
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(countdown.window()));
+    ASSERT_TRUE(waitUntil([&] { return near(x.screen().pixel(100, 100), dimmed(0.4)); }));
+
+    OverlayWindowController controller(state);
+    showAndWait(controller);
+    ASSERT_EQ(state.activeScreen(), a);
+    const platform::BitmapRef beneath = controller.panels().at(a)->contentView()->snapshot();
+    ASSERT_TRUE(beneath);
+    int other = 0;
+    for (int y = 0; y < beneath->height(); ++y)
+        for (int i = 0; i < beneath->width(); ++i) {
+            const std::uint8_t* p = beneath->row(y) + i * 4;
+            other += qRgb(p[2], p[1], p[0]) != (background | 0xff000000u);
+        }
+    EXPECT_EQ(other, 0) << "pixels of the desktop's picture that are not the desktop";
+    // On the screen: the active display is not veiled, so the desktop shows as it is, without the
+    // countdown's dimming or its number at the centre.
+    const QImage root = x.screen();
+    EXPECT_TRUE(near(root.pixel(100, 100), background)) << std::hex << root.pixel(100, 100);
+    int light = 0;
+    for (int y = 340; y < 740; ++y)
+        for (int i = 760; i < 1160; ++i)
+            light += qGray(root.pixel(i, y)) > 160;
+    EXPECT_EQ(light, 0) << "light pixels at the centre";
+    controller.hide();
+}
+
 TEST_F(OverlayIntegrationTest, TheCardStaysOnEveryWorkspaceOfAWindowManager) {
     const std::set<xcb_atom_t> before = x.rootProperties();
     QProcess windowManager;

@@ -3,7 +3,9 @@
 #include "platform/display/FakeScreenProvider.h"
 #include "support/WaitUntil.h"
 
+#include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
@@ -91,6 +93,8 @@ TEST_F(ThumbnailWindowTest, TheCardSlidesInAtTheBottomRightOfItsDisplaySizedByTh
         ThumbnailWindowController other;
         other.setCompositing([compositing] { return compositing; });
         other.show(capture(1000, 1000, fake->list[0]));
+        // At rest: on its way the card shows only where it is.
+        ASSERT_TRUE(waitUntil([&] { return other.window()->pos() == QPoint(1920 - 20 - 216, 1080 - 20 - 216) && other.view()->pos().isNull(); }));
         const QRegion mask = other.window()->mask();
         EXPECT_TRUE(other.window()->testAttribute(Qt::WA_TranslucentBackground) == compositing && mask.contains(QPoint(108, 1)) == !compositing);
         EXPECT_FALSE(mask.contains(QPoint(0, 0)) || mask.contains(QPoint(215, 215)));
@@ -170,6 +174,46 @@ TEST_F(ThumbnailWindowTest, ClicksOpen_SwipesRightDismissWhereverTheyStart_Other
     EXPECT_TRUE(std::unique_ptr<QMimeData>(view(capture(12, 8, {}, QUrl::fromLocalFile(dir.filePath("x.png"))))->makeDragData())->formats().isEmpty());
     std::unique_ptr<QMimeData> image(card->makeDragData());
     EXPECT_TRUE(!image->hasUrls() && qvariant_cast<QImage>(image->imageData()).size() == QSize(300, 200));
+}
+
+// The pointer on the card or its menu open holds it: the controller hears of the card held once and
+// let go once, when neither holds any more; a card that goes with its menu open says nothing more.
+TEST_F(ThumbnailWindowTest, TheCardIsHeldWhileItsMenuIsOpenEvenWithThePointerOffIt) {
+    int held = 0, letGo = 0;
+    auto card = std::make_unique<ThumbnailView>(capture(300, 200), ThumbnailView::Actions{{}, {}, {}, [&] { ++held; }, [&] { ++letGo; }});
+    card->setGeometry(400, 300, 316, 216);
+    card->show();
+    auto openMenu = [&] {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(50, 50), card->mapToGlobal(QPoint(50, 50)));
+        QCoreApplication::sendEvent(card.get(), &event);
+        return waitUntil([] { return QApplication::activePopupWidget() != nullptr; });
+    };
+    auto closeMenu = [] {
+        QApplication::activePopupWidget()->close();
+        return waitUntil([] { return QApplication::activePopupWidget() == nullptr; });
+    };
+
+    hover(card.get(), true);
+    ASSERT_TRUE(openMenu());
+    hover(card.get(), false);  // the menu takes the pointer
+    EXPECT_EQ(letGo, 0);
+    ASSERT_TRUE(closeMenu());
+    EXPECT_EQ(held, 1);
+    EXPECT_EQ(letGo, 1);
+
+    hover(card.get(), true);
+    ASSERT_TRUE(openMenu());
+    ASSERT_TRUE(closeMenu());  // back on the card
+    EXPECT_EQ(letGo, 1);
+    hover(card.get(), false);
+    EXPECT_EQ(held, 2);
+    EXPECT_EQ(letGo, 2);
+
+    ASSERT_TRUE(openMenu());
+    card.reset();
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    EXPECT_EQ(held, 3);
+    EXPECT_EQ(letGo, 2);
 }
 
 // The name typed into Save As's field, confirmed with Return in the field or with the Save button:

@@ -399,19 +399,19 @@ TEST_F(ScreenshotWriterTest, QualityCountsForTheLossyFormatsOnly_AndAnyStoredVal
     }
 }
 
-TEST(ScreenshotWriterPixels, WebpGetsPremultipliedRgbaRowsWithThePicturePresetAtTheQualityInPercent) {
-    // Straight-alpha BGRA, premultiplied RGBA, opaque BGRA with padded rows.
+TEST(ScreenshotWriterPixels, WebpGetsStraightRgbaRowsWithThePicturePresetAtTheQualityInPercent) {
+    // Straight-alpha BGRA, premultiplied RGBA (its colour comes out whole), opaque BGRA with padded rows.
     const auto straight = platform::Bitmap::create(1, 1, 4, platform::PixelFormat::BGRA, platform::AlphaMode::straight,
                                                    {50, 100, 200, 128});
-    EXPECT_EQ(ScreenshotWriter::premultipliedRGBA(*straight), (std::vector<std::uint8_t>{100, 50, 25, 128}));
+    EXPECT_EQ(ScreenshotWriter::straightRGBA(*straight), (std::vector<std::uint8_t>{200, 100, 50, 128}));
     const auto premultiplied = platform::Bitmap::create(1, 1, 4, platform::PixelFormat::RGBA,
                                                         platform::AlphaMode::premultiplied, {10, 20, 30, 40});
-    EXPECT_EQ(ScreenshotWriter::premultipliedRGBA(*premultiplied), (std::vector<std::uint8_t>{10, 20, 30, 40}));
+    EXPECT_EQ(ScreenshotWriter::straightRGBA(*premultiplied), (std::vector<std::uint8_t>{64, 128, 191, 40}));
     const auto opaque = platform::Bitmap::create(1, 2, 8, platform::PixelFormat::BGRA, platform::AlphaMode::opaque,
                                                  {1, 2, 3, 0, 9, 9, 9, 9, 4, 5, 6, 0, 9, 9, 9, 9});
-    EXPECT_EQ(ScreenshotWriter::premultipliedRGBA(*opaque), (std::vector<std::uint8_t>{3, 2, 1, 255, 6, 5, 4, 255}));
+    EXPECT_EQ(ScreenshotWriter::straightRGBA(*opaque), (std::vector<std::uint8_t>{3, 2, 1, 255, 6, 5, 4, 255}));
 
-    const auto rgba = ScreenshotWriter::premultipliedRGBA(*gradient(96, 64));
+    const auto rgba = ScreenshotWriter::straightRGBA(*gradient(96, 64));
     const webp::Data direct = webp::WebPEncoder().encode(
         webp::RGBA, rgba.data(), webp::WebpEncoderConfig::preset(webp::WebpEncoderConfig::Preset::picture, 90), 96, 64, 96 * 4, 0, 0);
     EXPECT_EQ(ScreenshotWriter::webpData(rgba, 96, 64, 0.9), QByteArray(reinterpret_cast<const char*>(direct.data()), qsizetype(direct.size())));
