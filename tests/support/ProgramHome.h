@@ -24,14 +24,18 @@ public:
         QFile f(root_.filePath("config/zentola/defaults.json"));
         return f.open(QIODevice::WriteOnly) && f.write(QJsonDocument(settings).toJson()) > 0;
     }
-    // Starts the program at `path` here, on the X server DISPLAY names.
-    void start(QProcess& program, const QString& path) const {
+    // What a program started here runs with, on the X server DISPLAY names.
+    QProcessEnvironment environment() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("QT_QPA_PLATFORM");
         env.insert("HOME", root_.path());
         env.insert("XDG_CONFIG_HOME", root_.filePath("config"));
         env.insert("XDG_RUNTIME_DIR", root_.filePath("run"));
-        program.setProcessEnvironment(env);
+        return env;
+    }
+    // Starts the program at `path` here.
+    void start(QProcess& program, const QString& path) const {
+        program.setProcessEnvironment(environment());
         program.setProcessChannelMode(QProcess::MergedChannels);
         program.setStandardOutputFile(root_.filePath("log"));
         program.start(path);

@@ -1,13 +1,12 @@
 #include "resources/Bundle.h"
 
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include "support/ProgramHome.h"
 #include "support/WaitUntil.h"
 #include "support/XClient.h"
 
@@ -20,18 +19,6 @@ namespace {
 // running copy brings up its settings.
 class SecondLaunch : public testing::Test {
 protected:
-    void SetUp() override {
-        QDir root(home.path());
-        root.mkpath("config");
-        root.mkpath("run");
-        QFile::setPermissions(root.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        env = QProcessEnvironment::systemEnvironment();
-        env.remove("DBUS_SESSION_BUS_ADDRESS");
-        env.remove("QT_QPA_PLATFORM");
-        env.insert("HOME", home.path());
-        env.insert("XDG_CONFIG_HOME", root.filePath("config"));
-        env.insert("XDG_RUNTIME_DIR", root.filePath("run"));
-    }
     void TearDown() override {
         for (auto& p : processes)
             if (p->state() != QProcess::NotRunning) {
@@ -42,16 +29,15 @@ protected:
     }
     QProcess& launch() {
         QProcess& p = *processes.emplace_back(std::make_unique<QProcess>());
+        QProcessEnvironment env = home.environment();
+        env.remove("DBUS_SESSION_BUS_ADDRESS");
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start(ZENTOLA_APP_PATH, {});
         EXPECT_TRUE(p.waitForStarted());
         return p;
     }
-    bool started() const {
-        QFile f(home.filePath("config/zentola/defaults.json"));
-        return f.open(QIODevice::ReadOnly) && f.readAll().contains("GlobalShortcuts_quickRecord");
-    }
+    bool started() const { return home.settings().contains("GlobalShortcuts_quickRecord"); }
     QByteArray property(xcb_window_t w, xcb_atom_t name) const {
         auto p = freed(xcb_get_property_reply(x.c, xcb_get_property(x.c, 0, w, name, XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr));
         return p ? QByteArray(static_cast<const char*>(xcb_get_property_value(p.get())), xcb_get_property_value_length(p.get()))
@@ -70,8 +56,8 @@ protected:
         return found;
     }
 
-    QTemporaryDir home;
-    QProcessEnvironment env;
+    QTemporaryDir dir;
+    const testing_support::ProgramHome home{dir.path()};
     std::vector<std::unique_ptr<QProcess>> processes;
     XClient x;
 };

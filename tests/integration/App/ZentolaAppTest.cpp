@@ -1,7 +1,7 @@
 #include "Features/Onboarding/OnboardingView.h"
+#include "integration/Notice/NotificationService.h"
 #include "platform/desktop/InstanceLock.h"
 
-#include <QDBusConnection>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -140,8 +140,15 @@ protected:
         QFile f(home.filePath(name));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
+    bool write(const QString& name, const QByteArray& bytes) const {
+        QFile f(home.filePath(name));
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    }
     QString log(const QProcess& p) const { return QString::fromUtf8(read(p.objectName())); }
     QByteArray settingsBytes() const { return read("config/zentola/defaults.json"); }
+    bool writeSettings(const QJsonObject& settings, const QByteArray& before = {}) const {
+        return write("config/zentola/defaults.json", before + QJsonDocument(settings).toJson());
+    }
     QJsonObject settings() const { return QJsonDocument::fromJson(settingsBytes()).object(); }
     // Start-up ends by storing the default shortcuts; from then on the keys are grabbed.
     bool started() const { return settings().contains("GlobalShortcuts_quickRecord"); }
@@ -152,9 +159,7 @@ protected:
         for (const QString& key : kept.keys())
             if (key.startsWith("GlobalShortcuts_"))
                 kept.remove(key);
-        QFile file(home.filePath("config/zentola/defaults.json"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(kept).toJson());
+        ASSERT_TRUE(writeSettings(kept));
     }
     // Holds its display's lock and, without a tray host, has said so: it is up and answers signals.
     bool upWithoutTray(const QProcess& p) const {
@@ -378,44 +383,26 @@ TEST_F(ZentolaAppTest, TheDisplayGoingAway_SettingsWrittenAndTheMovieFinished) {
     EXPECT_GT(found[1].toDouble(), 0.5);
 }
 
-// Stands in for the desktop's notification service, and keeps what it was asked to show.
-class FakeNotifications : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-public:
-    QStringList titles, bodies;
-public slots:
-    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body, const QStringList&,
-                const QVariantMap&, int) {
-        titles << summary;
-        bodies << body;
-        return uint(titles.size());
-    }
-};
-
 TEST_F(ZentolaAppTest, AShortcutAnotherProgramHolds_ToldOnceWhereTheUserLooks_WorksOnceTheKeysAreFree) {
-    QProcess bus;  // a session bus of the test's own, where the fake is the notification service
+    QProcess bus;  // a session bus of the test's own, with a notification service on it
     bus.start("dbus-daemon", {"--session", "--print-address=1", "--nofork"});
     ASSERT_TRUE(bus.waitForStarted(5000) && bus.waitForReadyRead(5000));
     const QString address = QString::fromUtf8(bus.readLine()).trimmed();
     std::shared_ptr<void> stopBus(nullptr, [&](void*) {
-        QDBusConnection::disconnectFromBus("notifications");
         bus.terminate();
         bus.waitForFinished(3000);
     });
-    QDBusConnection service = QDBusConnection::connectToBus(address, "notifications");
-    FakeNotifications notifications;
-    ASSERT_TRUE(service.registerService("org.freedesktop.Notifications"));
-    ASSERT_TRUE(service.registerObject("/org/freedesktop/Notifications", &notifications, QDBusConnection::ExportAllSlots));
+    notice_test::NotificationService notifications(address);
+    ASSERT_TRUE(notifications.owned());
     env.insert("DBUS_SESSION_BUS_ADDRESS", address);
 
     XClient other;  // another program, holding Ctrl+Shift+7 before the app starts
     ASSERT_FALSE(grabCtrlShift(other, '7'));
     QProcess& zentola = launch();
     ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
-    ASSERT_TRUE(waitUntil([&] { return notifications.titles.size() == 1; }, 10000)) << log(zentola).toStdString();
-    EXPECT_EQ(notifications.titles.front(), "Ctrl+Shift+7 is taken by another program");
-    EXPECT_TRUE(notifications.bodies.front().contains("“Instant capture”")) << notifications.bodies.front().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return notifications.received.size() == 1; }, 10000)) << log(zentola).toStdString();
+    EXPECT_EQ(notifications.received[0].summary, "Ctrl+Shift+7 is taken by another program");
+    EXPECT_TRUE(notifications.received[0].body.contains("“Instant capture”")) << notifications.received[0].body.toStdString();
     spinFor(2500);  // tried again meanwhile: nothing more to tell
     ungrabCtrlShift(other, '7');
     ASSERT_TRUE(waitUntil([&] { return log(zentola).contains("Registered hotkey Ctrl+Shift+7 after it was refused"); }, 10000))
@@ -423,7 +410,7 @@ TEST_F(ZentolaAppTest, AShortcutAnotherProgramHolds_ToldOnceWhereTheUserLooks_Wo
     xdotool("key --clearmodifiers ctrl+shift+7");
     EXPECT_TRUE(waitUntil([&] { return !QDir(home.filePath("shots")).entryList(QDir::Files).isEmpty(); }, 15000))
         << log(zentola).toStdString();
-    EXPECT_EQ(notifications.titles.size(), 1);
+    EXPECT_EQ(notifications.received.size(), 1u);
     EXPECT_EQ(log(zentola).count("Error registering hotkey"), 1) << log(zentola).toStdString();
     EXPECT_EQ(log(zentola).count("Registered hotkey"), 1);
     terminate(zentola);
@@ -488,27 +475,29 @@ TEST_F(ZentolaAppTest, InTheTray_ShortcutsCaptureAndRecord_SigtermFinishesTheMov
     tray.terminate();
 }
 
-TEST_F(ZentolaAppTest, ASettingsFileWithAByteOrderMark_IsFollowedAndKeptWholeWithItsMark) {
-    // As an editor saves it: the mark first, then the settings.
-    QJsonObject seed = settings();
-    seed.insert("zentola.saveFormat", "JPEG");
+// As an editor saves the settings: the mark first. user-dirs.dirs(5) allows only "$HOME/..." or
+// absolute paths: a relative one is in the home, wherever the app was started.
+TEST_F(ZentolaAppTest, AnEditedSettingsFileAndARelativePicturesFolder_AreFollowed_TheFileKeptWholeWithItsMark) {
+    QJsonObject edited = settings();
+    edited.insert("zentola.saveFormat", "JPEG");
+    edited.remove("zentola.screenshotFolderBookmark");
     const QByteArray mark = "\xEF\xBB\xBF";
-    QFile file(home.filePath("config/zentola/defaults.json"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(mark + QJsonDocument(seed).toJson());
-    file.close();
+    ASSERT_TRUE(writeSettings(edited, mark));
+    ASSERT_TRUE(write("config/user-dirs.dirs", "XDG_PICTURES_DIR=\"Pictures\"\nXDG_VIDEOS_DIR=\"Videos\"\n"));
+    QDir(home.path()).mkpath("elsewhere");
 
-    QProcess& zentola = launch();
+    QProcess& zentola = launch("/bin/sh", {"-c", "cd \"$0\" && exec \"$1\"", home.filePath("elsewhere"), app});
     ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
     ASSERT_TRUE(waitUntil(shortcutsGrabbed, 15000)) << log(zentola).toStdString();
     xdotool("key --clearmodifiers ctrl+shift+7");
-    const QDir shots(home.filePath("shots"));
-    ASSERT_TRUE(waitUntil([&] { return !shots.entryList(QDir::Files).isEmpty(); }, 15000)) << log(zentola).toStdString();
-    EXPECT_TRUE(shots.entryList(QDir::Files).front().endsWith(".jpg")) << shots.entryList(QDir::Files).front().toStdString();
+    const QDir pictures(home.filePath("Pictures/Zentola"));
+    ASSERT_TRUE(waitUntil([&] { return !pictures.entryList(QDir::Files).isEmpty(); }, 15000)) << log(zentola).toStdString();
+    EXPECT_TRUE(pictures.entryList(QDir::Files).front().endsWith(".jpg")) << pictures.entryList(QDir::Files).front().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(home.filePath("elsewhere/Pictures")));
     terminate(zentola);
 
     EXPECT_TRUE(settingsBytes().startsWith(mark + "{")) << settingsBytes().toStdString();
-    for (auto it = seed.begin(); it != seed.end(); ++it)
+    for (auto it = edited.begin(); it != edited.end(); ++it)
         EXPECT_EQ(settings().value(it.key()), it.value()) << it.key().toStdString();
     EXPECT_TRUE(settings().contains("GlobalShortcuts_quickRecord")) << settingsBytes().toStdString();
     EXPECT_EQ(QDir(home.filePath("config/zentola")).entryList(QDir::Files).size(), 1);  // nothing kept aside
@@ -537,39 +526,12 @@ TEST_F(ZentolaAppTest, ASettingsPathThatIsAFifo_TheAppStillStartsInTheTrayAndEnd
     tray.terminate();
 }
 
-// user-dirs.dirs(5) allows only "$HOME/..." or absolute paths.
-TEST_F(ZentolaAppTest, ARelativePicturesFolderInUserDirs_ScreenshotsGoToPicturesInTheHome) {
-    QJsonObject seed = settings();
-    seed.remove("zentola.screenshotFolderBookmark");
-    QFile file(home.filePath("config/zentola/defaults.json"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QJsonDocument(seed).toJson());
-    file.close();
-    QFile dirs(home.filePath("config/user-dirs.dirs"));
-    ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
-    dirs.write("XDG_PICTURES_DIR=\"Pictures\"\nXDG_VIDEOS_DIR=\"Videos\"\n");
-    dirs.close();
-    QDir(home.path()).mkpath("elsewhere");
-
-    QProcess& zentola = launch("/bin/sh", {"-c", "cd \"$0\" && exec \"$1\"", home.filePath("elsewhere"), app});
-    ASSERT_TRUE(waitUntil([&] { return started(); }, 15000)) << log(zentola).toStdString();
-    ASSERT_TRUE(waitUntil(shortcutsGrabbed, 15000)) << log(zentola).toStdString();
-    xdotool("key --clearmodifiers ctrl+shift+7");
-    const QDir pictures(home.filePath("Pictures/Zentola"));
-    EXPECT_TRUE(waitUntil([&] { return !pictures.entryList(QDir::Files).isEmpty(); }, 15000)) << log(zentola).toStdString();
-    EXPECT_FALSE(QFileInfo::exists(home.filePath("elsewhere/Pictures")));
-    terminate(zentola);
-}
-
 // Copy A stores "window"; copy B, which loaded "rect", opens and closes its overlay in rect mode:
 // B's choice is what the file ends with, though it is what B read at its start.
 TEST_F(ZentolaAppTest, TwoCopiesOnTwoDisplays_TheLastChoiceOfModeReachesTheFile) {
-    QJsonObject seed = settings();
-    seed.insert("zentola.lastCaptureMode", "rect");
-    QFile file(home.filePath("config/zentola/defaults.json"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QJsonDocument(seed).toJson());
-    file.close();
+    QJsonObject rect = settings();
+    rect.insert("zentola.lastCaptureMode", "rect");
+    ASSERT_TRUE(writeSettings(rect));
     const auto storedMode = [&] { return settings().value("zentola.lastCaptureMode").toString(); };
 
     QProcess& a = launch();
@@ -603,5 +565,3 @@ TEST_F(ZentolaAppTest, TwoCopiesOnTwoDisplays_TheLastChoiceOfModeReachesTheFile)
 }
 
 }  // namespace
-
-#include "ZentolaAppTest.moc"

@@ -1,5 +1,6 @@
 // The FFmpeg movie writer on its own: synthetic frames and tones in, ffprobe and ffmpeg on what comes out.
 #include "MovieProbe.h"
+#include "support/SmallDisk.h"
 #include "support/WaitUntil.h"
 
 #include "Features/Capture/VideoWriterContext.h"
@@ -16,10 +17,7 @@
 #include <functional>
 #include <future>
 #include <random>
-#include <fcntl.h>
 #include <sched.h>
-#include <sys/mount.h>
-#include <sys/statvfs.h>
 #include <thread>
 
 using namespace platform;
@@ -167,12 +165,11 @@ TEST_F(MovieWriterTest, SoundThatBeginsAfterTheFirstFragmentKeepsItsPlace) {
         Harness::waitReady(h.inputs[0]);
         ASSERT_TRUE(h.adaptor->append(still, h.start + MediaTime::fromSeconds(i / 30.0)));
     }
-    QFile movie(file("late.mp4"));
-    for (int i = 0; i < 1000 && !(movie.open(QIODevice::ReadOnly) && movie.readAll().contains("moof")); ++i) {
-        movie.close();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_TRUE(movie.isOpen()) << "no fragment written";
+    const auto fragmentWritten = [&] {
+        QFile movie(file("late.mp4"));
+        return movie.open(QIODevice::ReadOnly) && movie.readAll().contains("moof");
+    };
+    ASSERT_TRUE(waitUntil(fragmentWritten, 10000)) << "no fragment written";
     // From 2.5 s on, in 10 ms chunks: a tone from 3.0 s to 3.2 s, silence around it.
     for (long long sample = 120000; sample < 187200; sample += 480) {
         std::vector<float> pcm(960, 0.0f);
@@ -222,37 +219,6 @@ TEST_F(MovieWriterTest, ABurstOfFramesCountsAsDroppedExactlyTheSlotsTheMovieLack
     EXPECT_EQ(context.frameGaps().dropped, lacking);
 }
 
-// A small disk of its own for a movie (skips the test where mounting needs root), and room on it.
-class SmallDisk {
-public:
-    explicit SmallDisk(const QString& folder) : folder_(folder) {
-        QDir().mkpath(folder);
-        mounted_ = ::mount("tmpfs", folder.toLocal8Bit().constData(), "tmpfs", 0, "size=24m") == 0;
-        reason_ = std::strerror(errno);
-    }
-    ~SmallDisk() {
-        if (mounted_)
-            ::umount2(folder_.toLocal8Bit().constData(), MNT_DETACH);
-    }
-    bool mounted() const { return mounted_; }
-    const char* reason() const { return reason_.c_str(); }
-    long long free() const {
-        struct statvfs space {};
-        return ::statvfs(folder_.toLocal8Bit().constData(), &space) == 0
-                   ? static_cast<long long>(space.f_bavail) * space.f_frsize : -1;
-    }
-    // Takes all the room but `left` bytes.
-    bool fillLeaving(long long left) {
-        QFile filler(folder_ + "/filler");
-        return filler.open(QIODevice::WriteOnly) && ::posix_fallocate(filler.handle(), 0, free() - left) == 0;
-    }
-
-private:
-    QString folder_;
-    bool mounted_ = false;
-    std::string reason_;
-};
-
 // 123 frames at 30 fps, each a picture that does not compress where `noisy` says, a still one
 // elsewhere; a fragment begins every two seconds and is on disk once the next one begins. Returns
 // once the file has stopped growing past `atLeast` bytes, with its size.
@@ -284,7 +250,7 @@ qint64 recordNoise(Harness& h, const QString& path, const std::function<bool(int
 // writer says why. Without room for the last fragment, which the finish writes, the movie is not
 // complete: the writer fails, and the file plays up to the last fragment that the disk took whole.
 TEST_F(MovieWriterTest, AMovieWithoutRoomToBeFinishedIsKeptAsWrittenOrFailsAndPlaysToItsLastFragment) {
-    SmallDisk disk(file("disk"));
+    SmallDisk disk(file("disk"), "size=24m");
     if (!disk.mounted())
         GTEST_SKIP() << "mounting a small tmpfs needs root: " << disk.reason();
     {
@@ -304,7 +270,7 @@ TEST_F(MovieWriterTest, AMovieWithoutRoomToBeFinishedIsKeptAsWrittenOrFailsAndPl
         EXPECT_EQ(m->video()->frames, 123);
         EXPECT_FALSE(QDir(file("disk")).entryList(QDir::Hidden | QDir::Files).join(",").contains("finishing"));
         QFile::remove(path);
-        QFile::remove(file("disk/filler"));
+        disk.empty();
     }
     const QString path = file("disk/full.mp4");
     Harness h(path, AssetWriter::FileType::mpeg4, {VideoOutputSettings::Codec::h264, 320, 240, 30}, false, false);

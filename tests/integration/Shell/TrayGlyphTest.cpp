@@ -38,11 +38,8 @@ TEST(TrayGlyph, KeepsThePanelsColourWhileOurFlashCoversThePanel_AndShowsItAtOnce
     QProcess tray;
     tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100", "--heighttype",
                           "pixel", "--height", "24", "--transparent", "true", "--alpha", "0", "--tint", "0x202020"});
+    ASSERT_TRUE(waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000));
     XClient x;
-    ASSERT_TRUE(waitUntil([&] {
-        auto owner = freed(xcb_get_selection_owner_reply(x.c, xcb_get_selection_owner(x.c, x.atom("_NET_SYSTEM_TRAY_S0")), nullptr));
-        return owner && owner->owner != XCB_NONE;
-    }, 10000));
 
     // The app's own look at the tray, counted.
     int looks = 0;

@@ -35,7 +35,7 @@ protected:
         tray.start("trayer", {"--edge", GetParam().edge, "--align", GetParam().align, "--widthtype", "pixel", "--width", "100",
                               "--heighttype", "pixel", "--height", "24", "--SetDockType", strut, "--SetPartialStrut",
                               strut, "--tint", "0x202020", "--transparent", "true", "--alpha", "0"});
-        ASSERT_TRUE(waitUntil([&] { return panel().isValid() && trayManagerRuns(); }, 10000));
+        ASSERT_TRUE(waitUntil([&] { return panel().isValid() && QSystemTrayIcon::isSystemTrayAvailable(); }, 10000));
     }
     void TearDown() override {
         controller.reset();
@@ -58,10 +58,6 @@ protected:
             if (const QRect found = find(xcb_query_tree_children(tree.get())[i], depth - 1); found.isValid())
                 return found;
         return {};
-    }
-    bool trayManagerRuns() const {
-        auto owner = freed(xcb_get_selection_owner_reply(x.c, xcb_get_selection_owner(x.c, x.atom("_NET_SYSTEM_TRAY_S0")), nullptr));
-        return owner && owner->owner != XCB_NONE;
     }
     bool oursAt(QPoint at) const {
         xcb_window_t w = x.root;
@@ -93,10 +89,8 @@ TEST_P(TrayMenu, OpensBesideThePanel_SoASecondClickOnTheIconClosesItAndQuitsNoth
 
     click(icon().center());
     ASSERT_TRUE(waitUntil([&] { return controller->menu()->isVisible(); }, 5000));
+    // Right beside the panel (so clear of it and of the icon on it), on the screen's side.
     const QRect menu = controller->menu()->geometry();
-    EXPECT_FALSE(menu.intersects(onPanel)) << GetParam().edge;
-    EXPECT_FALSE(menu.intersects(icon()));
-    // Right beside it, on the screen's side of the panel.
     const QString edge = GetParam().edge;
     if (edge == "top")
         EXPECT_EQ(menu.top(), onPanel.bottom() + 1);

@@ -9,6 +9,7 @@
 #include "support/LiveDesktop.h"
 #include "support/RunTask.h"
 #include "support/WaitUntil.h"
+#include "support/XClient.h"
 
 #include <QLocalServer>
 #include <QTemporaryDir>
@@ -116,34 +117,28 @@ bool waitsForAReply(pid_t thread) {
 
 // Moves an output of the server's own RandR layout and sets the screen's size, as xrandr does, on a
 // connection that may hold the server meanwhile.
-bool moveOutput(xcb_connection_t* c, const char* name, int x, int screenWidth) {
-    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    auto* resources = xcb_randr_get_screen_resources_current_reply(c, xcb_randr_get_screen_resources_current(c, root), nullptr);
-    if (!resources)
-        return false;
-    bool done = false;
-    const xcb_randr_output_t* outputs = xcb_randr_get_screen_resources_current_outputs(resources);
-    for (int i = 0; i < xcb_randr_get_screen_resources_current_outputs_length(resources) && !done; ++i) {
-        auto* output = xcb_randr_get_output_info_reply(c, xcb_randr_get_output_info(c, outputs[i], resources->config_timestamp), nullptr);
-        if (output && output->crtc &&
-            QByteArray(reinterpret_cast<const char*>(xcb_randr_get_output_info_name(output)),
-                       xcb_randr_get_output_info_name_length(output)) == name) {
-            auto* crtc = xcb_randr_get_crtc_info_reply(c, xcb_randr_get_crtc_info(c, output->crtc, resources->config_timestamp), nullptr);
-            auto* set = crtc ? xcb_randr_set_crtc_config_reply(
-                                   c, xcb_randr_set_crtc_config(c, output->crtc, XCB_CURRENT_TIME, resources->config_timestamp,
-                                                                qint16(x), crtc->y, crtc->mode, crtc->rotation, 1, &outputs[i]),
-                                   nullptr)
-                             : nullptr;
-            done = set && set->status == XCB_RANDR_SET_CONFIG_SUCCESS &&
-                   !xcb_request_check(c, xcb_randr_set_screen_size_checked(c, root, quint16(screenWidth), 1080,
-                                                                           quint32(screenWidth * 254 / 960), 286));
-            free(set);
-            free(crtc);
-        }
-        free(output);
+bool moveOutput(const XClient& x, const char* name, int left, int screenWidth) {
+    xcb_connection_t* c = x.c;
+    auto resources = freed(xcb_randr_get_screen_resources_current_reply(c, xcb_randr_get_screen_resources_current(c, x.root), nullptr));
+    const xcb_randr_output_t* outputs = resources ? xcb_randr_get_screen_resources_current_outputs(resources.get()) : nullptr;
+    for (int i = 0; outputs && i < xcb_randr_get_screen_resources_current_outputs_length(resources.get()); ++i) {
+        const xcb_timestamp_t at = resources->config_timestamp;
+        auto output = freed(xcb_randr_get_output_info_reply(c, xcb_randr_get_output_info(c, outputs[i], at), nullptr));
+        if (!output || !output->crtc ||
+            QByteArray(reinterpret_cast<const char*>(xcb_randr_get_output_info_name(output.get())),
+                       xcb_randr_get_output_info_name_length(output.get())) != name)
+            continue;
+        auto crtc = freed(xcb_randr_get_crtc_info_reply(c, xcb_randr_get_crtc_info(c, output->crtc, at), nullptr));
+        auto set = freed(crtc ? xcb_randr_set_crtc_config_reply(
+                                    c, xcb_randr_set_crtc_config(c, output->crtc, XCB_CURRENT_TIME, at, qint16(left), crtc->y,
+                                                                 crtc->mode, crtc->rotation, 1, &outputs[i]),
+                                    nullptr)
+                              : nullptr);
+        return set && set->status == XCB_RANDR_SET_CONFIG_SUCCESS &&
+               !freed(xcb_request_check(c, xcb_randr_set_screen_size_checked(c, x.root, quint16(screenWidth), 1080,
+                                                                             quint32(screenWidth * 254 / 960), 286)));
     }
-    free(resources);
-    return done;
+    return false;
 }
 
 }  // namespace
@@ -279,10 +274,9 @@ TEST(StreamDisplay, AGrabOnAScreenSizeJustChangedIsTakenAgain) {
     ASSERT_EQ(rgbAt(*right.grab(), 150, 150), 0x20d040u);
     const auto asked = right.screenSizeRequests();
 
-    xcb_connection_t* holder = xcb_connect(nullptr, nullptr);
-    auto sync = [&] { free(xcb_get_input_focus_reply(holder, xcb_get_input_focus(holder), nullptr)); };
-    xcb_grab_server(holder);
-    sync();
+    XClient holder;
+    xcb_grab_server(holder.c);
+    holder.sync();
     std::atomic<pid_t> grabbing{0};
     auto frame = std::async(std::launch::async, [&] {
         grabbing = gettid();
@@ -291,9 +285,8 @@ TEST(StreamDisplay, AGrabOnAScreenSizeJustChangedIsTakenAgain) {
     const bool waiting = waitUntil([&] { return waitsForAReply(grabbing); });
     // The second monitor moves left by 920 pixels and the screen narrows with it, to 2920.
     const bool moved = moveOutput(holder, "DUMMY1", 1000, 2920);
-    xcb_ungrab_server(holder);
-    sync();
-    xcb_disconnect(holder);
+    xcb_ungrab_server(holder.c);
+    holder.sync();
     ASSERT_TRUE(waiting) << "the grab never reached the server";
     ASSERT_TRUE(moved);
     BitmapRef taken;

@@ -11,8 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
+#include <future>
 #include <thread>
 
 #include <fcntl.h>
@@ -251,13 +250,10 @@ namespace {
 // Runs `action`; if it is still waiting after a while, opens the FIFO's other end so that it ends, and
 // says so. A store that opened the FIFO would otherwise hang the test for good.
 bool waitedOnFifo(const QString& fifo, const std::function<void()>& action) {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
+    std::promise<void> finished;
     bool rescued = false;
-    std::thread watchdog([&] {
-        std::unique_lock lock(mutex);
-        while (!done.wait_for(lock, 10s, [&] { return finished; })) {
+    std::thread watchdog([&, done = finished.get_future()] {
+        while (done.wait_for(10s) == std::future_status::timeout) {
             rescued = true;
             const int fd = ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_NONBLOCK);
             if (fd >= 0)
@@ -265,11 +261,7 @@ bool waitedOnFifo(const QString& fifo, const std::function<void()>& action) {
         }
     });
     action();
-    {
-        std::lock_guard lock(mutex);
-        finished = true;
-    }
-    done.notify_all();
+    finished.set_value();
     watchdog.join();
     return rescued;
 }
