@@ -64,9 +64,10 @@ void CountdownWindowController::tick() {
 void CountdownWindowController::close(QWidget* window) {
     if (!window)
         return;
-    window->hide();
+    // Before it goes: a recording's first frames racing its going leave it out.
     if (env_.forget)
         env_.forget(window->windowHandle());
+    window->hide();
     window->deleteLater();
     if (window_ == window)
         window_ = nullptr;

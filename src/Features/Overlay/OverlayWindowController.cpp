@@ -101,11 +101,12 @@ void retire(KeyablePanel* panel, bool keep = true) {
     if (!panel)
         return;
     panel->resignKey();
+    // Before it goes: a grab racing its going leaves it out.
+    platform::OwnWindows::forget(panel->windowHandle());
     if (keep)
         panel->park();
     else
         panel->hide();
-    platform::OwnWindows::forget(panel->windowHandle());
     // The view later: it may be the one whose key or click brought us here.
     if (OverlayView* view = panel->takeContentView()) {
         view->setSnapshot(nullptr);
