@@ -154,6 +154,15 @@ SettingsFile readSettingsFile(const QString& path) {
     return file;
 }
 
+// The file with its members read by `parse`; one that `parse` cannot read whole is unreadable.
+template <class Entries, class Parse>
+SettingsFile readSettingsFile(const QString& path, Entries& entries, Parse parse) {
+    SettingsFile file = readSettingsFile(path);
+    if (file.state == SettingsFile::read && !parse(file.bytes, entries))
+        file.state = SettingsFile::unreadable;
+    return file;
+}
+
 // Moves a file this store cannot read out of the way, so that nothing is ever written over it.
 // `loading`: at start, when the defaults are what the app goes on with; else at a write.
 bool keepAside(const QString& path, bool loading) {
@@ -313,10 +322,8 @@ private:
     // Where there is no file, or one that is not a settings file (then kept aside first), all this
     // process knows, as after a load that found it so.
     std::optional<QByteArray> merged(const std::vector<Change>& changes) const {
-        SettingsFile file = readSettingsFile(path_);
         std::vector<Entry> entries;
-        if (file.state == SettingsFile::read && !parse(file.bytes, entries))
-            file.state = SettingsFile::unreadable;
+        const SettingsFile file = readSettingsFile(path_, entries, &DefaultsStore::parse);
         switch (file.state) {
         case SettingsFile::absent:
             // A removal from a file that is not there needs no write.
@@ -386,10 +393,8 @@ void DefaultsStore::flush() {
 }
 
 void DefaultsStore::load() {
-    SettingsFile file = readSettingsFile(path_);
     std::vector<Entry> entries;
-    if (file.state == SettingsFile::read && !parse(file.bytes, entries))
-        file.state = SettingsFile::unreadable;
+    const SettingsFile file = readSettingsFile(path_, entries, &DefaultsStore::parse);
     switch (file.state) {
     case SettingsFile::absent:
         return;
