@@ -31,8 +31,9 @@ struct HotKey {
     SystemGlobalShortcuts::Callback onKeyDown;
     SystemGlobalShortcuts::Callback onKeyUp;
     SystemGlobalShortcuts::RegistrationCallback onRegistration;
-    // The system refused it last time: tried again until taken, and its refusal told only once.
-    bool refused = false;
+    // The status of the system's last refusal, noErr while it holds the hot key: the refusal is told
+    // once, and a key another program holds is tried again until taken.
+    int refusal = HotKeyCenter::noErr;
 };
 
 struct State {
@@ -42,7 +43,7 @@ struct State {
     std::unique_ptr<RunLoopLocalEventMonitor> keyEventMonitor;
     // Key codes that went down as a shortcut through the raw path, with the hot key they fired.
     std::map<quint32, qint64> rawDown;
-    // Runs while a record is refused.
+    // Runs while another program holds a record's key.
     std::unique_ptr<QTimer> retryTimer;
 };
 
@@ -84,9 +85,15 @@ void tell(const std::vector<Report>& reports) {
 
 void retryRefused();
 
+// Only a key another program holds can come free by itself; a record the system cannot take at all is
+// tried again only when the shortcuts come back (a menu closed, shortcuts enabled again).
+bool heldElsewhere(const HotKey& hotKey) {
+    return hotKey.refusal == HotKeyCenter::eventHotKeyExistsErr;
+}
+
 void retryWhileRefused() {
     const bool anyRefused = std::any_of(state().hotKeys.begin(), state().hotKeys.end(),
-                                        [](const auto& entry) { return entry.second.refused; });
+                                        [](const auto& entry) { return heldElsewhere(entry.second); });
     if (!anyRefused) {
         if (state().retryTimer)
             state().retryTimer->stop();
@@ -107,12 +114,13 @@ void registerAgain(HotKey& hotKey, std::vector<Report>& reports) {
     int status = HotKeyCenter::noErr;
     if (auto ref = registerWithSystem(hotKey.shortcut, hotKey.carbonHotKeyId, &status)) {
         hotKey.carbonHotKey = ref;
-        if (hotKey.refused)
+        if (hotKey.refusal != HotKeyCenter::noErr)
             reports.push_back({hotKey.shortcut, HotKeyCenter::noErr, hotKey.onRegistration});
-        hotKey.refused = false;
-    } else if (!hotKey.refused) {
-        hotKey.refused = true;
-        reports.push_back({hotKey.shortcut, status, hotKey.onRegistration});
+        hotKey.refusal = HotKeyCenter::noErr;
+    } else {
+        if (hotKey.refusal == HotKeyCenter::noErr)
+            reports.push_back({hotKey.shortcut, status, hotKey.onRegistration});
+        hotKey.refusal = status;
     }
 }
 
@@ -146,7 +154,7 @@ int handleHotKeyEvent(const HotKeyEvent& event) {
         return HotKeyCenter::eventNotHandledErr;
     auto it = state().hotKeys.find(event.identity->id);
     // The system holds no hot key under a refused identifier: such an event is not ours.
-    if (it == state().hotKeys.end() || it->second.refused)
+    if (it == state().hotKeys.end() || it->second.refusal != HotKeyCenter::noErr)
         return HotKeyCenter::eventNotHandledErr;
     if (event.kind != HotKeyCenter::kindHotKeyPressed && event.kind != HotKeyCenter::kindHotKeyReleased)
         return HotKeyCenter::eventNotHandledErr;
@@ -209,7 +217,7 @@ void retryRefused() {
         return;
     std::vector<Report> reports;
     for (auto& [id, hotKey] : state().hotKeys)
-        if (hotKey.refused)
+        if (heldElsewhere(hotKey))
             registerAgain(hotKey, reports);
     retryWhileRefused();
     // The first hot key the system took installs the handler.
@@ -243,7 +251,7 @@ void SystemGlobalShortcuts::registerShortcut(const Shortcut& shortcut, Callback 
     int status = HotKeyCenter::noErr;
     auto ref = registerWithSystem(shortcut, id, &status);
     state().hotKeys.emplace(
-        id, HotKey{shortcut, id, ref, std::move(onKeyDown), std::move(onKeyUp), onRegistration, ref == 0});
+        id, HotKey{shortcut, id, ref, std::move(onKeyDown), std::move(onKeyUp), onRegistration, ref ? HotKeyCenter::noErr : status});
     if (!ref) {
         retryWhileRefused();
         onRegistration(shortcut, status);

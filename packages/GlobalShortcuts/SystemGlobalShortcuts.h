@@ -18,8 +18,9 @@ namespace GlobalShortcuts {
 // application's own key events are matched instead; when it closes they are registered again under
 // their old identifiers. Main thread only.
 //
-// A refused shortcut keeps its record and is tried again now and then (another program may let go
-// of the keys), and whenever the menus close, until the system takes it or it is unregistered.
+// A refused shortcut keeps its record and is tried again whenever the menus close, and now and then
+// while another program holds its keys (it may let go), until the system takes it or it is
+// unregistered. One the system cannot take at all (an unusable stored record) is not polled.
 class SystemGlobalShortcuts {
 public:
     using Callback = std::function<void(const Shortcut&)>;
